@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs every test: the logic natively over the simulated platform (plain,
+# with AddressSanitizer and UndefinedBehaviorSanitizer, with
+# ThreadSanitizer), then the real DLL cross-built with MinGW-w64 under Wine.
+# Exits non-zero when any build or test fails.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh || exit 1
+
+passed=0
+failed=0
+broken=()
+
+run_preset() {
+  local preset=$1 log
+  echo "== $preset"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset"; then
+    broken+=("$preset (build)")
+    return
+  fi
+  log=$(mktemp)
+  ctest --preset "$preset" 2>&1 | tee "$log"
+  local rc=${PIPESTATUS[0]}
+  local line total fails
+  line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -1)
+  rm -f "$log"
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  fails=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  if [ -z "$line" ]; then
+    broken+=("$preset (no result)")
+    return
+  fi
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
+  [ "$rc" -eq 0 ] || broken+=("$preset")
+}
+
+run_preset native
+run_preset native-asan
+run_preset native-tsan
+. scripts/wine-env.sh
+run_preset windows
+
+echo
+if [ ${#broken[@]} -ne 0 ]; then
+  echo "failing: ${broken[*]}"
+fi
+echo "all tests: $passed passed, $failed failed"
+[ ${#broken[@]} -eq 0 ] && [ "$failed" -eq 0 ]

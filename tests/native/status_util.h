@@ -1,0 +1,23 @@
+// Reading members out of a status line in tests.
+#ifndef MJ_STATUS_UTIL_H
+#define MJ_STATUS_UTIL_H
+
+#include <stdlib.h>
+
+#include <string>
+
+// The raw text of a member's value ("\"zen\"", "12"), or "<missing>".
+inline std::string status_member(const std::string &line, const std::string &key) {
+  std::string needle = "\"" + key + "\":";
+  size_t p = line.find(needle);
+  if (p == std::string::npos) return "<missing>";
+  p += needle.size();
+  size_t e = line.find_first_of(",}", p);
+  return line.substr(p, e - p);
+}
+
+inline long long status_num(const std::string &line, const std::string &key) {
+  return strtoll(status_member(line, key).c_str(), nullptr, 10);
+}
+
+#endif

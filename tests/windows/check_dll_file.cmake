@@ -1,0 +1,35 @@
+# Reads the DLL's export table and imports with objdump: the module name, the
+# seven undecorated names with ordinals 1 to 7 in alphabetical order, and
+# imports from KERNEL32, USER32 and the C runtime alone.
+find_program(OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+if(NOT dump MATCHES "\nName[ \t]+[0-9a-f]+ veltrano-mouse-jiggler\\.dll\n")
+  message(FATAL_ERROR "module name in the export table is not veltrano-mouse-jiggler.dll")
+endif()
+if(NOT dump MATCHES "Ordinal Base[ \t]+1\n")
+  message(FATAL_ERROR "ordinal base is not 1")
+endif()
+
+string(REGEX MATCHALL "\n[ \t]+\\[[ 0-9]+\\] [A-Za-z_0-9@]+" rows "${dump}")
+set(names "")
+foreach(row IN LISTS rows)
+  string(REGEX REPLACE "^\n[ \t]+\\[ *([0-9]+)\\] (.*)$" "\\1=\\2" pair "${row}")
+  list(APPEND names "${pair}")
+endforeach()
+set(want "0=mj_idle_ms;1=mj_last_error;2=mj_nudge_now;3=mj_start;4=mj_status;5=mj_stop;6=mj_version")
+if(NOT names STREQUAL want)
+  message(FATAL_ERROR "exports are\n  ${names}\nwanted (ordinal - 1 = name)\n  ${want}")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+list(TRANSFORM imports REPLACE "DLL Name: " "")
+list(TRANSFORM imports TOLOWER)
+list(SORT imports)
+if(NOT imports STREQUAL "kernel32.dll;msvcrt.dll;user32.dll")
+  message(FATAL_ERROR "imports are ${imports}; wanted KERNEL32, msvcrt and USER32 only")
+endif()
+message(STATUS "exports: ${names}; imports: ${imports}")
