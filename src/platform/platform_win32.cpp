@@ -64,17 +64,31 @@ int mjp_event_wait(mjp_event *event, uint32_t timeout_ms) {
 
 void mjp_event_close(mjp_event *event) { CloseHandle((HANDLE)event); }
 
+// A thread of the library holds a reference on the library's module for its
+// whole life and drops it as it exits. A host that unloads the library while a
+// run is active so leaves the module mapped under the running worker instead
+// of pulling the code out from under it; loading it again reaches the same run.
+static HMODULE this_module(DWORD flags) {
+  HMODULE module = NULL;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags, (LPCWSTR)(void *)&this_module, &module);
+  return module;
+}
+
 static DWORD WINAPI thread_trampoline(LPVOID param) {
   void (*entry)(void);
   CopyMemory(&entry, &param, sizeof entry);
   entry();
-  return 0;
+  FreeLibraryAndExitThread(this_module(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT), 0);
 }
 
 mjp_thread *mjp_thread_start(void (*entry)(void)) {
+  HMODULE module = this_module(0);
+  if (module == NULL) return NULL;
   LPVOID param;
   CopyMemory(&param, &entry, sizeof param);
-  return (mjp_thread *)CreateThread(NULL, 0, thread_trampoline, param, 0, NULL);
+  HANDLE thread = CreateThread(NULL, 0, thread_trampoline, param, 0, NULL);
+  if (thread == NULL) FreeLibrary(module);
+  return (mjp_thread *)thread;
 }
 
 void mjp_thread_join(mjp_thread *thread) {

@@ -204,6 +204,24 @@ TEST_F(Dll, StopDoesNotWaitOutThePause) {
   EXPECT_EQ(status_member(status(), "active"), "0");
 }
 
+// A host that unloads the library without stopping its run must not crash:
+// the worker keeps the module mapped, and loading it again reaches the run.
+TEST_F(Dll, UnloadDuringARunKeepsTheModuleForTheWorker) {
+  ASSERT_EQ(mj.start("{\"interval_s\":1,\"only_when_idle\":false}"), 1);
+  HMODULE first = dll;
+  FreeLibrary(dll);
+  dll = nullptr;
+  ASSERT_EQ(GetModuleHandleA(k_dll_name), first);
+  Sleep(1400);  // the worker nudges in the meantime
+  dll = LoadLibraryA(k_dll_name);
+  ASSERT_EQ(dll, first);
+  std::string line = status();
+  EXPECT_EQ(status_member(line, "active"), "1");
+  EXPECT_GE(status_num(line, "nudges"), 1);
+  // TearDown stops the run; the worker's reference goes with it and the
+  // host's last FreeLibrary unloads the module.
+}
+
 TEST_F(Dll, StatusLinesAreJsonWith19MembersInOrder) {
   const char *keys[] = {
       "active",          "mode",      "interval_s",      "dx",          "dy",       "only_when_idle",
