@@ -10,7 +10,16 @@
 
 namespace {}  // namespace
 
-void PrintTo(const options_case &c, std::ostream *os) { *os << c.text; }
+// Test names carry the text with every byte outside printable ASCII escaped.
+void PrintTo(const options_case &c, std::ostream *os) {
+  static const char hex[] = "0123456789abcdef";
+  for (const unsigned char *p = (const unsigned char *)c.text; *p; p++) {
+    if (*p > ' ' && *p < 0x7f && *p != '\\')
+      *os << (char)*p;
+    else
+      *os << "\\x" << hex[*p >> 4] << hex[*p & 15];
+  }
+}
 
 namespace {
 
