@@ -25,11 +25,13 @@ std::string beside_this_program(const char *name) {
 // One run of mjctl.exe with the given arguments (Windows command-line rules).
 class Mjctl {
  public:
-  explicit Mjctl(const std::string &args) {
+  // console_out: a console screen for stdout in place of a pipe.
+  explicit Mjctl(const std::string &args, HANDLE console_out = nullptr) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out_w, err_w;
-    if (!CreatePipe(&out_r_, &out_w, &inherit, 0) || !CreatePipe(&err_r_, &err_w, &inherit, 0)) return;
-    SetHandleInformation(out_r_, HANDLE_FLAG_INHERIT, 0);
+    HANDLE out_w = console_out, err_w;
+    if ((!console_out && !CreatePipe(&out_r_, &out_w, &inherit, 0)) || !CreatePipe(&err_r_, &err_w, &inherit, 0))
+      return;
+    if (out_r_) SetHandleInformation(out_r_, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(err_r_, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -40,10 +42,10 @@ class Mjctl {
     std::string exe = beside_this_program("mjctl.exe");
     std::string line = "\"" + exe + "\" " + args;
     started_ = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
-    CloseHandle(out_w);
+    if (!console_out) CloseHandle(out_w);
     CloseHandle(err_w);
     if (started_) {
-      out_reader_ = std::thread(&Mjctl::drain, this, out_r_, &out_);
+      if (out_r_) out_reader_ = std::thread(&Mjctl::drain, this, out_r_, &out_);
       err_reader_ = std::thread(&Mjctl::drain, this, err_r_, &err_);
     }
   }
@@ -56,8 +58,8 @@ class Mjctl {
       CloseHandle(pi_.hProcess);
       CloseHandle(pi_.hThread);
     }
-    CloseHandle(out_r_);
-    CloseHandle(err_r_);
+    if (out_r_) CloseHandle(out_r_);
+    if (err_r_) CloseHandle(err_r_);
   }
 
   bool started() const { return started_ != 0; }
@@ -78,7 +80,7 @@ class Mjctl {
     DWORD code = 0;
     if (WaitForSingleObject(pi_.hProcess, 120000) != WAIT_OBJECT_0 || !GetExitCodeProcess(pi_.hProcess, &code))
       return -1;
-    out_reader_.join();
+    if (out_reader_.joinable()) out_reader_.join();
     err_reader_.join();
     return (long)code;
   }
@@ -335,13 +337,13 @@ TEST(MjctlRun, TellsSkipsWhileTheUserIsActive) {
       << lines.back();
 }
 
-// ---- Ctrl+C ----------------------------------------------------------------------
+// ---- On a console: Ctrl+C and the countdown ------------------------------------
 
 // Ctrl+C goes to every process of a console: this program gets a console of
 // its own, shares it with mjctl, and lets its own copy of the event pass.
 BOOL WINAPI swallow_ctrl_c(DWORD type) { return type == CTRL_C_EVENT; }
 
-class CtrlC : public ::testing::Test {
+class Console : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     FreeConsole();
@@ -357,7 +359,7 @@ class CtrlC : public ::testing::Test {
   }
 };
 
-TEST_F(CtrlC, StopsTheRunAndSaysSo) {
+TEST_F(Console, CtrlCStopsTheRunAndSaysSo) {
   Mjctl mjctl("run --interval 1 --always --dry-run");
   ASSERT_EQ(interrupt(mjctl, " nudge 1: "), 0) << mjctl.out() << mjctl.err();
   std::vector<std::string> lines = lines_of(mjctl.out());
@@ -369,7 +371,7 @@ TEST_F(CtrlC, StopsTheRunAndSaysSo) {
   EXPECT_EQ(mjctl.err(), "");
 }
 
-TEST_F(CtrlC, StopsTheRunBeforeExitingWithJson) {
+TEST_F(Console, CtrlCStopsTheRunBeforeExitingWithJson) {
   Mjctl mjctl("run --json --interval 1 --always --dry-run");
   ASSERT_EQ(interrupt(mjctl, "\"nudges\":1,"), 0) << mjctl.out() << mjctl.err();
   std::vector<std::string> lines = lines_of(mjctl.out());
@@ -378,6 +380,62 @@ TEST_F(CtrlC, StopsTheRunBeforeExitingWithJson) {
   EXPECT_EQ(status_member(lines.back(), "active"), "0") << lines.back();
   EXPECT_EQ(status_member(lines.back(), "next_nudge_in_s"), "-1") << lines.back();
   EXPECT_GE(status_num(lines.back(), "nudges"), 1) << lines.back();
+}
+
+// What a console shows from row top down to the cursor, one text per row,
+// without the trailing blanks.
+std::vector<std::string> screen_rows(HANDLE screen, SHORT top) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  std::vector<std::string> rows;
+  if (!GetConsoleScreenBufferInfo(screen, &info)) return rows;
+  for (SHORT y = top; y <= info.dwCursorPosition.Y; y++) {
+    std::string row(info.dwSize.X, ' ');
+    DWORD n = 0;
+    ReadConsoleOutputCharacterA(screen, &row[0], (DWORD)row.size(), COORD{0, y}, &n);
+    row.resize(row.find_last_not_of(' ') == std::string::npos ? 0 : row.find_last_not_of(' ') + 1);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST_F(Console, CountdownIsOneLineRefreshedInPlace) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(screen, INVALID_HANDLE_VALUE) << GetLastError();
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &info));
+  ASSERT_TRUE(SetConsoleScreenBufferSize(screen, COORD{200, info.dwSize.Y})) << "rows wide enough for every line";
+  SHORT top = info.dwCursorPosition.Y;
+
+  Mjctl mjctl("run --interval 1 --always --dry-run --for 3", screen);
+  ASSERT_TRUE(mjctl.started());
+  // While the run goes on, the row under the last event counts down.
+  bool counting = false;
+  for (int i = 0; i < 600 && !counting; i++) {
+    std::vector<std::string> rows = screen_rows(screen, top);
+    counting = !rows.empty() && rows.back().rfind("next nudge in ", 0) == 0;
+    if (!counting) Sleep(10);
+  }
+  EXPECT_TRUE(counting) << "no countdown on the console";
+  ASSERT_EQ(mjctl.finish(), 0) << mjctl.err();
+
+  // Once it is over, the countdown is gone: only the start, the events and
+  // the summary stay, one per row.
+  std::vector<std::string> rows = screen_rows(screen, top);
+  CloseHandle(screen);
+  while (!rows.empty() && rows.back().empty()) rows.pop_back();
+  ASSERT_GE(rows.size(), 4u);
+  EXPECT_EQ(rows[0], "started: zen nudges every 1 s, also while the user is active, dry run (nothing injected)");
+  EXPECT_EQ(rows[1], "stopping after 3 s; Ctrl+C stops earlier");
+  for (size_t i = 2; i + 1 < rows.size(); i++)
+    EXPECT_TRUE(std::regex_match(
+        rows[i], std::regex(std::string(k_clock) + " nudge " + std::to_string(i - 1) + ": dry-run, nothing injected")))
+        << rows[i];
+  EXPECT_TRUE(std::regex_match(
+      rows.back(), std::regex("stopped after [0-9]+ s \\(time is up\\): " + std::to_string(rows.size() - 3) +
+                              " nudges?, 0 skipped, 0 failed")))
+      << rows.back();
 }
 
 }  // namespace
