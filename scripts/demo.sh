@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows
+cmake --build --preset windows --target mjctl
 . scripts/wine-env.sh
 cd build/windows/bin
 /usr/lib/wine/wine64 mjctl.exe version
