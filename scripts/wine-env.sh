@@ -12,7 +12,7 @@ mj_xvfb_pid=$!
 read -r mj_display <"$mj_display_fifo"
 rm -f "$mj_display_fifo"
 export DISPLAY=":$mj_display"
-trap 'kill $mj_xvfb_pid 2>/dev/null; /usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
+trap '/usr/lib/wine/wineserver -k 2>/dev/null; kill $mj_xvfb_pid 2>/dev/null || true' EXIT
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine: creating the prefix $WINEPREFIX"

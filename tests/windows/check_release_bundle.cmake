@@ -1,0 +1,41 @@
+# Makes the release bundle with CPack, as `cmake --workflow --preset bundle`
+# does, and checks the zip's contents list.
+#   -DCPACK= -DBUILD_DIR= -DWORK_DIR=
+file(REMOVE_RECURSE ${WORK_DIR})
+execute_process(COMMAND ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -B ${WORK_DIR}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cpack failed (${rc}):\n${out}")
+endif()
+file(GLOB zips ${WORK_DIR}/*.zip)
+set(top veltrano-mouse-jiggler-1.0.0-win64)
+if(NOT zips STREQUAL "${WORK_DIR}/${top}.zip")
+  message(FATAL_ERROR "cpack wrote ${zips}, wanted ${top}.zip")
+endif()
+
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zips} RESULT_VARIABLE rc OUTPUT_VARIABLE listing)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cannot list ${zips}")
+endif()
+string(REGEX REPLACE "\n$" "" listing "${listing}")
+string(REPLACE "\n" ";" entries "${listing}")
+list(FILTER entries EXCLUDE REGEX "/$")
+list(SORT entries)
+set(want
+  ${top}/README.md
+  ${top}/bin/mjctl.exe
+  ${top}/bin/veltrano-mouse-jiggler.dll
+  ${top}/include/mouse_jiggler.h
+  ${top}/lib/cmake/veltrano_mouse_jiggler/veltrano_mouse_jiggler-config-version.cmake
+  ${top}/lib/cmake/veltrano_mouse_jiggler/veltrano_mouse_jiggler-config.cmake
+  ${top}/lib/cmake/veltrano_mouse_jiggler/veltrano_mouse_jiggler-targets-release.cmake
+  ${top}/lib/cmake/veltrano_mouse_jiggler/veltrano_mouse_jiggler-targets.cmake
+  ${top}/lib/veltrano-mouse-jiggler.dll.a
+  ${top}/lib/veltrano-mouse-jiggler.lib)
+list(SORT want)
+if(NOT entries STREQUAL want)
+  string(REPLACE ";" "\n  " entries "${entries}")
+  string(REPLACE ";" "\n  " want "${want}")
+  message(FATAL_ERROR "${top}.zip holds\n  ${entries}\nwanted\n  ${want}")
+endif()
+message(STATUS "${top}.zip holds the ten files of the release")

@@ -1,0 +1,441 @@
+// mjctl under Wine, started as a person or a script starts it: its own
+// process, stdout and stderr into pipes, the exit code read at the end.
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../native/status_util.h"
+#include "gtest/gtest.h"
+#include "json_check.h"
+
+namespace {
+
+std::string beside_this_program(const char *name) {
+  char exe[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
+  std::string path(exe, n);
+  return path.substr(0, path.find_last_of("\\/") + 1) + name;
+}
+
+// One run of mjctl.exe with the given arguments (Windows command-line rules).
+class Mjctl {
+ public:
+  // console_out: a console screen for stdout in place of a pipe.
+  explicit Mjctl(const std::string &args, HANDLE console_out = nullptr) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE out_w = console_out, err_w;
+    if ((!console_out && !CreatePipe(&out_r_, &out_w, &inherit, 0)) || !CreatePipe(&err_r_, &err_w, &inherit, 0))
+      return;
+    if (out_r_) SetHandleInformation(out_r_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(err_r_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = out_w;
+    si.hStdError = err_w;
+    std::string exe = beside_this_program("mjctl.exe");
+    std::string line = "\"" + exe + "\" " + args;
+    started_ = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
+    if (!console_out) CloseHandle(out_w);
+    CloseHandle(err_w);
+    if (started_) {
+      if (out_r_) out_reader_ = std::thread(&Mjctl::drain, this, out_r_, &out_);
+      err_reader_ = std::thread(&Mjctl::drain, this, err_r_, &err_);
+    }
+  }
+
+  ~Mjctl() {
+    if (started_ && WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
+    if (out_reader_.joinable()) out_reader_.join();
+    if (err_reader_.joinable()) err_reader_.join();
+    if (started_) {
+      CloseHandle(pi_.hProcess);
+      CloseHandle(pi_.hThread);
+    }
+    if (out_r_) CloseHandle(out_r_);
+    if (err_r_) CloseHandle(err_r_);
+  }
+
+  bool started() const { return started_ != 0; }
+
+  // Waits until stdout holds needle or mjctl has ended; false if it has not
+  // come within a minute.
+  bool wait_for_output(const std::string &needle) {
+    for (int i = 0; i < 600; i++) {
+      if (out().find(needle) != std::string::npos) return true;
+      if (WaitForSingleObject(pi_.hProcess, 100) == WAIT_OBJECT_0) return out().find(needle) != std::string::npos;
+    }
+    return false;
+  }
+
+  // The exit code once mjctl has ended and its output is read; -1 when it
+  // has not ended within two minutes (it is then killed).
+  long finish() {
+    DWORD code = 0;
+    if (WaitForSingleObject(pi_.hProcess, 120000) != WAIT_OBJECT_0 || !GetExitCodeProcess(pi_.hProcess, &code))
+      return -1;
+    if (out_reader_.joinable()) out_reader_.join();
+    err_reader_.join();
+    return (long)code;
+  }
+
+  // What mjctl wrote so far, with Windows line ends made plain.
+  std::string out() { return plain(out_); }
+  std::string err() { return plain(err_); }
+
+ private:
+  PROCESS_INFORMATION pi_ = {};
+  BOOL started_ = FALSE;
+  HANDLE out_r_ = nullptr, err_r_ = nullptr;
+  std::thread out_reader_, err_reader_;
+  std::mutex mu_;
+  std::string out_, err_;
+
+  void drain(HANDLE pipe, std::string *into) {
+    char buf[4096];
+    DWORD n;
+    while (ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n > 0) {
+      std::lock_guard<std::mutex> hold(mu_);
+      into->append(buf, n);
+    }
+  }
+
+  std::string plain(const std::string &text) {
+    std::lock_guard<std::mutex> hold(mu_);
+    return std::regex_replace(text, std::regex("\r\n"), "\n");
+  }
+};
+
+std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t from = 0;
+  for (size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+    lines.push_back(text.substr(from, nl - from));
+  if (from < text.size()) lines.push_back(text.substr(from));
+  return lines;
+}
+
+// ---- Flags, outputs and exit codes --------------------------------------------
+
+struct cli_case {
+  const char *args;
+  long exit_code;
+  const char *out;  // regular expression for the whole of stdout
+  const char *err;  // regular expression for the whole of stderr
+};
+
+#define USAGE(message) 2, "", "mjctl: " message "\ntry: mjctl --help\n"
+#define REFUSED(message) 1, "", "mjctl: " message "\n"
+#define HELP "usage: mjctl COMMAND \\[FLAGS\\]\n[\\s\\S]*\nexit codes: [\\s\\S]*2 bad command line\\.\n"
+#define INTERVAL_RANGE "--interval needs a whole number of seconds from 1 to 3600, not "
+#define DX_RANGE "--dx needs a whole number of pixels from -200 to 200, not "
+#define DY_RANGE "--dy needs a whole number of pixels from -200 to 200, not "
+#define FOR_RANGE "--for needs a whole number of seconds from 1 to 2000000, not "
+
+const cli_case k_cli_cases[] = {
+    // Help and the small commands.
+    {"--help", 0, HELP, ""},
+    {"-h", 0, HELP, ""},
+    {"help", 0, HELP, ""},
+    {"run --mode move --help", 0, HELP, ""},
+    {"version", 0, "mjctl 1\\.0\\.0, veltrano-mouse-jiggler\\.dll 1\\.0\\.0\n", ""},
+    {"idle", 0, "[0-9]+\n", ""},
+    {"status", 0, "\\{\"active\":0,\"mode\":\"move\",\"interval_s\":0,.*\"version\":\"1\\.0\\.0\"\\}\n", ""},
+
+    // One-shot nudges: the flags reach the DLL.
+    {"nudge", 0, "nudge: SendInput zen, idle time reset\n", ""},
+    {"nudge --mode move --dy=-2", 0, "nudge: SendInput move, idle time reset\n", ""},
+    {"nudge --dry-run --mode move", 0, "nudge: dry-run, nothing injected\n", ""},
+    {"nudge --json --dry-run", 0, "\\{\"active\":0,.*\"last_method\":\"dry-run\",.*\\}\n", ""},
+    {"nudge --options \"{\\\"dry_run\\\":1}\"", 0, "nudge: dry-run, nothing injected\n", ""},
+    {"nudge --options \"\"", 0, "nudge: SendInput zen, idle time reset\n", ""},
+
+    // Options texts the DLL rejects: its own message, exit code 1.
+    {"run --options \"{\\\"mode\\\":\\\"fast\\\"}\"",
+     REFUSED("the DLL did not start the run: mode must be \"zen\" or \"move\"")},
+    {"run --options [1] --for 5", REFUSED("the DLL did not start the run: options must be a JSON object")},
+    {"nudge --options mode=zen", REFUSED("the nudge failed: options must be a JSON object")},
+
+    // Commands and arguments.
+    {"", USAGE("no command given")},
+    {"frobnicate", USAGE("unknown command \"frobnicate\"")},
+    {"RUN", USAGE("unknown command \"RUN\"")},
+    {"idle extra", USAGE("unexpected argument \"extra\"")},
+    {"run nudge", USAGE("unexpected argument \"nudge\"")},
+    {"run --bogus", USAGE("unknown flag \"--bogus\"")},
+    {"run -x", USAGE("unknown flag \"-x\"")},
+    {"run --bogus=1", USAGE("unknown flag \"--bogus\"")},
+
+    // Values: missing, not numbers, out of range.
+    {"run --interval", USAGE("--interval needs a value")},
+    {"run --options", USAGE("--options needs a value")},
+    {"run --interval abc", USAGE(INTERVAL_RANGE "\"abc\"")},
+    {"run --interval 1.5", USAGE(INTERVAL_RANGE "\"1.5\"")},
+    {"run --interval 12abc", USAGE(INTERVAL_RANGE "\"12abc\"")},
+    {"run --interval \"\"", USAGE(INTERVAL_RANGE "\"\"")},
+    {"run --interval 0", USAGE(INTERVAL_RANGE "\"0\"")},
+    {"run --interval 3601", USAGE(INTERVAL_RANGE "\"3601\"")},
+    {"run --interval=-5", USAGE(INTERVAL_RANGE "\"-5\"")},
+    {"run --interval 0x10", USAGE(INTERVAL_RANGE "\"0x10\"")},
+    {"run \"--interval= 5\"", USAGE(INTERVAL_RANGE "\" 5\"")},
+    {"nudge --dx 201", USAGE(DX_RANGE "\"201\"")},
+    {"nudge --dx=+", USAGE(DX_RANGE "\"\\+\"")},
+    {"nudge --dx 99999999999999", USAGE(DX_RANGE "\"99999999999999\"")},
+    {"nudge --dy -201", USAGE(DY_RANGE "\"-201\"")},
+    {"nudge --dy one", USAGE(DY_RANGE "\"one\"")},
+    {"run --for 0", USAGE(FOR_RANGE "\"0\"")},
+    {"run --for -3", USAGE(FOR_RANGE "\"-3\"")},
+    {"run --for 2000001", USAGE(FOR_RANGE "\"2000001\"")},
+    {"run --for soon", USAGE(FOR_RANGE "\"soon\"")},
+    {"run --mode fast", USAGE("--mode needs zen or move, not \"fast\"")},
+    {"run --mode ZEN", USAGE("--mode needs zen or move, not \"ZEN\"")},
+    {"run --always=yes", USAGE("--always takes no value")},
+    {"nudge --json=1", USAGE("--json takes no value")},
+
+    // Flags that do not fit the command, or each other.
+    {"nudge --interval 5", USAGE("--interval does not apply to nudge")},
+    {"nudge --always", USAGE("--always does not apply to nudge")},
+    {"nudge --for 3", USAGE("--for does not apply to nudge")},
+    {"idle --json", USAGE("--json does not apply to idle")},
+    {"status --mode zen", USAGE("--mode does not apply to status")},
+    {"--dx 1 version", USAGE("--dx does not apply to version")},
+    {"run --options {} --mode zen", USAGE("--options cannot be combined with --mode: put it in the options text")},
+    {"run --dry-run --options {}", USAGE("--options cannot be combined with --dry-run: put it in the options text")},
+};
+
+class Cli : public ::testing::TestWithParam<cli_case> {};
+
+TEST_P(Cli, ExitCodeAndOutputs) {
+  const cli_case &c = GetParam();
+  Mjctl mjctl(c.args);
+  ASSERT_TRUE(mjctl.started()) << "cannot start mjctl.exe: " << GetLastError();
+  long code = mjctl.finish();
+  std::string out = mjctl.out(), err = mjctl.err();
+  EXPECT_EQ(code, c.exit_code) << "mjctl " << c.args << "\nstdout:\n" << out << "stderr:\n" << err;
+  EXPECT_TRUE(std::regex_match(out, std::regex(c.out))) << "mjctl " << c.args << "\nstdout:\n" << out;
+  EXPECT_TRUE(std::regex_match(err, std::regex(c.err))) << "mjctl " << c.args << "\nstderr:\n" << err;
+}
+
+std::string cli_case_name(const ::testing::TestParamInfo<cli_case> &info) {
+  return "case" + std::to_string(info.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Cli, ::testing::ValuesIn(k_cli_cases), cli_case_name);
+
+// ---- What the flags make of a run: its first status line ------------------------
+
+struct run_case {
+  const char *flags;
+  const char *options;  // the options members of the first status line
+};
+
+const run_case k_run_cases[] = {
+    {"", "\"mode\":\"zen\",\"interval_s\":60,\"dx\":1,\"dy\":1,\"only_when_idle\":1,\"dry_run\":0"},
+    {"--mode move --interval 7 --dx -3 --dy 9 --always --dry-run",
+     "\"mode\":\"move\",\"interval_s\":7,\"dx\":-3,\"dy\":9,\"only_when_idle\":0,\"dry_run\":1"},
+    {"--interval=3600 --dx=-200 --dy=200 --mode=zen",
+     "\"mode\":\"zen\",\"interval_s\":3600,\"dx\":-200,\"dy\":200,\"only_when_idle\":1,\"dry_run\":0"},
+    {"--mode move --dx 0 --dy 0 --dry-run",
+     "\"mode\":\"move\",\"interval_s\":60,\"dx\":1,\"dy\":0,\"only_when_idle\":1,\"dry_run\":1"},
+    {"--options \"{\\\"mode\\\":\\\"move\\\",\\\"interval_s\\\":9000,\\\"dx\\\":-7,\\\"dry_run\\\":true}\"",
+     "\"mode\":\"move\",\"interval_s\":3600,\"dx\":-7,\"dy\":1,\"only_when_idle\":1,\"dry_run\":1"},
+};
+
+class RunFlags : public ::testing::TestWithParam<run_case> {};
+
+TEST_P(RunFlags, ReachTheDll) {
+  const run_case &c = GetParam();
+  Mjctl mjctl(std::string("run --json --for 1 ") + c.flags);
+  ASSERT_TRUE(mjctl.started());
+  ASSERT_EQ(mjctl.finish(), 0) << mjctl.err();
+  std::vector<std::string> lines = lines_of(mjctl.out());
+  ASSERT_GE(lines.size(), 2u) << mjctl.out();
+  for (const std::string &line : lines) EXPECT_TRUE(json_is_flat_object(line)) << line;
+  EXPECT_EQ(lines.front().rfind(std::string("{\"active\":1,") + c.options + ",", 0), 0u) << lines.front();
+  EXPECT_EQ(lines.back().rfind(std::string("{\"active\":0,") + c.options + ",", 0), 0u) << lines.back();
+  EXPECT_EQ(mjctl.err(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RunFlags, ::testing::ValuesIn(k_run_cases));
+
+// ---- Runs told in sentences ------------------------------------------------------
+
+const char k_clock[] = "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]";
+
+// The numbers of the event lines of one kind ("nudge", "skip"), in order, and
+// whether each line after the first such one says what what_rx says.
+std::vector<int> event_numbers(const std::vector<std::string> &lines, const std::string &kind,
+                               const std::string &what_rx) {
+  std::vector<int> numbers;
+  std::regex event(std::string(k_clock) + " " + kind + " ([0-9]+): (.*)");
+  std::smatch m;
+  for (const std::string &line : lines) {
+    if (!std::regex_match(line, m, event)) continue;
+    EXPECT_TRUE(std::regex_match(m[2].str(), std::regex(what_rx))) << line;
+    numbers.push_back(std::stoi(m[1].str()));
+  }
+  return numbers;
+}
+
+TEST(MjctlRun, TellsEachNudgeAndTheCountdownInPlainLines) {
+  Mjctl mjctl("run --mode move --dx 2 --dy 2 --interval 1 --always --for 4");
+  ASSERT_TRUE(mjctl.started());
+  ASSERT_EQ(mjctl.finish(), 0) << mjctl.err();
+  std::string out = mjctl.out();
+  EXPECT_EQ(out.find('\r'), std::string::npos) << "a countdown refreshed in place, into a pipe";
+  std::vector<std::string> lines = lines_of(out);
+  ASSERT_GE(lines.size(), 4u) << out;
+  EXPECT_EQ(lines[0], "started: move nudges of 2,2 px every 1 s, also while the user is active");
+  EXPECT_EQ(lines[1], "stopping after 4 s; Ctrl+C stops earlier");
+  EXPECT_EQ(lines[2], "next nudge in 1 s");
+
+  std::vector<int> nudges = event_numbers(lines, "nudge", "SendInput move, idle time reset");
+  ASSERT_FALSE(nudges.empty()) << out;
+  for (size_t i = 0; i < nudges.size(); i++) EXPECT_EQ(nudges[i], (int)i + 1) << out;
+  // Every line is the start, an event, a countdown or the summary.
+  std::regex known(std::string("started: .*|stopping after .*|next nudge in 1 s|") + k_clock +
+                   " nudge [0-9]+: .*|stopped after [0-9]+ s \\(time is up\\): .*");
+  for (const std::string &line : lines) EXPECT_TRUE(std::regex_match(line, known)) << line;
+  std::string summary = "stopped after [0-9]+ s \\(time is up\\): " + std::to_string(nudges.size()) +
+                        (nudges.size() == 1 ? " nudge" : " nudges") + ", 0 skipped, 0 failed";
+  EXPECT_TRUE(std::regex_match(lines.back(), std::regex(summary))) << lines.back();
+  EXPECT_EQ(mjctl.err(), "");
+}
+
+TEST(MjctlRun, TellsSkipsWhileTheUserIsActive) {
+  // Someone keeps using the mouse: input every 100 ms from this process.
+  std::atomic<bool> busy(true);
+  std::thread user([&busy] {
+    while (busy) {
+      INPUT in = {};
+      in.type = INPUT_MOUSE;
+      in.mi.dwFlags = MOUSEEVENTF_MOVE;
+      SendInput(1, &in, sizeof in);
+      Sleep(100);
+    }
+  });
+  Mjctl mjctl("run --interval 1 --for 4");
+  long code = mjctl.finish();
+  busy = false;
+  user.join();
+  ASSERT_EQ(code, 0) << mjctl.err();
+  std::string out = mjctl.out();
+  std::vector<std::string> lines = lines_of(out);
+  ASSERT_GE(lines.size(), 2u) << out;
+  EXPECT_EQ(lines[0], "started: zen nudges every 1 s, only after 1 s without user input");
+  std::vector<int> skips = event_numbers(lines, "skip", "the user was active in the last 1 s");
+  ASSERT_FALSE(skips.empty()) << out;
+  for (size_t i = 0; i < skips.size(); i++) EXPECT_EQ(skips[i], (int)i + 1) << out;
+  EXPECT_TRUE(std::regex_match(lines.back(), std::regex("stopped after [0-9]+ s \\(time is up\\): [0-9]+ nudges?, " +
+                                                        std::to_string(skips.size()) + " skipped, 0 failed")))
+      << lines.back();
+}
+
+// ---- On a console: Ctrl+C and the countdown ------------------------------------
+
+// Ctrl+C goes to every process of a console: this program gets a console of
+// its own, shares it with mjctl, and lets its own copy of the event pass.
+BOOL WINAPI swallow_ctrl_c(DWORD type) { return type == CTRL_C_EVENT; }
+
+class Console : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole()) << GetLastError();
+    ASSERT_TRUE(SetConsoleCtrlHandler(swallow_ctrl_c, TRUE));
+  }
+
+  // Starts a run without an end, waits for its first nudge, presses Ctrl+C.
+  long interrupt(Mjctl &mjctl, const std::string &first_nudge) {
+    if (!mjctl.started() || !mjctl.wait_for_output(first_nudge)) return -2;
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return -3;
+    return mjctl.finish();
+  }
+};
+
+TEST_F(Console, CtrlCStopsTheRunAndSaysSo) {
+  Mjctl mjctl("run --interval 1 --always --dry-run");
+  ASSERT_EQ(interrupt(mjctl, " nudge 1: "), 0) << mjctl.out() << mjctl.err();
+  std::vector<std::string> lines = lines_of(mjctl.out());
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "Ctrl+C stops");
+  EXPECT_TRUE(std::regex_match(
+      lines.back(), std::regex("stopped after [0-9]+ s \\(Ctrl\\+C\\): [0-9]+ nudges?, 0 skipped, 0 failed")))
+      << lines.back();
+  EXPECT_EQ(mjctl.err(), "");
+}
+
+TEST_F(Console, CtrlCStopsTheRunBeforeExitingWithJson) {
+  Mjctl mjctl("run --json --interval 1 --always --dry-run");
+  ASSERT_EQ(interrupt(mjctl, "\"nudges\":1,"), 0) << mjctl.out() << mjctl.err();
+  std::vector<std::string> lines = lines_of(mjctl.out());
+  ASSERT_GE(lines.size(), 2u);
+  // The last line is read after mj_stop: the run is over, its counts kept.
+  EXPECT_EQ(status_member(lines.back(), "active"), "0") << lines.back();
+  EXPECT_EQ(status_member(lines.back(), "next_nudge_in_s"), "-1") << lines.back();
+  EXPECT_GE(status_num(lines.back(), "nudges"), 1) << lines.back();
+}
+
+// What a console shows from row top down to the cursor, one text per row,
+// without the trailing blanks.
+std::vector<std::string> screen_rows(HANDLE screen, SHORT top) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  std::vector<std::string> rows;
+  if (!GetConsoleScreenBufferInfo(screen, &info)) return rows;
+  for (SHORT y = top; y <= info.dwCursorPosition.Y; y++) {
+    std::string row(info.dwSize.X, ' ');
+    DWORD n = 0;
+    ReadConsoleOutputCharacterA(screen, &row[0], (DWORD)row.size(), COORD{0, y}, &n);
+    row.resize(row.find_last_not_of(' ') == std::string::npos ? 0 : row.find_last_not_of(' ') + 1);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST_F(Console, CountdownIsOneLineRefreshedInPlace) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(screen, INVALID_HANDLE_VALUE) << GetLastError();
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &info));
+  ASSERT_TRUE(SetConsoleScreenBufferSize(screen, COORD{200, info.dwSize.Y})) << "rows wide enough for every line";
+  SHORT top = info.dwCursorPosition.Y;
+
+  Mjctl mjctl("run --interval 1 --always --dry-run --for 3", screen);
+  ASSERT_TRUE(mjctl.started());
+  // While the run goes on, the row under the last event counts down.
+  bool counting = false;
+  for (int i = 0; i < 600 && !counting; i++) {
+    std::vector<std::string> rows = screen_rows(screen, top);
+    counting = !rows.empty() && rows.back().rfind("next nudge in ", 0) == 0;
+    if (!counting) Sleep(10);
+  }
+  EXPECT_TRUE(counting) << "no countdown on the console";
+  ASSERT_EQ(mjctl.finish(), 0) << mjctl.err();
+
+  // Once it is over, the countdown is gone: only the start, the events and
+  // the summary stay, one per row.
+  std::vector<std::string> rows = screen_rows(screen, top);
+  CloseHandle(screen);
+  while (!rows.empty() && rows.back().empty()) rows.pop_back();
+  ASSERT_GE(rows.size(), 4u);
+  EXPECT_EQ(rows[0], "started: zen nudges every 1 s, also while the user is active, dry run (nothing injected)");
+  EXPECT_EQ(rows[1], "stopping after 3 s; Ctrl+C stops earlier");
+  for (size_t i = 2; i + 1 < rows.size(); i++)
+    EXPECT_TRUE(std::regex_match(
+        rows[i], std::regex(std::string(k_clock) + " nudge " + std::to_string(i - 1) + ": dry-run, nothing injected")))
+        << rows[i];
+  EXPECT_TRUE(std::regex_match(
+      rows.back(), std::regex("stopped after [0-9]+ s \\(time is up\\): " + std::to_string(rows.size() - 3) +
+                              " nudges?, 0 skipped, 0 failed")))
+      << rows.back();
+}
+
+}  // namespace
