@@ -37,7 +37,9 @@
  *     thread rewrites it, so a host calling mj_status from several threads
  *     serialises those calls or copies the text at once;
  *   - a run is stopped with mj_stop before the library is unloaded: unloading
- *     does no work of the library's own and would leave its worker running.
+ *     does no work of the library's own. A run left active keeps the library
+ *     loaded (its worker holds a reference) and goes on nudging; loading the
+ *     library again reaches it, and mj_stop ends it.
  * Every other call may come from any thread at any time, also while mj_start
  * or mj_stop runs on another thread.
  */
