@@ -92,7 +92,7 @@ long long nudges(void) {
 }
 
 void memory_of_the_dll(void) {
-  printf("\n-- memory the DLL adds to its host (change from before LoadLibrary)\n");
+  printf("\n-- memory the DLL adds to its host: change from the start, before its imports were loaded\n");
   take_process_counters();  // the counters' own first allocations
   process_counters base = take_process_counters();
   // Most hosts have the DLL's imports loaded already; a console host has not.
@@ -107,6 +107,18 @@ void memory_of_the_dll(void) {
   mj.status();
   mj.nudge_now("{\"dry_run\":true}");
   print_memory("after the first calls", take_process_counters(), base);
+  // For comparison, the least a run costs: one thread of the host's own that
+  // only waits on an event.
+  HANDLE evt = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE own = CreateThread(
+      nullptr, 0, [](LPVOID e) -> DWORD { return WaitForSingleObject((HANDLE)e, INFINITE); }, evt, 0, nullptr);
+  Sleep(100);
+  print_memory("a waiting thread of the host", take_process_counters(), base);
+  SetEvent(evt);
+  WaitForSingleObject(own, INFINITE);
+  CloseHandle(own);
+  CloseHandle(evt);
+  print_memory("after that thread", take_process_counters(), base);
   mj.start("{\"interval_s\":1,\"only_when_idle\":false,\"dry_run\":true}");
   Sleep(1300);
   print_memory("during a run", take_process_counters(), base);
@@ -134,6 +146,7 @@ void call_costs(void) {
   per_call("mj_status", 20000, [] { mj.status(); });
   mj.start("{\"interval_s\":3600}");
   per_call("mj_status during a run", 20000, [] { mj.status(); });
+  printf("  (its line has %zu bytes, in a buffer of 1024)\n", strlen(mj.status()));
   mj.stop();
   per_call("mj_nudge_now dry run, no options", 20000, [] { mj.nudge_now("{\"dry_run\":true}"); });
   per_call("mj_nudge_now dry run, typical options", 20000,
