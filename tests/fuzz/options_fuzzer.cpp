@@ -28,8 +28,10 @@ const char k_bad_mode[] = "mode must be \"zen\" or \"move\"";
   abort();
 }
 
-#define CHECK(cond, text) \
-  if (!(cond)) fail(#cond, text)
+#define CHECK(cond, text)           \
+  do {                              \
+    if (!(cond)) fail(#cond, text); \
+  } while (0)
 
 bool is_space(char c) { return isspace((unsigned char)c) != 0; }
 
@@ -56,15 +58,23 @@ size_t model_find(const std::string &text, const std::string &key) {
   }
 }
 
-// The rejection the reader must give, or null when it must accept.
-const char *model_rejection(const std::string &text) {
+// What the reader must make of a text's opening and its mode: the rejection
+// message, or null and the mode (1 zen, 0 move, -1 the value on entry).
+struct model_verdict {
+  const char *rejection;
+  int mode;
+};
+
+model_verdict model_mode(const std::string &text) {
   size_t first = 0;
   while (first < text.size() && is_space(text[first])) first++;
-  if (first == text.size() || text[first] != '{') return k_not_object;
+  if (first == text.size() || text[first] != '{') return {k_not_object, -1};
   size_t v = model_find(text, "mode");
-  if (v == std::string::npos || v == text.size() || text[v] != '"') return nullptr;
+  if (v == std::string::npos || v == text.size() || text[v] != '"') return {nullptr, -1};
   std::string word = text.substr(v + 1, text.find('"', v + 1) - (v + 1)).substr(0, 15);
-  return word == "zen" || word == "move" ? nullptr : k_bad_mode;
+  if (word == "zen") return {nullptr, 1};
+  if (word == "move") return {nullptr, 0};
+  return {k_bad_mode, -1};
 }
 
 bool same(const mj_opts &a, const mj_opts &b) { return memcmp(&a, &b, sizeof a) == 0; }
@@ -76,7 +86,7 @@ bool all_zero(const char *buf, size_t n) {
 }
 
 // One parse from the given starting record, with every property checked.
-mj_opts parse_checked(const char *text, const mj_opts &start, const char *want_rejection) {
+mj_opts parse_checked(const char *text, const mj_opts &start, const model_verdict &want) {
   mj_opts opts = start;
   char msg[MJ_MSG_SIZE] = {0};
   int accepted = opts_parse(text, &opts, msg);
@@ -84,12 +94,13 @@ mj_opts parse_checked(const char *text, const mj_opts &start, const char *want_r
   if (!accepted) {
     CHECK(same(opts, start), text);
     CHECK(strcmp(msg, k_not_object) == 0 || strcmp(msg, k_bad_mode) == 0, text);
-    CHECK(want_rejection != nullptr && strcmp(msg, want_rejection) == 0, text);
+    CHECK(want.rejection != nullptr && strcmp(msg, want.rejection) == 0, text);
     return opts;
   }
-  CHECK(want_rejection == nullptr, text);
+  CHECK(want.rejection == nullptr, text);
   CHECK(all_zero(msg, sizeof msg), text);
-  CHECK(opts.mode == 0 || opts.mode == 1 || opts.mode == start.mode, text);
+  CHECK(opts.mode == (want.mode == -1 ? start.mode : want.mode), text);
+  CHECK(opts.mode == 0 || opts.mode == 1, text);
   CHECK(opts.interval_s >= 1 && opts.interval_s <= 3600, text);
   CHECK(opts.dx >= -200 && opts.dx <= 200, text);
   CHECK(opts.dy >= -200 && opts.dy <= 200, text);
@@ -127,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   // opts_parse takes only non-empty texts; its callers keep the defaults for
   // an empty one.
   if (n > 0) {
-    const char *want = model_rejection(copy);
+    const model_verdict want = model_mode(copy);
     mj_opts first = parse_checked(text, k_default_opts, want);
     mj_opts again = parse_checked(text, k_default_opts, want);
     CHECK(same(first, again), text);
