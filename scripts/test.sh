@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the logic natively over the simulated platform (plain,
 # with AddressSanitizer and UndefinedBehaviorSanitizer, with
-# ThreadSanitizer), then the real DLL cross-built with MinGW-w64 under Wine.
+# ThreadSanitizer), a one-minute fuzzing session of the options reader, then
+# the real DLL cross-built with MinGW-w64 under Wine.
 # Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -38,6 +39,7 @@ run_preset() {
 run_preset native
 run_preset native-asan
 run_preset native-tsan
+run_preset fuzz
 . scripts/wine-env.sh
 run_preset windows
 

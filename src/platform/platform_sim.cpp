@@ -199,6 +199,12 @@ int sim_run_pass(void) {
   return cv.wait_for(g, k_test_limit, [seq] { return st.wait_seq > seq && st.waiting > 0; });
 }
 
+void sim_kick_waits(void) {
+  std::lock_guard<std::mutex> g(mu);
+  st.kick_seq = st.wait_seq;
+  cv.notify_all();
+}
+
 // ---- Platform services ------------------------------------------------------
 
 int64_t mjp_tick64(void) {

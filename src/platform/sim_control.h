@@ -69,5 +69,8 @@ void sim_set_manual_waits(int on);
 int sim_wait_for_waiter(void);
 int sim_end_wait(void);
 int sim_run_pass(void);
+// Ends every timed wait under way as a time-out and returns at once, whether
+// or not a thread was waiting: a stress test so makes the worker pass often.
+void sim_kick_waits(void);
 
 #endif

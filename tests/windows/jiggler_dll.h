@@ -1,0 +1,41 @@
+// Loading the real DLL the way a host does (LoadLibrary, GetProcAddress), for
+// the Windows test and timing programs.
+#ifndef MJ_JIGGLER_DLL_H
+#define MJ_JIGGLER_DLL_H
+
+#include <string.h>
+#include <windows.h>
+
+struct jiggler_dll {
+  HMODULE module;
+  int (*start)(const char *);
+  int (*stop)(void);
+  const char *(*status)(void);
+  int (*nudge_now)(const char *);
+  int (*idle_ms)(void);
+  const char *(*last_error)(void);
+  const char *(*version)(void);
+};
+
+static const char k_jiggler_dll_name[] = "veltrano-mouse-jiggler.dll";
+
+template <typename F>
+bool jiggler_bind(HMODULE module, F *fn, const char *name) {
+  FARPROC p = GetProcAddress(module, name);
+  memcpy(fn, &p, sizeof p);
+  return p != nullptr;
+}
+
+// Loads the DLL beside the program and binds the seven exports; false when
+// the DLL or an export is missing.
+inline bool jiggler_load(jiggler_dll *dll) {
+  dll->module = LoadLibraryA(k_jiggler_dll_name);
+  if (dll->module == nullptr) return false;
+  HMODULE m = dll->module;
+  return jiggler_bind(m, &dll->start, "mj_start") && jiggler_bind(m, &dll->stop, "mj_stop") &&
+         jiggler_bind(m, &dll->status, "mj_status") && jiggler_bind(m, &dll->nudge_now, "mj_nudge_now") &&
+         jiggler_bind(m, &dll->idle_ms, "mj_idle_ms") && jiggler_bind(m, &dll->last_error, "mj_last_error") &&
+         jiggler_bind(m, &dll->version, "mj_version");
+}
+
+#endif
