@@ -8,45 +8,24 @@
 #include "../native/status_util.h"
 #include "../options_cases.h"
 #include "gtest/gtest.h"
+#include "jiggler_dll.h"
 #include "json_check.h"
 
 namespace {
 
-const char k_dll_name[] = "veltrano-mouse-jiggler.dll";
-
-struct jiggler {
-  int (*start)(const char *);
-  int (*stop)(void);
-  const char *(*status)(void);
-  int (*nudge_now)(const char *);
-  int (*idle_ms)(void);
-  const char *(*last_error)(void);
-  const char *(*version)(void);
-};
-
-template <typename F>
-void bind(HMODULE dll, F *fn, const char *name) {
-  FARPROC p = GetProcAddress(dll, name);
-  ASSERT_NE(p, nullptr) << name;
-  memcpy(fn, &p, sizeof p);
-}
+const char *const k_dll_name = k_jiggler_dll_name;
 
 class Dll : public ::testing::Test {
  protected:
   HMODULE dll = nullptr;
-  jiggler mj = {};
+  jiggler_dll mj = {};
 
   void SetUp() override {
     ASSERT_EQ(GetModuleHandleA(k_dll_name), nullptr) << "an earlier copy is still loaded";
-    dll = LoadLibraryA(k_dll_name);
+    bool bound = jiggler_load(&mj);
+    dll = mj.module;
     ASSERT_NE(dll, nullptr) << "LoadLibrary failed: " << GetLastError();
-    bind(dll, &mj.start, "mj_start");
-    bind(dll, &mj.stop, "mj_stop");
-    bind(dll, &mj.status, "mj_status");
-    bind(dll, &mj.nudge_now, "mj_nudge_now");
-    bind(dll, &mj.idle_ms, "mj_idle_ms");
-    bind(dll, &mj.last_error, "mj_last_error");
-    bind(dll, &mj.version, "mj_version");
+    ASSERT_TRUE(bound) << "an export is missing";
   }
 
   void TearDown() override {
