@@ -526,15 +526,10 @@ TEST_F(Lib, StatusEstimateFollowsTheLastSkip) {
 }
 
 TEST_F(Lib, StatusLineHas19MembersInOrder) {
-  const char *keys[] = {
-      "active",          "mode",      "interval_s",      "dx",          "dy",       "only_when_idle",
-      "dry_run",         "nudges",    "skipped",         "failed",      "idle_s",   "since_last_nudge_s",
-      "next_nudge_in_s", "running_s", "last_reset_idle", "last_method", "platform", "mechanism",
-      "version"};
   start(nullptr);
   std::string line = status();
   size_t at = 0;
-  for (const char *key : keys) {
+  for (const char *key : k_status_keys) {
     size_t p = line.find(std::string("\"") + key + "\":", at);
     ASSERT_NE(p, std::string::npos) << key;
     at = p + 1;

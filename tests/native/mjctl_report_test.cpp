@@ -8,16 +8,12 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "status_util.h"
 
 namespace {
 
 // A status line as the DLL writes it, with some members replaced.
 std::string line(const std::map<std::string, std::string> &with = {}) {
-  static const char *const keys[] = {
-      "active",          "mode",      "interval_s",      "dx",          "dy",       "only_when_idle",
-      "dry_run",         "nudges",    "skipped",         "failed",      "idle_s",   "since_last_nudge_s",
-      "next_nudge_in_s", "running_s", "last_reset_idle", "last_method", "platform", "mechanism",
-      "version"};
   std::map<std::string, std::string> v = {{"active", "1"},
                                           {"mode", "\"zen\""},
                                           {"interval_s", "30"},
@@ -39,7 +35,7 @@ std::string line(const std::map<std::string, std::string> &with = {}) {
                                           {"version", "\"1.0.0\""}};
   for (const auto &kv : with) v[kv.first] = kv.second;
   std::string out = "{";
-  for (const char *key : keys) out += std::string(out.size() > 1 ? "," : "") + "\"" + key + "\":" + v[key];
+  for (const char *key : k_status_keys) out += std::string(out.size() > 1 ? "," : "") + "\"" + key + "\":" + v[key];
   return out + "}";
 }
 
