@@ -1,6 +1,6 @@
 // What mjctl says about a run, from pairs of status lines: the reading of a
 // line, the event lines, and the start, countdown and count texts.
-#include "mjctl_report.h"
+#include "report.h"
 
 #include <string.h>
 
@@ -39,14 +39,14 @@ std::string line(const std::map<std::string, std::string> &with = {}) {
   return out + "}";
 }
 
-mjctl_status read(const std::string &text) {
-  mjctl_status s;
-  EXPECT_EQ(mjctl_status_read(text.c_str(), &s), 1) << text;
+mjh_status read(const std::string &text) {
+  mjh_status s;
+  EXPECT_EQ(mjh_status_read(text.c_str(), &s), 1) << text;
   return s;
 }
 
 TEST(StatusRead, TakesEveryMemberOfTheWorkedExample) {
-  mjctl_status s = read(
+  mjh_status s = read(
       "{\"active\":1,\"mode\":\"move\",\"interval_s\":30,\"dx\":2,\"dy\":0,\"only_when_idle\":1,\"dry_run\":0,"
       "\"nudges\":2,\"skipped\":1,\"failed\":0,\"idle_s\":4,\"since_last_nudge_s\":9,\"next_nudge_in_s\":26,"
       "\"running_s\":100,\"last_reset_idle\":1,\"last_method\":\"SendInput move\",\"platform\":\"windows\","
@@ -70,7 +70,7 @@ TEST(StatusRead, TakesEveryMemberOfTheWorkedExample) {
 }
 
 TEST(StatusRead, TakesTheWidestNumbers) {
-  mjctl_status s = read(line({{"nudges", "9223372036854775807"}, {"idle_s", "-1"}, {"dx", "-200"}}));
+  mjh_status s = read(line({{"nudges", "9223372036854775807"}, {"idle_s", "-1"}, {"dx", "-200"}}));
   EXPECT_EQ(s.nudges, 9223372036854775807LL);
   EXPECT_EQ(s.idle_s, -1);
   EXPECT_EQ(s.dx, -200);
@@ -89,11 +89,11 @@ TEST(StatusRead, RefusesLinesItCannotRead) {
       line({{"last_method", "\"" + std::string(60, 'm') + "\""}}),
   };
   for (const std::string &text : refused) {
-    mjctl_status s;
-    EXPECT_EQ(mjctl_status_read(text.c_str(), &s), 0) << text;
+    mjh_status s;
+    EXPECT_EQ(mjh_status_read(text.c_str(), &s), 0) << text;
   }
-  mjctl_status s;
-  EXPECT_EQ(mjctl_status_read(nullptr, &s), 0);
+  mjh_status s;
+  EXPECT_EQ(mjh_status_read(nullptr, &s), 0);
 }
 
 // ---- Events between two lines --------------------------------------------------
@@ -148,9 +148,9 @@ class Events : public ::testing::TestWithParam<event_case> {};
 
 TEST_P(Events, OneLinePerKind) {
   const event_case &c = GetParam();
-  mjctl_status before = read(line(c.before)), after = read(line(c.after));
+  mjh_status before = read(line(c.before)), after = read(line(c.after));
   char buf[1024] = "leftover";
-  int lines = mjctl_describe_events(&before, &after, c.error_text, "12:00:05", buf, sizeof buf);
+  int lines = mjh_describe_events(&before, &after, c.error_text, "12:00:05", buf, sizeof buf);
   EXPECT_EQ(std::string(buf), c.said);
   int newlines = 0;
   for (const char *p = c.said; *p; p++) newlines += *p == '\n';
@@ -160,10 +160,10 @@ TEST_P(Events, OneLinePerKind) {
 INSTANTIATE_TEST_SUITE_P(Table, Events, ::testing::ValuesIn(k_event_cases));
 
 TEST(Events, AreCutToTheBufferAndTerminated) {
-  mjctl_status before = read(line()), after = read(line({{"failed", "1"}}));
+  mjh_status before = read(line()), after = read(line({{"failed", "1"}}));
   char buf[24];
   memset(buf, 'x', sizeof buf);
-  mjctl_describe_events(&before, &after, std::string(200, 'e').c_str(), "12:00:05", buf, sizeof buf);
+  mjh_describe_events(&before, &after, std::string(200, 'e').c_str(), "12:00:05", buf, sizeof buf);
   EXPECT_EQ(std::string(buf), "12:00:05 failure 1: eee");
 }
 
@@ -197,13 +197,13 @@ class Texts : public ::testing::TestWithParam<text_case> {};
 
 TEST_P(Texts, SayTheRunInWords) {
   const text_case &c = GetParam();
-  mjctl_status s = read(line(c.with));
+  mjh_status s = read(line(c.with));
   char buf[256];
-  mjctl_describe_run(&s, buf, sizeof buf);
+  mjh_describe_run(&s, buf, sizeof buf);
   EXPECT_STREQ(buf, c.run);
-  mjctl_describe_countdown(&s, buf, sizeof buf);
+  mjh_describe_countdown(&s, buf, sizeof buf);
   EXPECT_STREQ(buf, c.countdown);
-  mjctl_describe_counts(&s, buf, sizeof buf);
+  mjh_describe_counts(&s, buf, sizeof buf);
   EXPECT_STREQ(buf, c.counts);
 }
 

@@ -8,7 +8,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "mjctl_report.h"
+#include "report.h"
 #include "mouse_jiggler.h"
 
 #ifndef MJCTL_VERSION
@@ -222,10 +222,10 @@ static int stdout_is_console(void) {
 }
 
 /* The status line, read; a line the DLL should never give ends mjctl. */
-static void read_status(mjctl_status *s, char *copy, size_t size) {
+static void read_status(mjh_status *s, char *copy, size_t size) {
   const char *line = mj_status();
   if (copy) snprintf(copy, size, "%s", line);
-  if (!mjctl_status_read(line, s)) {
+  if (!mjh_status_read(line, s)) {
     fprintf(stderr, "mjctl: cannot read the DLL's status line: %s\n", line);
     mj_stop();
     exit(EXIT_REFUSED);
@@ -265,12 +265,12 @@ static int command_run(const struct settings *s, const char *options) {
   int live = !s->given[F_JSON] && stdout_is_console();
 
   char line[1024], last_line[1024], text[2048], countdown[128] = "", shown[128] = "";
-  mjctl_status prev, now;
+  mjh_status prev, now;
   read_status(&prev, last_line, sizeof last_line);
   if (s->given[F_JSON]) {
     print_line(last_line);
   } else {
-    mjctl_describe_run(&prev, text, sizeof text);
+    mjh_describe_run(&prev, text, sizeof text);
     printf("started: %s\n", text);
     if (s->given[F_FOR])
       printf("stopping after %d s; Ctrl+C stops earlier\n", s->number[F_FOR]);
@@ -297,8 +297,8 @@ static int command_run(const struct settings *s, const char *options) {
 
     char clock[16];
     clock_text(clock, sizeof clock);
-    int events = mjctl_describe_events(&prev, &now, mj_last_error(), clock, text, sizeof text);
-    mjctl_describe_countdown(&now, countdown, sizeof countdown);
+    int events = mjh_describe_events(&prev, &now, mj_last_error(), clock, text, sizeof text);
+    mjh_describe_countdown(&now, countdown, sizeof countdown);
     if (events > 0 || reason != STOP_NONE) {
       if (live && shown[0]) printf("\r%*s\r", (int)strlen(shown), "");
       shown[0] = '\0';
@@ -320,7 +320,7 @@ static int command_run(const struct settings *s, const char *options) {
 
   SetEvent(g_run_stopped);
   if (!s->given[F_JSON]) {
-    mjctl_describe_counts(&now, text, sizeof text);
+    mjh_describe_counts(&now, text, sizeof text);
     printf("stopped after %llu s (%s): %s\n", (GetTickCount64() - started) / 1000,
            reason == STOP_CTRL_C ? "Ctrl+C" : "time is up", text);
     fflush(stdout);
@@ -336,12 +336,12 @@ static int command_nudge(const struct settings *s, const char *options) {
     return EXIT_REFUSED;
   }
   char line[1024], text[128];
-  mjctl_status now;
+  mjh_status now;
   read_status(&now, line, sizeof line);
   if (s->given[F_JSON]) {
     print_line(line);
   } else {
-    mjctl_describe_nudge(&now, text, sizeof text);
+    mjh_describe_nudge(&now, text, sizeof text);
     printf("nudge: %s\n", text);
   }
   return EXIT_OK;

@@ -1,4 +1,4 @@
-#include "mjctl_report.h"
+#include "report.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -32,7 +32,7 @@ static int read_text(const char *line, const char *key, char *out, size_t size) 
   return 1;
 }
 
-int mjctl_status_read(const char *line, mjctl_status *out) {
+int mjh_status_read(const char *line, mjh_status *out) {
   long long active;
   if (line == NULL || !read_number(line, "active", &active)) return 0;
   out->active = active != 0;
@@ -58,7 +58,7 @@ static void append(char *buf, size_t size, const char *format, ...) {
   va_end(args);
 }
 
-void mjctl_describe_nudge(const mjctl_status *s, char *buf, size_t size) {
+void mjh_describe_nudge(const mjh_status *s, char *buf, size_t size) {
   if (strcmp(s->last_method, "dry-run") == 0) {
     snprintf(buf, size, "dry-run, nothing injected");
     return;
@@ -78,13 +78,13 @@ static void append_numbered(char *buf, size_t size, const char *clock, const cha
     append(buf, size, "%s %s %lld to %lld: ", clock, many, before + 1, now);
 }
 
-int mjctl_describe_events(const mjctl_status *prev, const mjctl_status *next, const char *error_text, const char *clock,
+int mjh_describe_events(const mjh_status *prev, const mjh_status *next, const char *error_text, const char *clock,
                           char *buf, size_t size) {
   int lines = 0;
   buf[0] = '\0';
   if (next->nudges > prev->nudges) {
     char what[96];
-    mjctl_describe_nudge(next, what, sizeof what);
+    mjh_describe_nudge(next, what, sizeof what);
     append_numbered(buf, size, clock, "nudge", "nudges", prev->nudges, next->nudges);
     append(buf, size, "%s\n", what);
     lines++;
@@ -102,7 +102,7 @@ int mjctl_describe_events(const mjctl_status *prev, const mjctl_status *next, co
   return lines;
 }
 
-void mjctl_describe_run(const mjctl_status *s, char *buf, size_t size) {
+void mjh_describe_run(const mjh_status *s, char *buf, size_t size) {
   buf[0] = '\0';
   if (strcmp(s->mode, "move") == 0)
     append(buf, size, "move nudges of %lld,%lld px every %lld s", s->dx, s->dy, s->interval_s);
@@ -115,14 +115,14 @@ void mjctl_describe_run(const mjctl_status *s, char *buf, size_t size) {
   if (s->dry_run) append(buf, size, ", dry run (nothing injected)");
 }
 
-void mjctl_describe_countdown(const mjctl_status *s, char *buf, size_t size) {
+void mjh_describe_countdown(const mjh_status *s, char *buf, size_t size) {
   buf[0] = '\0';
   if (!s->active || s->next_nudge_in_s < 0) return;
   append(buf, size, "next nudge in %lld s", s->next_nudge_in_s);
   if (s->only_when_idle && s->idle_s >= 0) append(buf, size, ", user idle %lld s", s->idle_s);
 }
 
-void mjctl_describe_counts(const mjctl_status *s, char *buf, size_t size) {
+void mjh_describe_counts(const mjh_status *s, char *buf, size_t size) {
   snprintf(buf, size, "%lld %s, %lld skipped, %lld failed", s->nudges, s->nudges == 1 ? "nudge" : "nudges", s->skipped,
            s->failed);
 }

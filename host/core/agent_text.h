@@ -1,0 +1,45 @@
+/* What the agent shows a person, and what mjctl says of the agent: the state
+ * its icon draws, the tooltip's one line, and the sentence of `mjctl status`.
+ * Plain C without system headers, tested natively. */
+#ifndef MJH_AGENT_TEXT_H
+#define MJH_AGENT_TEXT_H
+
+#include <stddef.h>
+
+#include "protocol.h"
+#include "report.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef enum mjh_icon_state {
+  MJH_ICON_STOPPED, /* no run */
+  MJH_ICON_ACTIVE,  /* a run whose nudges work */
+  MJH_ICON_FAILING, /* a run whose recent nudges fail (desktop locked, injection refused) */
+  MJH_ICON_WAITING  /* no run now, one will start by itself (outside working hours) */
+} mjh_icon_state;
+
+/* Whether the run's nudges are failing, from two consecutive status lines:
+ * a new failure or a nudge whose idle time was not reset makes it so, a
+ * nudge that reset the idle time ends it, and no run ends it. */
+int mjh_failing_update(const mjh_status *prev, const mjh_status *now, int was_failing);
+
+mjh_icon_state mjh_icon_for(const mjh_status *run, int failing, int waiting);
+
+enum { MJH_TOOLTIP_MAX = 128 }; /* the notification area's limit, NUL included */
+
+/* The tooltip's one line, e.g. "Active: zen every 60 s, next nudge in 42 s,
+ * 12 nudges, idle time reset" or "Stopped" or "Failing: SendInput failed
+ * (error 5)", shortened to fit MJH_TOOLTIP_MAX with its NUL. */
+void mjh_tooltip(const mjh_status *run, int failing, const char *last_error, int keep_awake_held, char *buf,
+                 size_t size);
+
+/* The sentence of `mjctl status` for a status reply, ending in '\n'. */
+void mjh_describe_agent(const mjh_reply *reply, char *buf, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,63 @@
+/* The options of a run as a person or a script gives them to a host: the
+ * DLL's six keys plus keep_awake, read strictly. The DLL's own reader is
+ * lenient by contract; the hosts refuse what a person most likely mistyped
+ * (not one JSON object, an unknown key, a value of the wrong type or out of
+ * range) with a message that names the problem. Plain C without system
+ * headers, tested natively. */
+#ifndef MJH_OPTIONS_H
+#define MJH_OPTIONS_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct mjh_options {
+  int move;           /* 0 zen, 1 move */
+  int interval_s;     /* 1 to 3600 */
+  int dx, dy;         /* -200 to 200 */
+  int only_when_idle; /* 0 or 1 */
+  int dry_run;        /* 0 or 1 */
+  int keep_awake;     /* 0 or 1: the host also keeps the system and display on */
+} mjh_options;
+
+/* One bit per key, for the keys a text names and the keys a command accepts. */
+enum mjh_option_key {
+  MJH_KEY_MODE = 1 << 0,
+  MJH_KEY_INTERVAL_S = 1 << 1,
+  MJH_KEY_DX = 1 << 2,
+  MJH_KEY_DY = 1 << 3,
+  MJH_KEY_ONLY_WHEN_IDLE = 1 << 4,
+  MJH_KEY_DRY_RUN = 1 << 5,
+  MJH_KEY_KEEP_AWAKE = 1 << 6,
+  MJH_KEYS_DLL = (1 << 6) - 1, /* the six keys of the DLL's options text */
+  MJH_KEYS_ALL = (1 << 7) - 1
+};
+
+/* zen, 60 s, dx 1, dy 1, only when idle, no dry run, no keep-awake. */
+void mjh_options_default(mjh_options *o);
+
+/* Reads text (len bytes, need not be NUL-terminated) as one JSON object whose
+ * keys are among `allowed`, and writes the keys it names into *o, leaving the
+ * others as they are. *given (may be NULL) receives the keys named. On
+ * failure returns 0, leaves *o unchanged, and writes a message for a person
+ * into err, e.g. `"dry_run" must be true or false, not "yes"` or
+ * `unknown key "speed"`. Numbers must be whole; booleans true or false; mode
+ * "zen" or "move". */
+int mjh_options_parse(const char *text, size_t len, unsigned allowed, mjh_options *o, unsigned *given, char *err,
+                      size_t err_size);
+
+/* The DLL's options text for o: all six keys, e.g.
+ * {"mode":"zen","interval_s":60,"dx":1,"dy":1,"only_when_idle":true,"dry_run":false}
+ * Returns the length, or 0 when size is too small. */
+size_t mjh_options_dll_text(const mjh_options *o, char *buf, size_t size);
+
+/* The same with keep_awake after the six: the "settings" object of replies. */
+size_t mjh_options_json(const mjh_options *o, char *buf, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

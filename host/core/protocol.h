@@ -1,0 +1,113 @@
+/* The agent's control protocol over its named pipe: one request per line, a
+ * JSON object of at most MJH_REQUEST_MAX bytes ending in '\n'; one reply per
+ * request, a JSON object on one line ending in '\n'. Requests:
+ *   {"cmd":"status"}
+ *   {"cmd":"start","options":{...}}  options optional: the keys of mjh_options
+ *   {"cmd":"stop"} {"cmd":"nudge"} {"cmd":"quit"}
+ * Replies carry "ok":true, or "ok":false with "error". The status reply
+ * carries the DLL's status line as the object "run", beside the agent's own
+ * fields. Plain C without system headers: the pipe itself is in host/win32.
+ * Tested natively. */
+#ifndef MJH_PROTOCOL_H
+#define MJH_PROTOCOL_H
+
+#include <stddef.h>
+
+#include "options.h"
+#include "report.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+  MJH_REQUEST_MAX = 4096, /* bytes of one request, its '\n' included */
+  MJH_REPLY_MAX = 8192    /* bytes of one reply, its '\n' included */
+};
+
+/* ---- Reading requests, byte by byte as they arrive --------------------------- */
+
+typedef struct mjh_line_reader {
+  char line[MJH_REQUEST_MAX + 1];
+  size_t len;
+  int overflow; /* more than MJH_REQUEST_MAX bytes before a '\n' */
+} mjh_line_reader;
+
+typedef enum mjh_line_result {
+  MJH_LINE_MORE,    /* no complete line yet */
+  MJH_LINE_READY,   /* reader->line holds one line, NUL-terminated, without '\n' */
+  MJH_LINE_TOO_LONG /* the limit was passed: reply with an error and drop the client */
+} mjh_line_result;
+
+void mjh_line_reader_init(mjh_line_reader *r);
+
+/* Takes up to n bytes; *used receives how many were consumed (the rest belong
+ * to the next line). After MJH_LINE_READY, call mjh_line_reader_next before
+ * feeding more. */
+mjh_line_result mjh_line_reader_feed(mjh_line_reader *r, const char *bytes, size_t n, size_t *used);
+void mjh_line_reader_next(mjh_line_reader *r);
+
+/* ---- Requests ---------------------------------------------------------------- */
+
+typedef enum mjh_command { MJH_CMD_STATUS, MJH_CMD_START, MJH_CMD_STOP, MJH_CMD_NUDGE, MJH_CMD_QUIT } mjh_command;
+
+typedef struct mjh_request {
+  mjh_command cmd;
+  mjh_options options; /* start: `saved` with the keys of "options" applied */
+  unsigned given;      /* start: the keys "options" named (0: none, use the saved settings) */
+} mjh_request;
+
+/* Reads one request line (without its '\n'). saved: the settings a start's
+ * options apply to. Returns 1, or 0 with a message for the error reply in
+ * err, e.g. "not JSON", "unknown command \"go\"", "\"dx\" must be a whole
+ * number from -200 to 200". */
+int mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mjh_request *out, char *err,
+                      size_t err_size);
+
+/* The request line for a command, with '\n': options NULL or keys 0 sends
+ * none; otherwise only the keys in `keys`. Returns the length or 0. */
+size_t mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned keys, char *buf, size_t size);
+
+/* ---- Replies ------------------------------------------------------------------ */
+
+/* What the agent says of itself beside the DLL's status line. */
+typedef struct mjh_agent_state {
+  mjh_options settings;   /* the saved settings */
+  int run_on;             /* the user wants the run on */
+  int keep_awake_held;    /* the system and display are being kept on now */
+  int failing;            /* the run's recent nudges fail */
+  const char *last_error; /* the DLL's last error text, "" when none */
+  unsigned long pid;      /* the agent's process id */
+  const char *version;    /* the agent's version */
+} mjh_agent_state;
+
+/* {"ok":true}\n */
+size_t mjh_reply_ok(char *buf, size_t size);
+/* {"ok":false,"error":"..."}\n with the message escaped. */
+size_t mjh_reply_error(const char *message, char *buf, size_t size);
+/* {"ok":true,"run":<run_line>,"agent":{...}}\n; run_line is the DLL's status
+ * line, inserted as it is. */
+size_t mjh_reply_status(const mjh_agent_state *agent, const char *run_line, char *buf, size_t size);
+
+/* A reply as a client reads it. */
+typedef struct mjh_reply {
+  int ok;
+  char error[256]; /* when !ok */
+  int has_run;     /* a status reply: the fields below are filled */
+  mjh_status run;  /* the "run" object */
+  mjh_options settings;
+  int run_on, keep_awake_held, failing;
+  char last_error[256];
+  unsigned long pid;
+  char version[32];
+} mjh_reply;
+
+/* Reads one reply line (with or without its '\n'). Returns 1, or 0 when it is
+ * not a reply of this protocol. */
+int mjh_reply_read(const char *line, size_t len, mjh_reply *out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

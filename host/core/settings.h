@@ -1,0 +1,57 @@
+/* The agent's saved settings and how each one is stored as a named value
+ * (in the registry on Windows: HKCU\Software\Veltrano\Mouse Jiggler). Reading
+ * never fails: a missing, mistyped or out-of-range value gives its default.
+ * Plain C without system headers, tested natively. */
+#ifndef MJH_SETTINGS_H
+#define MJH_SETTINGS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "options.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct mjh_settings {
+  mjh_options options;
+  int run_on; /* the run was on when the user last left it */
+} mjh_settings;
+
+/* The defaults, which are also what the first launch ever starts: zen, 60 s,
+ * only when idle, keep-awake off, run on. */
+void mjh_settings_default(mjh_settings *s);
+
+/* How a value is stored. */
+typedef enum mjh_value_type {
+  MJH_VALUE_MISSING, /* no such value */
+  MJH_VALUE_NUMBER,  /* a 32-bit number (REG_DWORD); signed settings read it as two's complement */
+  MJH_VALUE_TEXT,    /* a string (REG_SZ), UTF-8 here */
+  MJH_VALUE_OTHER    /* any other type, or a value too large to read */
+} mjh_value_type;
+
+typedef struct mjh_value {
+  mjh_value_type type;
+  uint32_t number;  /* MJH_VALUE_NUMBER */
+  const char *text; /* MJH_VALUE_TEXT, NUL-terminated */
+} mjh_value;
+
+/* The stored settings, in a fixed order: their value names and types. */
+int mjh_setting_count(void);
+const char *mjh_setting_name(int i);    /* e.g. "interval_s" */
+mjh_value_type mjh_setting_type(int i); /* MJH_VALUE_NUMBER or MJH_VALUE_TEXT */
+
+/* Applies stored value i to *s: a value of the right type and range replaces
+ * the field; anything else leaves it as it was (the default, when *s started
+ * as mjh_settings_default). Returns 1 when the value was used. */
+int mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v);
+
+/* The value to store for setting i of *s; a text goes into buf. */
+void mjh_settings_value(const mjh_settings *s, int i, mjh_value *v, char *buf, size_t size);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,1 @@
+#include "keep_awake.h"
