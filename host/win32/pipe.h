@@ -20,6 +20,9 @@ void mjw_pipe_security_free(SECURITY_ATTRIBUTES *sa);
 /* 1 when process pid runs as the same user as this process. */
 int mjw_same_user_process(DWORD pid);
 
+/* 1 while the agent's pipe exists in this session (busy or not). */
+int mjw_pipe_exists(void);
+
 typedef enum mjw_call_result {
   MJW_CALL_OK,        /* reply holds one reply line, NUL-terminated */
   MJW_CALL_NO_AGENT,  /* no agent serves the pipe in this session */
@@ -28,7 +31,10 @@ typedef enum mjw_call_result {
 } mjw_call_result;
 
 /* Sends one request line (ending in '\n') to the agent and reads its reply
- * line, giving up after timeout_ms in all. */
+ * line into reply, without its '\n'; a reply longer than MJH_REPLY_MAX (or
+ * than size - 1) is a failure. Gives up after timeout_ms in all. Nothing is
+ * sent unless the pipe's server runs as this user. err gets a message for a
+ * person on any result but MJW_CALL_OK. */
 mjw_call_result mjw_pipe_call(const char *request, char *reply, size_t size, DWORD timeout_ms, char *err,
                               size_t err_size);
 
