@@ -1,0 +1,29 @@
+/* The agent's notification-area icons, drawn at run time at whatever size the
+ * display asks for: a mouse in the state's colour, with a small badge for the
+ * states that need a second look ("!" when failing, a clock when waiting).
+ * Plain C without system headers, tested natively. */
+#ifndef MJH_ICON_H
+#define MJH_ICON_H
+
+#include <stddef.h>
+
+#include "agent_text.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum { MJH_ICON_MIN_PX = 16, MJH_ICON_MAX_PX = 256 };
+
+/* Draws the icon of `state` as size x size pixels, rows top to bottom, 4 bytes
+ * each in the order blue, green, red, alpha, with the colours premultiplied
+ * by alpha and edges anti-aliased. `bgra` holds size * size * 4 bytes.
+ * Returns 1, or 0 (nothing written) when size is outside MJH_ICON_MIN_PX to
+ * MJH_ICON_MAX_PX or the state is unknown. */
+int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
