@@ -191,6 +191,8 @@ mjw_call_result mjw_pipe_call(const char *request, char *reply, size_t size, DWO
   if (io != IO_DONE) {
     if (io == IO_TIMED_OUT)
       snprintf(err, err_size, "the agent did not take the request within %lu ms", (unsigned long)timeout_ms);
+    else if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)
+      snprintf(err, err_size, "the agent closed the connection without a whole reply");
     else
       snprintf(err, err_size, "cannot send the request to the agent (error %lu)", error);
     CloseHandle(pipe);

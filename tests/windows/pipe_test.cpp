@@ -1,0 +1,322 @@
+// The agent's pipe under Wine: its security, the client's call against small
+// servers of this test (one that answers, one that never does, one that
+// hangs up, one that talks too much), and the keep-awake thread.
+#include "pipe.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "gtest/gtest.h"
+#include "keep_awake.h"
+#include "protocol.h"
+
+namespace {
+
+std::wstring pipe_name() {
+  wchar_t name[128];
+  mjw_pipe_name(name, 128);
+  return name;
+}
+
+// The pipe as the agent creates it.
+HANDLE create_agent_pipe(SECURITY_ATTRIBUTES *sa) {
+  return CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                          PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384, 16384,
+                          0, sa);
+}
+
+std::string user_sid_text() {
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+  char buf[256];
+  DWORD size = sizeof buf;
+  std::string text;
+  if (GetTokenInformation(token, TokenUser, buf, size, &size)) {
+    char *sid_text = nullptr;
+    if (ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buf)->User.Sid, &sid_text)) {
+      text = sid_text;
+      LocalFree(sid_text);
+    }
+  }
+  CloseHandle(token);
+  return text;
+}
+
+// ---- Name and security ------------------------------------------------------------
+
+TEST(PipeName, IsThisSessionsAgentPipe) {
+  DWORD session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  EXPECT_EQ(pipe_name(), L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session));
+  wchar_t small[12];
+  mjw_pipe_name(small, 12);
+  EXPECT_EQ(std::wstring(small).size(), 11u) << "cut to the buffer, NUL-terminated";
+}
+
+TEST(PipeSecurity, OneAceForThisUserAlone) {
+  SECURITY_ATTRIBUTES sa;
+  ASSERT_TRUE(mjw_pipe_security(&sa));
+  EXPECT_FALSE(sa.bInheritHandle);
+  HANDLE pipe = create_agent_pipe(&sa);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd),
+            (DWORD)ERROR_SUCCESS);
+  ASSERT_NE(dacl, nullptr) << "a NULL DACL lets everyone in";
+  ASSERT_EQ(dacl->AceCount, 1);
+  ACE_HEADER *ace = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void **>(&ace)));
+  ASSERT_EQ(ace->AceType, ACCESS_ALLOWED_ACE_TYPE);
+  EXPECT_EQ(ace->AceFlags & INHERITED_ACE, 0);
+  auto *allowed = reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace);
+  EXPECT_NE(allowed->Mask & (GENERIC_ALL | FILE_ALL_ACCESS), 0u);
+  char *sid_text = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidA(&allowed->SidStart, &sid_text));
+  EXPECT_EQ(std::string(sid_text), user_sid_text());
+  LocalFree(sid_text);
+  LocalFree(sd);
+
+  // The agent's one instance: a second agent cannot create its own.
+  HANDLE second = create_agent_pipe(&sa);
+  EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_PIPE_BUSY);
+  if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+
+  CloseHandle(pipe);
+  mjw_pipe_security_free(&sa);
+  EXPECT_EQ(sa.lpSecurityDescriptor, nullptr);
+  mjw_pipe_security_free(&sa);  // twice is harmless
+}
+
+TEST(SameUser, ThisProcessAChildAndNoProcess) {
+  EXPECT_TRUE(mjw_same_user_process(GetCurrentProcessId()));
+  EXPECT_FALSE(mjw_same_user_process(0xFFFFFFF0u)) << "no such process";
+
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  wchar_t line[] = L"cmd.exe /c exit";
+  ASSERT_TRUE(CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
+  EXPECT_TRUE(mjw_same_user_process(pi.dwProcessId));
+  TerminateProcess(pi.hProcess, 0);
+  WaitForSingleObject(pi.hProcess, 10000);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
+TEST(PipeExists, OnlyWhileAnInstanceDoes) {
+  EXPECT_FALSE(mjw_pipe_exists());
+  SECURITY_ATTRIBUTES sa;
+  ASSERT_TRUE(mjw_pipe_security(&sa));
+  HANDLE pipe = create_agent_pipe(&sa);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(mjw_pipe_exists());
+  CloseHandle(pipe);
+  mjw_pipe_security_free(&sa);
+  EXPECT_FALSE(mjw_pipe_exists());
+}
+
+// ---- The call --------------------------------------------------------------------
+
+enum class Behaviour { Reply, Silent, HangUp, Flood };
+
+// A one-connection server on the agent's pipe, on a thread of its own.
+class Server {
+ public:
+  Server(Behaviour behaviour, std::string reply = "") : behaviour_(behaviour), reply_(std::move(reply)) {
+    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_TRUE(mjw_pipe_security(&sa_));
+    pipe_ = create_agent_pipe(&sa_);
+    EXPECT_NE(pipe_, INVALID_HANDLE_VALUE) << GetLastError();
+    thread_ = std::thread(&Server::serve, this);
+  }
+
+  ~Server() {
+    SetEvent(release_);
+    if (thread_.joinable()) thread_.join();
+    CloseHandle(pipe_);
+    CloseHandle(release_);
+    mjw_pipe_security_free(&sa_);
+  }
+
+  // The request as the server read it (after the call has returned).
+  std::string request() {
+    SetEvent(release_);
+    if (thread_.joinable()) thread_.join();
+    return request_;
+  }
+
+ private:
+  Behaviour behaviour_;
+  std::string reply_, request_;
+  SECURITY_ATTRIBUTES sa_ = {};
+  HANDLE pipe_ = INVALID_HANDLE_VALUE, release_ = nullptr;
+  std::thread thread_;
+
+  void serve() {
+    if (!ConnectNamedPipe(pipe_, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
+    if (behaviour_ == Behaviour::HangUp) {
+      DisconnectNamedPipe(pipe_);
+      return;
+    }
+    char c;
+    DWORD n;
+    while (ReadFile(pipe_, &c, 1, &n, nullptr) && n == 1) {
+      request_ += c;
+      if (c == '\n') break;
+    }
+    if (behaviour_ == Behaviour::Silent) {
+      WaitForSingleObject(release_, 120000);
+    } else if (behaviour_ == Behaviour::Flood) {
+      std::string flood(MJH_REPLY_MAX * 4, 'x');
+      WriteFile(pipe_, flood.data(), (DWORD)flood.size(), &n, nullptr);
+    } else {
+      WriteFile(pipe_, reply_.data(), (DWORD)reply_.size(), &n, nullptr);
+      FlushFileBuffers(pipe_);
+    }
+    DisconnectNamedPipe(pipe_);
+  }
+};
+
+struct Call {
+  mjw_call_result result;
+  std::string reply, err;
+  ULONGLONG took_ms;
+};
+
+Call call(const char *request, DWORD timeout_ms = 5000, size_t size = MJH_REPLY_MAX + 1) {
+  std::string reply(size, '?'), err(256, '?');
+  ULONGLONG start = GetTickCount64();
+  Call c;
+  c.result = mjw_pipe_call(request, &reply[0], reply.size(), timeout_ms, &err[0], err.size());
+  c.took_ms = GetTickCount64() - start;
+  c.reply = reply.c_str();
+  c.err = err.c_str();
+  return c;
+}
+
+TEST(PipeCall, NoAgent) {
+  Call c = call("{\"cmd\":\"status\"}\n");
+  EXPECT_EQ(c.result, MJW_CALL_NO_AGENT);
+  EXPECT_EQ(c.err, "no agent is running in this session");
+  EXPECT_EQ(c.reply, "");
+}
+
+TEST(PipeCall, SendsTheRequestAndReadsOneReplyLine) {
+  Server server(Behaviour::Reply, "{\"ok\":true}\n{\"ok\":false}\n");
+  Call c = call("{\"cmd\":\"stop\"}\n");
+  EXPECT_EQ(c.result, MJW_CALL_OK) << c.err;
+  EXPECT_EQ(c.reply, "{\"ok\":true}");
+  EXPECT_EQ(server.request(), "{\"cmd\":\"stop\"}\n");
+}
+
+TEST(PipeCall, ReplyOfTheLargestSize) {
+  std::string reply = "{\"ok\":true,\"pad\":\"" + std::string(MJH_REPLY_MAX - 21, 'p') + "\"}\n";
+  ASSERT_EQ(reply.size(), (size_t)MJH_REPLY_MAX);
+  Server server(Behaviour::Reply, reply);
+  Call c = call("{\"cmd\":\"status\"}\n");
+  EXPECT_EQ(c.result, MJW_CALL_OK) << c.err;
+  EXPECT_EQ(c.reply + "\n", reply);
+}
+
+TEST(PipeCall, ReplyOneByteTooLong) {
+  std::string reply = "{\"ok\":true,\"pad\":\"" + std::string(MJH_REPLY_MAX - 20, 'p') + "\"}\n";
+  Server server(Behaviour::Reply, reply);
+  Call c = call("{\"cmd\":\"status\"}\n");
+  EXPECT_EQ(c.result, MJW_CALL_FAILED);
+  EXPECT_EQ(c.err, "the agent's reply is longer than 8192 bytes");
+  EXPECT_EQ(c.reply, "") << "nothing of a failed reply";
+}
+
+TEST(PipeCall, ReplyLongerThanTheCallersBuffer) {
+  Server server(Behaviour::Reply, "{\"ok\":true}\n");
+  Call c = call("{\"cmd\":\"status\"}\n", 5000, 8);
+  EXPECT_EQ(c.result, MJW_CALL_FAILED);
+  EXPECT_EQ(c.err, "the agent's reply is longer than 7 bytes");
+}
+
+TEST(PipeCall, EndlessReplyWithoutALineEnd) {
+  Server server(Behaviour::Flood);
+  Call c = call("{\"cmd\":\"status\"}\n");
+  EXPECT_EQ(c.result, MJW_CALL_FAILED);
+  EXPECT_EQ(c.err, "the agent's reply is longer than 8192 bytes");
+}
+
+TEST(PipeCall, ServerThatNeverRepliesTimesOut) {
+  Server server(Behaviour::Silent);
+  Call c = call("{\"cmd\":\"status\"}\n", 1000);
+  EXPECT_EQ(c.result, MJW_CALL_FAILED);
+  EXPECT_EQ(c.err, "the agent did not reply within 1000 ms");
+  EXPECT_GE(c.took_ms, 900u);
+  EXPECT_LT(c.took_ms, 60000u) << "bounded, even under a slow Wine";
+  EXPECT_EQ(server.request(), "{\"cmd\":\"status\"}\n") << "the request went out before the wait";
+}
+
+TEST(PipeCall, ServerThatHangsUpAtOnce) {
+  Server server(Behaviour::HangUp);
+  Call c = call("{\"cmd\":\"status\"}\n");
+  EXPECT_EQ(c.result, MJW_CALL_FAILED);
+  EXPECT_EQ(c.err, "the agent closed the connection without a whole reply");
+  EXPECT_EQ(c.reply, "");
+}
+
+TEST(PipeCall, ServerThatClosesWithoutALineEnd) {
+  Server server(Behaviour::Reply, "{\"ok\":tr");
+  Call c = call("{\"cmd\":\"status\"}\n");
+  EXPECT_EQ(c.result, MJW_CALL_FAILED);
+  EXPECT_EQ(c.err, "the agent closed the connection without a whole reply");
+  EXPECT_EQ(c.reply, "");
+}
+
+TEST(PipeCall, BusyServerGivesUpAtTheDeadline) {
+  Server server(Behaviour::Silent);
+  Call first = call("{\"cmd\":\"status\"}\n", 500);  // connected, its server now waits for release
+  ASSERT_EQ(first.result, MJW_CALL_FAILED);
+  // The server's single instance is still taken by the first client's
+  // connection until it is released; the second call waits for it, bounded.
+  Call second = call("{\"cmd\":\"status\"}\n", 1000);
+  EXPECT_EQ(second.result, MJW_CALL_FAILED);
+  EXPECT_EQ(second.err, "the agent is busy: no connection within the time allowed");
+  EXPECT_GE(second.took_ms, 900u);
+  EXPECT_LT(second.took_ms, 60000u);
+}
+
+// ---- Keep-awake ------------------------------------------------------------------
+
+TEST(KeepAwake, StartStopAndHeld) {
+  mjw_keep_awake k = {};
+  EXPECT_FALSE(mjw_keep_awake_held(&k));
+  mjw_keep_awake_stop(&k);  // not held: nothing to do
+  ASSERT_TRUE(mjw_keep_awake_start(&k));
+  EXPECT_TRUE(mjw_keep_awake_held(&k));
+  HANDLE thread = k.thread;
+  EXPECT_EQ(WaitForSingleObject(thread, 0), (DWORD)WAIT_TIMEOUT) << "the holding thread lives";
+  EXPECT_TRUE(mjw_keep_awake_start(&k));
+  EXPECT_EQ(k.thread, thread) << "a second start keeps the one thread";
+
+  // Wine keeps one execution state per process, so this thread can read what
+  // the holding thread set: a call without ES_CONTINUOUS returns it unchanged.
+  const EXECUTION_STATE held = ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED;
+  EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), held);
+  EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), held) << "reading it changed it";
+
+  mjw_keep_awake_stop(&k);
+  EXPECT_FALSE(mjw_keep_awake_held(&k));
+  EXPECT_EQ(k.thread, nullptr);
+  EXPECT_EQ(k.stop, nullptr);
+  EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), (EXECUTION_STATE)ES_CONTINUOUS) << "cleared on stop";
+  mjw_keep_awake_stop(&k);
+  for (int i = 0; i < 20; i++) {  // again and again, nothing left behind
+    ASSERT_TRUE(mjw_keep_awake_start(&k));
+    mjw_keep_awake_stop(&k);
+  }
+  EXPECT_FALSE(mjw_keep_awake_held(&k));
+}
+
+}  // namespace
