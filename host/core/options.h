@@ -56,6 +56,10 @@ size_t mjh_options_dll_text(const mjh_options *o, char *buf, size_t size);
 /* The same with keep_awake after the six: the "settings" object of replies. */
 size_t mjh_options_json(const mjh_options *o, char *buf, size_t size);
 
+/* The JSON object of only the keys in `keys`, in the order above (e.g. "{}"
+ * for none). Returns the length, or 0 when size is too small. */
+size_t mjh_options_object(const mjh_options *o, unsigned keys, char *buf, size_t size);
+
 #ifdef __cplusplus
 }
 #endif
