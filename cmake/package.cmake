@@ -1,5 +1,6 @@
-# What `cmake --install` lays out and CPack zips: the DLL and mjctl in bin/,
-# the header in include/, both import libraries and the CMake package in lib/.
+# What `cmake --install` lays out and CPack zips: the DLL, mjctl and mjtray in
+# bin/, the header in include/, both import libraries and the CMake package in
+# lib/, the licences beside README.md.
 # A host project then writes
 #   find_package(veltrano_mouse_jiggler 1.0 REQUIRED)
 #   target_link_libraries(app PRIVATE veltrano::mouse_jiggler)
@@ -10,9 +11,12 @@ set(MJ_PACKAGE_DIR lib/cmake/veltrano_mouse_jiggler)
 install(TARGETS mouse_jiggler EXPORT veltrano_mouse_jiggler_targets
   RUNTIME DESTINATION bin
   ARCHIVE DESTINATION lib)
-install(FILES ${MJ_MSVC_IMPLIB} DESTINATION lib)
+if(MJ_MSVC_IMPLIB)
+  install(FILES ${MJ_MSVC_IMPLIB} DESTINATION lib)
+endif()
 install(FILES include/mouse_jiggler.h DESTINATION include)
-install(FILES README.md DESTINATION .)
+install(FILES README.md LICENSE DESTINATION .)
+install(FILES third_party/jsmn/LICENSE DESTINATION . RENAME LICENSE-jsmn)
 
 install(EXPORT veltrano_mouse_jiggler_targets
   NAMESPACE veltrano::

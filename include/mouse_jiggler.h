@@ -46,6 +46,13 @@
 #ifndef MOUSE_JIGGLER_H
 #define MOUSE_JIGGLER_H
 
+/* The version of the library this header describes; mj_version() returns
+ * MJ_VERSION_STRING. */
+#define MJ_VERSION_MAJOR 1
+#define MJ_VERSION_MINOR 0
+#define MJ_VERSION_PATCH 0
+#define MJ_VERSION_STRING "1.0.0"
+
 #if defined(_WIN32) && defined(MJ_BUILDING_DLL)
 #define MJ_API __declspec(dllexport)
 #elif defined(_WIN32) && !defined(MJ_STATIC)
@@ -102,6 +109,17 @@ MJ_API const char *mj_last_error(void);
 
 /* The version text "1.0.0". Never NULL; valid while the library is loaded. */
 MJ_API const char *mj_version(void);
+
+/* The exports' types, for hosts that load the library with LoadLibrary and
+ * take each function with GetProcAddress, e.g.
+ *   mj_start_fn start = (mj_start_fn)(void (*)(void))GetProcAddress(dll, "mj_start"); */
+typedef int (*mj_start_fn)(const char *options_json);
+typedef int (*mj_stop_fn)(void);
+typedef const char *(*mj_status_fn)(void);
+typedef int (*mj_nudge_now_fn)(const char *options_json);
+typedef int (*mj_idle_ms_fn)(void);
+typedef const char *(*mj_last_error_fn)(void);
+typedef const char *(*mj_version_fn)(void);
 
 #ifdef __cplusplus
 }

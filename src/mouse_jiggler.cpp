@@ -26,7 +26,7 @@
 
 const mj_opts k_default_opts = {1, 60, 1, 1, 1, 0};
 
-static const char k_version[] = "1.0.0";
+static const char k_version[] = MJ_VERSION_STRING;
 static const char k_msg_not_object[] = "options must be a JSON object";
 static const char k_msg_bad_mode[] = "mode must be \"zen\" or \"move\"";
 

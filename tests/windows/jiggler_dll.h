@@ -6,15 +6,18 @@
 #include <string.h>
 #include <windows.h>
 
+#include "../../include/mouse_jiggler.h"
+
+// The header's function-pointer types, as a host of GetProcAddress uses them.
 struct jiggler_dll {
   HMODULE module;
-  int (*start)(const char *);
-  int (*stop)(void);
-  const char *(*status)(void);
-  int (*nudge_now)(const char *);
-  int (*idle_ms)(void);
-  const char *(*last_error)(void);
-  const char *(*version)(void);
+  mj_start_fn start;
+  mj_stop_fn stop;
+  mj_status_fn status;
+  mj_nudge_now_fn nudge_now;
+  mj_idle_ms_fn idle_ms;
+  mj_last_error_fn last_error;
+  mj_version_fn version;
 };
 
 static const char k_jiggler_dll_name[] = "veltrano-mouse-jiggler.dll";
