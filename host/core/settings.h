@@ -47,7 +47,8 @@ mjh_value_type mjh_setting_type(int i); /* MJH_VALUE_NUMBER or MJH_VALUE_TEXT */
  * as mjh_settings_default). Returns 1 when the value was used. */
 int mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v);
 
-/* The value to store for setting i of *s; a text goes into buf. */
+/* The value to store for setting i of *s; a text goes into buf (8 bytes are
+ * enough; v->type is MJH_VALUE_MISSING when buf is too small). */
 void mjh_settings_value(const mjh_settings *s, int i, mjh_value *v, char *buf, size_t size);
 
 #ifdef __cplusplus

@@ -1,0 +1,185 @@
+// The agent's saved settings: every stored value, good or bad, reads without
+// a crash, and a bad one gives its default.
+#include <stdint.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "settings.h"
+
+namespace {
+
+int index_of(const char *name) {
+  for (int i = 0; i < mjh_setting_count(); i++)
+    if (strcmp(mjh_setting_name(i), name) == 0) return i;
+  ADD_FAILURE() << "no setting " << name;
+  return -1;
+}
+
+mjh_value number(uint32_t n) { return {MJH_VALUE_NUMBER, n, nullptr}; }
+mjh_value text(const char *t) { return {MJH_VALUE_TEXT, 0, t}; }
+
+TEST(Settings, DefaultsAreTheFirstLaunch) {
+  mjh_settings s;
+  memset(&s, 0x7f, sizeof s);
+  mjh_settings_default(&s);
+  EXPECT_EQ(s.options.move, 0);
+  EXPECT_EQ(s.options.interval_s, 60);
+  EXPECT_EQ(s.options.dx, 1);
+  EXPECT_EQ(s.options.dy, 1);
+  EXPECT_EQ(s.options.only_when_idle, 1);
+  EXPECT_EQ(s.options.dry_run, 0);
+  EXPECT_EQ(s.options.keep_awake, 0);
+  EXPECT_EQ(s.run_on, 1);
+}
+
+TEST(Settings, TheTableNamesEveryValueOnce) {
+  const char *want[] = {"mode", "interval_s", "dx", "dy", "only_when_idle", "dry_run", "keep_awake", "run_on"};
+  ASSERT_EQ(mjh_setting_count(), 8);
+  for (int i = 0; i < 8; i++) {
+    EXPECT_STREQ(mjh_setting_name(i), want[i]);
+    EXPECT_EQ(mjh_setting_type(i), i == 0 ? MJH_VALUE_TEXT : MJH_VALUE_NUMBER);
+  }
+  EXPECT_STREQ(mjh_setting_name(8), "");
+  EXPECT_STREQ(mjh_setting_name(-1), "");
+  EXPECT_EQ(mjh_setting_type(8), MJH_VALUE_OTHER);
+}
+
+struct stored_case {
+  const char *name;
+  mjh_value value;
+  bool used;
+  int want;  // the field afterwards
+};
+
+const char k_not_utf8[] = "mo\xff\xfe";
+const std::string k_long_text(100000, 'z');
+
+const stored_case k_stored[] = {
+    {"mode", text("move"), true, 1},
+    {"mode", text("zen"), true, 0},
+    {"mode", text("Move"), false, 0},
+    {"mode", text(""), false, 0},
+    {"mode", text("move "), false, 0},
+    {"mode", text(k_not_utf8), false, 0},
+    {"mode", text(k_long_text.c_str()), false, 0},
+    {"mode", text(nullptr), false, 0},
+    {"mode", number(1), false, 0},
+    {"mode", {MJH_VALUE_MISSING, 0, nullptr}, false, 0},
+    {"mode", {MJH_VALUE_OTHER, 0, "move"}, false, 0},
+    {"interval_s", number(1), true, 1},
+    {"interval_s", number(3600), true, 3600},
+    {"interval_s", number(0), false, 60},
+    {"interval_s", number(3601), false, 60},
+    {"interval_s", number(0xFFFFFFFFu), false, 60},
+    {"interval_s", text("30"), false, 60},
+    {"interval_s", {MJH_VALUE_MISSING, 30, nullptr}, false, 60},
+    {"dx", number((uint32_t)-200), true, -200},
+    {"dx", number(200), true, 200},
+    {"dx", number(0), true, 0},
+    {"dx", number((uint32_t)-201), false, 1},
+    {"dx", number(201), false, 1},
+    {"dx", number(0x80000000u), false, 1},
+    {"dy", number(0xFFFFFFFFu), true, -1},
+    {"dy", number(0x7FFFFFFFu), false, 1},
+    {"only_when_idle", number(0), true, 0},
+    {"only_when_idle", number(2), false, 1},
+    {"dry_run", number(1), true, 1},
+    {"dry_run", number(0xFFFFFFFFu), false, 0},
+    {"keep_awake", number(1), true, 1},
+    {"keep_awake", text("1"), false, 0},
+    {"run_on", number(0), true, 0},
+    {"run_on", number(7), false, 1},
+    {"run_on", {MJH_VALUE_OTHER, 1, nullptr}, false, 1},
+};
+
+int field_of(const mjh_settings &s, const char *name) {
+  const std::string n = name;
+  if (n == "mode") return s.options.move;
+  if (n == "interval_s") return s.options.interval_s;
+  if (n == "dx") return s.options.dx;
+  if (n == "dy") return s.options.dy;
+  if (n == "only_when_idle") return s.options.only_when_idle;
+  if (n == "dry_run") return s.options.dry_run;
+  if (n == "keep_awake") return s.options.keep_awake;
+  return s.run_on;
+}
+
+class StoredValues : public ::testing::TestWithParam<stored_case> {};
+
+TEST_P(StoredValues, AreUsedOnlyWhenRight) {
+  const stored_case &c = GetParam();
+  mjh_settings s, defaults;
+  mjh_settings_default(&s);
+  mjh_settings_default(&defaults);
+  EXPECT_EQ(mjh_settings_apply(&s, index_of(c.name), &c.value), c.used ? 1 : 0);
+  EXPECT_EQ(field_of(s, c.name), c.want);
+  // Nothing else moved.
+  int i = index_of(c.name);
+  for (int j = 0; j < mjh_setting_count(); j++) {
+    if (j == i) continue;
+    EXPECT_EQ(field_of(s, mjh_setting_name(j)), field_of(defaults, mjh_setting_name(j))) << j;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StoredValues, ::testing::ValuesIn(k_stored));
+
+TEST(Settings, OutOfRangeIndexesAndNullValuesAreIgnored) {
+  mjh_settings s, before;
+  mjh_settings_default(&s);
+  before = s;
+  mjh_value v = number(5);
+  EXPECT_EQ(mjh_settings_apply(&s, -1, &v), 0);
+  EXPECT_EQ(mjh_settings_apply(&s, mjh_setting_count(), &v), 0);
+  EXPECT_EQ(mjh_settings_apply(&s, 1, nullptr), 0);
+  EXPECT_EQ(memcmp(&s, &before, sizeof s), 0);
+  char buf[8];
+  mjh_settings_value(&s, 99, &v, buf, sizeof buf);
+  EXPECT_EQ(v.type, MJH_VALUE_MISSING);
+}
+
+TEST(Settings, WhatIsStoredReadsBackTheSame) {
+  mjh_settings s;
+  s.options = {1, 3600, -200, -1, 0, 1, 1};
+  s.run_on = 0;
+  mjh_settings back;
+  mjh_settings_default(&back);
+  for (int i = 0; i < mjh_setting_count(); i++) {
+    mjh_value v;
+    char buf[8];
+    mjh_settings_value(&s, i, &v, buf, sizeof buf);
+    EXPECT_EQ(v.type, mjh_setting_type(i)) << mjh_setting_name(i);
+    EXPECT_EQ(mjh_settings_apply(&back, i, &v), 1) << mjh_setting_name(i);
+  }
+  EXPECT_EQ(memcmp(&s, &back, sizeof s), 0);
+
+  mjh_value v;
+  char buf[8];
+  mjh_settings_value(&s, index_of("dx"), &v, buf, sizeof buf);
+  EXPECT_EQ(v.number, 0xFFFFFF38u);  // two's complement of -200
+  mjh_settings_value(&s, index_of("mode"), &v, buf, sizeof buf);
+  EXPECT_STREQ(v.text, "move");
+  char small[4];
+  mjh_settings_value(&s, index_of("mode"), &v, small, sizeof small);
+  EXPECT_EQ(v.type, MJH_VALUE_MISSING);
+}
+
+// A store filled with every kind of wrong value reads as the defaults.
+TEST(Settings, ACorruptedStoreGivesTheDefaults) {
+  const mjh_value wrong[] = {{MJH_VALUE_MISSING, 0, nullptr},
+                             {MJH_VALUE_OTHER, 0, nullptr},
+                             number(0xDEADBEEFu),
+                             text("\xc3"),
+                             text(k_long_text.c_str())};
+  for (const mjh_value &w : wrong) {
+    mjh_settings s, defaults;
+    mjh_settings_default(&s);
+    mjh_settings_default(&defaults);
+    for (int i = 0; i < mjh_setting_count(); i++) EXPECT_EQ(mjh_settings_apply(&s, i, &w), 0) << i;
+    EXPECT_EQ(memcmp(&s, &defaults, sizeof s), 0);
+  }
+}
+
+}  // namespace
