@@ -20,9 +20,14 @@
 // ---- Shared state -----------------------------------------------------------
 //
 // One process-wide state, zero at load but for g_last_reset. Everything from
-// g_opts down is read and written under g_mu only. The run-control values are
-// written by mj_start and stop_locked_out alone, which the host never calls at
-// the same time; g_stop and g_active are also read elsewhere without the lock.
+// g_opts down is written under g_mu, and the library reads it under g_mu too;
+// the host alone reads two texts without the lock, as the header allows: the
+// error text (mj_last_error) and the status line mj_status returned, each
+// valid until the next call that rewrites it. The run-control values are
+// written by mj_start and stop_worker alone, which the host never calls at the
+// same time; g_stop and g_active are also read elsewhere without the lock.
+//
+// A name ending in _locked is a procedure its caller calls with g_mu held.
 
 const mj_opts k_default_opts = {1, 60, 1, 1, 1, 0};
 
@@ -56,10 +61,13 @@ static char g_status[STATUS_SIZE];
 
 // ---- Bounded formatting and the lock ----------------------------------------
 
-#ifdef __MINGW_PRINTF_FORMAT
+// Format checks where the compiler knows the attribute.
+#if defined(__MINGW_PRINTF_FORMAT)
 #define MJ_PRINTF(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
-#else
+#elif defined(__GNUC__)
 #define MJ_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#define MJ_PRINTF(f, a)
 #endif
 
 // Writes at most size - 1 bytes and always a NUL; the rest is dropped.
@@ -80,7 +88,8 @@ static void lock(void) { mjp_lock_enter(&g_mu); }
 
 static void unlock(void) { mjp_lock_leave(&g_mu); }
 
-static void set_error_locked(const char *text) {
+// Takes the lock itself.
+static void set_error(const char *text) {
   lock();
   fmt(g_err, sizeof g_err, "%s", text);
   unlock();
@@ -176,7 +185,7 @@ static int read_options(const char *text, mj_opts *opts) {
   if (text == nullptr || text[0] == '\0') return 1;
   char msg[MJ_MSG_SIZE] = {0};
   if (opts_parse(text, opts, msg)) return 1;
-  set_error_locked(msg);
+  set_error(msg);
   return 0;
 }
 
@@ -310,7 +319,7 @@ static void worker_main(void) {
 
 // Ends the worker, if any, and releases the run's handles. Never called with
 // g_mu held: the worker may need the lock to finish its pass.
-static void stop_locked_out(void) {
+static void stop_worker(void) {
   if (g_thread != nullptr) {
     g_stop.store(1);
     mjp_event_set(g_stop_evt);
@@ -329,7 +338,7 @@ extern "C" int mj_start(const char *options_json) {
   mj_opts opts;
   if (!read_options(options_json, &opts)) return 0;
 
-  stop_locked_out();
+  stop_worker();
 
   lock();
   g_stop.store(0);
@@ -348,14 +357,18 @@ extern "C" int mj_start(const char *options_json) {
 
   g_stop_evt = mjp_event_create();
   if (g_stop_evt == nullptr) {
-    set_error_locked("CreateEvent failed");
+    set_error("CreateEvent failed");
     return 0;
   }
-  g_thread = mjp_thread_start(worker_main);
+  // The worker's module reference guards against an unload during the run;
+  // without it the worker still runs, as a plain thread.
+  int holds_module = mjp_module_reference();
+  g_thread = mjp_thread_start(worker_main, holds_module);
   if (g_thread == nullptr) {
+    if (holds_module) mjp_module_release();
     mjp_event_close(g_stop_evt);
     g_stop_evt = nullptr;
-    set_error_locked("CreateThread failed");
+    set_error("CreateThread failed");
     return 0;
   }
   g_active.store(1);
@@ -364,7 +377,7 @@ extern "C" int mj_start(const char *options_json) {
 
 extern "C" int mj_stop(void) {
   init_once();
-  stop_locked_out();
+  stop_worker();
   return 1;
 }
 

@@ -71,8 +71,18 @@ void mjp_event_set(mjp_event *event);
 int mjp_event_wait(mjp_event *event, uint32_t timeout_ms);
 void mjp_event_close(mjp_event *event);
 
-// Starts a thread that runs entry() at once (CreateThread). Null on failure.
-mjp_thread *mjp_thread_start(void (*entry)(void));
+// Takes a reference on the library's own module (GetModuleHandleExW) for a
+// thread to hold, so that a host unloading the library while the thread runs
+// leaves its code mapped. Returns 1 when taken, 0 when the platform refuses.
+int mjp_module_reference(void);
+// Drops a reference taken by mjp_module_reference (FreeLibrary).
+void mjp_module_release(void);
+
+// Starts a thread that runs entry() at once (CreateThread). With holds_module
+// 1 the thread owns one module reference of the caller's and drops it as it
+// exits (FreeLibraryAndExitThread); with 0 it ends as a plain thread. Null on
+// failure, and the reference then stays the caller's.
+mjp_thread *mjp_thread_start(void (*entry)(void), int holds_module);
 // Waits without a time limit for the thread to end, then releases its handle.
 void mjp_thread_join(mjp_thread *thread);
 

@@ -32,6 +32,8 @@ struct sim_state {
   int blocked;
   int fail_event;
   int fail_thread;
+  int refuse_module;
+  int module_refs;
   int open_handles;
   uint64_t wait_seq;  // number of timed waits begun
   uint64_t kick_seq;  // waits up to this number end as a time-out
@@ -44,7 +46,8 @@ const auto k_test_limit = std::chrono::seconds(5);
 
 std::mutex mu;  // guards st and every event's flag
 std::condition_variable cv;
-sim_state st = {k_start_tick, (uint32_t)k_start_tick, 1, (uint32_t)k_start_tick, 0, {}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+sim_state st = {
+    k_start_tick, (uint32_t)k_start_tick, 1, (uint32_t)k_start_tick, 0, {}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 thread_local int t_holds_lock = 0;
 
@@ -80,6 +83,7 @@ void sim_reset(void) {
   st.manual_waits = 0;
   st.fail_event = 0;
   st.fail_thread = 0;
+  st.refuse_module = 0;
   cv.notify_all();
 }
 
@@ -160,6 +164,16 @@ void sim_fail_next_event_create(void) {
 void sim_fail_next_thread_start(void) {
   std::lock_guard<std::mutex> g(mu);
   st.fail_thread = 1;
+}
+
+void sim_refuse_module_reference(int on) {
+  std::lock_guard<std::mutex> g(mu);
+  st.refuse_module = on;
+}
+
+int sim_module_references(void) {
+  std::lock_guard<std::mutex> g(mu);
+  return st.module_refs;
 }
 
 int sim_open_handles(void) {
@@ -324,7 +338,23 @@ void mjp_event_close(mjp_event *event) {
   delete event;
 }
 
-mjp_thread *mjp_thread_start(void (*entry)(void)) {
+int mjp_module_reference(void) {
+  std::lock_guard<std::mutex> g(mu);
+  if (st.refuse_module) return 0;
+  st.module_refs++;
+  return 1;
+}
+
+void mjp_module_release(void) {
+  std::lock_guard<std::mutex> g(mu);
+  if (st.module_refs <= 0) {
+    fprintf(stderr, "platform_sim: module reference released that was never taken\n");
+    abort();
+  }
+  st.module_refs--;
+}
+
+mjp_thread *mjp_thread_start(void (*entry)(void), int holds_module) {
   {
     std::lock_guard<std::mutex> g(mu);
     if (st.fail_thread) {
@@ -333,7 +363,10 @@ mjp_thread *mjp_thread_start(void (*entry)(void)) {
     }
     st.open_handles++;
   }
-  return new mjp_thread{std::thread(entry)};
+  return new mjp_thread{std::thread([entry, holds_module] {
+    entry();
+    if (holds_module) mjp_module_release();
+  })};
 }
 
 void mjp_thread_join(mjp_thread *thread) {

@@ -74,21 +74,28 @@ static HMODULE this_module(DWORD flags) {
   return module;
 }
 
-static DWORD WINAPI thread_trampoline(LPVOID param) {
+int mjp_module_reference(void) { return this_module(0) != NULL; }
+
+void mjp_module_release(void) { FreeLibrary(this_module(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)); }
+
+static DWORD WINAPI holding_trampoline(LPVOID param) {
   void (*entry)(void);
   CopyMemory(&entry, &param, sizeof entry);
   entry();
   FreeLibraryAndExitThread(this_module(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT), 0);
 }
 
-mjp_thread *mjp_thread_start(void (*entry)(void)) {
-  HMODULE module = this_module(0);
-  if (module == NULL) return NULL;
+static DWORD WINAPI plain_trampoline(LPVOID param) {
+  void (*entry)(void);
+  CopyMemory(&entry, &param, sizeof entry);
+  entry();
+  return 0;
+}
+
+mjp_thread *mjp_thread_start(void (*entry)(void), int holds_module) {
   LPVOID param;
   CopyMemory(&param, &entry, sizeof param);
-  HANDLE thread = CreateThread(NULL, 0, thread_trampoline, param, 0, NULL);
-  if (thread == NULL) FreeLibrary(module);
-  return (mjp_thread *)thread;
+  return (mjp_thread *)CreateThread(NULL, 0, holds_module ? holding_trampoline : plain_trampoline, param, 0, NULL);
 }
 
 void mjp_thread_join(mjp_thread *thread) {

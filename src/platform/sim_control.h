@@ -23,7 +23,7 @@ struct sim_injection {
 
 // Back to the start state: tick64 10,000,000 and tick32 the same, the user
 // idle for 0 ms, every injection succeeds and counts as user input, nothing
-// fails, no injection recorded, waits in real time.
+// fails, no injection recorded, waits in real time, module references given.
 void sim_reset(void);
 
 // Clocks. sim_advance_ms moves both; tick32 wraps at 2^32.
@@ -58,6 +58,12 @@ void sim_fail_next_thread_start(void);
 
 // Events and threads created and not yet closed or joined.
 int sim_open_handles(void);
+
+// The library's module references: while refused, mjp_module_reference
+// fails. sim_module_references counts those taken and not yet dropped, by the
+// library or by a holding thread as it ends.
+void sim_refuse_module_reference(int on);
+int sim_module_references(void);
 
 // Worker stepping. With manual waits on, a timed wait ends only when its event
 // is signalled or a test ends it, so the worker makes a pass exactly when a

@@ -29,6 +29,7 @@ class Lib : public ::testing::Test {
   void TearDown() override {
     mj_stop();
     EXPECT_EQ(sim_open_handles(), 0);
+    EXPECT_EQ(sim_module_references(), 0);
   }
 
   // Starts a run; returns once its worker has made its first pass.
@@ -418,9 +419,40 @@ TEST_F(Lib, ThreadCreationFailureClosesTheEvent) {
   EXPECT_EQ(status_member(line, "active"), "0");
   EXPECT_EQ(status_member(line, "interval_s"), "9");
   EXPECT_EQ(sim_open_handles(), 0);
+  EXPECT_EQ(sim_module_references(), 0);  // the worker's reference went back
   // The library is usable again at once.
   start(nullptr);
   EXPECT_EQ(status_member(status(), "active"), "1");
+}
+
+// The worker holds one module reference for the run's whole life.
+TEST_F(Lib, WorkerHoldsTheModuleWhileTheRunLasts) {
+  start(nullptr);
+  EXPECT_EQ(sim_module_references(), 1);
+  start("{\"interval_s\":5}");  // a restart hands the reference on
+  EXPECT_EQ(sim_module_references(), 1);
+  mj_stop();
+  EXPECT_EQ(sim_module_references(), 0);
+}
+
+// The module reference is a safeguard: refused, the run starts anyway and
+// its worker nudges and stops as usual.
+TEST_F(Lib, RefusedModuleReferenceStillStartsTheRun) {
+  sim_refuse_module_reference(1);
+  start("{\"interval_s\":5,\"only_when_idle\":false}");
+  EXPECT_STREQ(mj_last_error(), "");
+  EXPECT_EQ(status_member(status(), "active"), "1");
+  EXPECT_EQ(sim_module_references(), 0);
+  pass_at(T0 + 5000);
+  EXPECT_EQ(status_member(status(), "nudges"), "1");
+  EXPECT_EQ(injections(), 1u);
+  EXPECT_EQ(mj_stop(), 1);
+  EXPECT_EQ(status_member(status(), "active"), "0");
+  EXPECT_EQ(sim_open_handles(), 0);
+  // Given again, the next run holds it as before.
+  sim_refuse_module_reference(0);
+  start(nullptr);
+  EXPECT_EQ(sim_module_references(), 1);
 }
 
 TEST_F(Lib, StopDuringANudgeWaitsForItsRecord) {
