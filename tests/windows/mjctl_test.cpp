@@ -146,21 +146,42 @@ const cli_case k_cli_cases[] = {
     {"run --mode move --help", 0, HELP, ""},
     {"version", 0, "mjctl 1\\.0\\.0, veltrano-mouse-jiggler\\.dll 1\\.0\\.0\n", ""},
     {"idle", 0, "[0-9]+\n", ""},
-    {"status", 0, "\\{\"active\":0,\"mode\":\"move\",\"interval_s\":0,.*\"version\":\"1\\.0\\.0\"\\}\n", ""},
+
+    // The agent's commands, with no agent in this session.
+    {"status", REFUSED("no agent is running in this session \\(mjctl start starts one\\)")},
+    {"status --json", REFUSED("no agent is running in this session \\(mjctl start starts one\\)")},
+    {"stop", 0, "no agent is running in this session: nothing to stop\n", ""},
+    {"quit", 0, "no agent is running in this session: nothing to quit\n", ""},
 
     // One-shot nudges: the flags reach the DLL.
     {"nudge", 0, "nudge: SendInput zen, idle time reset\n", ""},
     {"nudge --mode move --dy=-2", 0, "nudge: SendInput move, idle time reset\n", ""},
     {"nudge --dry-run --mode move", 0, "nudge: dry-run, nothing injected\n", ""},
     {"nudge --json --dry-run", 0, "\\{\"active\":0,.*\"last_method\":\"dry-run\",.*\\}\n", ""},
-    {"nudge --options \"{\\\"dry_run\\\":1}\"", 0, "nudge: dry-run, nothing injected\n", ""},
-    {"nudge --options \"\"", 0, "nudge: SendInput zen, idle time reset\n", ""},
+    {"nudge --options \"{\\\"dry_run\\\":true}\"", 0, "nudge: dry-run, nothing injected\n", ""},
+    {"nudge --options \"{\\\"mode\\\":\\\"move\\\",\\\"dx\\\":-3,\\\"dry_run\\\":true}\"", 0,
+     "nudge: dry-run, nothing injected\n", ""},
 
-    // Options texts the DLL rejects: its own message, exit code 1.
+    // Options texts a person mistyped: refused before the DLL sees them.
     {"run --options \"{\\\"mode\\\":\\\"fast\\\"}\"",
-     REFUSED("the DLL did not start the run: mode must be \"zen\" or \"move\"")},
-    {"run --options [1] --for 5", REFUSED("the DLL did not start the run: options must be a JSON object")},
-    {"nudge --options mode=zen", REFUSED("the nudge failed: options must be a JSON object")},
+     USAGE("--options: \"mode\" must be \"zen\" or \"move\", not \"fast\"")},
+    {"run --options [1] --for 5", USAGE("--options: not a JSON object")},
+    {"run --options \"{\\\"interval_s\\\":9000}\"",
+     USAGE("--options: \"interval_s\" must be a whole number from 1 to 3600, not 9000")},
+    {"run --options \"{\\\"interval_s\\\":1.5}\"",
+     USAGE("--options: \"interval_s\" must be a whole number from 1 to 3600, not 1\\.5")},
+    {"run --options \"{\\\"speed\\\":3}\"", USAGE("--options: unknown key \"speed\"")},
+    {"run --options \"{} {}\"", USAGE("--options: not one JSON object: text after its end")},
+    {"nudge --options mode=zen", USAGE("--options: not JSON")},
+    {"nudge --options \"\"", USAGE("--options: empty, not a JSON object")},
+    {"nudge --options \"{\\\"dry_run\\\":1}\"", USAGE("--options: \"dry_run\" must be true or false, not 1")},
+    {"nudge --options \"{\\\"dry_run\\\":\\\"yes\\\"}\"",
+     USAGE("--options: \"dry_run\" must be true or false, not \"yes\"")},
+    {"nudge --options \"{\\\"keep_awake\\\":true}\"", USAGE("--options: \"keep_awake\" is not an option here")},
+    {"start --options \"{\\\"dx\\\":\\\"2\\\"}\"",
+     USAGE("--options: \"dx\" must be a whole number from -200 to 200, not \"2\"")},
+    {"start --options \"{\\\"mode\\\":\\\"zen\\\",\\\"mode\\\":\\\"move\\\"}\"",
+     USAGE("--options: duplicate key \"mode\"")},
 
     // Commands and arguments.
     {"", USAGE("no command given")},
@@ -204,9 +225,22 @@ const cli_case k_cli_cases[] = {
     {"nudge --for 3", USAGE("--for does not apply to nudge")},
     {"idle --json", USAGE("--json does not apply to idle")},
     {"status --mode zen", USAGE("--mode does not apply to status")},
+    {"stop --json", USAGE("--json does not apply to stop")},
+    {"quit --dry-run", USAGE("--dry-run does not apply to quit")},
+    {"start --for 5", USAGE("--for does not apply to start")},
+    {"start --json", USAGE("--json does not apply to start")},
+    {"run --idle-only", USAGE("--idle-only does not apply to run")},
+    {"nudge --keep-awake", USAGE("--keep-awake does not apply to nudge")},
+    {"start --always --idle-only", USAGE("--always and --idle-only contradict each other")},
+    {"start --keep-awake=1", USAGE("--keep-awake takes no value")},
+    {"start stop", USAGE("unexpected argument \"stop\"")},
     {"--dx 1 version", USAGE("--dx does not apply to version")},
     {"run --options {} --mode zen", USAGE("--options cannot be combined with --mode: put it in the options text")},
     {"run --dry-run --options {}", USAGE("--options cannot be combined with --dry-run: put it in the options text")},
+    {"run --keep-awake --options {}",
+     USAGE("--options cannot be combined with --keep-awake: put it in the options text")},
+    {"start --options {} --idle-only",
+     USAGE("--options cannot be combined with --idle-only: put it in the options text")},
 };
 
 class Cli : public ::testing::TestWithParam<cli_case> {};
@@ -243,8 +277,12 @@ const run_case k_run_cases[] = {
      "\"mode\":\"zen\",\"interval_s\":3600,\"dx\":-200,\"dy\":200,\"only_when_idle\":1,\"dry_run\":0"},
     {"--mode move --dx 0 --dy 0 --dry-run",
      "\"mode\":\"move\",\"interval_s\":60,\"dx\":1,\"dy\":0,\"only_when_idle\":1,\"dry_run\":1"},
-    {"--options \"{\\\"mode\\\":\\\"move\\\",\\\"interval_s\\\":9000,\\\"dx\\\":-7,\\\"dry_run\\\":true}\"",
-     "\"mode\":\"move\",\"interval_s\":3600,\"dx\":-7,\"dy\":1,\"only_when_idle\":1,\"dry_run\":1"},
+    {"--options \"{\\\"mode\\\":\\\"move\\\",\\\"interval_s\\\":3000,\\\"dx\\\":-7,\\\"dry_run\\\":true}\"",
+     "\"mode\":\"move\",\"interval_s\":3000,\"dx\":-7,\"dy\":1,\"only_when_idle\":1,\"dry_run\":1"},
+    {"--keep-awake --always",
+     "\"mode\":\"zen\",\"interval_s\":60,\"dx\":1,\"dy\":1,\"only_when_idle\":0,\"dry_run\":0"},
+    {"--options \"{\\\"keep_awake\\\":true,\\\"only_when_idle\\\":false,\\\"dy\\\":4}\"",
+     "\"mode\":\"zen\",\"interval_s\":60,\"dx\":1,\"dy\":4,\"only_when_idle\":0,\"dry_run\":0"},
 };
 
 class RunFlags : public ::testing::TestWithParam<run_case> {};
@@ -335,6 +373,130 @@ TEST(MjctlRun, TellsSkipsWhileTheUserIsActive) {
   EXPECT_TRUE(std::regex_match(lines.back(), std::regex("stopped after [0-9]+ s \\(time is up\\): [0-9]+ nudges?, " +
                                                         std::to_string(skips.size()) + " skipped, 0 failed")))
       << lines.back();
+}
+
+TEST(MjctlRun, SaysWhenItKeepsTheSystemAwake) {
+  Mjctl mjctl("run --keep-awake --interval 1 --always --dry-run --for 2");
+  ASSERT_EQ(mjctl.finish(), 0) << mjctl.err();
+  std::vector<std::string> lines = lines_of(mjctl.out());
+  ASSERT_GE(lines.size(), 3u) << mjctl.out();
+  EXPECT_EQ(lines[0], "started: zen nudges every 1 s, also while the user is active, dry run (nothing injected)");
+  EXPECT_EQ(lines[1], "keeping the system and display on while the run is active");
+  EXPECT_EQ(lines[2], "stopping after 2 s; Ctrl+C stops earlier");
+  EXPECT_EQ(mjctl.err(), "");
+}
+
+// ---- Mistyped options inject nothing ---------------------------------------------
+
+DWORD idle_ms() {
+  LASTINPUTINFO info = {sizeof info, 0};
+  return GetLastInputInfo(&info) ? GetTickCount() - info.dwTime : 0;
+}
+
+TEST(MjctlNudge, RefusedOptionsInjectNothing) {
+  // Wait for a quiet moment, so that a nudge would show as a reset idle time.
+  for (int i = 0; i < 300 && idle_ms() < 1500; i++) Sleep(100);
+  DWORD before = idle_ms();
+  ASSERT_GE(before, 1500u) << "input keeps coming: cannot tell a nudge";
+  for (const char *args : {"nudge --options \"{\\\"dry_run\\\":\\\"yes\\\"}\"", "nudge --options \"{\\\"dx\\\":1e3}\"",
+                           "nudge --options \"{\\\"mode\\\":\\\"move\\\",\\\"speed\\\":9}\""}) {
+    Mjctl mjctl(args);
+    EXPECT_EQ(mjctl.finish(), 2) << args;
+    EXPECT_EQ(mjctl.out(), "") << args;
+    EXPECT_EQ(mjctl.err().rfind("mjctl: --options: ", 0), 0u) << mjctl.err();
+  }
+  EXPECT_GE(idle_ms(), before) << "the idle time was reset: something was injected";
+}
+
+// ---- Started on its own: a double-click ---------------------------------------
+
+// The text of a console from its first row down to the cursor.
+std::string screen_text(HANDLE screen) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(screen, &info)) return "";
+  std::string text;
+  for (SHORT y = 0; y <= info.dwCursorPosition.Y; y++) {
+    std::string row(info.dwSize.X, ' ');
+    DWORD n = 0;
+    ReadConsoleOutputCharacterA(screen, &row[0], (DWORD)row.size(), COORD{0, y}, &n);
+    size_t end = row.find_last_not_of(' ');
+    text += row.substr(0, end == std::string::npos ? 0 : end + 1) + "\n";
+  }
+  return text;
+}
+
+struct alone_result {
+  bool exited_early = false;  // ended before anyone looked: it did not wait
+  std::string screen;         // its console once looked at
+  long exit_code = -1;        // after a key was pressed; -1 if it did not end
+};
+
+// Starts mjctl without arguments as Explorer does (a console of its own,
+// nothing redirected), looks at its console once it has had settle_ms to
+// start, then presses a key.
+alone_result start_alone(DWORD settle_ms) {
+  alone_result r;
+  std::string exe = beside_this_program("mjctl.exe");
+  std::string line = "\"" + exe + "\"";
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si, &pi))
+    return r;
+  // Attaching makes two processes on its console: only once it has looked.
+  if (WaitForSingleObject(pi.hProcess, settle_ms) == WAIT_OBJECT_0) {
+    r.exited_early = true;
+  } else {
+    FreeConsole();
+    if (AttachConsole(pi.dwProcessId)) {
+      HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+      HANDLE keys = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+      for (int i = 0; i < 600; i++) {
+        r.screen = screen_text(screen);
+        if (r.screen.find("press any key to close") != std::string::npos ||
+            WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0)
+          break;
+        Sleep(50);
+      }
+      INPUT_RECORD key[2] = {};
+      for (int i = 0; i < 2; i++) {
+        key[i].EventType = KEY_EVENT;
+        key[i].Event.KeyEvent.bKeyDown = i == 0;
+        key[i].Event.KeyEvent.wRepeatCount = 1;
+        key[i].Event.KeyEvent.wVirtualKeyCode = VK_SPACE;
+        key[i].Event.KeyEvent.uChar.AsciiChar = ' ';
+      }
+      DWORD written = 0;
+      WriteConsoleInputA(keys, key, 2, &written);
+      CloseHandle(keys);
+      CloseHandle(screen);
+    }
+    DWORD code = 0;
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code))
+      r.exit_code = (long)code;
+    FreeConsole();
+    AllocConsole();  // a console of this program's own again, for the tests after
+  }
+  if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return r;
+}
+
+TEST(MjctlAlone, WithoutACommandShowsHelpUntilAKey) {
+  alone_result r;
+  // A slow start may still be on its way when this program looks, and then
+  // sees two processes on its console: look again, later.
+  for (DWORD settle_ms : {2000, 5000, 15000}) {
+    r = start_alone(settle_ms);
+    if (r.exited_early || r.screen.find("no command given") == std::string::npos) break;
+  }
+  ASSERT_FALSE(r.exited_early) << "it did not wait for a key";
+  EXPECT_EQ(r.screen.rfind("usage: mjctl COMMAND [FLAGS]\n", 0), 0u) << r.screen;
+  EXPECT_NE(r.screen.find("\n2 bad command line.\n\npress any key to close\n"), std::string::npos) << r.screen;
+  EXPECT_EQ(r.exit_code, 0) << "a key ends it";
 }
 
 // ---- On a console: Ctrl+C and the countdown ------------------------------------

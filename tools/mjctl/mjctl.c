@@ -1,5 +1,6 @@
 /* mjctl: the DLL's job from the command line, for people who do not write a
- * host. Linked against the DLL's import library, so Windows loads
+ * host, and the remote control of the session's agent (mjtray.exe) over its
+ * pipe. Linked against the DLL's import library, so Windows loads
  * veltrano-mouse-jiggler.dll (from mjctl's folder or the PATH) at start.
  * The usage text below is the reference for commands, flags and exit codes. */
 #include <stdarg.h>
@@ -8,8 +9,13 @@
 #include <string.h>
 #include <windows.h>
 
-#include "report.h"
+#include "agent_text.h"
+#include "keep_awake.h"
 #include "mouse_jiggler.h"
+#include "options.h"
+#include "pipe.h"
+#include "protocol.h"
+#include "report.h"
 
 #ifndef MJCTL_VERSION
 #define MJCTL_VERSION "unknown"
@@ -27,41 +33,83 @@ static const char k_usage[] =
     "            nudge, skip or failure and a countdown to the next nudge\n"
     "  nudge     make one nudge now and say how it went\n"
     "  idle      print the milliseconds since the last user input\n"
-    "  status    print the DLL's status line (JSON)\n"
+    "  start     have this session's agent (mjtray.exe, started from mjctl's\n"
+    "            folder if it is not running) run nudges, and say what it does\n"
+    "  stop      have the agent stop its run\n"
+    "  status    say what the agent does\n"
+    "  quit      have the agent stop its run and exit\n"
     "  version   print the versions of mjctl and the DLL\n"
     "  help      print this text (also -h, --help)\n"
     "\n"
-    "flags (run, nudge):\n"
+    "flags (run, nudge, start):\n"
     "  --mode zen|move   zen: a move of 0,0 (default); move: dx,dy, back and forth\n"
     "  --dx N, --dy N    pixels of a move nudge, -200 to 200 (default 1, 1)\n"
     "  --dry-run         go through the motions, inject nothing\n"
-    "  --options TEXT    the DLL's options text instead of the flags above, e.g.\n"
-    "                    '{\"mode\":\"move\",\"interval_s\":30}'\n"
-    "  --json            print the DLL's raw status lines instead of sentences\n"
-    "flags (run only):\n"
+    "  --options TEXT    one JSON object instead of the flags, with the keys mode,\n"
+    "                    interval_s, dx, dy, only_when_idle, dry_run, and for run\n"
+    "                    and start keep_awake, e.g. '{\"mode\":\"move\",\"dx\":3}'\n"
+    "flags (run, start):\n"
     "  --interval S      seconds between nudges, 1 to 3600 (default 60)\n"
     "  --always          nudge even while the user is active (default: only after\n"
     "                    a whole interval without user input)\n"
+    "  --keep-awake      keep the system and display on while the run is active\n"
+    "flags (start only):\n"
+    "  --idle-only       nudge only after a whole interval without user input\n"
+    "flags (run only):\n"
     "  --for S           stop after S seconds, 1 to 2000000 (default: until Ctrl+C)\n"
+    "flags (run, nudge, status):\n"
+    "  --json            print raw JSON lines instead of sentences: the DLL's\n"
+    "                    status lines, or the agent's status reply\n"
     "\n"
     "On a console the countdown is one line refreshed in place; into a pipe or a\n"
     "file it is a plain line after the start and after each event. With --json,\n"
     "run prints each status line that differs from the one before, and the last\n"
     "one after the run has stopped. Ctrl+C stops the run before mjctl exits.\n"
     "\n"
-    "exit codes: 0 done (a run ended by --for or Ctrl+C included); 1 the DLL\n"
-    "refused or failed (its message on stderr), or the idle time is unknown;\n"
+    "The agent keeps its settings: start without flags resumes them, and flags\n"
+    "change only what they name (--idle-only undoes a saved --always; --options\n"
+    "'{\"keep_awake\":false}' a saved --keep-awake). run works beside the agent.\n"
+    "\n"
+    "exit codes: 0 done (a run ended by --for or Ctrl+C included, and stop or\n"
+    "quit with no agent running); 1 the DLL or the agent refused or failed (its\n"
+    "message on stderr), no agent for status, or the idle time is unknown;\n"
     "2 bad command line.\n";
 
 /* ---- Command line ---------------------------------------------------------- */
 
-enum command { CMD_NONE, CMD_RUN, CMD_NUDGE, CMD_IDLE, CMD_STATUS, CMD_VERSION, CMD_HELP };
+enum command {
+  CMD_NONE,
+  CMD_RUN,
+  CMD_NUDGE,
+  CMD_IDLE,
+  CMD_START,
+  CMD_STOP,
+  CMD_STATUS,
+  CMD_QUIT,
+  CMD_VERSION,
+  CMD_HELP
+};
 
-static const char *const k_command_names[] = {"", "run", "nudge", "idle", "status", "version", "help"};
+static const char *const k_command_names[] = {"",     "run",    "nudge", "idle",    "start",
+                                              "stop", "status", "quit",  "version", "help"};
 
-enum flag { F_MODE, F_INTERVAL, F_DX, F_DY, F_ALWAYS, F_DRY_RUN, F_OPTIONS, F_JSON, F_FOR, F_COUNT };
+/* The flags from F_MODE to F_IDLE_ONLY set options: --options replaces them. */
+enum flag {
+  F_MODE,
+  F_INTERVAL,
+  F_DX,
+  F_DY,
+  F_ALWAYS,
+  F_DRY_RUN,
+  F_KEEP_AWAKE,
+  F_IDLE_ONLY,
+  F_OPTIONS,
+  F_JSON,
+  F_FOR,
+  F_COUNT
+};
 
-enum { FOR_RUN = 1 << CMD_RUN, FOR_NUDGE = 1 << CMD_NUDGE };
+enum { FOR_RUN = 1 << CMD_RUN, FOR_NUDGE = 1 << CMD_NUDGE, FOR_START = 1 << CMD_START, FOR_STATUS = 1 << CMD_STATUS };
 
 static const struct {
   const char *name;
@@ -70,14 +118,16 @@ static const struct {
   const char *unit; /* numbers: what they count, and their range */
   long lo, hi;
 } k_flags[F_COUNT] = {
-    [F_MODE] = {"--mode", 1, FOR_RUN | FOR_NUDGE, NULL, 0, 0},
-    [F_INTERVAL] = {"--interval", 1, FOR_RUN, "seconds", 1, 3600},
-    [F_DX] = {"--dx", 1, FOR_RUN | FOR_NUDGE, "pixels", -200, 200},
-    [F_DY] = {"--dy", 1, FOR_RUN | FOR_NUDGE, "pixels", -200, 200},
-    [F_ALWAYS] = {"--always", 0, FOR_RUN, NULL, 0, 0},
-    [F_DRY_RUN] = {"--dry-run", 0, FOR_RUN | FOR_NUDGE, NULL, 0, 0},
-    [F_OPTIONS] = {"--options", 1, FOR_RUN | FOR_NUDGE, NULL, 0, 0},
-    [F_JSON] = {"--json", 0, FOR_RUN | FOR_NUDGE, NULL, 0, 0},
+    [F_MODE] = {"--mode", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
+    [F_INTERVAL] = {"--interval", 1, FOR_RUN | FOR_START, "seconds", 1, 3600},
+    [F_DX] = {"--dx", 1, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
+    [F_DY] = {"--dy", 1, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
+    [F_ALWAYS] = {"--always", 0, FOR_RUN | FOR_START, NULL, 0, 0},
+    [F_DRY_RUN] = {"--dry-run", 0, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
+    [F_KEEP_AWAKE] = {"--keep-awake", 0, FOR_RUN | FOR_START, NULL, 0, 0},
+    [F_IDLE_ONLY] = {"--idle-only", 0, FOR_START, NULL, 0, 0},
+    [F_OPTIONS] = {"--options", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
+    [F_JSON] = {"--json", 0, FOR_RUN | FOR_NUDGE | FOR_STATUS, NULL, 0, 0},
     [F_FOR] = {"--for", 1, FOR_RUN, "seconds", 1, 2000000},
 };
 
@@ -87,6 +137,8 @@ struct settings {
   const char *mode;    /* --mode */
   int number[F_COUNT]; /* the values of the number flags */
   const char *options; /* --options */
+  mjh_options run;     /* the run's options: the defaults, then the flags or --options */
+  unsigned run_keys;   /* the keys the flags or --options named */
 };
 
 static int usage_error(const char *format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
@@ -153,6 +205,41 @@ static int parse_flag(int argc, char **argv, int *i, struct settings *s) {
   return EXIT_OK;
 }
 
+/* The run's options: the defaults, with the keys the flags or --options name.
+ * --options is read strictly: one JSON object of the keys the command takes,
+ * each of the right type and range. Returns EXIT_OK or EXIT_USAGE. */
+static int read_run_options(struct settings *s) {
+  mjh_options *o = &s->run;
+  mjh_options_default(o);
+  s->run_keys = 0;
+  if (s->given[F_OPTIONS]) {
+    unsigned allowed = s->command == CMD_NUDGE ? MJH_KEYS_DLL : MJH_KEYS_ALL;
+    char err[256];
+    if (!mjh_options_parse(s->options, strlen(s->options), allowed, o, &s->run_keys, err, sizeof err))
+      return usage_error("--options: %s", err);
+    return EXIT_OK;
+  }
+  static const struct {
+    enum flag flag;
+    unsigned key;
+  } k_option_flags[] = {
+      {F_MODE, MJH_KEY_MODE},       {F_INTERVAL, MJH_KEY_INTERVAL_S},   {F_DX, MJH_KEY_DX},
+      {F_DY, MJH_KEY_DY},           {F_ALWAYS, MJH_KEY_ONLY_WHEN_IDLE}, {F_IDLE_ONLY, MJH_KEY_ONLY_WHEN_IDLE},
+      {F_DRY_RUN, MJH_KEY_DRY_RUN}, {F_KEEP_AWAKE, MJH_KEY_KEEP_AWAKE},
+  };
+  for (size_t i = 0; i < sizeof k_option_flags / sizeof k_option_flags[0]; i++)
+    if (s->given[k_option_flags[i].flag]) s->run_keys |= k_option_flags[i].key;
+  if (s->mode) o->move = strcmp(s->mode, "move") == 0;
+  if (s->given[F_INTERVAL]) o->interval_s = s->number[F_INTERVAL];
+  if (s->given[F_DX]) o->dx = s->number[F_DX];
+  if (s->given[F_DY]) o->dy = s->number[F_DY];
+  if (s->given[F_ALWAYS]) o->only_when_idle = 0;
+  if (s->given[F_IDLE_ONLY]) o->only_when_idle = 1;
+  if (s->given[F_DRY_RUN]) o->dry_run = 1;
+  if (s->given[F_KEEP_AWAKE]) o->keep_awake = 1;
+  return EXIT_OK;
+}
+
 /* Parses argv into *s. Returns EXIT_OK or EXIT_USAGE (message printed). */
 static int parse_command_line(int argc, char **argv, struct settings *s) {
   memset(s, 0, sizeof *s);
@@ -177,29 +264,12 @@ static int parse_command_line(int argc, char **argv, struct settings *s) {
     if (s->given[f] && !(k_flags[f].commands & (1 << s->command)))
       return usage_error("%s does not apply to %s", k_flags[f].name, k_command_names[s->command]);
   if (s->given[F_OPTIONS]) {
-    for (int f = F_MODE; f <= F_DRY_RUN; f++)
+    for (int f = F_MODE; f <= F_IDLE_ONLY; f++)
       if (s->given[f])
         return usage_error("--options cannot be combined with %s: put it in the options text", k_flags[f].name);
   }
-  return EXIT_OK;
-}
-
-/* The options text for the DLL: --options as given, or one built from the
- * flags with only the keys they set (the DLL's defaults fill the rest). */
-static const char *options_text(const struct settings *s, char *buf, size_t size) {
-  if (s->given[F_OPTIONS]) return s->options;
-  snprintf(buf, size, "{");
-  if (s->mode) snprintf(buf + strlen(buf), size - strlen(buf), "\"mode\":\"%s\",", s->mode);
-  if (s->given[F_INTERVAL])
-    snprintf(buf + strlen(buf), size - strlen(buf), "\"interval_s\":%d,", s->number[F_INTERVAL]);
-  if (s->given[F_DX]) snprintf(buf + strlen(buf), size - strlen(buf), "\"dx\":%d,", s->number[F_DX]);
-  if (s->given[F_DY]) snprintf(buf + strlen(buf), size - strlen(buf), "\"dy\":%d,", s->number[F_DY]);
-  if (s->given[F_ALWAYS]) snprintf(buf + strlen(buf), size - strlen(buf), "\"only_when_idle\":false,");
-  if (s->given[F_DRY_RUN]) snprintf(buf + strlen(buf), size - strlen(buf), "\"dry_run\":true,");
-  size_t n = strlen(buf);
-  if (buf[n - 1] == ',') n--;
-  snprintf(buf + n, size - n, "}");
-  return buf;
+  if (s->given[F_ALWAYS] && s->given[F_IDLE_ONLY]) return usage_error("--always and --idle-only contradict each other");
+  return read_run_options(s);
 }
 
 /* ---- Output ------------------------------------------------------------------ */
@@ -232,6 +302,194 @@ static void read_status(mjh_status *s, char *copy, size_t size) {
   }
 }
 
+/* ---- The agent ---------------------------------------------------------------- */
+
+enum {
+  AGENT_CALL_MS = 5000,   /* one request and its reply */
+  AGENT_START_MS = 10000, /* a freshly started agent's first answer */
+  AGENT_QUIT_MS = 10000,  /* the agent's pipe gone after quit */
+  AGENT_POLL_MS = 100
+};
+
+/* One request to the agent; the reply line goes into reply. */
+static mjw_call_result agent_call(mjh_command cmd, const mjh_options *o, unsigned keys, char *reply, size_t size,
+                                  DWORD timeout_ms, char *err, size_t err_size) {
+  char request[MJH_REQUEST_MAX + 1];
+  if (!mjh_request_format(cmd, o, keys, request, sizeof request)) {
+    snprintf(err, err_size, "cannot write the request");
+    return MJW_CALL_FAILED;
+  }
+  return mjw_pipe_call(request, reply, size, timeout_ms, err, err_size);
+}
+
+/* The exit code for a call that did not get through; messages on stderr. */
+static int agent_call_failed(mjw_call_result result, const char *err) {
+  if (result == MJW_CALL_UNTRUSTED)
+    fprintf(stderr, "mjctl: refusing the agent's pipe: %s; nothing was sent\n", err);
+  else
+    fprintf(stderr, "mjctl: %s\n", err);
+  return EXIT_REFUSED;
+}
+
+/* Reads a reply; a reply that is not ok, or not one at all, is told on
+ * stderr. Returns EXIT_OK or EXIT_REFUSED. */
+static int agent_reply(const char *line, mjh_reply *reply) {
+  if (!mjh_reply_read(line, strlen(line), reply)) {
+    fprintf(stderr, "mjctl: the agent's reply is not understood: %s\n", line);
+    return EXIT_REFUSED;
+  }
+  if (!reply->ok) {
+    fprintf(stderr, "mjctl: the agent refused: %s\n", reply->error);
+    return EXIT_REFUSED;
+  }
+  return EXIT_OK;
+}
+
+/* Asks for the agent's status and says what it does, in one sentence, or
+ * prints its reply line as it is (--json). */
+static int tell_agent_state(int json) {
+  char line[MJH_REPLY_MAX + 1], err[256], text[512];
+  mjw_call_result result = agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  if (result == MJW_CALL_NO_AGENT) {
+    fputs("mjctl: no agent is running in this session (mjctl start starts one)\n", stderr);
+    return EXIT_REFUSED;
+  }
+  if (result != MJW_CALL_OK) return agent_call_failed(result, err);
+  mjh_reply reply;
+  if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
+  if (json) {
+    print_line(line);
+    return EXIT_OK;
+  }
+  if (!reply.has_run) {
+    fprintf(stderr, "mjctl: the agent's status reply is not understood: %s\n", line);
+    return EXIT_REFUSED;
+  }
+  mjh_describe_agent(&reply, text, sizeof text);
+  fputs(text, stdout);
+  return EXIT_OK;
+}
+
+/* Starts mjtray.exe from mjctl's own folder, on its own (no console, no
+ * handles of ours), and waits until its pipe answers. */
+static int start_agent(void) {
+  wchar_t path[MAX_PATH + 16], folder[MAX_PATH + 16];
+  DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) {
+    fprintf(stderr, "mjctl: cannot find mjctl's own folder (error %lu)\n", GetLastError());
+    return EXIT_REFUSED;
+  }
+  wchar_t *slash = wcsrchr(path, L'\\');
+  size_t folder_len = slash ? (size_t)(slash - path) : 0;
+  wcsncpy(folder, path, folder_len);
+  folder[folder_len] = L'\0';
+  swprintf(path, sizeof path / sizeof path[0], L"%ls\\mjtray.exe", folder);
+  wchar_t command_line[MAX_PATH + 32];
+  swprintf(command_line, sizeof command_line / sizeof command_line[0], L"\"%ls\"", path);
+
+  STARTUPINFOW si;
+  memset(&si, 0, sizeof si);
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessW(path, command_line, NULL, NULL, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, NULL, folder,
+                      &si, &pi)) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      fprintf(stderr, "mjctl: no agent is running, and there is no mjtray.exe beside mjctl to start: %ls\n", path);
+    else
+      fprintf(stderr, "mjctl: cannot start the agent %ls (error %lu)\n", path, error);
+    return EXIT_REFUSED;
+  }
+  CloseHandle(pi.hThread);
+
+  int rc = EXIT_REFUSED;
+  ULONGLONG deadline = GetTickCount64() + AGENT_START_MS;
+  for (;;) {
+    char line[MJH_REPLY_MAX + 1], err[256];
+    mjw_call_result result = agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+    if (result == MJW_CALL_OK) {
+      rc = EXIT_OK;
+      break;
+    }
+    if (result == MJW_CALL_UNTRUSTED) {
+      rc = agent_call_failed(result, err);
+      break;
+    }
+    DWORD code = 0;
+    if (WaitForSingleObject(pi.hProcess, AGENT_POLL_MS) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code) &&
+        !mjw_pipe_exists()) {
+      fprintf(stderr, "mjctl: the agent %ls exited (code %lu) before it answered\n", path, code);
+      break;
+    }
+    if (GetTickCount64() >= deadline) {
+      fprintf(stderr, "mjctl: the agent %ls was started but did not answer within %d s: %s\n", path,
+              AGENT_START_MS / 1000, err);
+      break;
+    }
+  }
+  CloseHandle(pi.hProcess);
+  return rc;
+}
+
+static int command_start(const struct settings *s) {
+  char line[MJH_REPLY_MAX + 1], err[256];
+  mjw_call_result result =
+      agent_call(MJH_CMD_START, &s->run, s->run_keys, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  if (result == MJW_CALL_NO_AGENT) {
+    if (start_agent() != EXIT_OK) return EXIT_REFUSED;
+    result = agent_call(MJH_CMD_START, &s->run, s->run_keys, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  }
+  if (result != MJW_CALL_OK) return agent_call_failed(result, err);
+  mjh_reply reply;
+  if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
+  return tell_agent_state(0);
+}
+
+static int command_stop(void) {
+  char line[MJH_REPLY_MAX + 1], err[256];
+  mjw_call_result result = agent_call(MJH_CMD_STOP, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  if (result == MJW_CALL_NO_AGENT) {
+    print_line("no agent is running in this session: nothing to stop");
+    return EXIT_OK;
+  }
+  if (result != MJW_CALL_OK) return agent_call_failed(result, err);
+  mjh_reply reply;
+  if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
+  return tell_agent_state(0);
+}
+
+static int command_quit(void) {
+  char line[MJH_REPLY_MAX + 1], err[256];
+  mjw_call_result result = agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  if (result == MJW_CALL_NO_AGENT) {
+    print_line("no agent is running in this session: nothing to quit");
+    return EXIT_OK;
+  }
+  if (result != MJW_CALL_OK) return agent_call_failed(result, err);
+  mjh_reply reply;
+  if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
+  /* Gone once its pipe is: the run is stopped before the agent closes it. */
+  for (ULONGLONG deadline = GetTickCount64() + AGENT_QUIT_MS; mjw_pipe_exists();) {
+    if (GetTickCount64() >= deadline) {
+      fprintf(stderr, "mjctl: the agent said it would quit, but it is still there after %d s\n", AGENT_QUIT_MS / 1000);
+      return EXIT_REFUSED;
+    }
+    Sleep(AGENT_POLL_MS);
+  }
+  print_line("the agent has stopped its run and quit");
+  return EXIT_OK;
+}
+
+static int command_status(const struct settings *s) { return tell_agent_state(s->given[F_JSON]); }
+
+/* 1 when this session's agent answers that its run is active. */
+static int agent_run_active(void) {
+  char line[MJH_REPLY_MAX + 1], err[256];
+  mjh_reply reply;
+  return agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, 2000, err, sizeof err) == MJW_CALL_OK &&
+         mjh_reply_read(line, strlen(line), &reply) && reply.ok && reply.has_run && reply.run.active;
+}
+
 /* ---- run ----------------------------------------------------------------------- */
 
 enum stop_reason { STOP_NONE, STOP_TIME_UP, STOP_CTRL_C };
@@ -248,7 +506,14 @@ static BOOL WINAPI on_console_event(DWORD type) {
   return TRUE;
 }
 
-static int command_run(const struct settings *s, const char *options) {
+static int command_run(const struct settings *s) {
+  char options[256];
+  if (!mjh_options_dll_text(&s->run, options, sizeof options)) {
+    fputs("mjctl: cannot write the options text\n", stderr);
+    return EXIT_REFUSED;
+  }
+  if (agent_run_active())
+    fputs("mjctl: note: this session's agent is running nudges too; this run goes on beside it\n", stderr);
   g_stop_requested = CreateEventA(NULL, TRUE, FALSE, NULL);
   g_run_stopped = CreateEventA(NULL, TRUE, FALSE, NULL);
   if (!g_stop_requested || !g_run_stopped || !SetConsoleCtrlHandler(on_console_event, TRUE)) {
@@ -258,6 +523,12 @@ static int command_run(const struct settings *s, const char *options) {
 
   if (!mj_start(options)) {
     fprintf(stderr, "mjctl: the DLL did not start the run: %s\n", mj_last_error());
+    return EXIT_REFUSED;
+  }
+  mjw_keep_awake keep_awake = {NULL, NULL};
+  if (s->run.keep_awake && !mjw_keep_awake_start(&keep_awake)) {
+    fprintf(stderr, "mjctl: cannot keep the system and display on (error %lu)\n", GetLastError());
+    mj_stop();
     return EXIT_REFUSED;
   }
   ULONGLONG started = GetTickCount64();
@@ -272,6 +543,7 @@ static int command_run(const struct settings *s, const char *options) {
   } else {
     mjh_describe_run(&prev, text, sizeof text);
     printf("started: %s\n", text);
+    if (keep_awake.thread) printf("keeping the system and display on while the run is active\n");
     if (s->given[F_FOR])
       printf("stopping after %d s; Ctrl+C stops earlier\n", s->number[F_FOR]);
     else
@@ -286,7 +558,10 @@ static int command_run(const struct settings *s, const char *options) {
       reason = STOP_CTRL_C;
     else if (s->given[F_FOR] && GetTickCount64() >= deadline)
       reason = STOP_TIME_UP;
-    if (reason != STOP_NONE) mj_stop();
+    if (reason != STOP_NONE) {
+      mj_stop();
+      mjw_keep_awake_stop(&keep_awake);
+    }
 
     read_status(&now, line, sizeof line);
     if (s->given[F_JSON]) {
@@ -330,7 +605,12 @@ static int command_run(const struct settings *s, const char *options) {
 
 /* ---- The other commands ---------------------------------------------------------- */
 
-static int command_nudge(const struct settings *s, const char *options) {
+static int command_nudge(const struct settings *s) {
+  char options[256];
+  if (!mjh_options_dll_text(&s->run, options, sizeof options)) {
+    fputs("mjctl: cannot write the options text\n", stderr);
+    return EXIT_REFUSED;
+  }
   if (!mj_nudge_now(options)) {
     fprintf(stderr, "mjctl: the nudge failed: %s\n", mj_last_error());
     return EXIT_REFUSED;
@@ -357,25 +637,56 @@ static int command_idle(void) {
   return EXIT_OK;
 }
 
+/* 1 when mjctl is the only process of its console and reads and writes it:
+ * started from Explorer (a double-click), so the console closes as soon as
+ * mjctl exits. A script that redirects input or output never waits. */
+static int console_of_its_own(void) {
+  DWORD processes[2], mode;
+  return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
+         GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
+}
+
+/* Shows the usage text until a key is pressed. */
+static int help_until_a_key(void) {
+  fputs(k_usage, stdout);
+  fputs("\npress any key to close\n", stdout);
+  fflush(stdout);
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  FlushConsoleInputBuffer(in);
+  INPUT_RECORD record;
+  DWORD n;
+  while (ReadConsoleInputW(in, &record, 1, &n) && n == 1)
+    if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) break;
+  return EXIT_OK;
+}
+
 int main(int argc, char **argv) {
+  if (argc < 2 && console_of_its_own()) return help_until_a_key();
   struct settings s;
   if (parse_command_line(argc, argv, &s) != EXIT_OK) return EXIT_USAGE;
-  char built[256];
-  const char *options = options_text(&s, built, sizeof built);
 
   int rc = EXIT_OK;
   switch (s.command) {
     case CMD_RUN:
-      rc = command_run(&s, options);
+      rc = command_run(&s);
       break;
     case CMD_NUDGE:
-      rc = command_nudge(&s, options);
+      rc = command_nudge(&s);
       break;
     case CMD_IDLE:
       rc = command_idle();
       break;
+    case CMD_START:
+      rc = command_start(&s);
+      break;
+    case CMD_STOP:
+      rc = command_stop();
+      break;
     case CMD_STATUS:
-      printf("%s\n", mj_status());
+      rc = command_status(&s);
+      break;
+    case CMD_QUIT:
+      rc = command_quit();
       break;
     case CMD_VERSION:
       printf("mjctl %s, veltrano-mouse-jiggler.dll %s\n", MJCTL_VERSION, mj_version());
