@@ -325,31 +325,54 @@ static int put_utf8(char *out, size_t size, size_t *len, long cp) {
   return 1;
 }
 
-int mjh_json_string(const char *text, const mjh_jtok *t, char *out, size_t size) {
+/* Decodes string token t into out; with cut, stops at the last character that
+ * fits instead of failing. Returns the length, or -1. */
+static int decode_string(const char *text, const mjh_jtok *t, char *out, size_t size, int cut) {
   if (size == 0 || t->type != MJH_JSON_STRING) return -1;
   const char *s = text + t->start;
   size_t n = (size_t)(t->end - t->start), len = 0;
+  int full = 0;
   for (size_t i = 0; i < n;) {
     long cp;
     if (s[i] != '\\') {
-      if (len + 1 >= size) return -1;
-      out[len++] = s[i++];
+      /* Copied whole: the grammar check made the text UTF-8. */
+      size_t seq = utf8_sequence((const unsigned char *)s + i, n - i);
+      if (seq == 0) seq = 1;
+      if (len + seq >= size) {
+        full = 1;
+        break;
+      }
+      memcpy(out + len, s + i, seq);
+      len += seq;
+      i += seq;
       continue;
     }
     char e = s[i + 1];
     if (e == 'u') {
       size_t used = 0;
       cp = unicode_escape(s + i + 2, n - i - 2, &used);
-      if (cp < 0) return -1; /* checked by the grammar */
+      if (cp < 0) return -1; /* the grammar check refused these */
       i += 2 + used;
     } else {
       cp = e == 'b' ? '\b' : e == 'f' ? '\f' : e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
       i += 2;
     }
-    if (!put_utf8(out, size, &len, cp)) return -1;
+    if (!put_utf8(out, size, &len, cp)) {
+      full = 1;
+      break;
+    }
   }
   out[len] = '\0';
-  return (int)len;
+  return full && !cut ? -1 : (int)len;
+}
+
+int mjh_json_string(const char *text, const mjh_jtok *t, char *out, size_t size) {
+  return decode_string(text, t, out, size, 0);
+}
+
+size_t mjh_json_string_cut(const char *text, const mjh_jtok *t, char *out, size_t size) {
+  int len = decode_string(text, t, out, size, 1);
+  return len < 0 ? 0 : (size_t)len;
 }
 
 int mjh_json_string_is(const char *text, const mjh_jtok *t, const char *s) {
@@ -438,8 +461,16 @@ int mjh_json_put_string(char *buf, size_t size, size_t *used, const char *s) {
         esc[5] = hex[c & 15];
         ok = mjh_json_put_raw(buf, size, used, esc, 6);
       }
-    } else {
+    } else if (c < 0x80) {
       ok = mjh_json_put_raw(buf, size, used, p, 1);
+    } else {
+      size_t seq = utf8_sequence((const unsigned char *)p, strlen(p));
+      if (seq == 0) {
+        ok = mjh_json_put_raw(buf, size, used, "?", 1);
+      } else {
+        ok = mjh_json_put_raw(buf, size, used, p, seq);
+        p += seq - 1;
+      }
     }
   }
   if (ok) ok = mjh_json_put_raw(buf, size, used, "\"", 1);
@@ -459,4 +490,14 @@ void mjh_json_error_with_value(const char *text, const mjh_jtok *t, const char *
   const char *raw = text + t->start - quoted;
   size_t n = (size_t)(t->end - t->start + 2 * quoted);
   mjh_text_append_short(err, err_size, raw, n, 40);
+}
+
+void mjh_json_unknown_key_error(const char *text, const mjh_jtok *key, char *err, size_t err_size) {
+  if (err == NULL || err_size == 0) return;
+  char name[64];
+  size_t len = mjh_json_string_cut(text, key, name, sizeof name);
+  err[0] = '\0';
+  mjh_text_append_short(err, err_size, "unknown key \"", 13, 13);
+  mjh_text_append_short(err, err_size, name, len, 32);
+  mjh_text_append_short(err, err_size, "\"", 1, 1);
 }

@@ -13,7 +13,7 @@
 extern "C" {
 #endif
 
-enum { MJH_JSON_TOKENS_MAX = 512, MJH_JSON_DEPTH_MAX = 16 };
+enum { MJH_JSON_TOKENS_MAX = 256, MJH_JSON_DEPTH_MAX = 16 };
 
 typedef enum mjh_json_type { MJH_JSON_OBJECT = 1, MJH_JSON_ARRAY, MJH_JSON_STRING, MJH_JSON_PRIMITIVE } mjh_json_type;
 
@@ -51,6 +51,10 @@ int mjh_json_skip(const mjh_jtok *t, int count, int i);
  * Returns the decoded length, or -1 when it does not fit in size bytes. */
 int mjh_json_string(const char *text, const mjh_jtok *t, char *out, size_t size);
 
+/* Like mjh_json_string, but a text too long for out is cut at a character
+ * boundary (out always NUL-terminated). Returns the length written. */
+size_t mjh_json_string_cut(const char *text, const mjh_jtok *t, char *out, size_t size);
+
 /* Whether string token t decodes to exactly `s`. */
 int mjh_json_string_is(const char *text, const mjh_jtok *t, const char *s);
 
@@ -67,7 +71,8 @@ int mjh_json_member(const char *text, const mjh_jtok *t, int count, int obj, con
 
 /* Appends s as a quoted JSON string to buf, which holds *used bytes of text
  * (NUL-terminated). Returns 0 (and leaves buf as it was) when it does not
- * fit. Characters below 0x20, '"' and '\\' are escaped. */
+ * fit. Characters below 0x20, '"' and '\\' are escaped; bytes that are not
+ * UTF-8 become '?', so that the output is always valid JSON. */
 int mjh_json_put_string(char *buf, size_t size, size_t *used, const char *s);
 
 /* Appends raw bytes (n of them) to buf like mjh_json_put_string. */
@@ -92,6 +97,9 @@ int mjh_utf8_valid(const char *s, size_t n);
  * newer writer's additions) instead of refused. */
 int mjh_options_from_tokens(const char *text, const mjh_jtok *t, int count, int obj, unsigned allowed,
                             int ignore_unknown, mjh_options *o, unsigned *given, char *err, size_t err_size);
+
+/* `unknown key "..."` with the key token's text decoded and shortened. */
+void mjh_json_unknown_key_error(const char *text, const mjh_jtok *key, char *err, size_t err_size);
 
 /* Writes `what` followed by the raw text of token t, shortened, into err:
  * e.g. `"dx" must be ..., not ` and `"abc"`. */

@@ -89,20 +89,6 @@ static int read_value(const char *text, const mjh_jtok *v, const option_key *k, 
   return 0;
 }
 
-/* "unknown key "..."" with the key decoded and shortened. */
-static void unknown_key_error(const char *text, const mjh_jtok *key, char *err, size_t err_size) {
-  if (err == NULL || err_size == 0) return;
-  char name[256];
-  int len = mjh_json_string(text, key, name, sizeof name);
-  if (len < 0) {
-    len = (int)mjh_utf8_prefix(text + key->start, (size_t)(key->end - key->start), sizeof name - 1);
-    memcpy(name, text + key->start, (size_t)len);
-  }
-  snprintf(err, err_size, "unknown key \"");
-  mjh_text_append_short(err, err_size, name, (size_t)len, 32);
-  mjh_text_append_short(err, err_size, "\"", 1, 1);
-}
-
 int mjh_options_from_tokens(const char *text, const mjh_jtok *t, int count, int obj, unsigned allowed,
                             int ignore_unknown, mjh_options *o, unsigned *given, char *err, size_t err_size) {
   mjh_options result = *o;
@@ -115,7 +101,7 @@ int mjh_options_from_tokens(const char *text, const mjh_jtok *t, int count, int 
       if (mjh_json_string_is(text, key, k_keys[j].name)) k = &k_keys[j];
     if (k == NULL) {
       if (ignore_unknown) continue;
-      unknown_key_error(text, key, err, err_size);
+      mjh_json_unknown_key_error(text, key, err, err_size);
       return 0;
     }
     if (!(allowed & k->bit)) {

@@ -29,13 +29,15 @@ enum {
 
 typedef struct mjh_line_reader {
   char line[MJH_REQUEST_MAX + 1];
-  size_t len;
+  size_t len;   /* of the line, without its "\n" or "\r\n"; it may hold NUL bytes */
   int overflow; /* more than MJH_REQUEST_MAX bytes before a '\n' */
+  int ready;    /* line holds a complete line until mjh_line_reader_next */
 } mjh_line_reader;
 
 typedef enum mjh_line_result {
   MJH_LINE_MORE,    /* no complete line yet */
-  MJH_LINE_READY,   /* reader->line holds one line, NUL-terminated, without '\n' */
+  MJH_LINE_READY,   /* reader->line holds one line (reader->len bytes), NUL-terminated, without its
+                       '\n' or "\r\n" */
   MJH_LINE_TOO_LONG /* the limit was passed: reply with an error and drop the client */
 } mjh_line_result;
 
@@ -43,7 +45,9 @@ void mjh_line_reader_init(mjh_line_reader *r);
 
 /* Takes up to n bytes; *used receives how many were consumed (the rest belong
  * to the next line). After MJH_LINE_READY, call mjh_line_reader_next before
- * feeding more. */
+ * feeding more (until then feeding consumes nothing and says READY again).
+ * MJH_LINE_TOO_LONG comes as soon as the line can no longer fit; from then on
+ * the reader consumes and drops everything (mjh_line_reader_init resets it). */
 mjh_line_result mjh_line_reader_feed(mjh_line_reader *r, const char *bytes, size_t n, size_t *used);
 void mjh_line_reader_next(mjh_line_reader *r);
 
@@ -51,16 +55,21 @@ void mjh_line_reader_next(mjh_line_reader *r);
 
 typedef enum mjh_command { MJH_CMD_STATUS, MJH_CMD_START, MJH_CMD_STOP, MJH_CMD_NUDGE, MJH_CMD_QUIT } mjh_command;
 
+/* The command's name in requests, e.g. "status"; "" for no command. */
+const char *mjh_command_name(mjh_command cmd);
+
 typedef struct mjh_request {
   mjh_command cmd;
   mjh_options options; /* start: `saved` with the keys of "options" applied */
   unsigned given;      /* start: the keys "options" named (0: none, use the saved settings) */
 } mjh_request;
 
-/* Reads one request line (without its '\n'). saved: the settings a start's
- * options apply to. Returns 1, or 0 with a message for the error reply in
- * err, e.g. "not JSON", "unknown command \"go\"", "\"dx\" must be a whole
- * number from -200 to 200". */
+/* Reads one request line (without its '\n'). saved (may be NULL: the
+ * defaults): the settings a start's options apply to. Returns 1, or 0 with a
+ * message for the error reply in err, e.g. "not JSON", "unknown command
+ * \"go\"", "\"dx\" must be a whole number from -200 to 200, not 300"; *out is
+ * then untouched. Unknown members, "options" on another command and NUL
+ * bytes are refused. */
 int mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mjh_request *out, char *err,
                       size_t err_size);
 
@@ -85,8 +94,13 @@ typedef struct mjh_agent_state {
 size_t mjh_reply_ok(char *buf, size_t size);
 /* {"ok":false,"error":"..."}\n with the message escaped. */
 size_t mjh_reply_error(const char *message, char *buf, size_t size);
-/* {"ok":true,"run":<run_line>,"agent":{...}}\n; run_line is the DLL's status
- * line, inserted as it is. */
+/* {"ok":true,"run":<run_line>,"agent":{"pid":1234,"version":"1.0.0",
+ * "run_on":true,"keep_awake":false,"failing":false,"last_error":"",
+ * "settings":{<mjh_options_json>}}}\n
+ * run_line is the DLL's status line, inserted as it is ("run":null when it is
+ * not one JSON object). agent.keep_awake: held now; settings.keep_awake: what
+ * the user wants. Later versions may add members anywhere, in "agent" too:
+ * readers pass over members they do not know. Returns 0 when it does not fit. */
 size_t mjh_reply_status(const mjh_agent_state *agent, const char *run_line, char *buf, size_t size);
 
 /* A reply as a client reads it. */
@@ -94,7 +108,7 @@ typedef struct mjh_reply {
   int ok;
   char error[256]; /* when !ok */
   int has_run;     /* a status reply: the fields below are filled */
-  mjh_status run;  /* the "run" object */
+  mjh_status run;  /* the "run" object (all zero when the agent sent "run":null) */
   mjh_options settings;
   int run_on, keep_awake_held, failing;
   char last_error[256];
@@ -103,7 +117,9 @@ typedef struct mjh_reply {
 } mjh_reply;
 
 /* Reads one reply line (with or without its '\n'). Returns 1, or 0 when it is
- * not a reply of this protocol. */
+ * not a reply of this protocol (then *out is untouched). "ok" is required; a
+ * status reply ("agent" present) needs every member named above, and members
+ * not named here are passed over. Texts too long for their field are cut. */
 int mjh_reply_read(const char *line, size_t len, mjh_reply *out);
 
 #ifdef __cplusplus

@@ -1,0 +1,451 @@
+// The agent's control protocol: the line reader, requests (every malformed
+// kind gets an error and changes nothing) and replies, written and read back.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "protocol.h"
+
+namespace {
+
+// A status line as the DLL writes it (the worked example of the status tests).
+const char k_status_line[] =
+    "{\"active\":1,\"mode\":\"move\",\"interval_s\":30,\"dx\":2,\"dy\":0,\"only_when_idle\":1,\"dry_run\":0,"
+    "\"nudges\":2,\"skipped\":1,\"failed\":0,\"idle_s\":4,\"since_last_nudge_s\":9,\"next_nudge_in_s\":26,"
+    "\"running_s\":100,\"last_reset_idle\":1,\"last_method\":\"SendInput move\",\"platform\":\"windows\","
+    "\"mechanism\":\"SendInput\",\"version\":\"1.0.0\"}";
+
+// The fields of a status read, in one comparable text.
+std::string status_text(const mjh_status &s) {
+  char buf[512];
+  snprintf(buf, sizeof buf, "%d %s %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %s", s.active,
+           s.mode, s.interval_s, s.dx, s.dy, s.only_when_idle, s.dry_run, s.nudges, s.skipped, s.failed, s.idle_s,
+           s.since_last_nudge_s, s.next_nudge_in_s, s.running_s, s.last_reset_idle, s.last_method);
+  return buf;
+}
+
+// ---- The line reader ------------------------------------------------------------
+
+// Feeds the chunks in order and collects every line and every too-long.
+std::vector<std::string> read_lines(const std::vector<std::string> &chunks) {
+  mjh_line_reader r;
+  mjh_line_reader_init(&r);
+  std::vector<std::string> lines;
+  for (const std::string &chunk : chunks) {
+    size_t at = 0;
+    while (at < chunk.size()) {
+      size_t used = 12345;
+      mjh_line_result result = mjh_line_reader_feed(&r, chunk.data() + at, chunk.size() - at, &used);
+      EXPECT_LE(used, chunk.size() - at);
+      at += used;
+      if (result == MJH_LINE_READY) {
+        EXPECT_EQ(r.line[r.len], '\0');
+        lines.push_back(std::string(r.line, r.len));
+        mjh_line_reader_next(&r);
+      } else if (result == MJH_LINE_TOO_LONG) {
+        lines.push_back("<too long>");
+        return lines;
+      } else {
+        EXPECT_EQ(at, chunk.size());
+      }
+    }
+  }
+  return lines;
+}
+
+using lines = std::vector<std::string>;
+
+TEST(LineReader, SplitsLinesWhereverTheBytesBreak) {
+  EXPECT_EQ(read_lines({"{\"cmd\":\"status\"}\n"}), lines({"{\"cmd\":\"status\"}"}));
+  EXPECT_EQ(read_lines({"a\nb\n"}), lines({"a", "b"}));
+  EXPECT_EQ(read_lines({"a\r\nb\r\n"}), lines({"a", "b"}));
+  EXPECT_EQ(read_lines({"\n", "\r\n"}), lines({"", ""}));
+  EXPECT_EQ(read_lines({"a\rb\n"}), lines({"a\rb"}));  // only a '\r' right before '\n' goes
+  EXPECT_EQ(read_lines({"half"}), lines({}));
+  EXPECT_EQ(read_lines({"a\nhalf"}), lines({"a"}));
+  EXPECT_EQ(read_lines({"a\r", "\n"}), lines({"a"}));
+  EXPECT_EQ(read_lines({std::string("a\0b\n", 4)}), lines({std::string("a\0b", 3)}));
+
+  // One byte per feed.
+  std::string text = "{\"cmd\":\"start\"}\r\n{\"cmd\":\"stop\"}\n";
+  std::vector<std::string> bytes;
+  for (char c : text) bytes.push_back(std::string(1, c));
+  EXPECT_EQ(read_lines(bytes), lines({"{\"cmd\":\"start\"}", "{\"cmd\":\"stop\"}"}));
+}
+
+TEST(LineReader, TheLimitCountsTheLineEnd) {
+  const std::string longest(MJH_REQUEST_MAX - 1, 'x');
+  EXPECT_EQ(read_lines({longest + "\n"}), lines({longest}));
+  EXPECT_EQ(read_lines({longest + "x\n"}), lines({"<too long>"}));
+  EXPECT_EQ(read_lines({longest.substr(1) + "\r\n"}), lines({longest.substr(1)}));
+  EXPECT_EQ(read_lines({longest + "\r\n"}), lines({"<too long>"}));
+  // A client that never ends its line is cut off without waiting for a '\n'.
+  EXPECT_EQ(read_lines({longest, "y"}), lines({"<too long>"}));
+  EXPECT_EQ(read_lines({"ok\n", std::string(100000, 'z')}), lines({"ok", "<too long>"}));
+}
+
+TEST(LineReader, StaysReadyUntilNextAndDropsAfterTooLong) {
+  mjh_line_reader r;
+  mjh_line_reader_init(&r);
+  size_t used;
+  EXPECT_EQ(mjh_line_reader_feed(&r, "a\nb\n", 4, &used), MJH_LINE_READY);
+  EXPECT_EQ(used, 2u);
+  EXPECT_EQ(mjh_line_reader_feed(&r, "b\n", 2, &used), MJH_LINE_READY);
+  EXPECT_EQ(used, 0u);
+  EXPECT_STREQ(r.line, "a");
+  mjh_line_reader_next(&r);
+  EXPECT_EQ(mjh_line_reader_feed(&r, "b\n", 2, &used), MJH_LINE_READY);
+  EXPECT_STREQ(r.line, "b");
+  mjh_line_reader_next(&r);
+
+  std::string flood(MJH_REQUEST_MAX + 10, 'f');
+  EXPECT_EQ(mjh_line_reader_feed(&r, flood.data(), flood.size(), &used), MJH_LINE_TOO_LONG);
+  EXPECT_EQ(used, flood.size());
+  EXPECT_EQ(mjh_line_reader_feed(&r, "x\n", 2, &used), MJH_LINE_TOO_LONG);
+  EXPECT_EQ(used, 2u);
+  mjh_line_reader_init(&r);
+  EXPECT_EQ(mjh_line_reader_feed(&r, "x\n", 2, &used), MJH_LINE_READY);
+  EXPECT_STREQ(r.line, "x");
+}
+
+// ---- Requests -------------------------------------------------------------------------
+
+std::string repeat(const std::string &s, int n) {
+  std::string out;
+  for (int i = 0; i < n; i++) out += s;
+  return out;
+}
+
+const mjh_options k_saved = {1, 30, 2, -3, 0, 0, 1};
+
+struct request_case {
+  std::string line;
+  const char *error;  // null: accepted
+  mjh_command cmd;
+  unsigned given;
+  mjh_options options;
+};
+
+const request_case k_requests[] = {
+    {R"({"cmd":"status"})", nullptr, MJH_CMD_STATUS, 0, k_saved},
+    {R"({"cmd":"stop"})", nullptr, MJH_CMD_STOP, 0, k_saved},
+    {R"({"cmd":"nudge"})", nullptr, MJH_CMD_NUDGE, 0, k_saved},
+    {R"({"cmd":"quit"})", nullptr, MJH_CMD_QUIT, 0, k_saved},
+    {R"({"cmd":"start"})", nullptr, MJH_CMD_START, 0, k_saved},
+    {R"( { "cmd" : "start" , "options" : { } } )", nullptr, MJH_CMD_START, 0, k_saved},
+    {R"({"options":{"mode":"zen","interval_s":5},"cmd":"start"})",
+     nullptr,
+     MJH_CMD_START,
+     MJH_KEY_MODE | MJH_KEY_INTERVAL_S,
+     {0, 5, 2, -3, 0, 0, 1}},
+    {R"({"cmd":"start","options":{"keep_awake":false,"dry_run":true}})",
+     nullptr,
+     MJH_CMD_START,
+     MJH_KEY_KEEP_AWAKE | MJH_KEY_DRY_RUN,
+     {1, 30, 2, -3, 0, 1, 0}},
+    {R"({"cmd":"st\u0061tus"})", nullptr, MJH_CMD_STATUS, 0, k_saved},
+
+    {"", "empty request", MJH_CMD_STATUS, 0, {}},
+    {"   ", "empty request", MJH_CMD_STATUS, 0, {}},
+    {"status", "not JSON", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"status")", "not JSON", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"status",})", "not JSON", MJH_CMD_STATUS, 0, {}},
+    {R"(["status"])", "not a JSON object", MJH_CMD_STATUS, 0, {}},
+    {R"("status")", "not a JSON object", MJH_CMD_STATUS, 0, {}},
+    {"42", "not a JSON object", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"status"}{"cmd":"stop"})", "not one JSON object: text after its end", MJH_CMD_STATUS, 0, {}},
+    {"{\"cmd\":\"st\xc3\"}", "not UTF-8", MJH_CMD_STATUS, 0, {}},
+    {std::string("{\"cmd\":\"status\"}\0", 17), "NUL byte in the request", MJH_CMD_STATUS, 0, {}},
+    {std::string("{\"cmd\":\"st\0atus\"}", 17), "NUL byte in the request", MJH_CMD_STATUS, 0, {}},
+    {"{}", "missing \"cmd\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"options":{}})", "missing \"cmd\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"go"})", "unknown command \"go\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"STATUS"})", "unknown command \"STATUS\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":""})", "unknown command \"\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":3})", "\"cmd\" must be a command name, not 3", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":["status"]})", "\"cmd\" must be a command name, not [\"status\"]", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":null})", "\"cmd\" must be a command name, not null", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"status","cmd":"stop"})", "duplicate key \"cmd\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"start","options":{},"options":{}})", "duplicate key \"options\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"status","verbose":true})", "unknown key \"verbose\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"command":"status"})", "unknown key \"command\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"stop","options":{}})", "\"options\" is only for \"start\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"nudge","options":{"mode":"move"}})", "\"options\" is only for \"start\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"start","options":3})", "\"options\" must be an object, not 3", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"start","options":"{}"})", "\"options\" must be an object, not \"{}\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"start","options":[]})", "\"options\" must be an object, not []", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"start","options":{"dx":300}})",
+     "\"dx\" must be a whole number from -200 to 200, not 300",
+     MJH_CMD_STATUS,
+     0,
+     {}},
+    {R"({"cmd":"start","options":{"speed":2}})", "unknown key \"speed\"", MJH_CMD_STATUS, 0, {}},
+    {R"({"cmd":"start","options":{"dx":1,"dx":2}})", "duplicate key \"dx\"", MJH_CMD_STATUS, 0, {}},
+    {"{\"cmd\":\"start\",\"options\":{\"a\":[" + std::string(200, '[') + std::string(200, ']') + "]}}",
+     "nested too deeply",
+     MJH_CMD_STATUS,
+     0,
+     {}},
+    {"{\"cmd\":\"status\",\"x\":[" + repeat("1,", 100) + "1]}", "too many values", MJH_CMD_STATUS, 0, {}},
+    {"{\"cmd\":\"status\",\"pad\":\"" + std::string(MJH_REQUEST_MAX, ' ') + "\"}",
+     "request too long",
+     MJH_CMD_STATUS,
+     0,
+     {}},
+};
+
+class Requests : public ::testing::TestWithParam<request_case> {};
+
+TEST_P(Requests, AreReadOrRefusedWithAMessage) {
+  const request_case &c = GetParam();
+  mjh_request out, before;
+  memset(&out, 0x3c, sizeof out);
+  before = out;
+  char err[160] = "";
+  int ok = mjh_request_parse(c.line.data(), c.line.size(), &k_saved, &out, err, sizeof err);
+  if (c.error == nullptr) {
+    ASSERT_EQ(ok, 1) << c.line << ": " << err;
+    EXPECT_EQ(out.cmd, c.cmd);
+    EXPECT_EQ(out.given, c.given);
+    EXPECT_EQ(memcmp(&out.options, &c.options, sizeof out.options), 0) << c.line;
+  } else {
+    EXPECT_EQ(ok, 0) << c.line;
+    EXPECT_STREQ(err, c.error) << c.line;
+    EXPECT_EQ(memcmp(&out, &before, sizeof out), 0) << c.line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Requests, ::testing::ValuesIn(k_requests));
+
+TEST(Requests, WithoutSavedSettingsStartFromTheDefaults) {
+  mjh_request out;
+  char err[128];
+  const std::string line = R"({"cmd":"start","options":{"dx":7}})";
+  ASSERT_EQ(mjh_request_parse(line.data(), line.size(), nullptr, &out, err, sizeof err), 1) << err;
+  mjh_options want;
+  mjh_options_default(&want);
+  want.dx = 7;
+  EXPECT_EQ(memcmp(&out.options, &want, sizeof want), 0);
+}
+
+// What mjctl writes, the agent reads: every command, every subset of keys.
+TEST(Requests, FormattedRequestsReadBack) {
+  const mjh_options options = {1, 3600, -200, 200, 0, 1, 1};
+  mjh_options defaults;
+  mjh_options_default(&defaults);
+  for (int cmd = MJH_CMD_STATUS; cmd <= MJH_CMD_QUIT; cmd++) {
+    for (unsigned keys = 0; keys <= MJH_KEYS_ALL; keys++) {
+      char buf[MJH_REQUEST_MAX];
+      size_t len = mjh_request_format((mjh_command)cmd, &options, keys, buf, sizeof buf);
+      ASSERT_GT(len, 0u);
+      ASSERT_EQ(len, strlen(buf));
+      ASSERT_EQ(buf[len - 1], '\n');
+      // Through the line reader, as the agent gets it.
+      mjh_line_reader r;
+      mjh_line_reader_init(&r);
+      size_t used;
+      ASSERT_EQ(mjh_line_reader_feed(&r, buf, len, &used), MJH_LINE_READY);
+      EXPECT_EQ(used, len);
+      mjh_request out;
+      char err[128];
+      ASSERT_EQ(mjh_request_parse(r.line, r.len, &defaults, &out, err, sizeof err), 1) << buf << err;
+      EXPECT_EQ(out.cmd, cmd);
+      unsigned sent = cmd == MJH_CMD_START ? keys : 0;
+      EXPECT_EQ(out.given, sent) << buf;
+      mjh_options want = defaults;
+      if (sent & MJH_KEY_MODE) want.move = options.move;
+      if (sent & MJH_KEY_INTERVAL_S) want.interval_s = options.interval_s;
+      if (sent & MJH_KEY_DX) want.dx = options.dx;
+      if (sent & MJH_KEY_DY) want.dy = options.dy;
+      if (sent & MJH_KEY_ONLY_WHEN_IDLE) want.only_when_idle = options.only_when_idle;
+      if (sent & MJH_KEY_DRY_RUN) want.dry_run = options.dry_run;
+      if (sent & MJH_KEY_KEEP_AWAKE) want.keep_awake = options.keep_awake;
+      EXPECT_EQ(memcmp(&out.options, &want, sizeof want), 0) << buf;
+    }
+  }
+  EXPECT_STREQ(mjh_command_name(MJH_CMD_START), "start");
+  EXPECT_STREQ(mjh_command_name(MJH_CMD_QUIT), "quit");
+  EXPECT_STREQ(mjh_command_name((mjh_command)5), "");
+  char buf[64];
+  EXPECT_GT(mjh_request_format(MJH_CMD_STATUS, nullptr, MJH_KEYS_ALL, buf, sizeof buf), 0u);
+  EXPECT_STREQ(buf, "{\"cmd\":\"status\"}\n");
+  EXPECT_EQ(mjh_request_format(MJH_CMD_START, &options, MJH_KEYS_ALL, buf, sizeof buf), 0u);  // does not fit
+  EXPECT_STREQ(buf, "");
+  EXPECT_EQ(mjh_request_format((mjh_command)99, nullptr, 0, buf, sizeof buf), 0u);
+}
+
+// ---- Replies -----------------------------------------------------------------------------
+
+TEST(Replies, OkAndErrorReadBack) {
+  char buf[MJH_REPLY_MAX];
+  mjh_reply r;
+  size_t len = mjh_reply_ok(buf, sizeof buf);
+  EXPECT_STREQ(buf, "{\"ok\":true}\n");
+  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1);
+  EXPECT_EQ(r.ok, 1);
+  EXPECT_EQ(r.has_run, 0);
+
+  const char *message = "\"dx\" must be a whole number from -200 to 200, not \"\\\"\"\ttab \xc3\xa9";
+  len = mjh_reply_error(message, buf, sizeof buf);
+  EXPECT_EQ(len, strlen(buf));
+  EXPECT_EQ(std::string(buf),
+            "{\"ok\":false,\"error\":\"\\\"dx\\\" must be a whole number from -200 to 200, not "
+            "\\\"\\\\\\\"\\\"\\ttab \xc3\xa9\"}\n");
+  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1);
+  EXPECT_EQ(r.ok, 0);
+  EXPECT_STREQ(r.error, message);
+
+  // Bytes that are not UTF-8 cannot break the reply.
+  len = mjh_reply_error("bad \xff byte", buf, sizeof buf);
+  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1);
+  EXPECT_STREQ(r.error, "bad ? byte");
+
+  // A long message is cut, not lost, and read back cut to the field.
+  std::string longer(3000, 'e');
+  len = mjh_reply_error(longer.c_str(), buf, sizeof buf);
+  ASSERT_GT(len, 0u);
+  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1);
+  EXPECT_EQ(strlen(r.error), sizeof r.error - 1);
+  EXPECT_EQ(mjh_reply_error("x", buf, 10), 0u);
+}
+
+mjh_agent_state agent_state() {
+  mjh_agent_state a;
+  a.settings = {1, 5, -2, 3, 0, 1, 1};
+  a.run_on = 1;
+  a.keep_awake_held = 1;
+  a.failing = 1;
+  a.last_error = "SendInput failed (err 5) - \"desktop\" locked";
+  a.pid = 4294967295UL;
+  a.version = "1.0.0";
+  return a;
+}
+
+TEST(Replies, StatusReadsBackWhole) {
+  const mjh_agent_state a = agent_state();
+  char buf[MJH_REPLY_MAX];
+  size_t len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
+  ASSERT_GT(len, 0u);
+  EXPECT_EQ(len, strlen(buf));
+  EXPECT_EQ(buf[len - 1], '\n');
+  EXPECT_NE(std::string(buf).find(std::string("\"run\":") + k_status_line + ",\"agent\":{"), std::string::npos);
+
+  mjh_reply r;
+  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+  EXPECT_EQ(r.ok, 1);
+  EXPECT_EQ(r.has_run, 1);
+  mjh_status want;
+  ASSERT_EQ(mjh_status_read(k_status_line, &want), 1);
+  EXPECT_EQ(status_text(r.run), status_text(want));
+  EXPECT_EQ(memcmp(&r.settings, &a.settings, sizeof a.settings), 0);
+  EXPECT_EQ(r.run_on, 1);
+  EXPECT_EQ(r.keep_awake_held, 1);
+  EXPECT_EQ(r.failing, 1);
+  EXPECT_STREQ(r.last_error, a.last_error);
+  EXPECT_EQ(r.pid, 4294967295UL);
+  EXPECT_STREQ(r.version, "1.0.0");
+
+  // Without its line end, and with CRLF.
+  ASSERT_EQ(mjh_reply_read(buf, len - 1, &r), 1);
+  std::string crlf = std::string(buf, len - 1) + "\r\n";
+  ASSERT_EQ(mjh_reply_read(crlf.data(), crlf.size(), &r), 1);
+
+  // Too small a buffer: 0 and nothing half-written.
+  EXPECT_EQ(mjh_reply_status(&a, k_status_line, buf, len), 0u);
+  EXPECT_STREQ(buf, "");
+}
+
+TEST(Replies, AStatusLineThatIsNotAnObjectBecomesNull) {
+  mjh_agent_state a = agent_state();
+  a.failing = 0;
+  char buf[MJH_REPLY_MAX];
+  for (const char *bad : {(const char *)nullptr, "", "{\"active\":1", "{} x", "[1]"}) {
+    size_t len = mjh_reply_status(&a, bad, buf, sizeof buf);
+    ASSERT_GT(len, 0u);
+    EXPECT_EQ(std::string(buf).rfind("{\"ok\":true,\"run\":null,\"agent\":{", 0), 0u) << buf;
+    mjh_reply r;
+    ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+    EXPECT_EQ(r.has_run, 1);
+    EXPECT_EQ(r.run.active, 0);
+  }
+}
+
+// A newer agent may add members (a schedule, say); this reader passes over them.
+TEST(Replies, MembersOfANewerAgentArePassedOver) {
+  std::string reply = std::string("{\"ok\":true,\"new\":[1,{\"a\":2}],\"run\":") + k_status_line +
+                      ",\"agent\":{\"pid\":7,\"schedule\":{\"days\":[1,2,3],\"from\":\"09:00\"},\"version\":\"1.1.0\","
+                      "\"run_on\":false,\"keep_awake\":false,\"failing\":false,\"last_error\":\"\","
+                      "\"settings\":{\"mode\":\"zen\",\"interval_s\":60,\"dx\":1,\"dy\":1,\"only_when_idle\":true,"
+                      "\"dry_run\":false,\"keep_awake\":false,\"hours\":\"9-17\"},\"later\":null}}\n";
+  mjh_reply r;
+  ASSERT_EQ(mjh_reply_read(reply.data(), reply.size(), &r), 1);
+  EXPECT_EQ(r.pid, 7u);
+  EXPECT_STREQ(r.version, "1.1.0");
+  EXPECT_EQ(r.run_on, 0);
+  EXPECT_EQ(r.run.nudges, 2);
+}
+
+TEST(Replies, WhatIsNotAReplyIsRefusedAndChangesNothing) {
+  const mjh_agent_state a = agent_state();
+  char buf[MJH_REPLY_MAX];
+  size_t len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
+  const std::string good(buf, len);
+  auto without = [&](const std::string &member) {
+    std::string s = good;
+    size_t p = s.find(member);
+    EXPECT_NE(p, std::string::npos) << member;
+    return s.replace(p, member.size(), "\"x\":0,");
+  };
+  auto with = [&](const std::string &from, const std::string &to) {
+    std::string s = good;
+    size_t p = s.find(from);
+    EXPECT_NE(p, std::string::npos) << from;
+    return s.replace(p, from.size(), to);
+  };
+  const std::string refused[] = {
+      "",
+      "\n",
+      "ok",
+      "[]",
+      "{}",
+      "{\"ok\":1}",
+      "{\"ok\":\"true\"}",
+      "{\"ok\":false}",
+      "{\"ok\":false,\"error\":3}",
+      "{\"ok\":true,\"agent\":3}",
+      "{\"ok\":true}{\"ok\":true}",
+      "{\"ok\":true,\"agent\":{}}",
+      good.substr(0, good.size() / 2),
+      without("\"pid\":4294967295,"),
+      without("\"version\":\"1.0.0\","),
+      without("\"run_on\":true,"),
+      without("\"keep_awake\":true,"),
+      without("\"failing\":true,"),
+      with(",\"settings\"", ",\"x\""),
+      with("\"pid\":4294967295", "\"pid\":4294967296"),
+      with("\"pid\":4294967295", "\"pid\":-1"),
+      with("\"pid\":4294967295", "\"pid\":\"1\""),
+      with("\"run_on\":true", "\"run_on\":1"),
+      with("\"run\":{\"active\":1", "\"run\":{\"active\":\"1\""),
+      with("\"run\":{", "\"nur\":{"),
+      with("\"settings\":{", "\"settings\":["),
+      with("\"settings\":{\"mode\":\"move\"", "\"settings\":{\"mode\":\"fast\""),
+      with("\"dx\":-2", "\"dx\":-201"),
+      with("\"version\":\"1.0.0\"", "\"version\":\"\xff\""),
+      std::string(MJH_REPLY_MAX + 1, ' '),
+  };
+  for (const std::string &text : refused) {
+    mjh_reply r, before;
+    memset(&r, 0x11, sizeof r);
+    before = r;
+    EXPECT_EQ(mjh_reply_read(text.data(), text.size(), &r), 0) << text;
+    EXPECT_EQ(memcmp(&r, &before, sizeof r), 0) << text;
+  }
+  mjh_reply r;
+  EXPECT_EQ(mjh_reply_read(nullptr, 0, &r), 0);
+}
+
+}  // namespace
