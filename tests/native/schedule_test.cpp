@@ -8,6 +8,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -347,6 +348,8 @@ struct WeekCase {
   const char *spans, *days;
   Plain plain;
 };
+
+void PrintTo(const WeekCase &c, std::ostream *os) { *os << c.days << " " << c.spans; }
 
 class ScheduleWeek : public ::testing::TestWithParam<WeekCase> {};
 
