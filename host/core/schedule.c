@@ -244,79 +244,109 @@ static int spans_overlap(const mjh_span *a, const mjh_span *b) {
   return 0;
 }
 
+/* The comma-separated pieces of a list, each trimmed; an empty piece is
+ * returned too, so that "a,,b" and "a," are refused rather than read. */
+typedef struct list_reader {
+  const char *at;
+  size_t left;
+  int done;
+} list_reader;
+
+static list_reader list_make(const char *at, size_t left) {
+  list_reader r;
+  r.at = at;
+  r.left = left;
+  r.done = 0;
+  return r;
+}
+
+static int list_next(list_reader *r, const char **piece, size_t *n) {
+  size_t k = 0;
+  if (r->done) return 0;
+  while (k < r->left && r->at[k] != ',') k++;
+  *piece = r->at;
+  *n = k;
+  trim(piece, n);
+  if (k == r->left) {
+    r->done = 1;
+  } else {
+    r->at += k + 1;
+    r->left -= k + 1;
+  }
+  return 1;
+}
+
+/* Splits "A-B" at its last dash into trimmed halves; 0 when there is none. */
+static int split_range(const char *s, size_t n, const char **a, size_t *an, const char **b, size_t *bn) {
+  size_t dash = n;
+  while (dash > 0 && s[dash - 1] != '-') dash--;
+  if (dash == 0) return 0;
+  *a = s;
+  *an = dash - 1;
+  *b = s + dash;
+  *bn = n - dash;
+  trim(a, an);
+  trim(b, bn);
+  return 1;
+}
+
+static int read_span(const char *s, size_t n, mjh_span *out, char *err, size_t err_size) {
+  const char *a, *b;
+  size_t an, bn;
+  if (!split_range(s, n, &a, &an, &b, &bn)) {
+    writer w = writer_make(err, err_size);
+    put_quoted(&w, s, n);
+    put(&w, " is not a span: write START-END, e.g. 08:30-12:00");
+    return 0;
+  }
+  out->start = clock_value(a, an);
+  if (out->start < 0) return clock_error(a, an, err, err_size);
+  out->end = clock_value(b, bn);
+  if (out->end < 0) return clock_error(b, bn, err, err_size);
+  if (out->start == MINUTES_PER_DAY) return fail(err, err_size, "a span cannot start at 24:00: write 00:00");
+  if (out->end == out->start) {
+    writer w = writer_make(err, err_size);
+    put(&w, "the span ");
+    put_span(&w, out);
+    put(&w, " is empty; for a whole day write 00:00-24:00");
+    return 0;
+  }
+  if (out->end == 0) out->end = MINUTES_PER_DAY;
+  return 1;
+}
+
 int mjh_hours_parse(const char *text, mjh_hours *h, char *err, size_t err_size) {
-  mjh_span spans[MJH_SPANS_MAX];
+  mjh_span spans[MJH_SPANS_MAX + 1];
   int count = 0, i, j;
-  const char *p = text;
-  size_t all = length(text);
+  const char *p = text, *piece;
+  size_t all = length(text), n;
+  list_reader list;
   trim(&p, &all);
   if (all == 0) return fail(err, err_size, "no working hours given: write e.g. 08:30-12:00,13:00-17:30, or any");
   if (same_word(p, all, "any")) {
     h->span_count = 0;
     return 1;
   }
-  for (;;) {
-    const char *piece = p, *dash;
-    size_t n = 0, k;
-    int start, end;
-    while (n < all && p[n] != ',') n++;
-    {
-      const char *next = p + n;
-      size_t rest = all - n;
-      trim(&piece, &n);
-      for (dash = 0, k = 0; k < n; k++)
-        if (piece[k] == '-') dash = piece + k;
-      if (!dash) {
-        writer w = writer_make(err, err_size);
-        put_quoted(&w, piece, n);
-        put(&w, " is not a span: write START-END, e.g. 08:30-12:00");
-        return 0;
-      }
-      {
-        const char *a = piece, *b = dash + 1;
-        size_t an = (size_t)(dash - piece), bn = n - an - 1;
-        trim(&a, &an);
-        trim(&b, &bn);
-        start = clock_value(a, an);
-        if (start < 0) return clock_error(a, an, err, err_size);
-        end = clock_value(b, bn);
-        if (end < 0) return clock_error(b, bn, err, err_size);
-        if (start == MINUTES_PER_DAY) return fail(err, err_size, "a span cannot start at 24:00: write 00:00");
-      }
-      if (end == start) {
-        writer w = writer_make(err, err_size);
-        mjh_span s;
-        s.start = start;
-        s.end = end;
-        put(&w, "the span ");
-        put_span(&w, &s);
-        put(&w, " is empty; for a whole day write 00:00-24:00");
-        return 0;
-      }
-      if (end == 0) end = MINUTES_PER_DAY;
-      if (count == MJH_SPANS_MAX) {
-        writer w = writer_make(err, err_size);
-        put(&w, "too many spans: at most ");
-        put_int(&w, MJH_SPANS_MAX);
-        return 0;
-      }
-      spans[count].start = start;
-      spans[count].end = end;
-      for (i = 0; i < count; i++)
-        if (spans_overlap(&spans[i], &spans[count])) {
-          writer w = writer_make(err, err_size);
-          put(&w, "the spans ");
-          put_span(&w, &spans[i]);
-          put(&w, " and ");
-          put_span(&w, &spans[count]);
-          put(&w, " overlap");
-          return 0;
-        }
-      count++;
-      if (rest == 0) break;
-      p = next + 1;
-      all = rest - 1;
+  list = list_make(p, all);
+  while (list_next(&list, &piece, &n)) {
+    if (!read_span(piece, n, &spans[count], err, err_size)) return 0;
+    if (count == MJH_SPANS_MAX) {
+      writer w = writer_make(err, err_size);
+      put(&w, "too many spans: at most ");
+      put_int(&w, MJH_SPANS_MAX);
+      return 0;
     }
+    for (i = 0; i < count; i++)
+      if (spans_overlap(&spans[i], &spans[count])) {
+        writer w = writer_make(err, err_size);
+        put(&w, "the spans ");
+        put_span(&w, &spans[i]);
+        put(&w, " and ");
+        put_span(&w, &spans[count]);
+        put(&w, " overlap");
+        return 0;
+      }
+    count++;
   }
   for (i = 1; i < count; i++)
     for (j = i; j > 0 && spans[j - 1].start > spans[j].start; j--) {
@@ -348,9 +378,10 @@ static int day_error(const char *s, size_t n, char *err, size_t err_size) {
 }
 
 int mjh_days_parse(const char *text, unsigned *days, char *err, size_t err_size) {
-  const char *p = text;
-  size_t all = length(text);
+  const char *p = text, *piece, *a, *b;
+  size_t all = length(text), n, an, bn;
   unsigned result = 0;
+  list_reader list;
   trim(&p, &all);
   if (all == 0) return fail(err, err_size, "no days given: write e.g. mon-fri, sat,sun or all");
   if (same_word(p, all, "all") || same_word(p, all, "daily") || same_word(p, all, "every day") ||
@@ -366,37 +397,20 @@ int mjh_days_parse(const char *text, unsigned *days, char *err, size_t err_size)
     *days = 0x60;
     return 1;
   }
-  for (;;) {
-    const char *piece = p, *dash = 0;
-    size_t n = 0, k;
+  list = list_make(p, all);
+  while (list_next(&list, &piece, &n)) {
     int first, last, d;
-    while (n < all && p[n] != ',') n++;
-    {
-      const char *next = p + n;
-      size_t rest = all - n;
-      trim(&piece, &n);
-      for (k = 0; k < n; k++)
-        if (piece[k] == '-') dash = piece + k;
-      if (dash) {
-        const char *a = piece, *b = dash + 1;
-        size_t an = (size_t)(dash - piece), bn = n - an - 1;
-        trim(&a, &an);
-        trim(&b, &bn);
-        first = day_index(a, an);
-        if (first < 0) return day_error(a, an, err, err_size);
-        last = day_index(b, bn);
-        if (last < 0) return day_error(b, bn, err, err_size);
-      } else {
-        first = last = day_index(piece, n);
-        if (first < 0) return day_error(piece, n, err, err_size);
-      }
-      for (d = first;; d = (d + 1) % 7) {
-        result |= 1u << d;
-        if (d == last) break;
-      }
-      if (rest == 0) break;
-      p = next + 1;
-      all = rest - 1;
+    if (!split_range(piece, n, &a, &an, &b, &bn)) {
+      a = b = piece;
+      an = bn = n;
+    }
+    first = day_index(a, an);
+    if (first < 0) return day_error(a, an, err, err_size);
+    last = day_index(b, bn);
+    if (last < 0) return day_error(b, bn, err, err_size);
+    for (d = first;; d = (d + 1) % 7) {
+      result |= 1u << d;
+      if (d == last) break;
     }
   }
   *days = result;
