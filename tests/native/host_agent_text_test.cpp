@@ -1,0 +1,287 @@
+// What the agent shows: when a run counts as failing, the icon's state, the
+// tooltip of each state within the notification area's limit, and the
+// sentence of `mjctl status`.
+#include <string.h>
+
+#include <map>
+#include <string>
+
+#include "agent_text.h"
+#include "gtest/gtest.h"
+#include "json.h"
+#include "status_util.h"
+
+namespace {
+
+// A status read from a DLL status line with some members replaced: an active
+// zen run 100 s old, nudging every 60 s, user idle 18 s since a nudge 18 s ago.
+mjh_status status(const std::map<std::string, std::string> &with = {}) {
+  std::map<std::string, std::string> v = {{"active", "1"},
+                                          {"mode", "\"zen\""},
+                                          {"interval_s", "60"},
+                                          {"dx", "1"},
+                                          {"dy", "1"},
+                                          {"only_when_idle", "1"},
+                                          {"dry_run", "0"},
+                                          {"nudges", "12"},
+                                          {"skipped", "0"},
+                                          {"failed", "0"},
+                                          {"idle_s", "18"},
+                                          {"since_last_nudge_s", "18"},
+                                          {"next_nudge_in_s", "42"},
+                                          {"running_s", "100"},
+                                          {"last_reset_idle", "1"},
+                                          {"last_method", "\"SendInput zen\""},
+                                          {"platform", "\"windows\""},
+                                          {"mechanism", "\"SendInput\""},
+                                          {"version", "\"1.0.0\""}};
+  for (const auto &kv : with) v[kv.first] = kv.second;
+  std::string line = "{";
+  for (const char *key : k_status_keys) line += std::string(line.size() > 1 ? "," : "") + "\"" + key + "\":" + v[key];
+  line += "}";
+  mjh_status s;
+  EXPECT_EQ(mjh_status_read(line.c_str(), &s), 1) << line;
+  return s;
+}
+
+// ---- Failing -----------------------------------------------------------------------
+
+struct failing_case {
+  const char *what;
+  std::map<std::string, std::string> prev, now;
+  int was_failing, want;
+};
+
+const failing_case k_failing[] = {
+    {"nothing new keeps it", {}, {}, 1, 1},
+    {"nothing new keeps it off", {}, {}, 0, 0},
+    {"a new failure", {}, {{"failed", "1"}}, 0, 1},
+    {"a nudge that did not reset the idle time", {}, {{"nudges", "13"}, {"last_reset_idle", "0"}}, 0, 1},
+    {"a nudge that reset it ends it", {{"failed", "1"}}, {{"failed", "1"}, {"nudges", "13"}}, 1, 0},
+    {"a dry-run nudge leaves it", {}, {{"nudges", "13"}, {"last_reset_idle", "-1"}}, 1, 1},
+    {"a skip leaves it", {}, {{"skipped", "1"}}, 1, 1},
+    {"no run ends it", {}, {{"active", "0"}, {"failed", "5"}}, 1, 0},
+    // A new run: counters back to 0, its own events decide.
+    {"a new run starts clean", {{"nudges", "40"}, {"failed", "3"}}, {{"nudges", "0"}, {"failed", "0"}}, 1, 0},
+    {"a new run's first failure", {{"active", "0"}, {"failed", "3"}}, {{"nudges", "0"}, {"failed", "1"}}, 0, 1},
+    {"a new run's first good nudge", {{"active", "0"}}, {{"nudges", "1"}}, 1, 0},
+};
+
+TEST(Failing, FollowsTheEventsBetweenTwoLines) {
+  for (const failing_case &c : k_failing) {
+    mjh_status prev = status(c.prev), now = status(c.now);
+    EXPECT_EQ(mjh_failing_update(&prev, &now, c.was_failing), c.want) << c.what;
+  }
+  mjh_status now = status({{"failed", "1"}});
+  EXPECT_EQ(mjh_failing_update(nullptr, &now, 0), 1);
+  EXPECT_EQ(mjh_failing_update(nullptr, nullptr, 1), 0);
+}
+
+TEST(Icon, ShowsTheRunsState) {
+  mjh_status active = status(), stopped = status({{"active", "0"}});
+  EXPECT_EQ(mjh_icon_for(&active, 0, 0), MJH_ICON_ACTIVE);
+  EXPECT_EQ(mjh_icon_for(&active, 1, 1), MJH_ICON_FAILING);
+  EXPECT_EQ(mjh_icon_for(&stopped, 1, 0), MJH_ICON_STOPPED);
+  EXPECT_EQ(mjh_icon_for(&stopped, 0, 1), MJH_ICON_WAITING);
+  EXPECT_EQ(mjh_icon_for(nullptr, 0, 0), MJH_ICON_STOPPED);
+}
+
+// ---- The tooltip -------------------------------------------------------------------------
+
+struct tooltip_case {
+  std::map<std::string, std::string> with;
+  int failing;
+  const char *error;
+  int awake;
+  const char *want;
+};
+
+const char k_error[] = "SendInput failed (err 5) - desktop locked or not an interactive session";
+
+const tooltip_case k_tooltips[] = {
+    {{{"active", "0"}}, 0, "", 0, "Stopped"},
+    {{{"active", "0"}}, 1, k_error, 1, "Stopped, keeping awake"},
+    {{}, 0, "", 0, "Active: zen every 60 s, next nudge in 42 s, 12 nudges, idle time reset"},
+    {{}, 0, "", 1, "Active: zen every 60 s, next nudge in 42 s, 12 nudges, idle time reset, keeping awake"},
+    // The user typed 4 s ago: the nudge waits for a whole minute of idle time.
+    {{{"idle_s", "4"}, {"since_last_nudge_s", "30"}, {"next_nudge_in_s", "56"}},
+     0,
+     "",
+     0,
+     "Active: zen every 60 s, waiting for 60 s idle, 12 nudges, idle time reset"},
+    // Just after a nudge the idle time and the schedule agree: the countdown.
+    {{{"idle_s", "0"}, {"since_last_nudge_s", "0"}, {"next_nudge_in_s", "60"}},
+     0,
+     "",
+     0,
+     "Active: zen every 60 s, next nudge in 60 s, 12 nudges, idle time reset"},
+    {{{"idle_s", "3"}, {"since_last_nudge_s", "-1"}, {"running_s", "10"}, {"next_nudge_in_s", "57"}, {"nudges", "0"}},
+     0,
+     "",
+     0,
+     "Active: zen every 60 s, waiting for 60 s idle, 0 nudges"},
+    {{{"only_when_idle", "0"}, {"idle_s", "4"}, {"since_last_nudge_s", "30"}, {"next_nudge_in_s", "30"}},
+     0,
+     "",
+     0,
+     "Active: zen every 60 s, next nudge in 30 s, 12 nudges, idle time reset"},
+    {{{"mode", "\"move\""},
+      {"dx", "2"},
+      {"dy", "-3"},
+      {"interval_s", "5"},
+      {"next_nudge_in_s", "3"},
+      {"idle_s", "-1"},
+      {"dry_run", "1"},
+      {"nudges", "1"},
+      {"last_method", "\"dry-run\""},
+      {"last_reset_idle", "-1"}},
+     0,
+     "",
+     0,
+     "Active (dry run): move 2,-3 px every 5 s, next nudge in 3 s, 1 nudge"},
+    {{{"last_reset_idle", "0"}},
+     0,
+     "",
+     0,
+     "Active: zen every 60 s, next nudge in 42 s, 12 nudges, idle time NOT reset"},
+    {{}, 1, k_error, 0, "Failing: SendInput failed (err 5) - desktop locked or not an interactive session"},
+    {{},
+     1,
+     k_error,
+     1,
+     "Failing: SendInput failed (err 5) - desktop locked or not an interactive session, keeping awake"},
+    {{}, 1, "", 0, "Failing: nudges do not reset the idle time"},
+    {{}, 1, nullptr, 0, "Failing: nudges do not reset the idle time"},
+    {{}, 1, "bad \xff byte", 0, "Failing: bad ? byte"},
+};
+
+class Tooltips : public ::testing::TestWithParam<tooltip_case> {};
+
+TEST_P(Tooltips, SayTheState) {
+  const tooltip_case &c = GetParam();
+  mjh_status s = status(c.with);
+  char buf[MJH_TOOLTIP_MAX];
+  memset(buf, 'x', sizeof buf);
+  mjh_tooltip(&s, c.failing, c.error, c.awake, buf, sizeof buf);
+  EXPECT_STREQ(buf, c.want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Tooltips, ::testing::ValuesIn(k_tooltips));
+
+TEST(Tooltip, ALongErrorIsShortenedOnACharacterBoundary) {
+  mjh_status s = status();
+  std::string accented;
+  for (int i = 0; i < 200; i++) accented += "\xc3\xa9";  // é
+  for (const std::string &error : {std::string(500, 'e'), accented, std::string("x") + accented}) {
+    for (int awake = 0; awake <= 1; awake++) {
+      char buf[MJH_TOOLTIP_MAX + 16];
+      memset(buf, 'x', sizeof buf);
+      mjh_tooltip(&s, 1, error.c_str(), awake, buf, sizeof buf);
+      std::string tip = buf;
+      EXPECT_LE(tip.size(), (size_t)MJH_TOOLTIP_MAX - 1);
+      EXPECT_GE(tip.size(), (size_t)MJH_TOOLTIP_MAX - 4);
+      EXPECT_EQ(tip.rfind("Failing: ", 0), 0u);
+      EXPECT_EQ(tip.substr(tip.size() - 3), "...");
+      EXPECT_TRUE(mjh_utf8_valid(tip.data(), tip.size())) << tip;
+    }
+  }
+}
+
+TEST(Tooltip, TheLongestActiveTextFits) {
+  mjh_status s = status({{"mode", "\"move\""},
+                         {"dx", "-200"},
+                         {"dy", "-200"},
+                         {"interval_s", "3600"},
+                         {"dry_run", "1"},
+                         {"next_nudge_in_s", "3600"},
+                         {"nudges", "9223372036854775807"},
+                         {"last_reset_idle", "0"}});
+  char buf[MJH_TOOLTIP_MAX];
+  mjh_tooltip(&s, 0, "", 1, buf, sizeof buf);
+  EXPECT_STREQ(buf,
+               "Active (dry run): move -200,-200 px every 3600 s, next nudge in 3600 s, 9223372036854775807 nudges, "
+               "idle time NOT reset");
+  // A smaller buffer gets a shorter text, still terminated.
+  char small[20];
+  mjh_tooltip(&s, 0, "", 1, small, sizeof small);
+  EXPECT_STREQ(small, "Active (dry run)...");
+}
+
+// ---- mjctl status --------------------------------------------------------------------------
+
+mjh_reply reply(const std::map<std::string, std::string> &with = {}) {
+  mjh_reply r;
+  memset(&r, 0, sizeof r);
+  r.ok = 1;
+  r.has_run = 1;
+  r.run = status(with);
+  mjh_options_default(&r.settings);
+  r.run_on = 1;
+  r.pid = 1234;
+  strcpy(r.version, "1.0.0");
+  return r;
+}
+
+TEST(DescribeAgent, SaysTheRunTheAgentAndKeepAwake) {
+  char buf[1024];
+  mjh_reply r = reply();
+  mjh_describe_agent(&r, buf, sizeof buf);
+  EXPECT_STREQ(buf,
+               "agent 1.0.0 (pid 1234): active, zen nudges every 60 s, only after 60 s without user input; next "
+               "nudge in 42 s, user idle 18 s; 12 nudges, 0 skipped, 0 failed\n");
+
+  r.keep_awake_held = 1;
+  r.failing = 1;
+  strcpy(r.last_error, k_error);
+  mjh_describe_agent(&r, buf, sizeof buf);
+  EXPECT_STREQ(buf,
+               "agent 1.0.0 (pid 1234): active but failing, zen nudges every 60 s, only after 60 s without user "
+               "input; next nudge in 42 s, user idle 18 s; 12 nudges, 0 skipped, 0 failed; last error: SendInput "
+               "failed (err 5) - desktop locked or not an interactive session; keeping the computer awake\n");
+
+  // Stopped: what a start would use is the saved settings, not the last run's.
+  r = reply({{"active", "0"}, {"next_nudge_in_s", "-1"}});
+  r.run_on = 0;
+  r.settings.move = 1;
+  r.settings.dx = 3;
+  r.settings.dy = 0;
+  r.settings.interval_s = 10;
+  r.settings.only_when_idle = 0;
+  mjh_describe_agent(&r, buf, sizeof buf);
+  EXPECT_STREQ(buf,
+               "agent 1.0.0 (pid 1234): stopped; set to move nudges of 3,0 px every 10 s, also while the user is "
+               "active\n");
+
+  r.run_on = 1;
+  strcpy(r.last_error, "CreateThread failed");
+  mjh_describe_agent(&r, buf, sizeof buf);
+  EXPECT_STREQ(buf,
+               "agent 1.0.0 (pid 1234): stopped (CreateThread failed); set to move nudges of 3,0 px every 10 s, also "
+               "while the user is active\n");
+}
+
+TEST(DescribeAgent, OtherRepliesAndSmallBuffers) {
+  char buf[256];
+  mjh_reply r = reply();
+  r.ok = 0;
+  strcpy(r.error, "unknown command \"go\"");
+  mjh_describe_agent(&r, buf, sizeof buf);
+  EXPECT_STREQ(buf, "agent error: unknown command \"go\"\n");
+
+  r = reply();
+  r.has_run = 0;
+  mjh_describe_agent(&r, buf, sizeof buf);
+  EXPECT_STREQ(buf, "agent: ok\n");
+
+  // Cut to the buffer, on a character boundary, and still one line.
+  r = reply();
+  strcpy(r.version, "\xc3\xa9\xc3\xa9\xc3\xa9");
+  char small[10];
+  mjh_describe_agent(&r, small, sizeof small);
+  EXPECT_STREQ(small, "agent \xc3\xa9\n");
+  char tiny[1] = {'x'};
+  mjh_describe_agent(&r, tiny, sizeof tiny);
+  EXPECT_EQ(tiny[0], '\0');
+}
+
+}  // namespace
