@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -10,8 +11,11 @@
 #include <vector>
 
 #include "../native/status_util.h"
+#include "agent_text.h"
 #include "gtest/gtest.h"
 #include "json_check.h"
+#include "pipe.h"
+#include "protocol.h"
 
 namespace {
 
@@ -497,6 +501,322 @@ TEST(MjctlAlone, WithoutACommandShowsHelpUntilAKey) {
   EXPECT_EQ(r.screen.rfind("usage: mjctl COMMAND [FLAGS]\n", 0), 0u) << r.screen;
   EXPECT_NE(r.screen.find("\n2 bad command line.\n\npress any key to close\n"), std::string::npos) << r.screen;
   EXPECT_EQ(r.exit_code, 0) << "a key ends it";
+}
+
+// ---- The agent's commands against a stand-in agent -------------------------------
+
+// Serves the agent's pipe from this process, one connection after another:
+// each request line goes to the handler, whose text is the reply (with its
+// '\n'); kSilent never replies; after kHangUp's reply the pipe closes for good.
+class FakeAgent {
+ public:
+  static constexpr const char *kSilent = "(silent)";
+  static constexpr const char *kHangUp = "(hang up)";
+  using Handler = std::function<std::string(const std::string &request)>;
+
+  explicit FakeAgent(Handler handler) : handler_(std::move(handler)) {
+    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_TRUE(mjw_pipe_security(&sa_));
+    wchar_t name[128];
+    mjw_pipe_name(name, 128);
+    pipe_ = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384,
+                             16384, 0, &sa_);
+    EXPECT_NE(pipe_, INVALID_HANDLE_VALUE) << "another agent serves this session? error " << GetLastError();
+    thread_ = std::thread(&FakeAgent::serve, this);
+  }
+
+  ~FakeAgent() {
+    SetEvent(stop_);
+    thread_.join();
+    close_pipe();
+    CloseHandle(stop_);
+    mjw_pipe_security_free(&sa_);
+  }
+
+  std::vector<std::string> requests() {
+    std::lock_guard<std::mutex> hold(mu_);
+    return requests_;
+  }
+
+ private:
+  Handler handler_;
+  SECURITY_ATTRIBUTES sa_ = {};
+  HANDLE pipe_ = INVALID_HANDLE_VALUE, stop_ = nullptr;
+  std::thread thread_;
+  std::mutex mu_;
+  std::vector<std::string> requests_;
+
+  void close_pipe() {
+    std::lock_guard<std::mutex> hold(mu_);
+    if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
+    pipe_ = INVALID_HANDLE_VALUE;
+  }
+
+  // Waits for an overlapped operation or the stop event; false on stop.
+  bool await(OVERLAPPED *ov, BOOL started, DWORD *n) {
+    if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_PIPE_CONNECTED) return false;
+    if (!started && GetLastError() == ERROR_PIPE_CONNECTED) return true;
+    HANDLE either[2] = {ov->hEvent, stop_};
+    if (WaitForMultipleObjects(2, either, FALSE, INFINITE) != WAIT_OBJECT_0) {
+      CancelIo(pipe_);
+      GetOverlappedResult(pipe_, ov, n, TRUE);
+      return false;
+    }
+    return GetOverlappedResult(pipe_, ov, n, TRUE) != 0;
+  }
+
+  void serve() {
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (bool going = true; going;) {
+      DWORD n = 0;
+      ResetEvent(ov.hEvent);
+      if (!await(&ov, ConnectNamedPipe(pipe_, &ov), &n)) break;
+      std::string request;
+      char c;
+      for (;;) {
+        ResetEvent(ov.hEvent);
+        if (!await(&ov, ReadFile(pipe_, &c, 1, nullptr, &ov), &n) || n != 1) break;
+        request += c;
+        if (c == '\n') break;
+      }
+      {
+        std::lock_guard<std::mutex> hold(mu_);
+        requests_.push_back(request);
+      }
+      std::string reply = handler_(request);
+      if (reply == kSilent) {
+        WaitForSingleObject(stop_, INFINITE);
+        break;
+      }
+      if (reply.rfind(kHangUp, 0) == 0) {
+        reply.erase(0, strlen(kHangUp));
+        going = false;
+      }
+      ResetEvent(ov.hEvent);
+      if (!await(&ov, WriteFile(pipe_, reply.data(), (DWORD)reply.size(), nullptr, &ov), &n)) break;
+      FlushFileBuffers(pipe_);
+      DisconnectNamedPipe(pipe_);
+    }
+    if (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) close_pipe();  // hung up: the pipe is gone
+    CloseHandle(ov.hEvent);
+  }
+};
+
+// A status reply as an agent gives it, around a status line of the DLL.
+std::string status_reply(bool active) {
+  std::string run = std::string("{\"active\":") + (active ? "1" : "0") +
+                    ",\"mode\":\"move\",\"interval_s\":30,\"dx\":2,\"dy\":2,\"only_when_idle\":1,\"dry_run\":0,"
+                    "\"nudges\":4,\"skipped\":1,\"failed\":0,\"idle_s\":3,\"since_last_nudge_s\":12,"
+                    "\"next_nudge_in_s\":" +
+                    (active ? "18" : "-1") +
+                    ",\"running_s\":140,\"last_reset_idle\":1,\"last_method\":\"SendInput move\","
+                    "\"platform\":\"windows\",\"mechanism\":\"SendInput\",\"version\":\"1.0.0\"}";
+  mjh_agent_state agent = {};
+  mjh_options_default(&agent.settings);
+  agent.settings.move = 1;
+  agent.settings.interval_s = 30;
+  agent.settings.dx = agent.settings.dy = 2;
+  agent.run_on = active;
+  agent.keep_awake_held = active;
+  agent.last_error = "";
+  agent.pid = 4242;
+  agent.version = "1.0.0";
+  char buf[MJH_REPLY_MAX];
+  size_t n = mjh_reply_status(&agent, run.c_str(), buf, sizeof buf);
+  return std::string(buf, n);
+}
+
+// What mjctl status says of a status reply.
+std::string sentence_for(const std::string &reply_line) {
+  mjh_reply reply;
+  if (!mjh_reply_read(reply_line.data(), reply_line.size(), &reply)) return "(not a reply)";
+  char text[512];
+  mjh_describe_agent(&reply, text, sizeof text);
+  return text;
+}
+
+const std::string k_ok = "{\"ok\":true}\n";
+
+TEST(MjctlAgent, StatusSaysWhatTheAgentDoesOrPrintsItsReply) {
+  const std::string reply = status_reply(true);
+  FakeAgent agent([&reply](const std::string &) { return reply; });
+  Mjctl json("status --json");
+  EXPECT_EQ(json.finish(), 0) << json.err();
+  EXPECT_EQ(json.out(), reply) << "the reply line unchanged";
+  EXPECT_EQ(json.err(), "");
+
+  Mjctl words("status");
+  EXPECT_EQ(words.finish(), 0) << words.err();
+  EXPECT_EQ(words.out(), sentence_for(reply));
+  EXPECT_EQ(lines_of(words.out()).size(), 1u) << words.out();
+  EXPECT_EQ(words.err(), "");
+  EXPECT_EQ(agent.requests(), std::vector<std::string>(2, "{\"cmd\":\"status\"}\n"));
+}
+
+struct start_case {
+  const char *flags;
+  unsigned keys;  // the keys the start request names
+  mjh_options options;
+};
+
+// The agent's saved settings the requests apply to: none of them defaults.
+const mjh_options k_saved = {1, 300, 5, -5, 0, 1, 1};
+
+const start_case k_start_cases[] = {
+    {"", 0, k_saved},
+    {"--interval 30", MJH_KEY_INTERVAL_S, {1, 30, 5, -5, 0, 1, 1}},
+    {"--mode zen --dx 3", MJH_KEY_MODE | MJH_KEY_DX, {0, 300, 3, -5, 0, 1, 1}},
+    {"--idle-only", MJH_KEY_ONLY_WHEN_IDLE, {1, 300, 5, -5, 1, 1, 1}},
+    {"--always --keep-awake --dry-run --dy 7",
+     MJH_KEY_ONLY_WHEN_IDLE | MJH_KEY_KEEP_AWAKE | MJH_KEY_DRY_RUN | MJH_KEY_DY,
+     {1, 300, 5, 7, 0, 1, 1}},
+    {"--options \"{\\\"keep_awake\\\":false,\\\"dry_run\\\":false}\"",
+     MJH_KEY_KEEP_AWAKE | MJH_KEY_DRY_RUN,
+     {1, 300, 5, -5, 0, 0, 0}},
+    {"--options {}", 0, k_saved},
+};
+
+class MjctlStart : public ::testing::TestWithParam<start_case> {};
+
+TEST_P(MjctlStart, NamesOnlyTheKeysOfItsFlags) {
+  const start_case &c = GetParam();
+  const std::string status = status_reply(true);
+  FakeAgent agent(
+      [&status](const std::string &request) { return request.rfind("{\"cmd\":\"start\"", 0) == 0 ? k_ok : status; });
+  Mjctl mjctl(std::string("start ") + c.flags);
+  EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
+  EXPECT_EQ(mjctl.out(), sentence_for(status)) << "what the agent now does";
+  EXPECT_EQ(mjctl.err(), "");
+
+  std::vector<std::string> requests = agent.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1], "{\"cmd\":\"status\"}\n");
+  mjh_request request;
+  char err[256] = "";
+  ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, err, sizeof err))
+      << requests[0] << err;
+  EXPECT_EQ(request.cmd, MJH_CMD_START);
+  EXPECT_EQ(request.given, c.keys) << requests[0];
+  EXPECT_EQ(memcmp(&request.options, &c.options, sizeof c.options), 0) << requests[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MjctlStart, ::testing::ValuesIn(k_start_cases));
+
+TEST(MjctlAgent, StopSaysWhatTheAgentNowDoes) {
+  const std::string status = status_reply(false);
+  FakeAgent agent([&status](const std::string &request) { return request == "{\"cmd\":\"stop\"}\n" ? k_ok : status; });
+  Mjctl mjctl("stop");
+  EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
+  EXPECT_EQ(mjctl.out(), sentence_for(status));
+  EXPECT_EQ(agent.requests(), (std::vector<std::string>{"{\"cmd\":\"stop\"}\n", "{\"cmd\":\"status\"}\n"}));
+}
+
+TEST(MjctlAgent, QuitWaitsUntilThePipeIsGone) {
+  FakeAgent agent([](const std::string &) { return std::string(FakeAgent::kHangUp) + k_ok; });
+  Mjctl mjctl("quit");
+  EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
+  EXPECT_EQ(mjctl.out(), "the agent has stopped its run and quit\n");
+  EXPECT_EQ(mjctl.err(), "");
+  EXPECT_EQ(agent.requests(), std::vector<std::string>{"{\"cmd\":\"quit\"}\n"});
+}
+
+TEST(MjctlAgent, QuitGivesUpOnAnAgentThatStays) {
+  FakeAgent agent([](const std::string &) { return k_ok; });
+  Mjctl mjctl("quit");
+  EXPECT_EQ(mjctl.finish(), 1);
+  EXPECT_EQ(mjctl.out(), "");
+  EXPECT_EQ(mjctl.err(), "mjctl: the agent said it would quit, but it is still there after 10 s\n");
+}
+
+struct failure_case {
+  const char *args;
+  const char *reply;  // to every request
+  const char *err;    // the whole of stderr
+};
+
+const failure_case k_failure_cases[] = {
+    {"start", "{\"ok\":false,\"error\":\"the DLL did not start the run: no desktop\"}\n",
+     "mjctl: the agent refused: the DLL did not start the run: no desktop\n"},
+    {"stop", "{\"ok\":false,\"error\":\"busy\"}\n", "mjctl: the agent refused: busy\n"},
+    {"quit", "{\"ok\":false,\"error\":\"busy\"}\n", "mjctl: the agent refused: busy\n"},
+    {"status", "{\"ok\":false,\"error\":\"busy\"}\n", "mjctl: the agent refused: busy\n"},
+    {"status", "hello\n", "mjctl: the agent's reply is not understood: hello\n"},
+    {"status --json", "{\"ok\":1}\n", "mjctl: the agent's reply is not understood: {\"ok\":1}\n"},
+    {"status", "{\"ok\":true}\n", "mjctl: the agent's status reply is not understood: {\"ok\":true}\n"},
+    {"status", FakeAgent::kSilent, "mjctl: the agent did not reply within 5000 ms\n"},
+    {"start --dry-run", FakeAgent::kSilent, "mjctl: the agent did not reply within 5000 ms\n"},
+    {"stop", "{\"ok\":tr", "mjctl: the agent closed the connection without a whole reply\n"},
+    {"quit", "(hang up)", "mjctl: the agent closed the connection without a whole reply\n"},
+};
+
+class MjctlAgentFails : public ::testing::TestWithParam<failure_case> {};
+
+TEST_P(MjctlAgentFails, SaysWhyAndExitsWith1) {
+  const failure_case &c = GetParam();
+  FakeAgent agent([&c](const std::string &) {
+    return strcmp(c.reply, "{\"ok\":tr") == 0 ? std::string(FakeAgent::kHangUp) + c.reply : std::string(c.reply);
+  });
+  Mjctl mjctl(c.args);
+  EXPECT_EQ(mjctl.finish(), 1) << c.args;
+  EXPECT_EQ(mjctl.out(), "") << c.args;
+  EXPECT_EQ(mjctl.err(), c.err) << c.args;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MjctlAgentFails, ::testing::ValuesIn(k_failure_cases));
+
+TEST(MjctlAgent, RunNotesAnActiveAgentRunAndGoesOn) {
+  for (bool active : {true, false}) {
+    const std::string status = status_reply(active);
+    FakeAgent agent([&status](const std::string &) { return status; });
+    Mjctl mjctl("run --dry-run --always --interval 1 --for 1");
+    EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
+    EXPECT_EQ(lines_of(mjctl.out()).front(),
+              "started: zen nudges every 1 s, also while the user is active, dry run (nothing injected)");
+    EXPECT_EQ(mjctl.err(),
+              active ? "mjctl: note: this session's agent is running nudges too; this run goes on beside it\n" : "");
+  }
+}
+
+TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
+  // mjctl and the DLL alone in a folder of their own.
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  std::string folder = std::string(temp) + "mjctl-alone-" + std::to_string(GetCurrentProcessId());
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  for (const char *file : {"mjctl.exe", "veltrano-mouse-jiggler.dll"})
+    ASSERT_TRUE(CopyFileA(beside_this_program(file).c_str(), (folder + "\\" + file).c_str(), FALSE)) << file;
+
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE err_r, err_w;
+  ASSERT_TRUE(CreatePipe(&err_r, &err_w, &inherit, 0));
+  SetHandleInformation(err_r, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdError = err_w;
+  PROCESS_INFORMATION pi = {};
+  std::string exe = folder + "\\mjctl.exe", line = "\"" + exe + "\" start";
+  ASSERT_TRUE(CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+  CloseHandle(err_w);
+  std::string err;
+  char buf[512];
+  DWORD n;
+  while (ReadFile(err_r, buf, sizeof buf, &n, nullptr) && n > 0) err.append(buf, n);
+  CloseHandle(err_r);
+  DWORD code = 99;
+  WaitForSingleObject(pi.hProcess, 60000);
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  for (const char *file : {"mjctl.exe", "veltrano-mouse-jiggler.dll"}) DeleteFileA((folder + "\\" + file).c_str());
+  RemoveDirectoryA(folder.c_str());
+
+  EXPECT_EQ(code, 1u);
+  EXPECT_EQ(
+      std::regex_replace(err, std::regex("\r\n"), "\n"),
+      "mjctl: no agent is running, and there is no mjtray.exe beside mjctl to start: " + folder + "\\mjtray.exe\n");
 }
 
 // ---- On a console: Ctrl+C and the countdown ------------------------------------
