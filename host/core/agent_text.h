@@ -30,12 +30,19 @@ mjh_icon_state mjh_icon_for(const mjh_status *run, int failing, int waiting);
 enum { MJH_TOOLTIP_MAX = 128 }; /* the notification area's limit, NUL included */
 
 /* The tooltip's one line, e.g. "Active: zen every 60 s, next nudge in 42 s,
- * 12 nudges, idle time reset" or "Stopped" or "Failing: SendInput failed
- * (error 5)", shortened to fit MJH_TOOLTIP_MAX with its NUL. */
+ * 12 nudges, idle time reset" ("waiting for 60 s idle" in place of the
+ * countdown while the user's input holds the nudge back), "Stopped", or
+ * "Failing: SendInput failed (err 5) - ..." with the DLL's error text
+ * shortened, then ", keeping awake" when it fits. At most MJH_TOOLTIP_MAX
+ * bytes with its NUL (or size), never cut inside a UTF-8 character. */
 void mjh_tooltip(const mjh_status *run, int failing, const char *last_error, int keep_awake_held, char *buf,
                  size_t size);
 
-/* The sentence of `mjctl status` for a status reply, ending in '\n'. */
+/* The sentence of `mjctl status` for a status reply, ending in '\n', e.g.
+ * "agent 1.0.0 (pid 1234): active, zen nudges every 60 s, only after 60 s
+ * without user input; next nudge in 42 s, user idle 18 s; 12 nudges, 0
+ * skipped, 0 failed; keeping the computer awake". Stopped, it names the saved
+ * settings a start would use. */
 void mjh_describe_agent(const mjh_reply *reply, char *buf, size_t size);
 
 #ifdef __cplusplus

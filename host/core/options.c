@@ -125,7 +125,10 @@ int mjh_options_from_tokens(const char *text, const mjh_jtok *t, int count, int 
 
 int mjh_options_parse(const char *text, size_t len, unsigned allowed, mjh_options *o, unsigned *given, char *err,
                       size_t err_size) {
-  if (text == NULL) text = "";
+  if (text == NULL) {
+    text = "";
+    len = 0;
+  }
   if (len > OPTIONS_TEXT_MAX) {
     char message[64];
     snprintf(message, sizeof message, "too long: more than %d bytes", OPTIONS_TEXT_MAX);

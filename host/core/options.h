@@ -38,12 +38,14 @@ enum mjh_option_key {
 /* zen, 60 s, dx 1, dy 1, only when idle, no dry run, no keep-awake. */
 void mjh_options_default(mjh_options *o);
 
-/* Reads text (len bytes, need not be NUL-terminated) as one JSON object whose
- * keys are among `allowed`, and writes the keys it names into *o, leaving the
- * others as they are. *given (may be NULL) receives the keys named. On
- * failure returns 0, leaves *o unchanged, and writes a message for a person
- * into err, e.g. `"dry_run" must be true or false, not "yes"` or
- * `unknown key "speed"`. Numbers must be whole; booleans true or false; mode
+/* Reads text (len bytes, at most 4096, need not be NUL-terminated) as one
+ * JSON object whose keys are among `allowed`, and writes the keys it names
+ * into *o, leaving the others as they are. *given (may be NULL) receives the
+ * keys named. On failure returns 0, leaves *o and *given unchanged, and
+ * writes a message for a person into err (may be NULL), e.g.
+ * `"dry_run" must be true or false, not "yes"`, `unknown key "speed"`,
+ * `duplicate key "dx"`, "not JSON", "not a JSON object", "not UTF-8".
+ * Numbers must be whole (not 1.5, not 1e3); booleans true or false; mode
  * "zen" or "move". */
 int mjh_options_parse(const char *text, size_t len, unsigned allowed, mjh_options *o, unsigned *given, char *err,
                       size_t err_size);

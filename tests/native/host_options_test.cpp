@@ -104,6 +104,7 @@ const refused_case k_refused[] = {
     {R"({"":1})", "unknown key \"\""},
     {R"({"\u00e9t\u00e9":1})", "unknown key \"\xc3\xa9t\xc3\xa9\""},
     {"{\"" + std::string(100, 'k') + "\":1}", "unknown key \"kkkkkkkkkkkkkkkkkkkkkkkkkkkkk...\""},
+    {R"({"speed":[1,{"b":[true,null,"x",{}]},-1.5e+3,[]],"x":{"y":{"z":0.5E-2}}})", "unknown key \"speed\""},
     {R"({"dx":1,"dx":1})", "duplicate key \"dx\""},
     {R"({"mode":"zen","m\u006fde":"zen"})", "duplicate key \"mode\""},
     // Types and ranges.
