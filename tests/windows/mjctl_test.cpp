@@ -819,6 +819,146 @@ TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
       "mjctl: no agent is running, and there is no mjtray.exe beside mjctl to start: " + folder + "\\mjtray.exe\n");
 }
 
+// ---- The real agent: mjtray.exe, started by mjctl from its folder ----------------
+
+// The agent's status reply, read straight from its pipe.
+bool agent_status(mjh_reply *reply, std::string *line = nullptr) {
+  char buf[MJH_REPLY_MAX + 1], err[256];
+  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", buf, sizeof buf, 10000, err, sizeof err) != MJW_CALL_OK) return false;
+  if (line) *line = buf;
+  return mjh_reply_read(buf, strlen(buf), reply) && reply->ok && reply->has_run;
+}
+
+// Polls the agent until its reply satisfies done; false after a minute.
+bool agent_until(const std::function<bool(const mjh_reply &)> &done, mjh_reply *last) {
+  for (int i = 0; i < 300; i++) {
+    if (agent_status(last) && done(*last)) return true;
+    Sleep(200);
+  }
+  return false;
+}
+
+class RealAgent : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(Mjctl("quit").finish(), 0) << "an agent that does not quit";
+    ASSERT_FALSE(mjw_pipe_exists());
+  }
+
+  // Whatever happened, no agent outlives the test.
+  void TearDown() override {
+    mjh_reply reply;
+    DWORD pid = agent_status(&reply) ? (DWORD)reply.pid : 0;
+    Mjctl("quit").finish();
+    if (pid && mjw_pipe_exists()) {
+      HANDLE agent = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+      if (agent) TerminateProcess(agent, 99);
+      if (agent) CloseHandle(agent);
+    }
+  }
+
+  static std::string image_of(HANDLE process) {
+    char path[MAX_PATH];
+    DWORD n = sizeof path;
+    return QueryFullProcessImageNameA(process, 0, path, &n) ? std::string(path, n) : "";
+  }
+};
+
+TEST_F(RealAgent, StartStatusStopAndQuit) {
+  Mjctl start("start --mode move --dx 3 --dy 3 --interval 1 --always --dry-run");
+  ASSERT_EQ(start.finish(), 0) << start.err();
+  EXPECT_EQ(lines_of(start.out()).size(), 1u) << start.out();
+  EXPECT_EQ(start.err(), "");
+
+  // mjtray.exe from mjctl's folder serves the pipe and runs what start named.
+  mjh_reply reply;
+  ASSERT_TRUE(agent_status(&reply));
+  HANDLE agent = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, (DWORD)reply.pid);
+  ASSERT_NE(agent, nullptr);
+  EXPECT_EQ(_stricmp(image_of(agent).c_str(), beside_this_program("mjtray.exe").c_str()), 0) << image_of(agent);
+  EXPECT_TRUE(reply.run.active);
+  EXPECT_TRUE(reply.run_on);
+  EXPECT_STREQ(reply.run.mode, "move");
+  EXPECT_EQ(reply.run.interval_s, 1);
+  EXPECT_EQ(reply.run.dx, 3);
+  EXPECT_EQ(reply.run.only_when_idle, 0);
+  EXPECT_EQ(reply.run.dry_run, 1);
+  EXPECT_TRUE(agent_until([](const mjh_reply &r) { return r.run.nudges >= 1; }, &reply)) << "no nudge";
+  unsigned long pid = reply.pid;
+
+  Mjctl status("status");
+  EXPECT_EQ(status.finish(), 0) << status.err();
+  EXPECT_EQ(lines_of(status.out()).size(), 1u) << status.out();
+  Mjctl json("status --json");
+  EXPECT_EQ(json.finish(), 0) << json.err();
+  mjh_reply from_json;
+  std::string json_line = json.out();
+  EXPECT_TRUE(mjh_reply_read(json_line.data(), json_line.size(), &from_json)) << json_line;
+  EXPECT_EQ(from_json.pid, pid);
+
+  Mjctl beside("run --dry-run --for 1");
+  EXPECT_EQ(beside.finish(), 0) << beside.err();
+  EXPECT_EQ(beside.err(), "mjctl: note: this session's agent is running nudges too; this run goes on beside it\n");
+
+  Mjctl stop("stop");
+  EXPECT_EQ(stop.finish(), 0) << stop.err();
+  EXPECT_EQ(lines_of(stop.out()).size(), 1u) << stop.out();
+  ASSERT_TRUE(agent_status(&reply));
+  EXPECT_FALSE(reply.run.active);
+  EXPECT_FALSE(reply.run_on);
+
+  // A start without flags resumes the settings; flags change only their keys.
+  Mjctl resume("start");
+  EXPECT_EQ(resume.finish(), 0) << resume.err();
+  ASSERT_TRUE(agent_status(&reply));
+  EXPECT_TRUE(reply.run.active);
+  EXPECT_STREQ(reply.run.mode, "move");
+  EXPECT_EQ(reply.run.interval_s, 1);
+  EXPECT_EQ(reply.run.dx, 3);
+  EXPECT_EQ(reply.run.only_when_idle, 0);
+  EXPECT_EQ(reply.run.dry_run, 1);
+  Mjctl idle_only("start --idle-only --interval 2");
+  EXPECT_EQ(idle_only.finish(), 0) << idle_only.err();
+  ASSERT_TRUE(agent_status(&reply));
+  EXPECT_EQ(reply.run.only_when_idle, 1);
+  EXPECT_EQ(reply.run.interval_s, 2);
+  EXPECT_EQ(reply.run.dx, 3);
+  EXPECT_EQ(reply.pid, pid) << "one agent: a start does not start another";
+
+  Mjctl quit("quit");
+  EXPECT_EQ(quit.finish(), 0) << quit.err();
+  EXPECT_EQ(quit.out(), "the agent has stopped its run and quit\n");
+  EXPECT_FALSE(mjw_pipe_exists());
+  EXPECT_EQ(WaitForSingleObject(agent, 60000), (DWORD)WAIT_OBJECT_0) << "the agent process lives on";
+  CloseHandle(agent);
+  Mjctl after("status");
+  EXPECT_EQ(after.finish(), 1);
+  EXPECT_EQ(after.err(), "mjctl: no agent is running in this session (mjctl start starts one)\n");
+}
+
+TEST_F(RealAgent, QuitEndsTheRunsNudges) {
+  // Real nudges every second, whatever the user does: the idle time keeps
+  // going back to zero while the agent runs.
+  Mjctl start(
+      "start --options "
+      "\"{\\\"mode\\\":\\\"zen\\\",\\\"interval_s\\\":1,\\\"only_when_idle\\\":false,\\\"dry_run\\\":false}\"");
+  ASSERT_EQ(start.finish(), 0) << start.err();
+  mjh_reply reply;
+  ASSERT_TRUE(agent_until([](const mjh_reply &r) { return r.run.active && r.run.nudges >= 2; }, &reply));
+  EXPECT_EQ(reply.run.dry_run, 0);
+  EXPECT_EQ(reply.run.last_reset_idle, 1) << "a nudge that does not reset the idle time proves nothing here";
+
+  Mjctl quit("quit");
+  ASSERT_EQ(quit.finish(), 0) << quit.err();
+  // Nothing nudges any more: the idle time grows past several intervals.
+  bool quiet = false;
+  for (int i = 0; i < 600 && !quiet; i++) {
+    quiet = idle_ms() >= 4000;
+    if (!quiet) Sleep(100);
+  }
+  EXPECT_TRUE(quiet) << "the idle time keeps being reset after quit";
+}
+
 // ---- On a console: Ctrl+C and the countdown ------------------------------------
 
 // Ctrl+C goes to every process of a console: this program gets a console of
