@@ -415,11 +415,14 @@ static int start_agent(void) {
       rc = agent_call_failed(result, err);
       break;
     }
+    /* An agent that exits with 0 found another one starting: wait for that. */
     DWORD code = 0;
-    if (WaitForSingleObject(pi.hProcess, AGENT_POLL_MS) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code) &&
-        !mjw_pipe_exists()) {
-      fprintf(stderr, "mjctl: the agent %ls exited (code %lu) before it answered\n", path, code);
-      break;
+    if (WaitForSingleObject(pi.hProcess, AGENT_POLL_MS) == WAIT_OBJECT_0) {
+      if (GetExitCodeProcess(pi.hProcess, &code) && code != 0) {
+        fprintf(stderr, "mjctl: the agent %ls exited (code %lu) before it answered\n", path, code);
+        break;
+      }
+      Sleep(AGENT_POLL_MS);
     }
     if (GetTickCount64() >= deadline) {
       fprintf(stderr, "mjctl: the agent %ls was started but did not answer within %d s: %s\n", path,
