@@ -205,6 +205,12 @@ static int parse_flag(int argc, char **argv, int *i, struct settings *s) {
   return EXIT_OK;
 }
 
+/* A flag's value for its option, and the option's key among those named. */
+static void set_option(unsigned *keys, unsigned key, int *field, int value) {
+  *field = value;
+  *keys |= key;
+}
+
 /* The run's options: the defaults, with the keys the flags or --options name.
  * --options is read strictly: one JSON object of the keys the command takes,
  * each of the right type and range. Returns EXIT_OK or EXIT_USAGE. */
@@ -219,24 +225,16 @@ static int read_run_options(struct settings *s) {
       return usage_error("--options: %s", err);
     return EXIT_OK;
   }
-  static const struct {
-    enum flag flag;
-    unsigned key;
-  } k_option_flags[] = {
-      {F_MODE, MJH_KEY_MODE},       {F_INTERVAL, MJH_KEY_INTERVAL_S},   {F_DX, MJH_KEY_DX},
-      {F_DY, MJH_KEY_DY},           {F_ALWAYS, MJH_KEY_ONLY_WHEN_IDLE}, {F_IDLE_ONLY, MJH_KEY_ONLY_WHEN_IDLE},
-      {F_DRY_RUN, MJH_KEY_DRY_RUN}, {F_KEEP_AWAKE, MJH_KEY_KEEP_AWAKE},
-  };
-  for (size_t i = 0; i < sizeof k_option_flags / sizeof k_option_flags[0]; i++)
-    if (s->given[k_option_flags[i].flag]) s->run_keys |= k_option_flags[i].key;
-  if (s->mode) o->move = strcmp(s->mode, "move") == 0;
-  if (s->given[F_INTERVAL]) o->interval_s = s->number[F_INTERVAL];
-  if (s->given[F_DX]) o->dx = s->number[F_DX];
-  if (s->given[F_DY]) o->dy = s->number[F_DY];
-  if (s->given[F_ALWAYS]) o->only_when_idle = 0;
-  if (s->given[F_IDLE_ONLY]) o->only_when_idle = 1;
-  if (s->given[F_DRY_RUN]) o->dry_run = 1;
-  if (s->given[F_KEEP_AWAKE]) o->keep_awake = 1;
+  const int *given = s->given;
+  unsigned *keys = &s->run_keys;
+  if (s->mode) set_option(keys, MJH_KEY_MODE, &o->move, strcmp(s->mode, "move") == 0);
+  if (given[F_INTERVAL]) set_option(keys, MJH_KEY_INTERVAL_S, &o->interval_s, s->number[F_INTERVAL]);
+  if (given[F_DX]) set_option(keys, MJH_KEY_DX, &o->dx, s->number[F_DX]);
+  if (given[F_DY]) set_option(keys, MJH_KEY_DY, &o->dy, s->number[F_DY]);
+  if (given[F_ALWAYS]) set_option(keys, MJH_KEY_ONLY_WHEN_IDLE, &o->only_when_idle, 0);
+  if (given[F_IDLE_ONLY]) set_option(keys, MJH_KEY_ONLY_WHEN_IDLE, &o->only_when_idle, 1);
+  if (given[F_DRY_RUN]) set_option(keys, MJH_KEY_DRY_RUN, &o->dry_run, 1);
+  if (given[F_KEEP_AWAKE]) set_option(keys, MJH_KEY_KEEP_AWAKE, &o->keep_awake, 1);
   return EXIT_OK;
 }
 
