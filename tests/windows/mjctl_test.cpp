@@ -125,6 +125,17 @@ std::vector<std::string> lines_of(const std::string &text) {
   return lines;
 }
 
+// The tests that stand in for the agent serve its pipe themselves: no agent
+// of this session (one started at log-on, say) may hold it.
+class NoAgentInThisSession : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    Mjctl quit("quit");
+    ASSERT_EQ(quit.finish(), 0) << quit.err();
+  }
+};
+const auto *const k_no_agent = ::testing::AddGlobalTestEnvironment(new NoAgentInThisSession);
+
 // ---- Flags, outputs and exit codes --------------------------------------------
 
 struct cli_case {
