@@ -220,6 +220,31 @@ TEST_P(Requests, AreReadOrRefusedWithAMessage) {
 
 INSTANTIATE_TEST_SUITE_P(Table, Requests, ::testing::ValuesIn(k_requests));
 
+// Two requests in one read, the first ended by CRLF: each gets its answer.
+TEST(Requests, TwoInOneFeedAreReadInTurn) {
+  const std::string bytes = "{\"cmd\":\"start\",\"options\":{\"dx\":5}}\r\n{\"cmd\":\"stop\"}\n";
+  mjh_line_reader r;
+  mjh_line_reader_init(&r);
+  std::vector<mjh_request> got;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t used;
+    mjh_line_result result = mjh_line_reader_feed(&r, bytes.data() + at, bytes.size() - at, &used);
+    at += used;
+    ASSERT_EQ(result, MJH_LINE_READY);
+    mjh_request out;
+    char err[128];
+    ASSERT_EQ(mjh_request_parse(r.line, r.len, &k_saved, &out, err, sizeof err), 1) << err;
+    got.push_back(out);
+    mjh_line_reader_next(&r);
+  }
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].cmd, MJH_CMD_START);
+  EXPECT_EQ(got[0].given, (unsigned)MJH_KEY_DX);
+  EXPECT_EQ(got[0].options.dx, 5);
+  EXPECT_EQ(got[1].cmd, MJH_CMD_STOP);
+}
+
 TEST(Requests, WithoutSavedSettingsStartFromTheDefaults) {
   mjh_request out;
   char err[128];
