@@ -443,6 +443,7 @@ int mjh_json_put_raw(char *buf, size_t size, size_t *used, const char *raw, size
 int mjh_json_put_string(char *buf, size_t size, size_t *used, const char *s) {
   size_t start = *used;
   int ok = mjh_json_put_raw(buf, size, used, "\"", 1);
+  const char *end = s + strlen(s);
   for (const char *p = s; ok && *p; p++) {
     unsigned char c = (unsigned char)*p;
     char esc[8];
@@ -464,7 +465,7 @@ int mjh_json_put_string(char *buf, size_t size, size_t *used, const char *s) {
     } else if (c < 0x80) {
       ok = mjh_json_put_raw(buf, size, used, p, 1);
     } else {
-      size_t seq = utf8_sequence((const unsigned char *)p, strlen(p));
+      size_t seq = utf8_sequence((const unsigned char *)p, (size_t)(end - p));
       if (seq == 0) {
         ok = mjh_json_put_raw(buf, size, used, "?", 1);
       } else {
