@@ -141,7 +141,13 @@ struct settings {
   unsigned run_keys;   /* the keys the flags or --options named */
 };
 
-static int usage_error(const char *format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)));
+/* Format checks where the compiler knows the attribute. */
+#if defined(__GNUC__) && defined(__MINGW_PRINTF_FORMAT)
+#define MJCTL_PRINTF(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
+#else
+#define MJCTL_PRINTF(f, a)
+#endif
+static int usage_error(const char *format, ...) MJCTL_PRINTF(1, 2);
 static int usage_error(const char *format, ...) {
   va_list args;
   va_start(args, format);
