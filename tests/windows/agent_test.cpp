@@ -1,0 +1,591 @@
+// mjtray.exe, the agent, under Wine: one per session, its settings in the
+// registry, its control pipe against well-behaved and hostile clients, and
+// its ways out. The pipe client here is written with raw CreateFileW,
+// WriteFile and ReadFile so that these tests depend on no other host.
+#include <aclapi.h>
+#include <sddl.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "protocol.h"
+#include "resource.h"
+
+namespace {
+
+const wchar_t kSettingsKey[] = L"Software\\Veltrano\\Mouse Jiggler";
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kRunValue[] = L"Veltrano Mouse Jiggler";
+const wchar_t kWindowClass[] = L"VeltranoMouseJigglerAgent";
+
+std::wstring beside_this_program(const wchar_t *name) {
+  wchar_t exe[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring path(exe, n);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
+}
+
+std::wstring pipe_name() {
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  return L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session);
+}
+
+// ---- A raw pipe client ---------------------------------------------------------
+
+// Connects, waiting while the agent starts or all instances are busy.
+HANDLE connect_agent(DWORD timeout_ms, DWORD extra_access = 0) {
+  ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  std::wstring name = pipe_name();
+  for (;;) {
+    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | extra_access, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    if (pipe != INVALID_HANDLE_VALUE) return pipe;
+    DWORD error = GetLastError();
+    if (GetTickCount64() >= deadline) return INVALID_HANDLE_VALUE;
+    if (error == ERROR_PIPE_BUSY)
+      WaitNamedPipeW(name.c_str(), 100);
+    else
+      Sleep(50);
+  }
+}
+
+// One overlapped transfer that gives up after timeout_ms; the bytes moved, or
+// -1 on failure or timeout.
+long timed_io(HANDLE pipe, bool writing, void *data, DWORD size, DWORD timeout_ms) {
+  OVERLAPPED ov = {};
+  ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  BOOL ok = writing ? WriteFile(pipe, data, size, nullptr, &ov) : ReadFile(pipe, data, size, nullptr, &ov);
+  long result = -1;
+  if (ok || GetLastError() == ERROR_IO_PENDING) {
+    if (WaitForSingleObject(ov.hEvent, timeout_ms) != WAIT_OBJECT_0) CancelIo(pipe);
+    DWORD done = 0;
+    if (GetOverlappedResult(pipe, &ov, &done, TRUE)) result = static_cast<long>(done);
+  }
+  CloseHandle(ov.hEvent);
+  return result;
+}
+
+bool send_bytes(HANDLE pipe, const std::string &bytes, DWORD timeout_ms = 10000) {
+  return timed_io(pipe, true, const_cast<char *>(bytes.data()), static_cast<DWORD>(bytes.size()), timeout_ms) ==
+         static_cast<long>(bytes.size());
+}
+
+// Reads up to and without the next '\n'; "" when none comes in time.
+std::string read_line(HANDLE pipe, DWORD timeout_ms = 10000) {
+  std::string line;
+  ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  char c;
+  while (GetTickCount64() < deadline) {
+    long n = timed_io(pipe, false, &c, 1, static_cast<DWORD>(deadline - GetTickCount64()));
+    if (n != 1) return "";
+    if (c == '\n') return line;
+    line += c;
+  }
+  return "";
+}
+
+// One request, one reply line ("" on any failure).
+std::string exchange(const std::string &request, DWORD timeout_ms = 10000) {
+  HANDLE pipe = connect_agent(timeout_ms);
+  if (pipe == INVALID_HANDLE_VALUE) return "";
+  std::string reply = send_bytes(pipe, request) ? read_line(pipe, timeout_ms) : "";
+  CloseHandle(pipe);
+  return reply;
+}
+
+bool read_reply(const std::string &line, mjh_reply *out) { return mjh_reply_read(line.data(), line.size(), out); }
+
+bool status(mjh_reply *out, DWORD timeout_ms = 10000) {
+  return read_reply(exchange("{\"cmd\":\"status\"}\n", timeout_ms), out) && out->ok && out->has_run;
+}
+
+// ---- The registry ------------------------------------------------------------------
+
+void clean_registry() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+  HKEY run;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+    RegDeleteValueW(run, kRunValue);
+    RegCloseKey(run);
+  }
+}
+
+bool settings_key_exists() {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// The log-on entry's text, or "(none)".
+std::wstring run_value() {
+  wchar_t text[1024] = {};
+  DWORD type = 0, size = sizeof text - sizeof(wchar_t);
+  HKEY run;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &run) != ERROR_SUCCESS) return L"(none)";
+  LSTATUS rc = RegQueryValueExW(run, kRunValue, nullptr, &type, reinterpret_cast<BYTE *>(text), &size);
+  RegCloseKey(run);
+  return rc == ERROR_SUCCESS && type == REG_SZ ? std::wstring(text) : L"(none)";
+}
+
+// Sends the agent's window a menu command and waits until it is handled (a
+// posted one could come after a pipe request sent later).
+bool menu_command(HWND window, UINT id) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(window, WM_COMMAND, id, 0, SMTO_ABORTIFHUNG, 20000, &result) != 0;
+}
+
+// ---- The agent's process ------------------------------------------------------------
+
+class Agent {
+ public:
+  explicit Agent(const std::wstring &args = L"") {
+    std::wstring exe = beside_this_program(L"mjtray.exe");
+    std::wstring line = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    started_ = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+  }
+  Agent(const Agent &) = delete;
+  Agent &operator=(const Agent &) = delete;
+
+  ~Agent() {
+    if (!started_) return;
+    if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) {
+      exchange("{\"cmd\":\"quit\"}\n", 5000);
+      if (WaitForSingleObject(pi_.hProcess, 15000) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
+    }
+    CloseHandle(pi_.hProcess);
+    CloseHandle(pi_.hThread);
+  }
+
+  bool started() const { return started_ != 0; }
+  DWORD pid() const { return pi_.dwProcessId; }
+
+  // True once this process answers a status request (within a minute).
+  bool wait_ready(mjh_reply *reply) {
+    for (int i = 0; i < 120; ++i) {
+      if (status(reply, 2000) && reply->pid == pi_.dwProcessId) return true;
+      if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0) return false;
+      Sleep(250);
+    }
+    return false;
+  }
+  bool wait_ready() {
+    mjh_reply reply;
+    return wait_ready(&reply);
+  }
+
+  // The exit code, or -1 when the process has not ended in time.
+  long wait_exit(DWORD timeout_ms = 30000) {
+    if (WaitForSingleObject(pi_.hProcess, timeout_ms) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return static_cast<long>(code);
+  }
+
+ private:
+  BOOL started_ = FALSE;
+  PROCESS_INFORMATION pi_ = {};
+};
+
+// Every test starts and ends with no agent and no saved settings.
+class AgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    quit_stray_agent();
+    clean_registry();
+  }
+  void TearDown() override {
+    quit_stray_agent();
+    clean_registry();
+  }
+  static void quit_stray_agent() {
+    if (exchange("{\"cmd\":\"quit\"}\n", 1000).empty()) return;
+    for (int i = 0; i < 100 && !exchange("{\"cmd\":\"status\"}\n", 200).empty(); ++i) Sleep(100);
+  }
+};
+
+TEST_F(AgentTest, FirstLaunchEverStartsARunWithTheDefaultsAndSavesThem) {
+  ASSERT_FALSE(settings_key_exists());
+  Agent agent;
+  ASSERT_TRUE(agent.started());
+  mjh_reply reply;
+  ASSERT_TRUE(agent.wait_ready(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.run.interval_s, 60);
+  EXPECT_EQ(reply.run.only_when_idle, 1);
+  EXPECT_EQ(reply.run.dry_run, 0);
+  EXPECT_EQ(reply.run_on, 1);
+  EXPECT_EQ(reply.settings.keep_awake, 0);
+  EXPECT_EQ(reply.keep_awake_held, 0);
+  EXPECT_TRUE(settings_key_exists());
+}
+
+TEST_F(AgentTest, ASecondAgentExitsAtOnceWithZeroAndTheFirstGoesOn) {
+  Agent first;
+  ASSERT_TRUE(first.wait_ready());
+  Agent second;
+  ASSERT_TRUE(second.started());
+  EXPECT_EQ(second.wait_exit(30000), 0);
+  mjh_reply reply;
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.pid, first.pid());
+  EXPECT_EQ(reply.run.active, 1);
+}
+
+TEST_F(AgentTest, SettingsSurviveARestartAndAStartChangesOnlyTheKeysItNames) {
+  {
+    Agent agent;
+    ASSERT_TRUE(agent.wait_ready());
+    mjh_reply reply;
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"start\",\"options\":{\"mode\":\"move\",\"interval_s\":120,"
+                                    "\"dx\":3,\"keep_awake\":true}}\n"),
+                           &reply));
+    ASSERT_TRUE(reply.ok) << reply.error;
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"start\",\"options\":{\"only_when_idle\":false}}\n"), &reply));
+    ASSERT_TRUE(reply.ok) << reply.error;
+    ASSERT_TRUE(status(&reply));
+    EXPECT_EQ(reply.run.active, 1);
+    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.interval_s, 120);
+    EXPECT_EQ(reply.run.dx, 3);
+    EXPECT_EQ(reply.run.only_when_idle, 0);
+    EXPECT_EQ(reply.keep_awake_held, 1);
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+    EXPECT_TRUE(reply.ok);
+    EXPECT_EQ(agent.wait_exit(), 0);
+  }
+  {
+    // The run was on when the agent quit: it is on again, as it was.
+    Agent agent;
+    mjh_reply reply;
+    ASSERT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(reply.run.active, 1);
+    EXPECT_EQ(reply.run_on, 1);
+    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.interval_s, 120);
+    EXPECT_EQ(reply.run.dx, 3);
+    EXPECT_EQ(reply.run.dy, 1);
+    EXPECT_EQ(reply.run.only_when_idle, 0);
+    EXPECT_EQ(reply.settings.keep_awake, 1);
+    EXPECT_EQ(reply.keep_awake_held, 1);
+    // A start without options uses them too; a stop is remembered.
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"stop\"}\n"), &reply));
+    EXPECT_TRUE(reply.ok);
+    ASSERT_TRUE(status(&reply));
+    EXPECT_EQ(reply.run.active, 0);
+    EXPECT_EQ(reply.keep_awake_held, 0);
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+    EXPECT_EQ(agent.wait_exit(), 0);
+  }
+  {
+    Agent agent;
+    mjh_reply reply;
+    ASSERT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(reply.run.active, 0) << "the user had stopped the run";
+    EXPECT_EQ(reply.run_on, 0);
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"start\"}\n"), &reply));
+    EXPECT_TRUE(reply.ok);
+    ASSERT_TRUE(status(&reply));
+    EXPECT_EQ(reply.run.active, 1);
+    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.interval_s, 120);
+  }
+}
+
+// ---- Bad stored values ----------------------------------------------------------------
+
+struct StoredValue {
+  const wchar_t *name;
+  DWORD type;
+  std::vector<BYTE> data;
+};
+
+std::vector<BYTE> dword(DWORD v) { return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)}; }
+std::vector<BYTE> text(const wchar_t *s) {
+  const BYTE *p = reinterpret_cast<const BYTE *>(s);
+  return std::vector<BYTE>(p, p + (wcslen(s) + 1) * sizeof(wchar_t));
+}
+
+TEST_F(AgentTest, MistypedOrOutOfRangeStoredValuesGiveTheirDefaultsAndAWorkingRun) {
+  const StoredValue values[] = {
+      {L"mode", REG_DWORD, dword(1)},                        // a number where a text belongs
+      {L"interval_s", REG_SZ, text(L"30")},                  // a text where a number belongs
+      {L"dx", REG_DWORD, dword(5000)},                       // out of range
+      {L"dy", REG_DWORD, dword(0x80000000u)},                // far below the range
+      {L"only_when_idle", REG_DWORD, dword(7)},              // not 0 or 1
+      {L"dry_run", REG_BINARY, {1, 2, 3}},                   // another type
+      {L"keep_awake", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}},  // 64 bits
+      {L"run_on", REG_DWORD, {1, 0}},                        // too short for a DWORD
+  };
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  for (const StoredValue &v : values)
+    ASSERT_EQ(RegSetValueExW(key, v.name, 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size())), ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  Agent agent;
+  mjh_reply reply;
+  ASSERT_TRUE(agent.wait_ready(&reply));
+  EXPECT_EQ(reply.run.active, 1) << "run_on defaults to on";
+  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.run.interval_s, 60);
+  EXPECT_EQ(reply.run.dx, 1);
+  EXPECT_EQ(reply.run.dy, 1);
+  EXPECT_EQ(reply.run.only_when_idle, 1);
+  EXPECT_EQ(reply.run.dry_run, 0);
+  EXPECT_EQ(reply.settings.keep_awake, 0);
+  // A start without options works from the same values.
+  ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"stop\"}\n"), &reply));
+  ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"start\"}\n"), &reply));
+  EXPECT_TRUE(reply.ok) << reply.error;
+}
+
+TEST_F(AgentTest, AValidStoredValueIsKeptBesideBadOnes) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  std::vector<BYTE> mode = text(L"move"), interval = dword(3601), run_on = dword(0);
+  RegSetValueExW(key, L"mode", 0, REG_SZ, mode.data(), static_cast<DWORD>(mode.size()));
+  RegSetValueExW(key, L"interval_s", 0, REG_DWORD, interval.data(), 4);
+  RegSetValueExW(key, L"run_on", 0, REG_DWORD, run_on.data(), 4);
+  RegCloseKey(key);
+
+  Agent agent;
+  mjh_reply reply;
+  ASSERT_TRUE(agent.wait_ready(&reply));
+  EXPECT_EQ(reply.run.active, 0);
+  EXPECT_EQ(reply.settings.move, 1);
+  EXPECT_EQ(reply.settings.interval_s, 60);
+}
+
+// ---- Start with Windows ------------------------------------------------------------------
+
+TEST_F(AgentTest, StartWithWindowsFromTheCommandLineWritesAndRemovesItsEntry) {
+  std::wstring expected = L"\"" + beside_this_program(L"mjtray.exe") + L"\"";
+  {
+    Agent on(L"--autostart on");
+    EXPECT_EQ(on.wait_exit(), 0);
+  }
+  EXPECT_EQ(run_value(), expected);
+  {
+    Agent off(L"--autostart off");
+    EXPECT_EQ(off.wait_exit(), 0);
+  }
+  EXPECT_EQ(run_value(), L"(none)");
+  {
+    Agent again(L"--autostart off");  // nothing to remove: still fine
+    EXPECT_EQ(again.wait_exit(), 0);
+  }
+  EXPECT_FALSE(settings_key_exists()) << "the switch does only that";
+}
+
+TEST_F(AgentTest, MenuCommandsToggleStartWithWindowsAndTheRun) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  std::wstring expected = L"\"" + beside_this_program(L"mjtray.exe") + L"\"";
+
+  ASSERT_TRUE(menu_command(window, IDM_AUTOSTART));
+  EXPECT_EQ(run_value(), expected);
+  ASSERT_TRUE(menu_command(window, IDM_AUTOSTART));
+  EXPECT_EQ(run_value(), L"(none)");
+
+  // Start/Stop, then an interval from the menu: saved, run left as it is.
+  mjh_reply reply;
+  ASSERT_TRUE(menu_command(window, IDM_TOGGLE));
+  ASSERT_TRUE(menu_command(window, IDM_INTERVAL_300));
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 0);
+  EXPECT_EQ(reply.run_on, 0);
+  EXPECT_EQ(reply.settings.interval_s, 300);
+  ASSERT_TRUE(menu_command(window, IDM_TOGGLE));
+  ASSERT_TRUE(menu_command(window, IDM_MODE_MOVE));
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_EQ(reply.run.interval_s, 300);
+  EXPECT_STREQ(reply.run.mode, "move") << "a menu change restarts a run that is on";
+}
+
+// ---- Ways out --------------------------------------------------------------------------------
+
+TEST_F(AgentTest, QuitRepliesThenStopsTheRunAndTheProcessExits) {
+  Agent agent;
+  mjh_reply reply;
+  ASSERT_TRUE(agent.wait_ready(&reply));
+  ASSERT_EQ(reply.run.active, 1);
+  ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+  EXPECT_TRUE(reply.ok);
+  EXPECT_EQ(agent.wait_exit(), 0);
+  EXPECT_EQ(exchange("{\"cmd\":\"status\"}\n", 500), "") << "the pipe is gone";
+  // The user's choice stays: a run was on.
+  Agent again;
+  ASSERT_TRUE(again.wait_ready(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+}
+
+TEST_F(AgentTest, WmCloseEndsTheAgentCleanly) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(PostMessageW(window, WM_CLOSE, 0, 0));
+  EXPECT_EQ(agent.wait_exit(), 0);
+}
+
+// ---- The pipe ----------------------------------------------------------------------------------
+
+TEST_F(AgentTest, ThePipeIsKeptToThisUser) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HANDLE pipe = connect_agent(10000, READ_CONTROL);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd),
+            (DWORD)ERROR_SUCCESS);
+  ASSERT_NE(dacl, nullptr) << "a NULL DACL lets everyone in";
+  ASSERT_EQ(dacl->AceCount, 1);
+  ACE_HEADER *ace = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void **>(&ace)));
+  ASSERT_EQ(ace->AceType, ACCESS_ALLOWED_ACE_TYPE);
+
+  HANDLE token;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  BYTE user[256];
+  DWORD size = sizeof user;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, size, &size));
+  CloseHandle(token);
+  EXPECT_TRUE(
+      EqualSid(&reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart, reinterpret_cast<TOKEN_USER *>(user)->User.Sid));
+  LocalFree(sd);
+
+  ULONG server = 0;
+  ASSERT_TRUE(GetNamedPipeServerProcessId(pipe, &server));
+  EXPECT_EQ(server, agent.pid());
+  CloseHandle(pipe);
+}
+
+TEST_F(AgentTest, SeveralRequestsOnOneConnectionGetTheirRepliesInOrder) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HANDLE pipe = connect_agent(10000);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(send_bytes(pipe, "{\"cmd\":\"stop\"}\r\n{\"cmd\":\"status\"}\n{\"cmd\":\"nope\"}\n"));
+  mjh_reply reply;
+  ASSERT_TRUE(read_reply(read_line(pipe), &reply));
+  EXPECT_TRUE(reply.ok);
+  EXPECT_FALSE(reply.has_run);
+  ASSERT_TRUE(read_reply(read_line(pipe), &reply));
+  EXPECT_TRUE(reply.has_run);
+  EXPECT_EQ(reply.run.active, 0);
+  ASSERT_TRUE(read_reply(read_line(pipe), &reply));
+  EXPECT_FALSE(reply.ok);
+  EXPECT_NE(std::string(reply.error).find("nope"), std::string::npos) << reply.error;
+  CloseHandle(pipe);
+}
+
+// Each bad request gets {"ok":false,...} and changes nothing.
+TEST_F(AgentTest, BadRequestsGetAnErrorReplyAndChangeNothing) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  const std::string bad[] = {
+      std::string("\x01\x02\xff garbage\n"),
+      std::string("{\"cmd\":\"start\",\"options\":{\"mode\":\"sideways\"}}\n"),
+      std::string("{\"cmd\":\"start\",\"options\":{\"interval_s\":0}}\n"),
+      std::string("{\"cmd\":\"start\",\"options\":{\"speed\":3}}\n"),
+      std::string("[\"status\"]\n"),
+      std::string("\n"),
+      std::string("{\"cmd\":\"status\"\0}\n", 18),
+  };
+  for (const std::string &request : bad) {
+    mjh_reply reply;
+    std::string line = exchange(request);
+    ASSERT_TRUE(read_reply(line, &reply)) << "no reply to " << request << ": " << line;
+    EXPECT_FALSE(reply.ok) << request;
+    EXPECT_NE(reply.error[0], '\0') << request;
+  }
+  mjh_reply reply;
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.settings.interval_s, 60);
+}
+
+TEST_F(AgentTest, HostileClientsLeaveTheAgentAnsweringPromptly) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+
+  // Silent clients, holding instances without a word.
+  std::vector<HANDLE> silent;
+  for (int i = 0; i < 3; ++i) {
+    HANDLE pipe = connect_agent(10000);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    silent.push_back(pipe);
+  }
+  // One that breaks off in the middle of a request.
+  {
+    HANDLE pipe = connect_agent(10000);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    send_bytes(pipe, "{\"cmd\":\"sta");
+    CloseHandle(pipe);
+  }
+  // An oversized line: an error reply, then the agent drops the client.
+  {
+    HANDLE pipe = connect_agent(10000);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    send_bytes(pipe, std::string(MJH_REQUEST_MAX + 1000, 'x'));
+    mjh_reply reply;
+    std::string line = read_line(pipe);
+    ASSERT_TRUE(read_reply(line, &reply)) << line;
+    EXPECT_FALSE(reply.ok);
+    EXPECT_NE(std::string(reply.error).find("4096"), std::string::npos) << reply.error;
+    char byte;
+    EXPECT_EQ(timed_io(pipe, false, &byte, 1, 10000), -1) << "the agent should have closed the connection";
+    CloseHandle(pipe);
+  }
+  // Many at once, each silent for a second.
+  std::atomic<int> connected{0};
+  std::vector<std::thread> crowd;
+  for (int i = 0; i < 24; ++i)
+    crowd.emplace_back([&connected] {
+      HANDLE pipe = connect_agent(3000);
+      if (pipe == INVALID_HANDLE_VALUE) return;
+      ++connected;
+      Sleep(1000);
+      CloseHandle(pipe);
+    });
+
+  auto begin = std::chrono::steady_clock::now();
+  mjh_reply reply;
+  EXPECT_TRUE(status(&reply, 20000));
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  std::printf("status answered %.2f s after the hostile clients; %d of the crowd connected\n", seconds,
+              connected.load());
+  EXPECT_LT(seconds, 15.0);
+  for (std::thread &t : crowd) t.join();
+
+  // The silent ones were dropped at their deadline.
+  for (HANDLE pipe : silent) {
+    char byte;
+    EXPECT_EQ(timed_io(pipe, false, &byte, 1, 10000), -1);
+    CloseHandle(pipe);
+  }
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.pid, agent.pid());
+  EXPECT_EQ(reply.run.active, 1);
+}
+
+}  // namespace
