@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Makes the README's picture of mjtray: the agent in the notification area of
+# a Wine virtual desktop, its menu open with the Interval submenu, cropped to
+# the taskbar's corner: docs/images/mjtray-menu.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+build="${MJ_BUILD_DIR:-build/windows}" # another build folder of the windows preset, if given
+cmake --preset windows -B "$build" >/dev/null
+cmake --build "$build" --target mjtray
+out="$PWD/docs/images/mjtray-menu.png"
+mkdir -p "$(dirname "$out")"
+shot=$(mktemp -d)
+
+. scripts/wine-env.sh
+wine=/usr/lib/wine/wine64
+# The first launch's settings: a run with the defaults.
+$wine reg delete 'HKCU\Software\Veltrano\Mouse Jiggler' /f >/dev/null 2>&1 || true
+
+cd "$build/bin"
+$wine explorer /desktop=mj,800x600 mjtray.exe >/dev/null 2>&1 &
+
+# The icon sits at the right end of the taskbar (the bottom 20 px): wait
+# until that corner turns green.
+icon_x=790 icon_y=590
+for _ in $(seq 1 120); do
+  import -window root "$shot/screen.png"
+  green=$(convert "$shot/screen.png" -crop 40x20+760+580 +repage -format '%[fx:mean.g-mean.r]' info: 2>/dev/null || echo 0)
+  awk -v g="$green" 'BEGIN { exit !(g > 0.02) }' && break
+  sleep 0.5
+done
+
+# Right click opens the menu; hovering over "Interval" opens its submenu.
+xdotool mousemove $icon_x $icon_y
+sleep 0.5
+xdotool click 3
+menu=""
+for _ in $(seq 1 40); do
+  menu=$(xwininfo -root -tree | awk '/"mjtray.exe"/ && $0 !~ / 1x1\+/ { for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) print $i }' | head -1)
+  [ -n "$menu" ] && break
+  sleep 0.25
+done
+[ -n "$menu" ] || { echo "screenshot: the menu did not open" >&2; exit 1; }
+# WxH+X+Y; "Interval" is the fourth item, after two items and a separator.
+read -r menu_x menu_y < <(echo "$menu" | sed -E 's/^[0-9]+x[0-9]+\+([0-9]+)\+([0-9]+).*/\1 \2/')
+xdotool mousemove $((menu_x + 40)) $((menu_y + 68))
+sleep 1.5
+import -window root "$shot/screen.png"
+convert "$shot/screen.png" -crop 800x600+0+0 +repage -gravity SouthEast -crop 380x230+0+0 +repage -strip "$out"
+xdotool key Escape Escape
+rm -rf "$shot"
+echo "screenshot: wrote $out"
