@@ -18,11 +18,17 @@ run("cmake --install" ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${stage})
 # The host project and the toolchain, away from this project's trees.
 file(COPY ${SOURCE_DIR}/tests/consumer/CMakeLists.txt ${SOURCE_DIR}/tests/consumer/host.c
      ${SOURCE_DIR}/cmake/mingw-w64.cmake DESTINATION ${WORK_DIR}/host)
+# The README's route: CMAKE_PREFIX_PATH names the installed tree (or the
+# unzipped bundle), with the project's own toolchain file.
 run("configuring the host project" ${CMAKE_COMMAND} -S ${WORK_DIR}/host -B ${WORK_DIR}/host-build -G ${GENERATOR}
   -DCMAKE_TOOLCHAIN_FILE=${WORK_DIR}/host/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
-  -Dveltrano_mouse_jiggler_DIR=${stage}/lib/cmake/veltrano_mouse_jiggler
+  -DCMAKE_PREFIX_PATH=${stage}
   "-DCMAKE_C_FLAGS=-std=c99 -Wall -Wextra -Wpedantic -Werror")
 run("building the host project" ${CMAKE_COMMAND} --build ${WORK_DIR}/host-build)
+# The other route: the package's folder itself.
+run("configuring the host project with veltrano_mouse_jiggler_DIR" ${CMAKE_COMMAND} -S ${WORK_DIR}/host
+  -B ${WORK_DIR}/host-build-dir -G ${GENERATOR} -DCMAKE_TOOLCHAIN_FILE=${WORK_DIR}/host/mingw-w64.cmake
+  -Dveltrano_mouse_jiggler_DIR=${stage}/lib/cmake/veltrano_mouse_jiggler)
 
 file(READ ${WORK_DIR}/host-build/build.ninja ninja)
 string(REPLACE "${WORK_DIR}/" "" ninja "${ninja}")
@@ -61,6 +67,23 @@ if(NOT running_line MATCHES "^{\"active\":1,\"mode\":\"zen\",\"interval_s\":1,.*
 endif()
 if(NOT stopped_line MATCHES "^{\"active\":0,\"mode\":\"zen\",\"interval_s\":1,")
   message(FATAL_ERROR "fourth line is not the status of the stopped run: ${stopped_line}")
+endif()
+
+# The README's plain compiler route, in the unzipped tree: the program runs
+# once the DLL is copied beside it.
+file(MAKE_DIRECTORY ${WORK_DIR}/plain)
+run("the plain compiler route" x86_64-w64-mingw32-gcc ${WORK_DIR}/host/host.c -I${stage}/include
+  ${stage}/lib/veltrano-mouse-jiggler.dll.a -o ${WORK_DIR}/plain/host.exe)
+execute_process(COMMAND ${EMULATOR} host.exe WORKING_DIRECTORY ${WORK_DIR}/plain
+  RESULT_VARIABLE rc OUTPUT_VARIABLE plain_out ERROR_QUIET)
+if(rc EQUAL 0 OR NOT plain_out STREQUAL "")
+  message(FATAL_ERROR "without its DLL host.exe exited with ${rc} and printed: ${plain_out}")
+endif()
+file(COPY_FILE ${stage}/bin/veltrano-mouse-jiggler.dll ${WORK_DIR}/plain/veltrano-mouse-jiggler.dll)
+execute_process(COMMAND ${EMULATOR} host.exe WORKING_DIRECTORY ${WORK_DIR}/plain
+  RESULT_VARIABLE rc OUTPUT_VARIABLE plain_out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0 OR NOT plain_out MATCHES "^veltrano-mouse-jiggler 1\\.0\\.0, user idle for")
+  message(FATAL_ERROR "the plain compiler's host.exe (exit ${rc}) printed:\n${plain_out}${err}")
 endif()
 
 file(READ ${SOURCE_DIR}/tests/consumer/host.c host_source)
