@@ -1,5 +1,5 @@
 # Makes the release bundle with CPack, as `cmake --workflow --preset bundle`
-# does, and checks the zip's contents list.
+# does, and checks the zip's contents list and its licence.
 #   -DCPACK= -DBUILD_DIR= -DWORK_DIR=
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -B ${WORK_DIR}
@@ -22,8 +22,11 @@ string(REPLACE "\n" ";" entries "${listing}")
 list(FILTER entries EXCLUDE REGEX "/$")
 list(SORT entries)
 set(want
+  ${top}/LICENSE
+  ${top}/LICENSE-jsmn
   ${top}/README.md
   ${top}/bin/mjctl.exe
+  ${top}/bin/mjtray.exe
   ${top}/bin/veltrano-mouse-jiggler.dll
   ${top}/include/mouse_jiggler.h
   ${top}/lib/cmake/veltrano_mouse_jiggler/veltrano_mouse_jiggler-config-version.cmake
@@ -38,4 +41,9 @@ if(NOT entries STREQUAL want)
   string(REPLACE ";" "\n  " want "${want}")
   message(FATAL_ERROR "${top}.zip holds\n  ${entries}\nwanted\n  ${want}")
 endif()
-message(STATUS "${top}.zip holds the ten files of the release")
+file(ARCHIVE_EXTRACT INPUT ${zips} DESTINATION ${WORK_DIR}/unzipped PATTERNS ${top}/LICENSE)
+file(READ ${WORK_DIR}/unzipped/${top}/LICENSE license)
+if(NOT license MATCHES "^MIT License\n\nCopyright \\(c\\) 2026 the veltrano-mouse-jiggler authors\n")
+  message(FATAL_ERROR "the bundle's LICENSE is not the MIT licence of the authors")
+endif()
+message(STATUS "${top}.zip holds the thirteen files of the release")
