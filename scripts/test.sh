@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs every test: the logic natively over the simulated platform (plain,
-# with AddressSanitizer and UndefinedBehaviorSanitizer, with
-# ThreadSanitizer), a one-minute fuzzing session of the options reader, then
-# the real DLL cross-built with MinGW-w64 under Wine.
+# Runs every test: the release build without any of the test tools, the logic
+# natively over the simulated platform (plain, with AddressSanitizer and
+# UndefinedBehaviorSanitizer, with ThreadSanitizer), a one-minute fuzzing
+# session of the options reader, then the real DLL cross-built with MinGW-w64
+# under Wine, its installer included.
 # Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -36,6 +37,20 @@ run_preset() {
   [ "$rc" -eq 0 ] || broken+=("$preset")
 }
 
+# The release build with MinGW-w64 and CMake alone: the release preset,
+# configured and built with everything the tests use out of reach. One check,
+# counted with the tests.
+run_portable_build_check() {
+  echo "== release build without the test tools"
+  if cmake -DSOURCE_DIR="$PWD" -DWORK_DIR="$PWD/build/portable-check" -P tests/portable/check_portable_build.cmake; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    broken+=("release build without the test tools")
+  fi
+}
+
+run_portable_build_check
 run_preset native
 run_preset native-asan
 run_preset native-tsan
