@@ -753,10 +753,21 @@ int mjh_largest_safe_interval(int only_when_idle, int lock_s) {
 }
 
 void mjh_interval_warning(int interval_s, int only_when_idle, int lock_s, char *buf, size_t size) {
+  mjh_interval_warning_of(interval_s, only_when_idle, lock_s, MJH_LOCK_SCREEN_LOCK, buf, size);
+}
+
+void mjh_interval_warning_short(int interval_s, int only_when_idle, int lock_s, char *buf, size_t size) {
+  mjh_interval_warning_short_of(interval_s, only_when_idle, lock_s, MJH_LOCK_SCREEN_LOCK, buf, size);
+}
+
+void mjh_interval_warning_of(int interval_s, int only_when_idle, int lock_s, mjh_lock_kind kind, char *buf,
+                             size_t size) {
   writer w = writer_make(buf, size);
   int largest = mjh_largest_safe_interval(only_when_idle, lock_s);
   if (mjh_interval_safe(interval_s, only_when_idle, lock_s)) return;
-  put(&w, "the screen locks after ");
+  put(&w, kind == MJH_LOCK_DISPLAY_OFF    ? "the display turns off after "
+          : kind == MJH_LOCK_SCREEN_SAVER ? "the screen saver starts after "
+                                          : "the screen locks after ");
   put_int(&w, lock_s);
   put(&w, " s of inactivity; ");
   if (only_when_idle) {
@@ -779,11 +790,14 @@ void mjh_interval_warning(int interval_s, int only_when_idle, int lock_s, char *
   }
 }
 
-void mjh_interval_warning_short(int interval_s, int only_when_idle, int lock_s, char *buf, size_t size) {
+void mjh_interval_warning_short_of(int interval_s, int only_when_idle, int lock_s, mjh_lock_kind kind, char *buf,
+                                   size_t size) {
   writer w = writer_make(buf, size);
   int largest = mjh_largest_safe_interval(only_when_idle, lock_s);
   if (mjh_interval_safe(interval_s, only_when_idle, lock_s)) return;
-  put(&w, "locks after ");
+  put(&w, kind == MJH_LOCK_DISPLAY_OFF    ? "display off after "
+          : kind == MJH_LOCK_SCREEN_SAVER ? "screen saver after "
+                                          : "locks after ");
   put_int(&w, lock_s);
   put(&w, " s: use ");
   put_int(&w, largest);

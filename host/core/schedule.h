@@ -212,6 +212,13 @@ int mjh_interval_safe(int interval_s, int only_when_idle, int lock_s);
 /* The largest safe interval, clamped to 1..3600 (1 when none is safe). */
 int mjh_largest_safe_interval(int only_when_idle, int lock_s);
 
+/* What happens after the inactivity, for the warnings' wording. */
+typedef enum mjh_lock_kind {
+  MJH_LOCK_SCREEN_LOCK,  /* "the screen locks" */
+  MJH_LOCK_SCREEN_SAVER, /* "the screen saver starts" (one that does not lock, or not known to) */
+  MJH_LOCK_DISPLAY_OFF   /* "the display turns off" */
+} mjh_lock_kind;
+
 /* "" when safe; otherwise e.g. "the screen locks after 300 s of inactivity;
  * in only-when-idle mode a nudge can come up to 480 s (twice 240 s) after
  * your last input: choose 145 s or less". */
@@ -219,6 +226,14 @@ void mjh_interval_warning(int interval_s, int only_when_idle, int lock_s, char *
 
 /* The same, short for the tooltip and menu: "locks after 300 s: use 145 s or less". */
 void mjh_interval_warning_short(int interval_s, int only_when_idle, int lock_s, char *buf, size_t size);
+
+/* The same two naming what happens: "the display turns off after 600 s of
+ * inactivity; ...", and short "display off after 600 s: use 295 s or less"
+ * ("screen saver after ...", "locks after ..."). */
+void mjh_interval_warning_of(int interval_s, int only_when_idle, int lock_s, mjh_lock_kind kind, char *buf,
+                             size_t size);
+void mjh_interval_warning_short_of(int interval_s, int only_when_idle, int lock_s, mjh_lock_kind kind, char *buf,
+                                   size_t size);
 
 /* ---- Texts --------------------------------------------------------------------- */
 
