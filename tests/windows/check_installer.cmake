@@ -196,6 +196,13 @@ if(q_rc EQUAL 0)
   message(FATAL_ERROR "the upgrade left its mark UpgradePending behind")
 endif()
 
+# The older one over the newer refuses and changes nothing.
+wine(w msiexec /i "${old_msi}" /qn)
+if(w_rc EQUAL 0)
+  message(FATAL_ERROR "the older installer went over the newer without complaint")
+endif()
+expect_single_entry(${new_version})
+
 # The agent, if it stays up (a placeholder mjtray.exe exits at once).
 set(agent_seen "")
 foreach(i RANGE 40)
