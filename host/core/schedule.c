@@ -1,5 +1,7 @@
 #include "schedule.h"
 
+#include "json.h"
+
 enum { DAY_S = 86400, MINUTES_PER_DAY = 1440 };
 
 /* ---- Writing texts without the C library ---------------------------------------- */
@@ -992,4 +994,246 @@ size_t mjh_schedule_json(const mjh_hours *h, const mjh_session *session, const m
     put(&w, "null");
   put_char(&w, '}');
   return writer_result(&w);
+}
+
+/* ---- Stored working hours ------------------------------------------------------------------------ */
+
+int mjh_hours_from_stored(const mjh_value *hours, const mjh_value *days, mjh_hours *out) {
+  mjh_hours read;
+  int hours_stored = hours && hours->type != MJH_VALUE_MISSING;
+  int days_stored = days && days->type != MJH_VALUE_MISSING;
+  mjh_hours_none(&read);
+  mjh_hours_none(out);
+  if (hours_stored && (hours->type != MJH_VALUE_TEXT || !hours->text || !mjh_hours_parse(hours->text, &read, 0, 0)))
+    return 0;
+  if (days_stored && (days->type != MJH_VALUE_TEXT || !days->text || !mjh_days_parse(days->text, &read.days, 0, 0)))
+    return 0;
+  *out = read;
+  return 1;
+}
+
+void mjh_hours_to_stored(const mjh_hours *h, char hours[MJH_HOURS_TEXT_MAX], char days[MJH_DAYS_TEXT_MAX]) {
+  mjh_hours_text(h, hours, MJH_HOURS_TEXT_MAX);
+  mjh_days_text(h->days, days, MJH_DAYS_TEXT_MAX);
+}
+
+/* ---- A start request's schedule ---------------------------------------------------------------------- */
+
+enum { SCHEDULE_VALUE_MAX = 128 }; /* longer than any text the keys accept */
+
+static const char *const k_schedule_keys[] = {"hours", "days", "for", "until"};
+
+void mjh_schedule_request_none(mjh_schedule_request *r) {
+  r->given = 0;
+  mjh_hours_none(&r->hours);
+  r->for_s = 0;
+  r->until_minute = 0;
+}
+
+static int schedule_key_bit(const char *text, const mjh_jtok *key) {
+  int i;
+  for (i = 0; i < 4; i++)
+    if (mjh_json_string_is(text, key, k_schedule_keys[i])) return 1 << i;
+  return 0;
+}
+
+int mjh_schedule_key(const char *text, const struct mjh_jtok *key) { return schedule_key_bit(text, key) != 0; }
+
+/* The decoded text of string token v into out, or 0 with `"<key>" must be
+ * <what>, not <value>`. */
+static int schedule_text(const char *text, const mjh_jtok *v, const char *key, const char *what, char *out, char *err,
+                         size_t err_size) {
+  char message[160];
+  writer w = writer_make(message, sizeof message);
+  if (v->type == MJH_JSON_STRING) {
+    int n = mjh_json_string(text, v, out, SCHEDULE_VALUE_MAX);
+    if (n >= 0 && length(out) == (size_t)n) return 1; /* not too long, no \u0000 inside */
+  }
+  put_char(&w, '"');
+  put(&w, key);
+  put(&w, "\" must be ");
+  put(&w, what);
+  put(&w, ", not ");
+  mjh_json_error_with_value(text, v, message, err, err_size);
+  return 0;
+}
+
+/* `"<key>": <message>` for text that does not read. */
+static int schedule_value_error(const char *key, const char *message, char *err, size_t err_size) {
+  writer w = writer_make(err, err_size);
+  put_char(&w, '"');
+  put(&w, key);
+  put(&w, "\": ");
+  put(&w, message);
+  return 0;
+}
+
+static int read_schedule_value(const char *text, const mjh_jtok *v, int bit, mjh_schedule_request *r, char *err,
+                               size_t err_size) {
+  char value[SCHEDULE_VALUE_MAX], message[160];
+  long long seconds;
+  switch (bit) {
+    case MJH_SCHED_KEY_HOURS:
+      if (!schedule_text(text, v, "hours", "a text such as \"08:30-12:00,13:00-17:30\" or \"any\"", value, err,
+                         err_size))
+        return 0;
+      if (!mjh_hours_parse(value, &r->hours, message, sizeof message))
+        return schedule_value_error("hours", message, err, err_size);
+      return 1;
+    case MJH_SCHED_KEY_DAYS:
+      if (!schedule_text(text, v, "days", "a text such as \"mon-fri\"", value, err, err_size)) return 0;
+      if (!mjh_days_parse(value, &r->hours.days, message, sizeof message))
+        return schedule_value_error("days", message, err, err_size);
+      return 1;
+    case MJH_SCHED_KEY_FOR:
+      if (v->type == MJH_JSON_PRIMITIVE) {
+        if (mjh_json_whole(text, v, 1, MJH_DURATION_MAX_S, &seconds)) {
+          r->for_s = seconds;
+          return 1;
+        }
+        mjh_json_error_with_value(text, v,
+                                  "\"for\" must be whole seconds from 1 to 2000000 or a text such as \"1h30m\", not ",
+                                  err, err_size);
+        return 0;
+      }
+      if (!schedule_text(text, v, "for", "whole seconds or a text such as \"1h30m\"", value, err, err_size)) return 0;
+      if (!mjh_duration_parse(value, &r->for_s, message, sizeof message))
+        return schedule_value_error("for", message, err, err_size);
+      return 1;
+    default:
+      if (!schedule_text(text, v, "until", "a time of day such as \"17:30\", or \"end\"", value, err, err_size))
+        return 0;
+      if (same_word(value, length(value), "end")) {
+        r->until_minute = MJH_UNTIL_END_OF_HOURS;
+        return 1;
+      }
+      if (!mjh_time_of_day_parse(value, &r->until_minute, message, sizeof message))
+        return schedule_value_error("until", message, err, err_size);
+      return 1;
+  }
+}
+
+int mjh_schedule_from_tokens(const char *text, const struct mjh_jtok *t, int count, int obj, int ignore_unknown,
+                             mjh_schedule_request *r, char *err, size_t err_size) {
+  mjh_schedule_request result = *r;
+  int i;
+  for (i = obj + 1; i < count && t[i].start < t[obj].end; i = mjh_json_skip(t, count, i + 1)) {
+    int bit = schedule_key_bit(text, &t[i]);
+    if (!bit) {
+      if (ignore_unknown) continue;
+      mjh_json_unknown_key_error(text, &t[i], err, err_size);
+      return 0;
+    }
+    if (result.given & (unsigned)bit) {
+      writer w = writer_make(err, err_size);
+      put(&w, "duplicate key \"");
+      put(&w, k_schedule_keys[bit == 1 ? 0 : bit == 2 ? 1 : bit == 4 ? 2 : 3]);
+      put_char(&w, '"');
+      return 0;
+    }
+    if (!read_schedule_value(text, &t[i + 1], bit, &result, err, err_size)) return 0;
+    result.given |= (unsigned)bit;
+  }
+  if ((result.given & MJH_SCHED_KEY_FOR) && (result.given & MJH_SCHED_KEY_UNTIL))
+    return fail(err, err_size, "\"for\" and \"until\" cannot both be given");
+  *r = result;
+  return 1;
+}
+
+int mjh_start_options_from_tokens(const char *text, const struct mjh_jtok *t, int count, int obj, mjh_options *o,
+                                  unsigned *given, mjh_schedule_request *r, char *err, size_t err_size) {
+  /* The object without its schedule members, for the options reader to
+   * refuse whatever else it does not know. */
+  mjh_jtok rest[MJH_JSON_TOKENS_MAX];
+  int map[MJH_JSON_TOKENS_MAX];
+  int n = 1, i, k;
+  mjh_schedule_request schedule = *r;
+  if (count > MJH_JSON_TOKENS_MAX) return fail(err, err_size, "too many tokens");
+  if (!mjh_schedule_from_tokens(text, t, count, obj, 1, &schedule, err, err_size)) return 0;
+  rest[0] = t[obj];
+  rest[0].parent = -1;
+  rest[0].size = 0;
+  map[obj] = 0;
+  for (i = obj + 1; i < count && t[i].start < t[obj].end; i = k) {
+    k = mjh_json_skip(t, count, i + 1);
+    if (schedule_key_bit(text, &t[i])) continue;
+    rest[0].size++;
+    for (; i < k; i++) {
+      rest[n] = t[i];
+      rest[n].parent = t[i].parent == obj ? 0 : map[t[i].parent];
+      map[i] = n++;
+    }
+  }
+  if (!mjh_options_from_tokens(text, rest, n, 0, MJH_KEYS_ALL, 0, o, given, err, err_size)) return 0;
+  *r = schedule;
+  return 1;
+}
+
+int mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsigned *given, mjh_schedule_request *r,
+                            char *err, size_t err_size) {
+  mjh_jtok tokens[MJH_JSON_TOKENS_MAX];
+  int count;
+  mjh_json_error e = mjh_json_parse_object(text ? text : "", text ? len : 0, tokens, MJH_JSON_TOKENS_MAX, &count);
+  if (e != MJH_JSON_OK) return fail(err, err_size, mjh_json_error_text(e));
+  return mjh_start_options_from_tokens(text, tokens, count, 0, o, given, r, err, err_size);
+}
+
+/* Appends a member's key (after a comma unless the object was just opened). */
+static int put_key(char *buf, size_t size, size_t *used, const char *key) {
+  int ok = *used == 0 || buf[*used - 1] == '{' || mjh_json_put_raw(buf, size, used, ",", 1);
+  return ok && mjh_json_put_string(buf, size, used, key) && mjh_json_put_raw(buf, size, used, ":", 1);
+}
+
+int mjh_schedule_request_put(const mjh_schedule_request *r, char *buf, size_t size, size_t *used) {
+  size_t at = *used;
+  char text[MJH_HOURS_TEXT_MAX];
+  int ok = 1;
+  if (ok && (r->given & MJH_SCHED_KEY_HOURS)) {
+    mjh_hours_text(&r->hours, text, sizeof text);
+    ok = put_key(buf, size, used, "hours") && mjh_json_put_string(buf, size, used, text);
+  }
+  if (ok && (r->given & MJH_SCHED_KEY_DAYS)) {
+    mjh_days_text(r->hours.days, text, sizeof text);
+    ok = put_key(buf, size, used, "days") && mjh_json_put_string(buf, size, used, text);
+  }
+  if (ok && (r->given & MJH_SCHED_KEY_FOR)) {
+    writer w = writer_make(text, sizeof text);
+    put_int(&w, r->for_s);
+    ok = put_key(buf, size, used, "for") && mjh_json_put_raw(buf, size, used, text, w.len);
+  }
+  if (ok && (r->given & MJH_SCHED_KEY_UNTIL)) {
+    writer w = writer_make(text, sizeof text);
+    if (r->until_minute == MJH_UNTIL_END_OF_HOURS)
+      put(&w, "end");
+    else
+      put_clock(&w, r->until_minute);
+    ok = put_key(buf, size, used, "until") && mjh_json_put_string(buf, size, used, text);
+  }
+  if (!ok) {
+    *used = at;
+    if (size) buf[at] = '\0';
+  }
+  return ok;
+}
+
+int mjh_schedule_request_apply(const mjh_schedule_request *r, mjh_hours *h, mjh_session *s, const mjh_zone *zone,
+                               int64_t now, char *err, size_t err_size) {
+  mjh_hours hours = *h;
+  mjh_session session = *s;
+  int i;
+  if (r->given & MJH_SCHED_KEY_HOURS) {
+    hours.span_count = r->hours.span_count;
+    for (i = 0; i < r->hours.span_count; i++) hours.spans[i] = r->hours.spans[i];
+  }
+  if (r->given & MJH_SCHED_KEY_DAYS) hours.days = r->hours.days;
+  if (r->given & MJH_SCHED_KEY_FOR) mjh_session_for(&session, now, r->for_s);
+  if (r->given & MJH_SCHED_KEY_UNTIL) {
+    if (r->until_minute != MJH_UNTIL_END_OF_HOURS)
+      mjh_session_until(&session, zone, now, r->until_minute, 0);
+    else if (!mjh_session_until_end_of_hours(&session, &hours, zone, now, err, err_size))
+      return 0;
+  }
+  *h = hours;
+  *s = session;
+  return 1;
 }

@@ -34,6 +34,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "options.h"
+#include "settings.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -268,6 +271,93 @@ void mjh_schedule_sentence(const mjh_hours *h, const mjh_session *session, const
  * too small. */
 size_t mjh_schedule_json(const mjh_hours *h, const mjh_session *session, const mjh_decision *d, const char *warning,
                          char *buf, size_t size);
+
+/* ---- Stored working hours ------------------------------------------------------ */
+
+/* Working hours are stored as two texts (REG_SZ): "hours" as mjh_hours_text
+ * writes it ("any" for none) and "days" as mjh_days_text writes it. A session
+ * is never stored: it ends with the agent. */
+#define MJH_STORED_HOURS "hours"
+#define MJH_STORED_DAYS "days"
+
+enum {
+  MJH_HOURS_TEXT_MAX = MJH_SPANS_MAX * 12, /* "HH:MM-HH:MM" and a comma per span, with the NUL */
+  MJH_DAYS_TEXT_MAX = 32
+};
+
+/* Working hours from the stored values (NULL or MJH_VALUE_MISSING: not
+ * stored). Never fails: hours missing or "any" give none; days missing give
+ * every day; a value of another type, or text that does not read, drops the
+ * working hours as a whole (none, every day), so that a damaged schedule
+ * never half-applies. Returns 1 when the values were used as stored, 0 when
+ * something was dropped. */
+int mjh_hours_from_stored(const mjh_value *hours, const mjh_value *days, mjh_hours *out);
+
+/* The texts to store for h. */
+void mjh_hours_to_stored(const mjh_hours *h, char hours[MJH_HOURS_TEXT_MAX], char days[MJH_DAYS_TEXT_MAX]);
+
+/* ---- A start request's schedule --------------------------------------------------- */
+
+/* The keys of a start request's "options" beside mjh_options' keys:
+ *   "hours": "08:30-12:00,13:00-17:30" or "any"    the working hours to keep
+ *   "days":  "mon-fri"                             the days they start on
+ *   "for":   5400 (seconds) or "1h30m"             a session of that length
+ *   "until": "17:30", or "end" for the end of today's working hours
+ * "for" and "until" exclude each other. */
+enum {
+  MJH_SCHED_KEY_HOURS = 1 << 0,
+  MJH_SCHED_KEY_DAYS = 1 << 1,
+  MJH_SCHED_KEY_FOR = 1 << 2,
+  MJH_SCHED_KEY_UNTIL = 1 << 3,
+  MJH_UNTIL_END_OF_HOURS = -1
+};
+
+typedef struct mjh_schedule_request {
+  unsigned given;   /* MJH_SCHED_KEY_* named */
+  mjh_hours hours;  /* "hours": span_count and spans; "days": days */
+  int64_t for_s;    /* "for" */
+  int until_minute; /* "until": 0 to 1440, or MJH_UNTIL_END_OF_HOURS */
+} mjh_schedule_request;
+
+/* Nothing given. */
+void mjh_schedule_request_none(mjh_schedule_request *r);
+
+struct mjh_jtok; /* json.h, inside the core */
+
+/* Whether key token `key` (json.h) names one of the keys above. */
+int mjh_schedule_key(const char *text, const struct mjh_jtok *key);
+
+/* Reads the keys above from object token obj into *r (which starts with
+ * mjh_schedule_request_none). Other keys are passed over when ignore_unknown
+ * (they belong to another reader), else refused. Returns 0 with a message,
+ * *r unchanged, for a value of the wrong type or text that does not read, a
+ * duplicate, or "for" with "until". */
+int mjh_schedule_from_tokens(const char *text, const struct mjh_jtok *t, int count, int obj, int ignore_unknown,
+                             mjh_schedule_request *r, char *err, size_t err_size);
+
+/* A start request's whole "options" object: mjh_options' keys applied to *o
+ * (*given receives them, as mjh_options_from_tokens does) and the schedule's
+ * into *r; any other key is refused. Nothing changes on failure. */
+int mjh_start_options_from_tokens(const char *text, const struct mjh_jtok *t, int count, int obj, mjh_options *o,
+                                  unsigned *given, mjh_schedule_request *r, char *err, size_t err_size);
+
+/* The same over a JSON text of len bytes (one object). */
+int mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsigned *given, mjh_schedule_request *r,
+                            char *err, size_t err_size);
+
+/* Appends the members r names to a JSON object being written in buf (*used
+ * bytes so far, NUL-terminated), each after a comma unless the text ends in
+ * '{': e.g. "hours":"08:30-17:00","for":5400. Returns 0 and leaves buf as it
+ * was when they do not fit. */
+int mjh_schedule_request_put(const mjh_schedule_request *r, char *buf, size_t size, size_t *used);
+
+/* Applies r to the agent's working hours *h and session *s at now: "hours"
+ * and "days" replace those of *h; "for" and "until" start a session (an
+ * "until" of "end" ends with the new working hours); without them *s is left
+ * as it is. Returns 0 with a message, *h and *s unchanged, when "until":"end"
+ * finds no working hours left today. */
+int mjh_schedule_request_apply(const mjh_schedule_request *r, mjh_hours *h, mjh_session *s, const mjh_zone *zone,
+                               int64_t now, char *err, size_t err_size);
 
 #ifdef __cplusplus
 }

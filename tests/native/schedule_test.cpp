@@ -860,4 +860,258 @@ TEST(ScheduleInterval, WarningsSayWhatToChoose) {
   EXPECT_STREQ("", text);
 }
 
+TEST(ScheduleInterval, WarningsNameWhatHappensAfterTheInactivity) {
+  struct Case {
+    mjh_lock_kind kind;
+    const char *long_start, *short_text;
+  } cases[] = {
+      {MJH_LOCK_SCREEN_LOCK, "the screen locks after 600 s of inactivity; ", "locks after 600 s: use 295 s or less"},
+      {MJH_LOCK_SCREEN_SAVER, "the screen saver starts after 600 s of inactivity; ",
+       "screen saver after 600 s: use 295 s or less"},
+      {MJH_LOCK_DISPLAY_OFF, "the display turns off after 600 s of inactivity; ",
+       "display off after 600 s: use 295 s or less"},
+  };
+  for (const Case &c : cases) {
+    char text[300];
+    mjh_interval_warning_of(400, 1, 600, c.kind, text, sizeof text);
+    EXPECT_EQ(0u, std::string(text).find(c.long_start)) << text;
+    EXPECT_NE(std::string::npos, std::string(text).find("choose 295 s or less")) << text;
+    mjh_interval_warning_short_of(400, 1, 600, c.kind, text, sizeof text);
+    EXPECT_STREQ(c.short_text, text);
+    mjh_interval_warning_of(295, 1, 600, c.kind, text, sizeof text);
+    EXPECT_STREQ("", text) << "safe: no warning";
+  }
+}
+
+// ---- Stored working hours ----------------------------------------------------------------------
+
+mjh_value text_value(const char *text) { return mjh_value{MJH_VALUE_TEXT, 0, text}; }
+
+TEST(ScheduleStored, ReadBackOrDroppedAsAWhole) {
+  const mjh_value missing{MJH_VALUE_MISSING, 0, nullptr}, number{MJH_VALUE_NUMBER, 5, nullptr},
+      other{MJH_VALUE_OTHER, 0, nullptr}, null_text{MJH_VALUE_TEXT, 0, nullptr};
+  const std::string long_text(10000, '8'), spans_then_junk = "08:00-12:00," + std::string(5000, ',');
+  struct Case {
+    mjh_value hours, days;
+    int used;
+    const char *hours_text, *days_text;
+  } cases[] = {
+      {missing, missing, 1, "any", "all"},
+      {text_value("08:30-12:00, 13:00-17:30"), text_value("Mon-Fri"), 1, "08:30-12:00,13:00-17:30", "mon-fri"},
+      {text_value("22:00-06:00"), missing, 1, "22:00-06:00", "all"},
+      {text_value("any"), text_value("sat,sun"), 1, "any", "sat,sun"},
+      {missing, text_value("weekdays"), 1, "any", "mon-fri"},
+      {text_value("8-17"), text_value("funday"), 0, "any", "all"},
+      {text_value("08:00-12:00,11:00-13:00"), text_value("mon-fri"), 0, "any", "all"},
+      {text_value(""), text_value("mon"), 0, "any", "all"},
+      {number, text_value("mon"), 0, "any", "all"},
+      {text_value("8-17"), other, 0, "any", "all"},
+      {null_text, missing, 0, "any", "all"},
+      {text_value(long_text.c_str()), text_value(long_text.c_str()), 0, "any", "all"},
+      {text_value(spans_then_junk.c_str()), missing, 0, "any", "all"},
+      {text_value("08:00-\xff\xfe"), text_value("mon\xc3"), 0, "any", "all"},
+  };
+  for (const Case &c : cases) {
+    mjh_hours h;
+    h.span_count = 3;  // whatever was there before
+    h.days = 1;
+    EXPECT_EQ(c.used, mjh_hours_from_stored(&c.hours, &c.days, &h))
+        << (c.hours.text ? std::string(c.hours.text).substr(0, 40) : "(none)");
+    char hours[MJH_HOURS_TEXT_MAX], days[MJH_DAYS_TEXT_MAX];
+    mjh_hours_to_stored(&h, hours, days);
+    EXPECT_STREQ(c.hours_text, hours);
+    EXPECT_STREQ(c.days_text, days);
+  }
+  mjh_hours h;
+  EXPECT_EQ(1, mjh_hours_from_stored(nullptr, nullptr, &h)) << "nothing stored yet";
+  EXPECT_EQ(0, h.span_count);
+  EXPECT_EQ(unsigned{MJH_DAYS_ALL}, h.days);
+}
+
+TEST(ScheduleStored, TheLongestTextsFitAndReadBack) {
+  mjh_hours h;
+  mjh_hours_none(&h);
+  ASSERT_TRUE(
+      mjh_hours_parse("00:00-01:00,02:00-03:00,04:00-05:00,06:00-07:00,08:00-09:00,10:00-11:00,12:00-13:00,"
+                      "14:00-24:00",
+                      &h, nullptr, 0));
+  for (unsigned days = 1; days <= MJH_DAYS_ALL; days++) {
+    h.days = days;
+    char hours_text[MJH_HOURS_TEXT_MAX], days_text[MJH_DAYS_TEXT_MAX];
+    mjh_hours_to_stored(&h, hours_text, days_text);
+    mjh_value hv = text_value(hours_text), dv = text_value(days_text);
+    mjh_hours back;
+    ASSERT_EQ(1, mjh_hours_from_stored(&hv, &dv, &back)) << hours_text << " " << days_text;
+    EXPECT_EQ(days, back.days) << days_text;
+    EXPECT_EQ(8, back.span_count);
+  }
+}
+
+// ---- A start request's schedule -------------------------------------------------------------------
+
+struct StartOptions {
+  int ok;
+  mjh_options options;
+  unsigned given;
+  mjh_schedule_request schedule;
+  std::string error;
+};
+
+StartOptions read_start_options(const std::string &text) {
+  StartOptions r;
+  mjh_options_default(&r.options);
+  r.given = 0xdead;
+  mjh_schedule_request_none(&r.schedule);
+  char err[256] = "";
+  r.ok = mjh_start_options_parse(text.data(), text.size(), &r.options, &r.given, &r.schedule, err, sizeof err);
+  r.error = err;
+  return r;
+}
+
+// The members a request names, written back.
+std::string members(const mjh_schedule_request &r) {
+  char buf[512] = "{";
+  size_t used = 1;
+  EXPECT_TRUE(mjh_schedule_request_put(&r, buf, sizeof buf, &used));
+  return std::string(buf) + "}";
+}
+
+TEST(ScheduleRequest, AcceptedBesideTheOptionsAndWrittenBack) {
+  struct Case {
+    const char *text, *written;
+    unsigned option_keys;
+  } cases[] = {
+      {R"({})", "{}", 0},
+      {R"({"hours":"8:30-12, 13-17:30","days":"Mon-Fri"})", R"({"hours":"08:30-12:00,13:00-17:30","days":"mon-fri"})",
+       0},
+      {R"({"interval_s":30,"for":5400,"dx":2})", R"({"for":5400})", MJH_KEY_INTERVAL_S | MJH_KEY_DX},
+      {R"({"for":"1h30m"})", R"({"for":5400})", 0},
+      {R"({"until":"17:30","mode":"move"})", R"({"until":"17:30"})", MJH_KEY_MODE},
+      {R"({"until":"END"})", R"({"until":"end"})", 0},
+      {R"({"until":"24:00"})", R"({"until":"24:00"})", 0},
+      {R"({"hours":"any","days":"all","keep_awake":true})", R"({"hours":"any","days":"all"})", MJH_KEY_KEEP_AWAKE},
+      {R"({"da\u0079s":"sat,sun"})", R"({"days":"sat,sun"})", 0},
+  };
+  for (const Case &c : cases) {
+    StartOptions r = read_start_options(c.text);
+    ASSERT_EQ(1, r.ok) << c.text << ": " << r.error;
+    EXPECT_EQ(c.option_keys, r.given) << c.text;
+    EXPECT_EQ(c.written, members(r.schedule)) << c.text;
+    // What is written reads back the same.
+    StartOptions again = read_start_options(members(r.schedule));
+    ASSERT_EQ(1, again.ok) << again.error;
+    EXPECT_EQ(c.written, members(again.schedule));
+  }
+  StartOptions r = read_start_options(R"({"interval_s":30,"dx":-3,"hours":"9-17"})");
+  EXPECT_EQ(30, r.options.interval_s);
+  EXPECT_EQ(-3, r.options.dx);
+  EXPECT_EQ(1, r.options.dy) << "untouched";
+}
+
+TEST(ScheduleRequest, RefusedWithTheReasonAndNothingChanged) {
+  struct Case {
+    const char *text, *error;
+  } cases[] = {
+      {R"({"hours":5})", R"("hours" must be a text such as "08:30-12:00,13:00-17:30" or "any", not 5)"},
+      {R"({"hours":"9-17,16-18"})", R"("hours": the spans 09:00-17:00 and 16:00-18:00 overlap)"},
+      {R"({"hours":"nine to five"})", nullptr},
+      {R"({"days":["mon"]})", R"("days" must be a text such as "mon-fri", not ["mon"])"},
+      {R"({"days":"funday"})", nullptr},
+      {R"({"for":0})", R"("for" must be whole seconds from 1 to 2000000 or a text such as "1h30m", not 0)"},
+      {R"({"for":2000001})", nullptr},
+      {R"({"for":1.5})", nullptr},
+      {R"({"for":true})", nullptr},
+      {R"({"for":"forever"})", nullptr},
+      {R"({"for":null})", nullptr},
+      {R"({"until":"25:00"})", nullptr},
+      {R"({"until":1730})", nullptr},
+      {R"({"until":"17:30\u0000x"})", nullptr},
+      {R"({"for":60,"until":"17:00"})", R"("for" and "until" cannot both be given)"},
+      {R"({"hours":"9-17","hours":"9-17"})", R"(duplicate key "hours")"},
+      {R"({"hours":"9-17","speed":3})", R"(unknown key "speed")"},
+      {R"({"for":60,"dx":300})", R"("dx" must be a whole number from -200 to 200, not 300)"},
+      {R"({"dx":2,"dx":3,"for":60})", R"(duplicate key "dx")"},
+      {"[1]", nullptr},
+      {R"({"for":60)", nullptr},
+  };
+  for (const Case &c : cases) {
+    StartOptions r = read_start_options(c.text);
+    EXPECT_EQ(0, r.ok) << c.text;
+    EXPECT_FALSE(r.error.empty()) << c.text;
+    if (c.error) {
+      EXPECT_EQ(c.error, r.error) << c.text;
+    }
+    EXPECT_EQ(0u, r.schedule.given) << c.text;
+    EXPECT_EQ(60, r.options.interval_s) << c.text;
+    EXPECT_EQ(1, r.options.dx) << c.text;
+  }
+  StartOptions long_hours = read_start_options("{\"hours\":\"" + std::string(300, '9') + "\"}");
+  EXPECT_EQ(0, long_hours.ok);
+  EXPECT_LT(long_hours.error.size(), 200u) << long_hours.error;
+}
+
+TEST(ScheduleRequest, WritingThatDoesNotFitLeavesTheBufferAsItWas) {
+  StartOptions r = read_start_options(R"({"hours":"08:30-12:00,13:00-17:30","days":"mon-fri","for":5400})");
+  ASSERT_EQ(1, r.ok);
+  const std::string whole = members(r.schedule);
+  for (size_t size = 2; size < whole.size(); size++) {
+    std::vector<char> buf(size, 'x');
+    buf[0] = '{';
+    buf[1] = '\0';
+    size_t used = 1;
+    int ok = mjh_schedule_request_put(&r.schedule, buf.data(), size, &used);
+    if (ok) {
+      EXPECT_EQ(whole, std::string(buf.data()) + "}");
+    } else {
+      EXPECT_EQ(1u, used) << size;
+      EXPECT_STREQ("{", buf.data()) << size;
+    }
+  }
+  char buf[128] = R"({"dx":2)";
+  size_t used = strlen(buf);
+  ASSERT_TRUE(mjh_schedule_request_put(&r.schedule, buf, sizeof buf, &used));
+  EXPECT_STREQ(R"({"dx":2,"hours":"08:30-12:00,13:00-17:30","days":"mon-fri","for":5400)", buf);
+  EXPECT_EQ(strlen(buf), used);
+}
+
+TEST(ScheduleRequest, AppliedToTheAgentsHoursAndSession) {
+  const int64_t now = utc(2026, 3, 4, 12, 0) - plus_0530;  // Wednesday 12:00 local in the +05:30 zone
+  mjh_hours saved;
+  mjh_hours_none(&saved);
+  ASSERT_TRUE(mjh_hours_parse("09:00-17:00", &saved, nullptr, 0));
+  ASSERT_TRUE(mjh_days_parse("mon-fri", &saved.days, nullptr, 0));
+  struct Case {
+    const char *text;
+    int ok;
+    const char *hours, *days;
+    mjh_session_kind kind;
+    int64_t end;
+  } cases[] = {
+      {R"({})", 1, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({"days":"all"})", 1, "09:00-17:00", "all", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({"hours":"any","for":90})", 1, "any", "mon-fri", MJH_SESSION_FOR, now + 90},
+      {R"({"until":"13:15"})", 1, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 75 * 60},
+      {R"({"until":"11:00"})", 1, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 23 * kHour},
+      {R"({"until":"end"})", 1, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 5 * kHour},
+      {R"({"hours":"10-20","until":"end"})", 1, "10:00-20:00", "mon-fri", MJH_SESSION_UNTIL, now + 8 * kHour},
+      {R"({"hours":"any","until":"end"})", 0, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({"hours":"6-11","until":"end"})", 0, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
+  };
+  for (const Case &c : cases) {
+    StartOptions r = read_start_options(c.text);
+    ASSERT_EQ(1, r.ok) << c.text << ": " << r.error;
+    mjh_hours h = saved;
+    mjh_session s{MJH_SESSION_NONE, 0, MJH_NO_TIME};
+    char err[128] = "";
+    EXPECT_EQ(c.ok, mjh_schedule_request_apply(&r.schedule, &h, &s, &kFixed, now, err, sizeof err)) << c.text;
+    EXPECT_EQ(c.ok == 0, err[0] != '\0') << c.text << ": " << err;
+    char hours[MJH_HOURS_TEXT_MAX], days[MJH_DAYS_TEXT_MAX];
+    mjh_hours_to_stored(&h, hours, days);
+    EXPECT_STREQ(c.hours, hours) << c.text;
+    EXPECT_STREQ(c.days, days) << c.text;
+    EXPECT_EQ(c.kind, s.kind) << c.text;
+    EXPECT_EQ(c.end, s.end) << c.text;
+  }
+}
+
 }  // namespace
