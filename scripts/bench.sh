@@ -13,7 +13,7 @@ quick=${1:-}
 cmake --preset native >/dev/null
 cmake --build --preset native --target bench_native >/dev/null
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target bench_dll >/dev/null
+cmake --build --preset windows --target bench_dll bench_agent >/dev/null
 
 echo "== machine: $(nproc) cores, $(. /etc/os-release && echo "$PRETTY_NAME"), $(/usr/lib/wine/wine64 --version)," \
   "load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -28,3 +28,36 @@ echo "== the real DLL under Wine"
 . scripts/wine-env.sh
 cd build/windows/bin
 /usr/lib/wine/wine64 bench_dll.exe $quick
+
+echo
+echo "== mjtray while a run waits, beside mjctl run and a minimal window program"
+agent_s=60
+[ "$quick" = quick ] && agent_s=10
+# Processor time from the Linux side: utime + stime of /proc/PID/stat (10 ms
+# ticks) of this prefix's processes, over the span bench_agent marks.
+ticks_of() {
+  local p
+  for p in $(pgrep -f "$1" || true); do
+    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+      awk '{ print $14 + $15 }' "/proc/$p/stat"
+      return
+    fi
+  done
+  echo 0
+}
+agent_out=$(mktemp)
+/usr/lib/wine/wine64 bench_agent.exe "$agent_s" >"$agent_out" &
+agent_bench=$!
+programs=(mjtray.exe mjctl.exe bench_min_window.exe)
+declare -A ticks_before ticks_after
+until grep -q '^measuring' "$agent_out" || ! kill -0 $agent_bench 2>/dev/null; do sleep 0.2; done
+for p in "${programs[@]}"; do ticks_before[$p]=$(ticks_of "$p"); done
+until grep -q '^measured' "$agent_out" || ! kill -0 $agent_bench 2>/dev/null; do sleep 0.2; done
+for p in "${programs[@]}"; do ticks_after[$p]=$(ticks_of "$p"); done
+wait $agent_bench || true
+grep -v '^measur' "$agent_out"
+rm -f "$agent_out"
+for p in "${programs[@]}"; do
+  awk -v p="$p" -v t=$((${ticks_after[$p]} - ${ticks_before[$p]})) -v s="$agent_s" \
+    'BEGIN { printf "%-22s %6.0f ms of processor time per minute (Linux /proc)\n", p, t * 10 * 60 / s }'
+done

@@ -58,6 +58,8 @@ typedef struct app {
   int icon_px;
   mjh_icon_state icon_state;
   HICON icon;
+  int icon_changed;                 /* not yet handed to the notification area */
+  wchar_t tooltip[MJH_TOOLTIP_MAX]; /* as last handed over */
 
   int exiting;
 } app;
@@ -153,6 +155,7 @@ static void refresh_icon(app *a, int re_add) {
       a->icon = icon;
       a->icon_state = state;
       a->icon_px = px;
+      a->icon_changed = 1;
     }
   }
   if (a->have_status) {
@@ -176,8 +179,14 @@ static void refresh_icon(app *a, int re_add) {
       Shell_NotifyIconW(NIM_SETVERSION, &nid);
     }
   } else {
-    Shell_NotifyIconW(NIM_MODIFY, &nid);
+    /* Each tick changes the tooltip's countdown at most: the icon's pixels
+     * travel to the notification area only when they changed. */
+    /* NIF_SHOWTIP goes with every change, or the shell may drop it. */
+    nid.uFlags = NIF_TIP | NIF_SHOWTIP | (a->icon_changed ? NIF_ICON : 0);
+    if (a->icon_changed || wcscmp(wide_tip, a->tooltip) != 0) Shell_NotifyIconW(NIM_MODIFY, &nid);
   }
+  if (a->icon_added) a->icon_changed = 0;
+  wcscpy(a->tooltip, wide_tip);
 }
 
 static void remove_icon(app *a) {

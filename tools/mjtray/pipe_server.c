@@ -43,7 +43,7 @@ struct pipe_server {
   slot slots[PIPE_SERVER_INSTANCES];
 };
 
-enum { RELISTEN_DELAY_MS = 100 };
+enum { RELISTEN_DELAY_MS = 100, SERVER_STACK_BYTES = 256 * 1024 };
 
 static void slot_listen(pipe_server *server, slot *s);
 
@@ -323,7 +323,9 @@ pipe_server *pipe_server_start(HWND window, UINT message, const mjh_options *sav
     server_free(server);
     return NULL;
   }
-  server->thread = CreateThread(NULL, 0, server_thread, server, 0, NULL);
+  /* Its deepest call is the request parser's: a small stack will do. */
+  server->thread =
+      CreateThread(NULL, SERVER_STACK_BYTES, server_thread, server, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
   if (!server->thread) {
     *error = GetLastError();
     server_free(server);

@@ -1,0 +1,156 @@
+// mjtray.exe's costs while a run waits (interval 3600 s, so no nudge falls in
+// the window): its file size, its processor time per minute and its memory,
+// beside `mjctl run` in the same conditions and a minimal Win32 window
+// program. All three run at once as separate processes; this program only
+// watches them from outside (GetProcessTimes, GetProcessMemoryInfo,
+// VirtualQueryEx). Prints figures; judges nothing. Run by scripts/bench.sh.
+//
+//   bench_agent [seconds]     (default 60: the span processor time is measured over)
+#include <windows.h>
+// after windows.h, which it needs
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring beside_this_program(const wchar_t *name) {
+  wchar_t exe[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring path(exe, n);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
+}
+
+struct Child {
+  const char *label;
+  PROCESS_INFORMATION pi = {};
+  bool started = false;
+};
+
+bool start(Child &c, const std::wstring &exe, const std::wstring &args) {
+  std::wstring line = L"\"" + exe + L"\" " + args;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetHandleInformation(nul, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = nul;
+  si.hStdOutput = nul;
+  si.hStdError = nul;
+  c.started = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                             &c.pi) != 0;
+  CloseHandle(nul);
+  if (!c.started) std::printf("%s: cannot start (error %lu)\n", c.label, GetLastError());
+  return c.started;
+}
+
+// Kernel plus user time in 100 ns units.
+ULONGLONG cpu_time(const Child &c) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(c.pi.hProcess, &created, &exited, &kernel, &user)) return 0;
+  ULARGE_INTEGER k, u;
+  k.LowPart = kernel.dwLowDateTime;
+  k.HighPart = kernel.dwHighDateTime;
+  u.LowPart = user.dwLowDateTime;
+  u.HighPart = user.dwHighDateTime;
+  return k.QuadPart + u.QuadPart;
+}
+
+// Committed private memory, summed over the process's regions (Wine leaves
+// PrivateUsage unset).
+SIZE_T committed_private(HANDLE process) {
+  SIZE_T total = 0;
+  MEMORY_BASIC_INFORMATION mbi;
+  for (const char *p = nullptr; VirtualQueryEx(process, p, &mbi, sizeof mbi) == sizeof mbi;
+       p = static_cast<const char *>(mbi.BaseAddress) + mbi.RegionSize) {
+    if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) total += mbi.RegionSize;
+    if (mbi.RegionSize == 0) break;
+  }
+  return total;
+}
+
+double kib(SIZE_T bytes) { return static_cast<double>(bytes) / 1024.0; }
+
+std::string pipe_request(const char *request) {
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  std::wstring name = L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session);
+  for (int i = 0; i < 200; ++i) {
+    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) {
+      Sleep(100);
+      continue;
+    }
+    DWORD n;
+    std::string reply;
+    char buf[1024];
+    WriteFile(pipe, request, static_cast<DWORD>(strlen(request)), &n, nullptr);
+    while (reply.find('\n') == std::string::npos && ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n)
+      reply.append(buf, n);
+    CloseHandle(pipe);
+    return reply;
+  }
+  return "";
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+  if (seconds < 5) seconds = 5;
+
+  WIN32_FILE_ATTRIBUTE_DATA file;
+  if (GetFileAttributesExW(beside_this_program(L"mjtray.exe").c_str(), GetFileExInfoStandard, &file))
+    std::printf("mjtray.exe (stripped): %lu bytes = %.1f KiB (goal at most 200 KiB)\n", file.nFileSizeLow,
+                kib(file.nFileSizeLow));
+
+  Child children[3] = {{"mjtray (agent, run waiting)"}, {"mjctl run (waiting)"}, {"minimal window program"}};
+  if (!start(children[0], beside_this_program(L"mjtray.exe"), L"")) return 1;
+  std::string reply = pipe_request(
+      "{\"cmd\":\"start\",\"options\":{\"mode\":\"zen\",\"interval_s\":3600,\"only_when_idle\":true,"
+      "\"keep_awake\":false}}\n");
+  if (reply.find("\"ok\":true") == std::string::npos) {
+    std::printf("the agent did not start a run: %s\n", reply.c_str());
+    return 1;
+  }
+  start(children[1], beside_this_program(L"mjctl.exe"), L"run --interval 3600");
+  start(children[2], beside_this_program(L"bench_min_window.exe"), L"");
+
+  Sleep(5000);  // past the start-up work of all three
+  ULONGLONG before[3], after[3];
+  // The marker lines let scripts/bench.sh read the same span from the
+  // Linux side (/proc), since Wine's GetProcessTimes hardly follows other
+  // processes.
+  for (int i = 0; i < 3; ++i) before[i] = cpu_time(children[i]);
+  std::printf("measuring for %d s\n", seconds);
+  std::fflush(stdout);
+  ULONGLONG t0 = GetTickCount64();
+  Sleep(static_cast<DWORD>(seconds) * 1000);
+  double elapsed_min = static_cast<double>(GetTickCount64() - t0) / 60000.0;
+  for (int i = 0; i < 3; ++i) after[i] = cpu_time(children[i]);
+  std::printf("measured\n");
+  std::fflush(stdout);
+
+  std::printf("over %.1f s, a run waiting with interval 3600 s:\n", elapsed_min * 60.0);
+  std::printf("%-30s %20s %14s %14s %14s\n", "", "cpu ms/min (Windows)", "working set", "pagefile", "private");
+  for (int i = 0; i < 3; ++i) {
+    PROCESS_MEMORY_COUNTERS_EX m = {};
+    m.cb = sizeof m;
+    GetProcessMemoryInfo(children[i].pi.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&m), sizeof m);
+    std::printf("%-30s %20.2f %10.0f KiB %10.0f KiB %10.0f KiB\n", children[i].label,
+                static_cast<double>(after[i] - before[i]) / 1e4 / elapsed_min, kib(m.WorkingSetSize),
+                kib(m.PagefileUsage), kib(committed_private(children[i].pi.hProcess)));
+  }
+  std::printf("(a clock step of GetProcessTimes is 15.625 ms on Windows)\n");
+
+  pipe_request("{\"cmd\":\"quit\"}\n");
+  WaitForSingleObject(children[0].pi.hProcess, 10000);
+  for (int i = 1; i < 3; ++i) TerminateProcess(children[i].pi.hProcess, 0);
+  for (Child &c : children) {
+    CloseHandle(c.pi.hProcess);
+    CloseHandle(c.pi.hThread);
+  }
+  return 0;
+}
