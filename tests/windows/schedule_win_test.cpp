@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 
 #include "clock.h"
@@ -119,6 +120,32 @@ TEST(Clock, CentralEuropeanRulesWhenThatIsTheZone) {
   EXPECT_EQ(out[0], 1774746000) << "01:00 UTC, when clocks jump to 03:00";
   EXPECT_EQ(mjh_local_to_utc(&zone, mjh_local_seconds(2026, 10, 25, 2, 30, 0), out), 2) << "the repeated hour";
   EXPECT_EQ(out[1] - out[0], 3600);
+}
+
+// A zone change reaches the schedule on the next refresh, not before: the
+// agent refreshes on WM_TIMECHANGE.
+TEST(Clock, AZoneChangeIsSeenAfterARefresh) {
+  TIME_ZONE_INFORMATION saved{}, tokyo{}, now_set{};
+  ASSERT_NE(GetTimeZoneInformation(&saved), TIME_ZONE_ID_INVALID);
+  tokyo.Bias = -540;
+  wcscpy(tokyo.StandardName, L"Tokyo Standard Time");
+  wcscpy(tokyo.DaylightName, L"Tokyo Daylight Time");
+  mjw_clock clock;
+  mjw_clock_refresh(&clock);
+  const int64_t now = mjw_now_utc();
+  const int32_t before = mjw_clock_utc_offset(&clock, now);
+  if (before == 9 * 3600) GTEST_SKIP() << "already in that zone";
+  if (!SetTimeZoneInformation(&tokyo) || GetTimeZoneInformation(&now_set) == TIME_ZONE_ID_INVALID ||
+      now_set.Bias != -540) {
+    SetTimeZoneInformation(&saved);
+    GTEST_SKIP() << "the zone cannot be set here";
+  }
+  EXPECT_EQ(mjw_clock_utc_offset(&clock, now), before) << "no refresh yet";
+  mjw_clock_refresh(&clock);
+  EXPECT_EQ(mjw_clock_utc_offset(&clock, now), 9 * 3600);
+  EXPECT_TRUE(SetTimeZoneInformation(&saved));
+  mjw_clock_refresh(&clock);
+  EXPECT_EQ(mjw_clock_utc_offset(&clock, now), before);
 }
 
 // ---- The screen saver's timeout ------------------------------------------------------
