@@ -403,6 +403,17 @@ TEST_F(AgentTest, MenuCommandsToggleStartWithWindowsAndTheRun) {
   ASSERT_TRUE(menu_command(window, IDM_AUTOSTART));
   EXPECT_EQ(run_value(), L"(none)");
 
+  // An entry naming another copy of the program is not this agent's: the
+  // command writes this one's path over it rather than removing it.
+  HKEY run;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &run, nullptr),
+            ERROR_SUCCESS);
+  std::vector<BYTE> other = text(L"\"C:\\elsewhere\\mjtray.exe\"");
+  ASSERT_EQ(RegSetValueExW(run, kRunValue, 0, REG_SZ, other.data(), static_cast<DWORD>(other.size())), ERROR_SUCCESS);
+  RegCloseKey(run);
+  ASSERT_TRUE(menu_command(window, IDM_AUTOSTART));
+  EXPECT_EQ(run_value(), expected);
+
   // Start/Stop, then an interval from the menu: saved, run left as it is.
   mjh_reply reply;
   ASSERT_TRUE(menu_command(window, IDM_TOGGLE));
