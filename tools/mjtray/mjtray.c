@@ -418,13 +418,22 @@ static void show_menu(app *a, int x, int y) {
 
 static void show_about(app *a) {
   wchar_t text[512];
+  MSGBOXPARAMSW box;
   _snwprintf(text, sizeof text / sizeof text[0],
              L"Mouse Jiggler keeps this desktop from being treated as idle.\n\n"
              L"mjtray %hs\nveltrano-mouse-jiggler.dll %hs\n\n"
              L"Copyright (c) the veltrano-mouse-jiggler authors\nMIT license",
              MJTRAY_VERSION, mj_version());
   text[sizeof text / sizeof text[0] - 1] = L'\0';
-  MessageBoxW(a->window, text, L"About Mouse Jiggler", MB_OK | MB_ICONINFORMATION);
+  memset(&box, 0, sizeof box);
+  box.cbSize = sizeof box;
+  box.hwndOwner = a->window;
+  box.hInstance = a->instance;
+  box.lpszText = text;
+  box.lpszCaption = L"About Mouse Jiggler";
+  box.dwStyle = MB_OK | MB_USERICON;
+  box.lpszIcon = MAKEINTRESOURCEW(IDI_APP);
+  MessageBoxIndirectW(&box);
 }
 
 static void exit_agent(app *a);

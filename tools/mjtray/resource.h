@@ -2,6 +2,7 @@
 #ifndef MJTRAY_RESOURCE_H
 #define MJTRAY_RESOURCE_H
 
+#define IDI_APP 1
 #define IDR_TRAY_MENU 100
 
 #define IDM_TOGGLE 1001
