@@ -456,7 +456,50 @@ TEST_F(AgentTest, WmCloseEndsTheAgentCleanly) {
   EXPECT_EQ(agent.wait_exit(), 0);
 }
 
+TEST_F(AgentTest, LogOffStopsEverythingAndKeepsTheUsersChoice) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, &result));
+  EXPECT_EQ(result, static_cast<DWORD_PTR>(TRUE));
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, &result));
+  // Once WM_ENDSESSION returns, the session may end the process at any time:
+  // the pipe is closed by then, and the run was on when the user left.
+  EXPECT_EQ(exchange("{\"cmd\":\"status\"}\n", 500), "");
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(agent.wait_exit(), 0);
+  Agent again;
+  mjh_reply reply;
+  ASSERT_TRUE(again.wait_ready(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+}
+
 // ---- The pipe ----------------------------------------------------------------------------------
+
+TEST_F(AgentTest, AnAgentWhosePipeNameIsTakenSaysSoAndExitsWithAnError) {
+  // Another process holds the name (here: this one).
+  HANDLE squatter = CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
+  ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+  Agent agent;
+  ASSERT_TRUE(agent.started());
+  HWND box = nullptr;
+  for (int i = 0; i < 300 && !box; ++i) {
+    box = FindWindowW(L"#32770", L"Mouse Jiggler");
+    if (!box) Sleep(100);
+  }
+  ASSERT_NE(box, nullptr) << "no message box";
+  wchar_t text[512] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 512);  // the static text of a message box
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  long code = agent.wait_exit();
+  EXPECT_NE(code, 0);
+  EXPECT_NE(code, -1);
+  CloseHandle(squatter);
+  EXPECT_NE(std::wstring(text).find(L"pipe"), std::wstring::npos);
+}
 
 TEST_F(AgentTest, ThePipeIsKeptToThisUser) {
   Agent agent;

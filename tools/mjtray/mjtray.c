@@ -597,8 +597,9 @@ static int run_agent(app *a) {
   a->server = pipe_server_start(a->window, WM_MJ_REQUEST, &a->settings.options, &error);
   if (!a->server) {
     wchar_t text[256];
-    _snwprintf(text, 256, L"The agent's control pipe could not be created (error %lu): another program holds its name.",
-               (unsigned long)error);
+    int taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+    _snwprintf(text, 256, L"Mouse Jiggler cannot start: its control pipe could not be created (error %lu)%ls",
+               (unsigned long)error, taken ? L": another program holds its name." : L".");
     text[255] = L'\0';
     MessageBoxW(NULL, text, APP_TITLE, MB_OK | MB_ICONERROR);
     DestroyWindow(a->window);
