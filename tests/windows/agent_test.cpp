@@ -229,6 +229,12 @@ TEST_F(AgentTest, FirstLaunchEverStartsARunWithTheDefaultsAndSavesThem) {
   EXPECT_EQ(reply.settings.keep_awake, 0);
   EXPECT_EQ(reply.keep_awake_held, 0);
   EXPECT_TRUE(settings_key_exists());
+
+  // A nudge now, with the saved settings: a zen event, reported by the run.
+  ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"nudge\"}\n"), &reply));
+  EXPECT_TRUE(reply.ok) << reply.error;
+  ASSERT_TRUE(status(&reply));
+  EXPECT_NE(std::string(reply.run.last_method).find("zen"), std::string::npos) << reply.run.last_method;
 }
 
 TEST_F(AgentTest, ASecondAgentExitsAtOnceWithZeroAndTheFirstGoesOn) {

@@ -271,12 +271,15 @@ static void settings_changed(app *a) {
   refresh_icon(a, 0);
 }
 
-static void nudge_now(app *a) {
+/* One nudge with the saved mode and distances (a dry run when the settings
+ * say so). Returns 1, or 0 with the DLL's reason in mj_last_error. */
+static int nudge_once(const app *a) {
   char text[256];
-  mjh_options o = a->settings.options;
-  o.dry_run = 0;
-  if (!mjh_options_dll_text(&o, text, sizeof text) || !mj_nudge_now(text))
-    show_error(a, L"The nudge failed", mj_last_error());
+  return mjh_options_dll_text(&a->settings.options, text, sizeof text) && mj_nudge_now(text);
+}
+
+static void nudge_now(app *a) {
+  if (!nudge_once(a)) show_error(a, L"The nudge failed", mj_last_error());
 }
 
 /* ---- Pipe requests -------------------------------------------------------------- */
@@ -291,13 +294,9 @@ static void answer_request(app *a, pipe_call *call) {
   switch (req->cmd) {
     case MJH_CMD_STATUS: {
       mjh_agent_state agent;
-      const char *run_line = mj_status();
-      mjh_status now;
-      if (a->running && mjh_status_read(run_line, &now)) {
-        a->failing = a->have_status ? mjh_failing_update(&a->last_status, &now, a->failing) : 0;
-        a->last_status = now;
-        a->have_status = 1;
-      }
+      const char *run_line;
+      if (a->running) read_status(a); /* the failing state as of now */
+      run_line = mj_status();
       memset(&agent, 0, sizeof agent);
       agent.settings = a->settings.options;
       agent.run_on = a->settings.run_on;
@@ -325,16 +324,12 @@ static void answer_request(app *a, pipe_call *call) {
       save_settings(a);
       call->reply_len = mjh_reply_ok(call->reply, size);
       break;
-    case MJH_CMD_NUDGE: {
-      char text[256];
-      mjh_options o = a->settings.options;
-      o.dry_run = 0;
-      if (mjh_options_dll_text(&o, text, sizeof text) && mj_nudge_now(text))
+    case MJH_CMD_NUDGE:
+      if (nudge_once(a))
         call->reply_len = mjh_reply_ok(call->reply, size);
       else
         call->reply_len = mjh_reply_error(mj_last_error(), call->reply, size);
       break;
-    }
     case MJH_CMD_QUIT:
       call->reply_len = mjh_reply_ok(call->reply, size);
       PostMessageW(a->window, WM_MJ_EXIT, 0, 0);
