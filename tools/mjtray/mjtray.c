@@ -365,12 +365,14 @@ static void prepare_menu(app *a, HMENU menu) {
     if (o->interval_s == k_intervals[i]) listed = 1;
   }
   if (!listed && intervals) {
+    int at = 0; /* in order among the others */
+    while (at < INTERVAL_CHOICES && k_intervals[at] < o->interval_s) ++at;
     if (o->interval_s % 60 == 0)
-      _snwprintf(text, 64, L"%d minutes", o->interval_s / 60);
+      _snwprintf(text, 64, o->interval_s == 60 ? L"%d minute" : L"%d minutes", o->interval_s / 60);
     else
-      _snwprintf(text, 64, L"%d seconds", o->interval_s);
+      _snwprintf(text, 64, o->interval_s == 1 ? L"%d second" : L"%d seconds", o->interval_s);
     text[63] = L'\0';
-    AppendMenuW(intervals, MF_STRING | MF_CHECKED, IDM_INTERVAL_CUSTOM, text);
+    InsertMenuW(intervals, (UINT)at, MF_BYPOSITION | MF_STRING | MF_CHECKED, IDM_INTERVAL_CUSTOM, text);
   }
   check(menu, IDM_ONLY_WHEN_IDLE, o->only_when_idle);
   check(menu, IDM_KEEP_AWAKE, o->keep_awake);
