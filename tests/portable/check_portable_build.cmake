@@ -1,9 +1,11 @@
 # The release build needs a MinGW-w64 toolchain and CMake alone: configures the
 # `release` preset (tests off) with everything the tests use out of reach -
-# GoogleTest's sources, Google Benchmark, clang, lld and the llvm tools, wixl:
-# PATH holds only CMake, Ninja and the MinGW-w64 tools, CMake's system paths
-# are off, and MJ_GOOGLETEST_DIR points nowhere - then builds the DLL and both
-# hosts and zips the bundle.
+# GoogleTest's sources, Google Benchmark, clang, lld and the llvm tools, wixl.
+# PATH holds only CMake, Ninja, the MinGW-w64 tools and the build machine's C
+# compiler `cc` with its `as` and `ld` (a program of the build machine draws
+# mjtray's icon; on MSYS2 that compiler is MinGW-w64's own); CMake's system
+# paths are off and MJ_GOOGLETEST_DIR points nowhere. Then builds the DLL and
+# both hosts and zips the bundle.
 #   cmake -DSOURCE_DIR= -DWORK_DIR= -P check_portable_build.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
 set(tools ${WORK_DIR}/path)
@@ -11,7 +13,7 @@ file(MAKE_DIRECTORY ${tools})
 
 # The tools a MinGW-w64 installation brings, and CMake and Ninja.
 file(GLOB mingw_tools /usr/bin/x86_64-w64-mingw32-*)
-foreach(tool IN LISTS mingw_tools ITEMS cmake cpack ctest ninja sh)
+foreach(tool IN LISTS mingw_tools ITEMS cmake cpack ctest ninja sh cc as ld)
   if(NOT IS_ABSOLUTE ${tool})
     find_program(found_${tool} ${tool} REQUIRED)
     set(tool ${found_${tool}})
@@ -69,4 +71,4 @@ foreach(entry bin/veltrano-mouse-jiggler.dll bin/mjctl.exe bin/mjtray.exe includ
     message(FATAL_ERROR "the bundle lacks ${entry}:\n${listing}")
   endif()
 endforeach()
-message(STATUS "the release preset builds and zips with MinGW-w64 and CMake alone")
+message(STATUS "the release preset builds and zips with MinGW-w64, CMake and the build machine's cc alone")
