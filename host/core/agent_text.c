@@ -101,8 +101,37 @@ void mjh_tooltip(const mjh_status *run, int failing, const char *last_error, int
   if (keep_awake_held && strlen(buf) + strlen(awake) <= limit) append(buf, limit + 1, "%s", awake);
 }
 
+static int32_t utc_offset_zero(void *context, int64_t utc) {
+  (void)context;
+  (void)utc;
+  return 0;
+}
+
+/* The schedule's part of the sentence, each piece after "; ". */
+static void append_schedule(char *text, size_t size, const mjh_reply *reply, const mjh_zone *zone, int64_t now) {
+  char when[64];
+  if (reply->hours[0]) {
+    append(text, size, "; working hours %s %s: %s", reply->days, reply->hours, reply->inside ? "inside" : "outside");
+    if (reply->next_start != MJH_NO_TIME) {
+      mjh_when_text(zone, now, reply->next_start, when, sizeof when);
+      append(text, size, ", next start %s", when);
+    }
+  }
+  if (reply->session_end != MJH_NO_TIME) {
+    mjh_when_text(zone, now, reply->session_end, when, sizeof when);
+    append(text, size, "; session ends %s", when);
+  }
+  if (reply->warning[0]) append(text, size, "; warning: %s", reply->warning);
+}
+
 void mjh_describe_agent(const mjh_reply *reply, char *buf, size_t size) {
+  mjh_describe_agent_at(reply, NULL, 0, buf, size);
+}
+
+void mjh_describe_agent_at(const mjh_reply *reply, const mjh_zone *zone, int64_t now, char *buf, size_t size) {
   if (buf == NULL || size == 0) return;
+  const mjh_zone utc = {utc_offset_zero, NULL};
+  if (zone == NULL) zone = &utc;
   char text[1024] = "";
   char part[256];
   const mjh_status *run = &reply->run;
@@ -131,10 +160,14 @@ void mjh_describe_agent(const mjh_reply *reply, char *buf, size_t size) {
     saved.dry_run = reply->settings.dry_run;
     mjh_describe_run(&saved, part, sizeof part);
     append(text, sizeof text, "agent %s (pid %lu): stopped", reply->version, reply->pid);
-    if (reply->run_on && reply->last_error[0]) append(text, sizeof text, " (%s)", reply->last_error);
+    if (reply->stopped_because[0])
+      append(text, sizeof text, " (%s)", reply->stopped_because);
+    else if (reply->run_on && reply->last_error[0])
+      append(text, sizeof text, " (%s)", reply->last_error);
     append(text, sizeof text, "; set to %s", part);
   }
   if (reply->ok && reply->has_run && reply->keep_awake_held) append(text, sizeof text, "; keeping the computer awake");
+  if (reply->ok && reply->has_run && reply->has_schedule) append_schedule(text, sizeof text, reply, zone, now);
   /* Cut at a character boundary when buf is small, and always end the line. */
   size_t len = size >= 2 ? mjh_utf8_prefix(text, strlen(text), size - 2) : 0;
   memcpy(buf, text, len);

@@ -8,6 +8,7 @@
 
 #include "protocol.h"
 #include "report.h"
+#include "schedule.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -44,6 +45,13 @@ void mjh_tooltip(const mjh_status *run, int failing, const char *last_error, int
  * skipped, 0 failed; keeping the computer awake". Stopped, it names the saved
  * settings a start would use. */
 void mjh_describe_agent(const mjh_reply *reply, char *buf, size_t size);
+
+/* The same with the agent's schedule, its times as local clocks in zone show
+ * them seen from now (zone NULL: UTC), e.g. "...; working hours mon-fri
+ * 08:30-17:30: outside, next start tomorrow 08:30" or "...; session ends
+ * 17:30; warning: the screen locks after 300 s ...". A run stopped by the
+ * schedule says why: "stopped (session ended after 2 h)". */
+void mjh_describe_agent_at(const mjh_reply *reply, const mjh_zone *zone, int64_t now, char *buf, size_t size);
 
 #ifdef __cplusplus
 }

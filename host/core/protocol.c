@@ -125,6 +125,7 @@ int mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mj
   else
     mjh_options_default(&request.options);
   request.given = 0;
+  mjh_schedule_request_none(&request.schedule);
   if (options_at != -1) {
     if (request.cmd != MJH_CMD_START) {
       set_error(err, err_size, "\"options\" is only for \"start\"");
@@ -134,8 +135,8 @@ int mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mj
       mjh_json_error_with_value(line, &t[options_at], "\"options\" must be an object, not ", err, err_size);
       return 0;
     }
-    if (!mjh_options_from_tokens(line, t, count, options_at, MJH_KEYS_ALL, 0, &request.options, &request.given, err,
-                                 err_size))
+    if (!mjh_start_options_from_tokens(line, t, count, options_at, &request.options, &request.given, &request.schedule,
+                                       err, err_size))
       return 0;
   }
   *out = request;
@@ -143,16 +144,28 @@ int mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mj
 }
 
 size_t mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned keys, char *buf, size_t size) {
+  return mjh_request_format_schedule(cmd, options, keys, NULL, buf, size);
+}
+
+size_t mjh_request_format_schedule(mjh_command cmd, const mjh_options *options, unsigned keys,
+                                   const mjh_schedule_request *schedule, char *buf, size_t size) {
   if (buf == NULL || size == 0 || (unsigned)cmd >= COMMAND_COUNT) return 0;
   size_t used = 0;
   buf[0] = '\0';
   int ok =
       mjh_json_put_raw(buf, size, &used, "{\"cmd\":", 7) && mjh_json_put_string(buf, size, &used, k_command_names[cmd]);
-  if (ok && cmd == MJH_CMD_START && options != NULL && (keys & MJH_KEYS_ALL) != 0) {
-    char object[256];
-    size_t n = mjh_options_object(options, keys & MJH_KEYS_ALL, object, sizeof object);
-    ok = n > 0 && mjh_json_put_raw(buf, size, &used, ",\"options\":", 11) &&
-         mjh_json_put_raw(buf, size, &used, object, n);
+  if (options == NULL) keys = 0;
+  keys &= MJH_KEYS_ALL;
+  int with_schedule = schedule != NULL && schedule->given != 0;
+  if (ok && cmd == MJH_CMD_START && (keys != 0 || with_schedule)) {
+    char object[512] = "{}";
+    size_t n = keys != 0 ? mjh_options_object(options, keys, object, sizeof object) : 2;
+    /* The schedule's members go in before the options object's '}'. */
+    size_t inner = n > 0 ? n - 1 : 0;
+    object[inner] = '\0';
+    ok = n > 0 && (!with_schedule || mjh_schedule_request_put(schedule, object, sizeof object, &inner)) &&
+         mjh_json_put_raw(object, sizeof object, &inner, "}", 1) &&
+         mjh_json_put_raw(buf, size, &used, ",\"options\":", 11) && mjh_json_put_raw(buf, size, &used, object, inner);
   }
   ok = ok && mjh_json_put_raw(buf, size, &used, "}\n", 2);
   if (!ok) {
@@ -206,6 +219,12 @@ size_t mjh_reply_status(const mjh_agent_state *agent, const char *run_line, char
     run_len = 4;
   }
 
+  /* The schedule likewise, or it is left out. */
+  const char *schedule = agent->schedule_json;
+  if (schedule != NULL &&
+      mjh_json_parse_object(schedule, strlen(schedule), t, MJH_JSON_TOKENS_MAX, &count) != MJH_JSON_OK)
+    schedule = NULL;
+
   char number[64];
   char settings[256];
   size_t settings_len = mjh_options_json(&agent->settings, settings, sizeof settings);
@@ -221,7 +240,12 @@ size_t mjh_reply_status(const mjh_agent_state *agent, const char *run_line, char
            mjh_json_put_raw(buf, size, &used, ",\"last_error\":", 14) &&
            mjh_json_put_string(buf, size, &used, agent->last_error != NULL ? agent->last_error : "") &&
            settings_len > 0 && mjh_json_put_raw(buf, size, &used, ",\"settings\":", 12) &&
-           mjh_json_put_raw(buf, size, &used, settings, settings_len) && mjh_json_put_raw(buf, size, &used, "}}\n", 3);
+           mjh_json_put_raw(buf, size, &used, settings, settings_len) &&
+           (schedule == NULL || (mjh_json_put_raw(buf, size, &used, ",\"schedule\":", 12) &&
+                                 mjh_json_put_raw(buf, size, &used, schedule, strlen(schedule)))) &&
+           (agent->stopped_because == NULL || (mjh_json_put_raw(buf, size, &used, ",\"stopped_because\":", 19) &&
+                                               mjh_json_put_string(buf, size, &used, agent->stopped_because))) &&
+           mjh_json_put_raw(buf, size, &used, "}}\n", 3);
   if (!ok) {
     buf[0] = '\0';
     return 0;
@@ -242,6 +266,55 @@ static int member_text(const char *text, const mjh_jtok *t, int count, int obj, 
   if (v < 0 || t[v].type != MJH_JSON_STRING) return 0;
   mjh_json_string_cut(text, &t[v], out, size);
   return 1;
+}
+
+/* A member that is a whole number of seconds since 1970, or null. */
+static int member_time(const char *text, const mjh_jtok *t, int count, int obj, const char *key, int64_t *out) {
+  int v = mjh_json_member(text, t, count, obj, key);
+  long long value;
+  if (v < 0) return 0;
+  if (t[v].type == MJH_JSON_PRIMITIVE && t[v].end - t[v].start == 4 && memcmp(text + t[v].start, "null", 4) == 0) {
+    *out = MJH_NO_TIME;
+    return 1;
+  }
+  if (!mjh_json_whole(text, &t[v], -253402300799LL, 253402300799LL, &value)) return 0;
+  *out = value;
+  return 1;
+}
+
+/* A member that is a text or null (read as ""). */
+static int member_text_or_null(const char *text, const mjh_jtok *t, int count, int obj, const char *key, char *out,
+                               size_t size) {
+  int v = mjh_json_member(text, t, count, obj, key);
+  if (v >= 0 && t[v].type == MJH_JSON_PRIMITIVE && t[v].end - t[v].start == 4 &&
+      memcmp(text + t[v].start, "null", 4) == 0) {
+    out[0] = '\0';
+    return 1;
+  }
+  return member_text(text, t, count, obj, key, out, size);
+}
+
+/* The agent's "schedule", read whole or not at all: one of another form (a
+ * newer agent's, or a damaged one) leaves r without a schedule. */
+static void read_schedule(const char *text, const mjh_jtok *t, int count, int agent, mjh_reply *r) {
+  int at = mjh_json_member(text, t, count, agent, "schedule");
+  mjh_reply s = *r;
+  mjh_hours check;
+  if (at < 0 || t[at].type != MJH_JSON_OBJECT) return;
+  if (!member_text_or_null(text, t, count, at, "hours", s.hours, sizeof s.hours) ||
+      !member_text_or_null(text, t, count, at, "days", s.days, sizeof s.days) ||
+      !member_bool(text, t, count, at, "inside", &s.inside) ||
+      !member_time(text, t, count, at, "session_end", &s.session_end) ||
+      !member_time(text, t, count, at, "next_start", &s.next_start) ||
+      !member_text_or_null(text, t, count, at, "warning", s.warning, sizeof s.warning))
+    return;
+  /* Working hours are shown as they read: texts that do not are refused. */
+  mjh_hours_none(&check);
+  if ((s.hours[0] && !mjh_hours_parse(s.hours, &check, NULL, 0)) ||
+      (s.days[0] && !mjh_days_parse(s.days, &check.days, NULL, 0)) || (!s.hours[0] != !s.days[0]))
+    return;
+  s.has_schedule = 1;
+  *r = s;
 }
 
 /* The members of a status reply: "run" and "agent". Members this version does
@@ -275,7 +348,13 @@ static int read_status_members(const char *text, const mjh_jtok *t, int count, i
   if (at < 0 || t[at].type != MJH_JSON_OBJECT) return 0;
   mjh_options_default(&r->settings);
   char ignored[8];
-  return mjh_options_from_tokens(text, t, count, at, MJH_KEYS_ALL, 1, &r->settings, NULL, ignored, sizeof ignored);
+  if (!mjh_options_from_tokens(text, t, count, at, MJH_KEYS_ALL, 1, &r->settings, NULL, ignored, sizeof ignored))
+    return 0;
+  at = mjh_json_member(text, t, count, agent, "stopped_because");
+  if (at >= 0 && t[at].type == MJH_JSON_STRING)
+    mjh_json_string_cut(text, &t[at], r->stopped_because, sizeof r->stopped_because);
+  read_schedule(text, t, count, agent, r);
+  return 1;
 }
 
 int mjh_reply_read(const char *line, size_t len, mjh_reply *out) {
@@ -287,6 +366,8 @@ int mjh_reply_read(const char *line, size_t len, mjh_reply *out) {
   mjh_reply r;
   memset(&r, 0, sizeof r);
   mjh_options_default(&r.settings);
+  r.session_end = MJH_NO_TIME;
+  r.next_start = MJH_NO_TIME;
   if (!member_bool(line, t, count, 0, "ok", &r.ok)) return 0;
   if (!r.ok) {
     if (!member_text(line, t, count, 0, "error", r.error, sizeof r.error)) return 0;

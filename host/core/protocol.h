@@ -3,6 +3,8 @@
  * request, a JSON object on one line ending in '\n'. Requests:
  *   {"cmd":"status"}
  *   {"cmd":"start","options":{...}}  options optional: the keys of mjh_options
+ *                                    and of a schedule (schedule.h: hours,
+ *                                    days, for, until)
  *   {"cmd":"stop"} {"cmd":"nudge"} {"cmd":"quit"}
  * Replies carry "ok":true, or "ok":false with "error". The status reply
  * carries the DLL's status line as the object "run", beside the agent's own
@@ -15,6 +17,7 @@
 
 #include "options.h"
 #include "report.h"
+#include "schedule.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -60,8 +63,9 @@ const char *mjh_command_name(mjh_command cmd);
 
 typedef struct mjh_request {
   mjh_command cmd;
-  mjh_options options; /* start: `saved` with the keys of "options" applied */
-  unsigned given;      /* start: the keys "options" named (0: none, use the saved settings) */
+  mjh_options options;           /* start: `saved` with the keys of "options" applied */
+  unsigned given;                /* start: the keys "options" named (0: none, use the saved settings) */
+  mjh_schedule_request schedule; /* start: the schedule keys "options" named (schedule.given 0: none) */
 } mjh_request;
 
 /* Reads one request line (without its '\n'). saved (may be NULL: the
@@ -77,6 +81,11 @@ int mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mj
  * none; otherwise only the keys in `keys`. Returns the length or 0. */
 size_t mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned keys, char *buf, size_t size);
 
+/* The same with a start's schedule keys too (schedule NULL or given 0: none),
+ * e.g. {"cmd":"start","options":{"interval_s":60,"hours":"08:30-17:00"}}. */
+size_t mjh_request_format_schedule(mjh_command cmd, const mjh_options *options, unsigned keys,
+                                   const mjh_schedule_request *schedule, char *buf, size_t size);
+
 /* ---- Replies ------------------------------------------------------------------ */
 
 /* What the agent says of itself beside the DLL's status line. */
@@ -88,6 +97,9 @@ typedef struct mjh_agent_state {
   const char *last_error; /* the DLL's last error text, "" when none */
   unsigned long pid;      /* the agent's process id */
   const char *version;    /* the agent's version */
+  /* Both optional (NULL: left out, as an agent without schedules does): */
+  const char *schedule_json;   /* mjh_schedule_json's object, sent as "schedule" when it is one */
+  const char *stopped_because; /* why the run last stopped by itself, e.g. "session ended after 2 h" */
 } mjh_agent_state;
 
 /* {"ok":true}\n */
@@ -100,7 +112,9 @@ size_t mjh_reply_error(const char *message, char *buf, size_t size);
  * run_line is the DLL's status line, inserted as it is ("run":null when it is
  * not one JSON object). agent.keep_awake: held now; settings.keep_awake: what
  * the user wants. Later versions may add members anywhere, in "agent" too:
- * readers pass over members they do not know. Returns 0 when it does not fit. */
+ * readers pass over members they do not know. With a schedule, "agent" also
+ * carries "schedule":{<mjh_schedule_json>} and "stopped_because":"...".
+ * Returns 0 when it does not fit. */
 size_t mjh_reply_status(const mjh_agent_state *agent, const char *run_line, char *buf, size_t size);
 
 /* A reply as a client reads it. */
@@ -114,12 +128,24 @@ typedef struct mjh_reply {
   char last_error[256];
   unsigned long pid;
   char version[32];
+  /* The agent's schedule, when its reply has one that reads whole (else
+   * has_schedule 0 and the fields empty): */
+  int has_schedule;
+  char hours[MJH_HOURS_TEXT_MAX]; /* "" when no working hours are set */
+  char days[MJH_DAYS_TEXT_MAX];   /* "" likewise */
+  int inside;                     /* now is within the working hours */
+  int64_t session_end;            /* when the session ends, or MJH_NO_TIME */
+  int64_t next_start;             /* when a waiting run starts again, or MJH_NO_TIME */
+  char warning[256];              /* the interval cannot keep ahead of the lock: why; "" when it can */
+  char stopped_because[128];      /* "" when the agent says nothing of it */
 } mjh_reply;
 
 /* Reads one reply line (with or without its '\n'). Returns 1, or 0 when it is
  * not a reply of this protocol (then *out is untouched). "ok" is required; a
  * status reply ("agent" present) needs every member named above, and members
- * not named here are passed over. Texts too long for their field are cut. */
+ * not named here are passed over. Texts too long for their field are cut.
+ * "schedule" and "stopped_because" are optional: a schedule of another form
+ * is passed over as a newer agent's member would be. */
 int mjh_reply_read(const char *line, size_t len, mjh_reply *out);
 
 #ifdef __cplusplus

@@ -284,4 +284,58 @@ TEST(DescribeAgent, OtherRepliesAndSmallBuffers) {
   EXPECT_EQ(tiny[0], '\0');
 }
 
+int32_t plus_one_hour(void *, int64_t) { return 3600; }
+
+// The schedule in the sentence, its times as local clocks show them.
+TEST(DescribeAgent, SaysTheSchedule) {
+  const mjh_zone zone = {plus_one_hour, nullptr};
+  const int64_t now = mjh_local_seconds(2025, 12, 10, 10, 0, 0) - 3600;  // Wednesday 10:00
+  const std::string active =
+      "agent 1.0.0 (pid 1234): active, zen nudges every 60 s, only after 60 s without user input; next nudge in 42 "
+      "s, user idle 18 s; 12 nudges, 0 skipped, 0 failed";
+  const std::string stopped = "agent 1.0.0 (pid 1234): stopped";
+  const std::string set_to = "; set to zen nudges every 60 s, only after 60 s without user input";
+  struct {
+    bool running;
+    const char *hours, *days;
+    int inside;
+    int64_t session_end, next_start;
+    const char *warning, *stopped_because;
+    std::string want;
+  } cases[] = {
+      {true, "08:30-12:00,13:00-17:30", "mon-fri", 1, MJH_NO_TIME, MJH_NO_TIME, "", "",
+       active + "; working hours mon-fri 08:30-12:00,13:00-17:30: inside\n"},
+      {true, "", "", 1, now + 7 * 3600 + 30 * 60, MJH_NO_TIME, "", "", active + "; session ends 17:30\n"},
+      {true, "", "", 1, MJH_NO_TIME, MJH_NO_TIME, "the screen locks after 300 s of inactivity", "",
+       active + "; warning: the screen locks after 300 s of inactivity\n"},
+      {false, "08:30-09:30", "all", 0, MJH_NO_TIME, now + 22 * 3600 + 30 * 60, "", "outside working hours",
+       stopped + " (outside working hours)" + set_to +
+           "; working hours all 08:30-09:30: outside, next start tomorrow 08:30\n"},
+      {false, "", "", 1, MJH_NO_TIME, MJH_NO_TIME, "", "session ended after 2 h",
+       stopped + " (session ended after 2 h)" + set_to + "\n"},
+  };
+  for (const auto &c : cases) {
+    mjh_reply r = reply(c.running ? std::map<std::string, std::string>{}
+                                  : std::map<std::string, std::string>{{"active", "0"}, {"next_nudge_in_s", "-1"}});
+    strcpy(r.last_error, "an older error the reason replaces");
+    r.has_schedule = 1;
+    strcpy(r.hours, c.hours);
+    strcpy(r.days, c.days);
+    r.inside = c.inside;
+    r.session_end = c.session_end;
+    r.next_start = c.next_start;
+    strcpy(r.warning, c.warning);
+    strcpy(r.stopped_because, c.stopped_because);
+    char buf[1024];
+    mjh_describe_agent_at(&r, &zone, now, buf, sizeof buf);
+    EXPECT_EQ(std::string(buf), c.want);
+    // Without a schedule in the reply, the sentence is the one before schedules.
+    r.has_schedule = 0;
+    r.stopped_because[0] = '\0';
+    mjh_describe_agent_at(&r, &zone, now, buf, sizeof buf);
+    EXPECT_EQ(std::string(buf).find("working hours"), std::string::npos) << buf;
+    EXPECT_EQ(std::string(buf).find("session"), std::string::npos) << buf;
+  }
+}
+
 }  // namespace

@@ -338,7 +338,7 @@ TEST(Replies, OkAndErrorReadBack) {
 }
 
 mjh_agent_state agent_state() {
-  mjh_agent_state a;
+  mjh_agent_state a = {};
   a.settings = {1, 5, -2, 3, 0, 1, 1};
   a.run_on = 1;
   a.keep_awake_held = 1;
@@ -471,6 +471,273 @@ TEST(Replies, WhatIsNotAReplyIsRefusedAndChangesNothing) {
   }
   mjh_reply r;
   EXPECT_EQ(mjh_reply_read(nullptr, 0, &r), 0);
+}
+
+// ---- Schedules in requests and replies ---------------------------------------------
+
+struct schedule_request_case {
+  std::string options;  // the start's "options" object
+  const char *error;    // null: accepted
+  unsigned given;       // option keys
+  unsigned schedule_given;
+  const char *hours;  // as mjh_hours_text writes them back
+  const char *days;
+  int64_t for_s;
+  int until_minute;
+};
+
+const schedule_request_case k_schedule_requests[] = {
+    {R"({"hours":"08:30-12:00,13:00-17:30","days":"mon-fri"})", nullptr, 0, MJH_SCHED_KEY_HOURS | MJH_SCHED_KEY_DAYS,
+     "08:30-12:00,13:00-17:30", "mon-fri", 0, 0},
+    {R"({"interval_s":30,"for":"1h30m","dx":4})", nullptr, MJH_KEY_INTERVAL_S | MJH_KEY_DX, MJH_SCHED_KEY_FOR, "any",
+     "all", 5400, 0},
+    {R"({"for":90})", nullptr, 0, MJH_SCHED_KEY_FOR, "any", "all", 90, 0},
+    {R"({"until":"17:30","hours":"any"})", nullptr, 0, MJH_SCHED_KEY_UNTIL | MJH_SCHED_KEY_HOURS, "any", "all", 0,
+     17 * 60 + 30},
+    {R"({"until":"end"})", nullptr, 0, MJH_SCHED_KEY_UNTIL, "any", "all", 0, MJH_UNTIL_END_OF_HOURS},
+    {R"({"for":90,"until":"17:30"})", "\"for\" and \"until\" cannot both be given", 0, 0, "", "", 0, 0},
+    {R"({"for":0})", "\"for\" must be whole seconds from 1 to 2000000 or a text such as \"1h30m\", not 0", 0, 0, "", "",
+     0, 0},
+    {R"({"hours":9})", "\"hours\" must be a text such as \"08:30-12:00,13:00-17:30\" or \"any\", not 9", 0, 0, "", "",
+     0, 0},
+    {R"({"hours":"08:00-12:00","hours":"any"})", "duplicate key \"hours\"", 0, 0, "", "", 0, 0},
+    {R"({"until":"25:00"})", nullptr, 0, 0, "", "", 0, 0},  // refused; the message is the parser's
+    {R"({"days":"someday"})", nullptr, 0, 0, "", "", 0, 0},
+    {R"({"hours":"08:00-12:00","speed":2})", "unknown key \"speed\"", 0, 0, "", "", 0, 0},
+    {R"({"hours":"08:00-12:00","dx":300})", "\"dx\" must be a whole number from -200 to 200, not 300", 0, 0, "", "", 0,
+     0},
+};
+
+class ScheduleRequests : public ::testing::TestWithParam<schedule_request_case> {};
+
+TEST_P(ScheduleRequests, AreReadBesideTheOptionsOrRefusedWhole) {
+  const schedule_request_case &c = GetParam();
+  const std::string line = R"({"cmd":"start","options":)" + c.options + "}";
+  const bool refused = c.error != nullptr || c.schedule_given == 0;
+  mjh_request out, before;
+  memset(&out, 0x3c, sizeof out);
+  before = out;
+  char err[200] = "";
+  int ok = mjh_request_parse(line.data(), line.size(), &k_saved, &out, err, sizeof err);
+  if (refused) {
+    EXPECT_EQ(ok, 0) << line;
+    if (c.error != nullptr) {
+      EXPECT_STREQ(err, c.error) << line;
+    }
+    EXPECT_NE(err[0], '\0') << line;
+    EXPECT_EQ(memcmp(&out, &before, sizeof out), 0) << line;
+    return;
+  }
+  ASSERT_EQ(ok, 1) << line << ": " << err;
+  EXPECT_EQ(out.given, c.given) << line;
+  EXPECT_EQ(out.schedule.given, c.schedule_given) << line;
+  char text[MJH_HOURS_TEXT_MAX];
+  mjh_hours_text(&out.schedule.hours, text, sizeof text);
+  EXPECT_STREQ(text, c.hours) << line;
+  mjh_days_text(out.schedule.hours.days, text, sizeof text);
+  EXPECT_STREQ(text, c.days) << line;
+  EXPECT_EQ(out.schedule.for_s, c.for_s) << line;
+  EXPECT_EQ(out.schedule.until_minute, c.until_minute) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ScheduleRequests, ::testing::ValuesIn(k_schedule_requests));
+
+// Requests without schedule keys carry none, on every command.
+TEST(ScheduleRequests, OtherRequestsCarryNone) {
+  for (const char *line : {R"({"cmd":"status"})", R"({"cmd":"start"})", R"({"cmd":"start","options":{"dx":2}})"}) {
+    mjh_request out;
+    memset(&out, 0x3c, sizeof out);
+    char err[128];
+    ASSERT_EQ(mjh_request_parse(line, strlen(line), &k_saved, &out, err, sizeof err), 1) << err;
+    EXPECT_EQ(out.schedule.given, 0u) << line;
+  }
+}
+
+// What mjctl writes with a schedule, the agent reads: each schedule with and
+// without option keys, and only start carries them.
+TEST(ScheduleRequests, FormattedRequestsReadBack) {
+  const mjh_options options = {1, 3600, -200, 200, 0, 1, 1};
+  std::vector<mjh_schedule_request> schedules;
+  mjh_schedule_request r;
+  mjh_schedule_request_none(&r);
+  schedules.push_back(r);
+  char err[128];
+  ASSERT_EQ(mjh_hours_parse("00:00-01:00,02:00-03:00,04:00-05:00,06:00-07:00,08:00-09:00,10:00-11:00,12:00-13:00,"
+                            "22:00-23:30",
+                            &r.hours, err, sizeof err),
+            1)
+      << err;
+  ASSERT_EQ(mjh_days_parse("mon,wed-fri,sun", &r.hours.days, err, sizeof err), 1) << err;
+  r.given = MJH_SCHED_KEY_HOURS | MJH_SCHED_KEY_DAYS | MJH_SCHED_KEY_FOR;
+  r.for_s = MJH_DURATION_MAX_S;
+  schedules.push_back(r);
+  r.given = MJH_SCHED_KEY_UNTIL | MJH_SCHED_KEY_DAYS;
+  r.until_minute = MJH_UNTIL_END_OF_HOURS;
+  schedules.push_back(r);
+  mjh_schedule_request_none(&r);
+  r.given = MJH_SCHED_KEY_UNTIL | MJH_SCHED_KEY_HOURS;  // "any": clears the working hours
+  r.until_minute = 1440;
+  schedules.push_back(r);
+
+  mjh_options defaults;
+  mjh_options_default(&defaults);
+  for (const mjh_schedule_request &sent : schedules) {
+    for (unsigned keys : {0u, (unsigned)MJH_KEY_DX, (unsigned)MJH_KEYS_ALL}) {
+      for (int cmd : {MJH_CMD_START, MJH_CMD_STATUS}) {
+        char buf[MJH_REQUEST_MAX];
+        size_t len = mjh_request_format_schedule((mjh_command)cmd, &options, keys, &sent, buf, sizeof buf);
+        ASSERT_GT(len, 0u);
+        ASSERT_EQ(buf[len - 1], '\n');
+        mjh_request out;
+        ASSERT_EQ(mjh_request_parse(buf, len - 1, &defaults, &out, err, sizeof err), 1) << buf << err;
+        const bool start = cmd == MJH_CMD_START;
+        EXPECT_EQ(out.given, start ? keys : 0u) << buf;
+        ASSERT_EQ(out.schedule.given, start ? sent.given : 0u) << buf;
+        if (!start) continue;
+        if (keys == MJH_KEYS_ALL) {
+          EXPECT_EQ(memcmp(&out.options, &options, sizeof options), 0) << buf;
+        }
+        char a[MJH_HOURS_TEXT_MAX], b[MJH_HOURS_TEXT_MAX];
+        if (sent.given & MJH_SCHED_KEY_HOURS) {
+          mjh_hours_text(&sent.hours, a, sizeof a);
+          mjh_hours_text(&out.schedule.hours, b, sizeof b);
+          EXPECT_STREQ(a, b);
+        }
+        if (sent.given & MJH_SCHED_KEY_DAYS) {
+          EXPECT_EQ(out.schedule.hours.days, sent.hours.days);
+        }
+        if (sent.given & MJH_SCHED_KEY_FOR) {
+          EXPECT_EQ(out.schedule.for_s, sent.for_s);
+        }
+        if (sent.given & MJH_SCHED_KEY_UNTIL) {
+          EXPECT_EQ(out.schedule.until_minute, sent.until_minute);
+        }
+      }
+    }
+  }
+  // Too small a buffer: 0 and nothing half-written.
+  char small[60];
+  EXPECT_EQ(mjh_request_format_schedule(MJH_CMD_START, &options, MJH_KEYS_ALL, &schedules[1], small, sizeof small), 0u);
+  EXPECT_STREQ(small, "");
+}
+
+// The agent's schedule as mjh_schedule_json writes it.
+std::string schedule_json(const char *hours, const char *days, int64_t session_end, int64_t next_start,
+                          const char *warning) {
+  mjh_hours h;
+  mjh_hours_none(&h);
+  if (hours != nullptr) {
+    EXPECT_EQ(mjh_hours_parse(hours, &h, nullptr, 0), 1);
+    EXPECT_EQ(mjh_days_parse(days, &h.days, nullptr, 0), 1);
+  }
+  mjh_session session = {session_end == MJH_NO_TIME ? MJH_SESSION_NONE : MJH_SESSION_FOR, 0, session_end};
+  mjh_decision d;
+  memset(&d, 0, sizeof d);
+  d.inside = hours == nullptr;
+  d.action = next_start == MJH_NO_TIME ? MJH_SCHED_RUN : MJH_SCHED_WAIT;
+  d.next_start = next_start;
+  char buf[1024];
+  EXPECT_GT(mjh_schedule_json(&h, &session, &d, warning, buf, sizeof buf), 0u);
+  return buf;
+}
+
+TEST(Replies, ScheduleAndWhyTheRunStoppedReadBack) {
+  mjh_agent_state a = agent_state();
+  const std::string schedule =
+      schedule_json("08:30-12:00,13:00-17:30", "mon-fri", MJH_NO_TIME, 1765353600, "locks after 300 s: use 145 s");
+  a.schedule_json = schedule.c_str();
+  a.stopped_because = "outside working \"hours\"";
+  char buf[MJH_REPLY_MAX];
+  size_t len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
+  ASSERT_GT(len, 0u);
+  EXPECT_NE(std::string(buf).find(",\"schedule\":" + schedule + ","), std::string::npos) << buf;
+  mjh_reply r;
+  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+  EXPECT_EQ(r.has_schedule, 1);
+  EXPECT_STREQ(r.hours, "08:30-12:00,13:00-17:30");
+  EXPECT_STREQ(r.days, "mon-fri");
+  EXPECT_EQ(r.inside, 0);
+  EXPECT_EQ(r.session_end, MJH_NO_TIME);
+  EXPECT_EQ(r.next_start, 1765353600);
+  EXPECT_STREQ(r.warning, "locks after 300 s: use 145 s");
+  EXPECT_STREQ(r.stopped_because, "outside working \"hours\"");
+  EXPECT_EQ(r.pid, a.pid);  // the rest as before
+
+  // No working hours, a session: the texts are empty, the end is there.
+  const std::string session_only = schedule_json(nullptr, nullptr, 1765400000, MJH_NO_TIME, nullptr);
+  a.schedule_json = session_only.c_str();
+  a.stopped_because = nullptr;
+  len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
+  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+  EXPECT_EQ(r.has_schedule, 1);
+  EXPECT_STREQ(r.hours, "");
+  EXPECT_STREQ(r.days, "");
+  EXPECT_EQ(r.inside, 1);
+  EXPECT_EQ(r.session_end, 1765400000);
+  EXPECT_EQ(r.next_start, MJH_NO_TIME);
+  EXPECT_STREQ(r.warning, "");
+  EXPECT_STREQ(r.stopped_because, "");
+
+  // An agent without schedules sends neither member; a fragment that is not
+  // one object is left out rather than breaking the reply.
+  for (const char *fragment : {(const char *)nullptr, "", "{\"hours\":", "[1]", "{} {}"}) {
+    a.schedule_json = fragment;
+    len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
+    ASSERT_GT(len, 0u);
+    EXPECT_EQ(std::string(buf).find("schedule"), std::string::npos) << buf;
+    EXPECT_EQ(std::string(buf).find("stopped_because"), std::string::npos) << buf;
+    ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+    EXPECT_EQ(r.has_schedule, 0);
+    EXPECT_EQ(r.session_end, MJH_NO_TIME);
+    EXPECT_EQ(r.next_start, MJH_NO_TIME);
+  }
+}
+
+// A schedule that does not read whole is passed over, like a newer agent's
+// member: the rest of the reply still reads, and nothing of it half-applies.
+TEST(Replies, ADamagedScheduleIsPassedOverWhole) {
+  const std::string good = schedule_json("08:30-17:30", "mon-fri", 1765400000, MJH_NO_TIME, "w");
+  const std::pair<std::string, std::string> damage[] = {
+      {"\"hours\":\"08:30-17:30\"", "\"hours\":\"8-late\""},
+      {"\"hours\":\"08:30-17:30\"", "\"hours\":null"},  // days without hours
+      {"\"days\":\"mon-fri\"", "\"days\":[1,2]"},
+      {"\"days\":\"mon-fri\"", "\"days\":\"someday\""},
+      {"\"inside\":false", "\"inside\":0"},
+      {"\"inside\":false,", ""},
+      {"\"session_end\":1765400000", "\"session_end\":\"soon\""},
+      {"\"session_end\":1765400000", "\"session_end\":1.5"},
+      {"\"session_end\":1765400000", "\"session_end\":99999999999999999999"},
+      {"\"next_start\":null", "\"next_start\":true"},
+      {"\"warning\":\"w\"", "\"warning\":7"},
+  };
+  for (const auto &d : damage) {
+    std::string schedule = good;
+    size_t p = schedule.find(d.first);
+    ASSERT_NE(p, std::string::npos) << d.first << " in " << good;
+    schedule.replace(p, d.first.size(), d.second);
+    mjh_agent_state a = agent_state();
+    a.schedule_json = schedule.c_str();
+    a.stopped_because = "session ended after 2 h";
+    char buf[MJH_REPLY_MAX];
+    size_t len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
+    ASSERT_GT(len, 0u);
+    mjh_reply r;
+    ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+    EXPECT_EQ(r.has_schedule, 0) << schedule;
+    EXPECT_STREQ(r.hours, "") << schedule;
+    EXPECT_STREQ(r.warning, "") << schedule;
+    EXPECT_EQ(r.session_end, MJH_NO_TIME) << schedule;
+    EXPECT_STREQ(r.stopped_because, "session ended after 2 h");
+    EXPECT_EQ(r.pid, a.pid);
+  }
+  // "stopped_because" of another type is passed over too.
+  std::string reply =
+      std::string("{\"ok\":true,\"run\":null,\"agent\":{\"pid\":7,\"version\":\"1\",\"run_on\":false,") +
+      "\"keep_awake\":false,\"failing\":false,\"last_error\":\"\",\"settings\":{},"
+      "\"stopped_because\":[\"x\"]}}";
+  mjh_reply r;
+  ASSERT_EQ(mjh_reply_read(reply.data(), reply.size(), &r), 1);
+  EXPECT_STREQ(r.stopped_because, "");
 }
 
 }  // namespace
