@@ -12,6 +12,7 @@
 
 #include "../native/status_util.h"
 #include "agent_text.h"
+#include "clock.h"
 #include "gtest/gtest.h"
 #include "json_check.h"
 #include "pipe.h"
@@ -151,7 +152,8 @@ struct cli_case {
 #define INTERVAL_RANGE "--interval needs a whole number of seconds from 1 to 3600, not "
 #define DX_RANGE "--dx needs a whole number of pixels from -200 to 200, not "
 #define DY_RANGE "--dy needs a whole number of pixels from -200 to 200, not "
-#define FOR_RANGE "--for needs a whole number of seconds from 1 to 2000000, not "
+#define FOR_BAD(value) "--for: \"" value "\" is not a duration: write e.g. 90 \\(seconds\\), 90s, 45m, 2h or 1h30m"
+#define UNTIL_BAD(value) "--until: \"" value "\" is not a time of day: write HH:MM from 00:00 to 24:00, e\\.g\\. 08:30"
 
 const cli_case k_cli_cases[] = {
     // Help and the small commands.
@@ -225,10 +227,33 @@ const cli_case k_cli_cases[] = {
     {"nudge --dx 99999999999999", USAGE(DX_RANGE "\"99999999999999\"")},
     {"nudge --dy -201", USAGE(DY_RANGE "\"-201\"")},
     {"nudge --dy one", USAGE(DY_RANGE "\"one\"")},
-    {"run --for 0", USAGE(FOR_RANGE "\"0\"")},
-    {"run --for -3", USAGE(FOR_RANGE "\"-3\"")},
-    {"run --for 2000001", USAGE(FOR_RANGE "\"2000001\"")},
-    {"run --for soon", USAGE(FOR_RANGE "\"soon\"")},
+    {"run --for 0", USAGE("--for: \"0\" is too short: at least 1 s")},
+    {"run --for 0s", USAGE("--for: \"0s\" is too short: at least 1 s")},
+    {"run --for -3", USAGE(FOR_BAD("-3"))},
+    {"run --for 2000001", USAGE("--for: \"2000001\" is too long: at most 2000000 s \\(23 days\\)")},
+    {"run --for 600h", USAGE("--for: \"600h\" is too long: at most 2000000 s \\(23 days\\)")},
+    {"run --for soon", USAGE(FOR_BAD("soon"))},
+    {"run --for 1.5h", USAGE(FOR_BAD("1.5h"))},
+    {"run --for 30m1h", USAGE(FOR_BAD("30m1h"))},
+    {"run --for \"\"", USAGE("--for: no duration given: write e\\.g\\. 90 \\(seconds\\), 90s, 45m, 2h or 1h30m")},
+    {"run --until 25:00", USAGE(UNTIL_BAD("25:00"))},
+    {"run --until 17:60", USAGE(UNTIL_BAD("17:60"))},
+    {"run --until 5pm", USAGE(UNTIL_BAD("5pm"))},
+    {"run --until", USAGE("--until needs a value")},
+    {"run --until end",
+     USAGE("--until end \\(the end of today's working hours\\) is for start: run has no working hours")},
+    {"run --for 2s --until 17:30", USAGE("--for and --until exclude each other")},
+    {"start --until=17:30 --for=1h", USAGE("--for and --until exclude each other")},
+    {"start --hours 17:00-09:00x", USAGE("--hours: \"09:00x\" is not a time of day: write HH:MM from 00:00 to "
+                                         "24:00, e\\.g\\. 08:30")},
+    {"start --hours 08:00-12:00,11:00-13:00", USAGE("--hours: .*overlap.*")},
+    {"start --hours \"\"", USAGE("--hours: no working hours given: write e\\.g\\. 08:30-12:00,13:00-17:30, or any")},
+    {"start --days someday", USAGE("--days: \"someday\" is not a day: .*")},
+    {"start --options \"{\\\"for\\\":60}\" --for 2m",
+     USAGE("--options names a schedule key that a flag names too: give it once")},
+    {"start --options \"{\\\"for\\\":60}\" --until 17:00", USAGE("--for and --until exclude each other")},
+    {"start --options \"{\\\"until\\\":\\\"noon\\\"}\"", USAGE("--options: \"until\": .*")},
+    {"run --options \"{\\\"hours\\\":\\\"any\\\"}\"", USAGE("--options: unknown key \"hours\"")},
     {"run --mode fast", USAGE("--mode needs zen or move, not \"fast\"")},
     {"run --mode ZEN", USAGE("--mode needs zen or move, not \"ZEN\"")},
     {"run --always=yes", USAGE("--always takes no value")},
@@ -242,7 +267,11 @@ const cli_case k_cli_cases[] = {
     {"status --mode zen", USAGE("--mode does not apply to status")},
     {"stop --json", USAGE("--json does not apply to stop")},
     {"quit --dry-run", USAGE("--dry-run does not apply to quit")},
-    {"start --for 5", USAGE("--for does not apply to start")},
+    {"status --for 5", USAGE("--for does not apply to status")},
+    {"nudge --until 17:30", USAGE("--until does not apply to nudge")},
+    {"run --hours 08:00-17:00", USAGE("--hours does not apply to run")},
+    {"run --days mon-fri", USAGE("--days does not apply to run")},
+    {"stop --hours any", USAGE("--hours does not apply to stop")},
     {"start --json", USAGE("--json does not apply to start")},
     {"run --idle-only", USAGE("--idle-only does not apply to run")},
     {"nudge --keep-awake", USAGE("--keep-awake does not apply to nudge")},
@@ -399,6 +428,108 @@ TEST(MjctlRun, SaysWhenItKeepsTheSystemAwake) {
   EXPECT_EQ(lines[1], "keeping the system and display on while the run is active");
   EXPECT_EQ(lines[2], "stopping after 2 s; Ctrl+C stops earlier");
   EXPECT_EQ(mjctl.err(), "");
+}
+
+// --for takes the forms people type; a bare number stays seconds.
+TEST(MjctlRun, ForTakesTheFormsPeopleType) {
+  for (const char *form : {"2s", "2"}) {
+    Mjctl mjctl(std::string("run --dry-run --for ") + form);
+    ASSERT_EQ(mjctl.finish(), 0) << mjctl.err();
+    std::vector<std::string> lines = lines_of(mjctl.out());
+    ASSERT_GE(lines.size(), 3u) << mjctl.out();
+    EXPECT_EQ(lines[1], "stopping after 2 s; Ctrl+C stops earlier") << form;
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("stopped after [23] s \\(time is up\\): .*")))
+        << lines.back();
+  }
+  // Longer ones are said in hours and minutes too (stopped early here).
+  Mjctl longer("run --dry-run --for 1h30m");
+  ASSERT_TRUE(longer.wait_for_output("Ctrl+C stops earlier\n")) << longer.out();
+  EXPECT_EQ(lines_of(longer.out())[1], "stopping after 5400 s (1 h 30 min); Ctrl+C stops earlier");
+}
+
+// The local time of day `minutes_ahead` from now, as HH:MM, and its minute.
+std::string local_clock(int minutes_ahead, int *seconds_into_minute = nullptr) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  if (seconds_into_minute) *seconds_into_minute = t.wSecond;
+  int minute = ((t.wHour * 60 + t.wMinute + minutes_ahead) % 1440 + 1440) % 1440;
+  char text[8];
+  snprintf(text, sizeof text, "%02d:%02d", minute / 60, minute % 60);
+  return text;
+}
+
+// --until a time still ahead today stops there; one already past today means
+// tomorrow's, and the start says so.
+TEST(MjctlRun, UntilStopsAtTheTimeOfDayTomorrowsWhenPast) {
+  int second;
+  local_clock(0, &second);
+  if (second > 45) {
+    Sleep((61 - second) * 1000);  // not too close to the minute's end
+  }
+  const std::string past = local_clock(-2);
+  if (past > "23:50" || past < "00:10") GTEST_SKIP() << "too close to midnight to tell today from tomorrow";
+  Mjctl tomorrow("run --dry-run --until " + past);
+  ASSERT_TRUE(tomorrow.wait_for_output("Ctrl+C stops earlier\n")) << tomorrow.out() << tomorrow.err();
+  EXPECT_EQ(lines_of(tomorrow.out())[1], "running until " + past + " tomorrow; Ctrl+C stops earlier");
+
+  // The next minute: the run ends within a minute, at that time.
+  local_clock(0, &second);
+  if (second > 50) Sleep((61 - second) * 1000);
+  const std::string next = local_clock(1);
+  Mjctl today("run --dry-run --until " + next);
+  ASSERT_EQ(today.finish(), 0) << today.err();
+  std::vector<std::string> lines = lines_of(today.out());
+  ASSERT_GE(lines.size(), 3u) << today.out();
+  EXPECT_EQ(lines[1], "running until " + next + "; Ctrl+C stops earlier");
+  EXPECT_TRUE(std::regex_match(lines.back(), std::regex("stopped after [0-9]+ s \\(time is up\\): .*")))
+      << lines.back();
+  EXPECT_EQ(local_clock(0), next) << "stopped at the minute it was told";
+}
+
+// A screen saver that starts sooner than the interval can keep ahead of:
+// run and start say so in one line on stderr, naming the largest safe interval.
+class MjctlLockWarning : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &saved_active_, 0));
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &saved_timeout_, 0));
+    set(TRUE, 60);
+  }
+  void TearDown() override { set(saved_active_, (UINT)saved_timeout_); }
+  static void set(BOOL active, UINT timeout_s) {
+    // Saved, so that mjctl's process reads them too.
+    const UINT save = SPIF_UPDATEINIFILE | SPIF_SENDCHANGE;
+    EXPECT_TRUE(SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, timeout_s, nullptr, save));
+    EXPECT_TRUE(SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, active, nullptr, save));
+  }
+  BOOL saved_active_ = FALSE;
+  int saved_timeout_ = 0;
+};
+
+const char k_after_60_s[] = "mjctl: warning: the (screen saver starts|screen locks) after 60 s of inactivity; ";
+
+TEST_F(MjctlLockWarning, RunWarnsOnceNamingTheLargestSafeInterval) {
+  struct {
+    const char *flags;
+    std::string err;  // regular expression for the whole of stderr
+  } cases[] = {
+      {"--interval 30", std::string(k_after_60_s) +
+                            "in only-when-idle mode a nudge can come up to 60 s \\(twice 30 s\\) after your last "
+                            "input: choose 25 s or less\n"},
+      {"--interval 55 --always", std::string(k_after_60_s) + "nudges every 55 s come too late: choose 50 s or less\n"},
+      {"--interval 25", ""},
+      {"--interval 50 --always", ""},
+  };
+  for (const auto &c : cases) {
+    Mjctl mjctl(std::string("run --dry-run --for 1 ") + c.flags);
+    ASSERT_EQ(mjctl.finish(), 0) << c.flags << mjctl.err();
+    EXPECT_TRUE(std::regex_match(mjctl.err(), std::regex(c.err))) << c.flags << "\nstderr:\n" << mjctl.err();
+    EXPECT_EQ(lines_of(mjctl.out())[0].rfind("started: ", 0), 0u) << "the run goes on: " << mjctl.out();
+  }
+  set(FALSE, 60);  // a screen saver that is off never starts
+  Mjctl off("run --dry-run --for 1 --interval 3600");
+  ASSERT_EQ(off.finish(), 0);
+  EXPECT_EQ(off.err(), "");
 }
 
 // ---- Mistyped options inject nothing ---------------------------------------------
@@ -714,6 +845,116 @@ TEST_P(MjctlStart, NamesOnlyTheKeysOfItsFlags) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MjctlStart, ::testing::ValuesIn(k_start_cases));
+
+// The schedule's flags reach the agent as the start request's keys, beside
+// the options' keys, in the forms the agent reads back.
+TEST(MjctlAgent, StartSendsTheScheduleKeys) {
+  struct {
+    std::string flags;
+    unsigned keys, schedule_keys;
+    const char *hours, *days;
+    int64_t for_s;
+    int until_minute;
+    std::string said;  // stdout before the agent's sentence
+  } cases[] = {
+      {"--hours 08:30-12:00,13:00-17:30 --days mon-fri", 0, MJH_SCHED_KEY_HOURS | MJH_SCHED_KEY_DAYS,
+       "08:30-12:00,13:00-17:30", "mon-fri", 0, 0, ""},
+      {"--hours any", 0, MJH_SCHED_KEY_HOURS, "any", "all", 0, 0, ""},
+      {"--interval 20 --for 1h30m", MJH_KEY_INTERVAL_S, MJH_SCHED_KEY_FOR, "any", "all", 5400, 0, ""},
+      {"--for 90", 0, MJH_SCHED_KEY_FOR, "any", "all", 90, 0, ""},
+      {"--until 24:00 --days sat,sun", 0, MJH_SCHED_KEY_UNTIL | MJH_SCHED_KEY_DAYS, "any", "sat,sun", 0, 1440,
+       "session until 24:00\n"},
+      {"--until end --hours 9-17", 0, MJH_SCHED_KEY_UNTIL | MJH_SCHED_KEY_HOURS, "09:00-17:00", "all", 0,
+       MJH_UNTIL_END_OF_HOURS, ""},
+      {"--options \"{\\\"dx\\\":3,\\\"hours\\\":\\\"22:00-06:00\\\"}\" --days fri", MJH_KEY_DX,
+       MJH_SCHED_KEY_HOURS | MJH_SCHED_KEY_DAYS, "22:00-06:00", "fri", 0, 0, ""},
+  };
+  // A time already past today is tomorrow's, and mjctl says so.
+  const std::string past = local_clock(-2);
+  if (past < "23:50" && past > "00:10")
+    cases[0] = {"--until " + past,
+                0,
+                MJH_SCHED_KEY_UNTIL,
+                "any",
+                "all",
+                0,
+                std::stoi(past.substr(0, 2)) * 60 + std::stoi(past.substr(3)),
+                "session until " + past + " tomorrow\n"};
+  const std::string status = status_reply(true);
+  for (const auto &c : cases) {
+    FakeAgent agent(
+        [&status](const std::string &request) { return request.rfind("{\"cmd\":\"start\"", 0) == 0 ? k_ok : status; });
+    Mjctl mjctl("start " + c.flags);
+    EXPECT_EQ(mjctl.finish(), 0) << c.flags << mjctl.err();
+    EXPECT_EQ(mjctl.out(), c.said + sentence_for(status)) << c.flags;
+    EXPECT_EQ(mjctl.err(), "") << c.flags;
+    std::vector<std::string> requests = agent.requests();
+    ASSERT_EQ(requests.size(), 2u) << c.flags;
+    mjh_request request;
+    char err[256] = "";
+    ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, err, sizeof err))
+        << requests[0] << err;
+    EXPECT_EQ(request.given, c.keys) << requests[0];
+    EXPECT_EQ(request.schedule.given, c.schedule_keys) << requests[0];
+    char text[MJH_HOURS_TEXT_MAX];
+    mjh_hours_text(&request.schedule.hours, text, sizeof text);
+    EXPECT_STREQ(text, c.hours) << requests[0];
+    mjh_days_text(request.schedule.hours.days, text, sizeof text);
+    EXPECT_STREQ(text, c.days) << requests[0];
+    EXPECT_EQ(request.schedule.for_s, c.for_s) << requests[0];
+    EXPECT_EQ(request.schedule.until_minute, c.until_minute) << requests[0];
+  }
+}
+
+// The agent's schedule in mjctl status, its times in this computer's zone;
+// start warns when the agent's interval cannot keep ahead of the lock.
+TEST(MjctlAgent, StatusSaysTheScheduleAndWhyTheRunStopped) {
+  const int64_t now = mjw_now_utc();
+  mjh_hours hours;
+  mjh_hours_none(&hours);
+  ASSERT_TRUE(mjh_hours_parse("08:30-12:00,13:00-17:30", &hours, nullptr, 0));
+  ASSERT_TRUE(mjh_days_parse("mon-fri", &hours.days, nullptr, 0));
+  mjh_session session = {MJH_SESSION_FOR, now, now + 3 * 86400};
+  mjh_decision d = {};
+  d.action = MJH_SCHED_WAIT;
+  d.next_start = now + 2 * 86400;
+  char schedule[512];
+  ASSERT_GT(mjh_schedule_json(&hours, &session, &d, "locks after 60 s: use 25 s or less", schedule, sizeof schedule),
+            0u);
+  std::string reply = status_reply(false);
+  reply.replace(reply.rfind("}}"), 2,
+                std::string(",\"schedule\":") + schedule + ",\"stopped_because\":\"outside working hours\"}}");
+  FakeAgent agent([&reply](const std::string &) { return reply; });
+  Mjctl mjctl("status");
+  EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
+
+  mjh_reply read;
+  ASSERT_TRUE(mjh_reply_read(reply.data(), reply.size(), &read)) << reply;
+  ASSERT_EQ(read.has_schedule, 1) << reply;
+  mjw_clock clock;
+  mjw_clock_refresh(&clock);
+  mjh_zone zone = mjw_clock_zone(&clock);
+  char want[1024];
+  mjh_describe_agent_at(&read, &zone, now, want, sizeof want);
+  EXPECT_EQ(mjctl.out(), want);
+  EXPECT_TRUE(std::regex_match(mjctl.out(),
+                               std::regex("agent 1\\.0\\.0 \\(pid 4242\\): stopped \\(outside working hours\\); set to "
+                                          ".*; working hours mon-fri 08:30-12:00,13:00-17:30: outside, next start "
+                                          "[A-Z][a-z][a-z] [0-9][0-9]:[0-9][0-9]; session ends [A-Z][a-z][a-z] "
+                                          "[0-9][0-9]:[0-9][0-9]; warning: locks after 60 s: use 25 s or less\n")))
+      << mjctl.out();
+}
+
+TEST_F(MjctlLockWarning, StartWarnsForTheAgentsInterval) {
+  const std::string status = status_reply(true);  // zen every 30 s, only when idle
+  FakeAgent agent(
+      [&status](const std::string &request) { return request.rfind("{\"cmd\":\"start\"", 0) == 0 ? k_ok : status; });
+  Mjctl mjctl("start");
+  EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
+  EXPECT_EQ(mjctl.out(), sentence_for(status));
+  EXPECT_TRUE(std::regex_match(mjctl.err(), std::regex(std::string(k_after_60_s) + ".*: choose 25 s or less\n")))
+      << mjctl.err();
+}
 
 TEST(MjctlAgent, StopSaysWhatTheAgentNowDoes) {
   const std::string status = status_reply(false);

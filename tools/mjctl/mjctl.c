@@ -10,12 +10,15 @@
 #include <windows.h>
 
 #include "agent_text.h"
+#include "clock.h"
 #include "keep_awake.h"
+#include "lock_timeout.h"
 #include "mouse_jiggler.h"
 #include "options.h"
 #include "pipe.h"
 #include "protocol.h"
 #include "report.h"
+#include "schedule.h"
 
 #ifndef MJCTL_VERSION
 #define MJCTL_VERSION "unknown"
@@ -29,8 +32,8 @@ static const char k_usage[] =
     "Keeps this desktop from being treated as idle, with veltrano-mouse-jiggler.dll.\n"
     "\n"
     "commands:\n"
-    "  run       nudge on schedule until Ctrl+C (or --for S); prints one line per\n"
-    "            nudge, skip or failure and a countdown to the next nudge\n"
+    "  run       nudge on schedule until Ctrl+C (or --for, --until); prints one\n"
+    "            line per nudge, skip or failure and a countdown to the next nudge\n"
     "  nudge     make one nudge now and say how it went\n"
     "  idle      print the milliseconds since the last user input\n"
     "  start     have this session's agent (mjtray.exe, started from mjctl's\n"
@@ -53,10 +56,15 @@ static const char k_usage[] =
     "  --always          nudge even while the user is active (default: only after\n"
     "                    a whole interval without user input)\n"
     "  --keep-awake      keep the system and display on while the run is active\n"
+    "  --for TIME        stop after a while: 90 (seconds), 90s, 45m, 2h or 1h30m,\n"
+    "                    up to 2000000 s (default: until Ctrl+C, or stop)\n"
+    "  --until HH:MM     stop at that time of day, tomorrow's if it has passed\n"
+    "                    today (start also takes end: the end of today's hours)\n"
     "flags (start only):\n"
     "  --idle-only       nudge only after a whole interval without user input\n"
-    "flags (run only):\n"
-    "  --for S           stop after S seconds, 1 to 2000000 (default: until Ctrl+C)\n"
+    "  --hours SPANS     working hours the agent keeps, e.g. 08:30-12:00,13:00-17:30\n"
+    "                    (it runs inside them, waits outside); any clears them\n"
+    "  --days DAYS       the days they start on, e.g. mon-fri, sat,sun, all\n"
     "flags (run, nudge, status):\n"
     "  --json            print raw JSON lines instead of sentences: the DLL's\n"
     "                    status lines, or the agent's status reply\n"
@@ -68,9 +76,11 @@ static const char k_usage[] =
     "\n"
     "The agent keeps its settings: start without flags resumes them, and flags\n"
     "change only what they name (--idle-only undoes a saved --always; --options\n"
-    "'{\"keep_awake\":false}' a saved --keep-awake). run works beside the agent.\n"
+    "'{\"keep_awake\":false}' a saved --keep-awake), --hours and --days\n"
+    "included. run works beside the agent. run and start warn (stderr) when the\n"
+    "interval cannot keep ahead of the screen lock, and name the largest that can.\n"
     "\n"
-    "exit codes: 0 done (a run ended by --for or Ctrl+C included, and stop or\n"
+    "exit codes: 0 done (a run ended by --for, --until or Ctrl+C included, stop or\n"
     "quit with no agent running); 1 the DLL or the agent refused or failed (its\n"
     "message on stderr), no agent for status, or the idle time is unknown;\n"
     "2 bad command line.\n";
@@ -106,6 +116,9 @@ enum flag {
   F_OPTIONS,
   F_JSON,
   F_FOR,
+  F_UNTIL,
+  F_HOURS,
+  F_DAYS,
   F_COUNT
 };
 
@@ -128,17 +141,21 @@ static const struct {
     [F_IDLE_ONLY] = {"--idle-only", 0, FOR_START, NULL, 0, 0},
     [F_OPTIONS] = {"--options", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
     [F_JSON] = {"--json", 0, FOR_RUN | FOR_NUDGE | FOR_STATUS, NULL, 0, 0},
-    [F_FOR] = {"--for", 1, FOR_RUN, "seconds", 1, 2000000},
+    [F_FOR] = {"--for", 1, FOR_RUN | FOR_START, NULL, 0, 0},
+    [F_UNTIL] = {"--until", 1, FOR_RUN | FOR_START, NULL, 0, 0},
+    [F_HOURS] = {"--hours", 1, FOR_START, NULL, 0, 0},
+    [F_DAYS] = {"--days", 1, FOR_START, NULL, 0, 0},
 };
 
 struct settings {
   enum command command;
-  int given[F_COUNT];  /* 1 when the flag was given */
-  const char *mode;    /* --mode */
-  int number[F_COUNT]; /* the values of the number flags */
-  const char *options; /* --options */
-  mjh_options run;     /* the run's options: the defaults, then the flags or --options */
-  unsigned run_keys;   /* the keys the flags or --options named */
+  int given[F_COUNT];            /* 1 when the flag was given */
+  const char *mode;              /* --mode */
+  int number[F_COUNT];           /* the values of the number flags */
+  const char *options;           /* --options */
+  mjh_options run;               /* the run's options: the defaults, then the flags or --options */
+  unsigned run_keys;             /* the keys the flags or --options named */
+  mjh_schedule_request schedule; /* --for, --until, --hours, --days (and start's --options) */
 };
 
 /* Format checks where the compiler knows the attribute. */
@@ -198,7 +215,24 @@ static int parse_flag(int argc, char **argv, int *i, struct settings *s) {
   if (!k_flags[f].takes_value && value) return usage_error("%s takes no value", name);
   s->given[f] = 1;
 
-  if (f == F_MODE) {
+  char err[256];
+  mjh_schedule_request *r = &s->schedule;
+  if (f == F_FOR) {
+    if (!mjh_duration_parse(value, &r->for_s, err, sizeof err)) return usage_error("--for: %s", err);
+    r->given |= MJH_SCHED_KEY_FOR;
+  } else if (f == F_UNTIL) {
+    if (strcmp(value, "end") == 0)
+      r->until_minute = MJH_UNTIL_END_OF_HOURS;
+    else if (!mjh_time_of_day_parse(value, &r->until_minute, err, sizeof err))
+      return usage_error("--until: %s", err);
+    r->given |= MJH_SCHED_KEY_UNTIL;
+  } else if (f == F_HOURS) {
+    if (!mjh_hours_parse(value, &r->hours, err, sizeof err)) return usage_error("--hours: %s", err);
+    r->given |= MJH_SCHED_KEY_HOURS;
+  } else if (f == F_DAYS) {
+    if (!mjh_days_parse(value, &r->hours.days, err, sizeof err)) return usage_error("--days: %s", err);
+    r->given |= MJH_SCHED_KEY_DAYS;
+  } else if (f == F_MODE) {
     if (strcmp(value, "zen") != 0 && strcmp(value, "move") != 0)
       return usage_error("--mode needs zen or move, not \"%s\"", value);
     s->mode = value;
@@ -227,6 +261,25 @@ static int read_run_options(struct settings *s) {
   if (s->given[F_OPTIONS]) {
     unsigned allowed = s->command == CMD_NUDGE ? MJH_KEYS_DLL : MJH_KEYS_ALL;
     char err[256];
+    if (s->command == CMD_START) {
+      /* A start's options text may carry the schedule's keys too; the flags
+       * may not name them again. */
+      mjh_schedule_request text;
+      mjh_schedule_request_none(&text);
+      if (!mjh_start_options_parse(s->options, strlen(s->options), o, &s->run_keys, &text, err, sizeof err))
+        return usage_error("--options: %s", err);
+      if (text.given & s->schedule.given)
+        return usage_error("--options names a schedule key that a flag names too: give it once");
+      if (text.given & MJH_SCHED_KEY_HOURS) s->schedule.hours.span_count = text.hours.span_count;
+      if (text.given & MJH_SCHED_KEY_HOURS) memcpy(s->schedule.hours.spans, text.hours.spans, sizeof text.hours.spans);
+      if (text.given & MJH_SCHED_KEY_DAYS) s->schedule.hours.days = text.hours.days;
+      if (text.given & MJH_SCHED_KEY_FOR) s->schedule.for_s = text.for_s;
+      if (text.given & MJH_SCHED_KEY_UNTIL) s->schedule.until_minute = text.until_minute;
+      s->schedule.given |= text.given;
+      if ((s->schedule.given & MJH_SCHED_KEY_FOR) && (s->schedule.given & MJH_SCHED_KEY_UNTIL))
+        return usage_error("--for and --until exclude each other");
+      return EXIT_OK;
+    }
     if (!mjh_options_parse(s->options, strlen(s->options), allowed, o, &s->run_keys, err, sizeof err))
       return usage_error("--options: %s", err);
     return EXIT_OK;
@@ -247,6 +300,7 @@ static int read_run_options(struct settings *s) {
 /* Parses argv into *s. Returns EXIT_OK or EXIT_USAGE (message printed). */
 static int parse_command_line(int argc, char **argv, struct settings *s) {
   memset(s, 0, sizeof *s);
+  mjh_schedule_request_none(&s->schedule);
   for (int i = 1; i < argc; i++) {
     const char *arg = argv[i];
     if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
@@ -273,6 +327,9 @@ static int parse_command_line(int argc, char **argv, struct settings *s) {
         return usage_error("--options cannot be combined with %s: put it in the options text", k_flags[f].name);
   }
   if (s->given[F_ALWAYS] && s->given[F_IDLE_ONLY]) return usage_error("--always and --idle-only contradict each other");
+  if (s->given[F_FOR] && s->given[F_UNTIL]) return usage_error("--for and --until exclude each other");
+  if (s->command == CMD_RUN && s->given[F_UNTIL] && s->schedule.until_minute == MJH_UNTIL_END_OF_HOURS)
+    return usage_error("--until end (the end of today's working hours) is for start: run has no working hours");
   return read_run_options(s);
 }
 
@@ -306,6 +363,31 @@ static void read_status(mjh_status *s, char *copy, size_t size) {
   }
 }
 
+/* ---- Schedules ------------------------------------------------------------------ */
+
+/* One line on stderr when nudges every interval_s cannot keep ahead of the
+ * screen lock, screen saver or display-off timeout now in force. */
+static void warn_if_interval_unsafe(int interval_s, int only_when_idle) {
+  mjw_lock_timeout lock;
+  char warning[256];
+  mjw_lock_timeout_read(&lock);
+  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, warning, sizeof warning);
+  if (warning[0]) fprintf(stderr, "mjctl: warning: %s\n", warning);
+}
+
+/* The end of an --until session from now, in this computer's zone, and how
+ * it reads: "17:30" or "17:30 tomorrow" (the time has passed today). */
+static int64_t until_end(int minute, char *text, size_t size) {
+  mjw_clock clock;
+  mjw_clock_refresh(&clock);
+  mjh_zone zone = mjw_clock_zone(&clock);
+  mjh_session session;
+  int tomorrow = 0;
+  mjh_session_until(&session, &zone, mjw_now_utc(), minute, &tomorrow);
+  snprintf(text, size, "%02d:%02d%s", minute / 60, minute % 60, tomorrow ? " tomorrow" : "");
+  return session.end;
+}
+
 /* ---- The agent ---------------------------------------------------------------- */
 
 enum {
@@ -315,15 +397,22 @@ enum {
   AGENT_POLL_MS = 100
 };
 
-/* One request to the agent; the reply line goes into reply. */
-static mjw_call_result agent_call(mjh_command cmd, const mjh_options *o, unsigned keys, char *reply, size_t size,
-                                  DWORD timeout_ms, char *err, size_t err_size) {
+/* One request to the agent (schedule: a start's schedule keys, or NULL); the
+ * reply line goes into reply. */
+static mjw_call_result agent_call_schedule(mjh_command cmd, const mjh_options *o, unsigned keys,
+                                           const mjh_schedule_request *schedule, char *reply, size_t size,
+                                           DWORD timeout_ms, char *err, size_t err_size) {
   char request[MJH_REQUEST_MAX + 1];
-  if (!mjh_request_format(cmd, o, keys, request, sizeof request)) {
+  if (!mjh_request_format_schedule(cmd, o, keys, schedule, request, sizeof request)) {
     snprintf(err, err_size, "cannot write the request");
     return MJW_CALL_FAILED;
   }
   return mjw_pipe_call(request, reply, size, timeout_ms, err, err_size);
+}
+
+static mjw_call_result agent_call(mjh_command cmd, const mjh_options *o, unsigned keys, char *reply, size_t size,
+                                  DWORD timeout_ms, char *err, size_t err_size) {
+  return agent_call_schedule(cmd, o, keys, NULL, reply, size, timeout_ms, err, err_size);
 }
 
 /* The exit code for a call that did not get through; messages on stderr. */
@@ -350,9 +439,10 @@ static int agent_reply(const char *line, mjh_reply *reply) {
 }
 
 /* Asks for the agent's status and says what it does, in one sentence, or
- * prints its reply line as it is (--json). */
-static int tell_agent_state(int json) {
-  char line[MJH_REPLY_MAX + 1], err[256], text[512];
+ * prints its reply line as it is (--json); warn: also warn when the interval
+ * of its settings cannot keep ahead of the screen lock. */
+static int tell_agent_state(int json, int warn) {
+  char line[MJH_REPLY_MAX + 1], err[256], text[1024];
   mjw_call_result result = agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
   if (result == MJW_CALL_NO_AGENT) {
     fputs("mjctl: no agent is running in this session (mjctl start starts one)\n", stderr);
@@ -369,8 +459,15 @@ static int tell_agent_state(int json) {
     fprintf(stderr, "mjctl: the agent's status reply is not understood: %s\n", line);
     return EXIT_REFUSED;
   }
-  mjh_describe_agent(&reply, text, sizeof text);
+  mjw_clock clock;
+  mjw_clock_refresh(&clock);
+  mjh_zone zone = mjw_clock_zone(&clock);
+  mjh_describe_agent_at(&reply, &zone, mjw_now_utc(), text, sizeof text);
   fputs(text, stdout);
+  if (warn) {
+    fflush(stdout);
+    warn_if_interval_unsafe(reply.settings.interval_s, reply.settings.only_when_idle);
+  }
   return EXIT_OK;
 }
 
@@ -440,16 +537,24 @@ static int start_agent(void) {
 
 static int command_start(const struct settings *s) {
   char line[MJH_REPLY_MAX + 1], err[256];
-  mjw_call_result result =
-      agent_call(MJH_CMD_START, &s->run, s->run_keys, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  const mjh_schedule_request *schedule = &s->schedule;
+  mjw_call_result result = agent_call_schedule(MJH_CMD_START, &s->run, s->run_keys, schedule, line, sizeof line,
+                                               AGENT_CALL_MS, err, sizeof err);
   if (result == MJW_CALL_NO_AGENT) {
     if (start_agent() != EXIT_OK) return EXIT_REFUSED;
-    result = agent_call(MJH_CMD_START, &s->run, s->run_keys, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+    result = agent_call_schedule(MJH_CMD_START, &s->run, s->run_keys, schedule, line, sizeof line, AGENT_CALL_MS, err,
+                                 sizeof err);
   }
   if (result != MJW_CALL_OK) return agent_call_failed(result, err);
   mjh_reply reply;
   if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  return tell_agent_state(0);
+  /* The agent reads an --until time as mjctl does: say which day it is. */
+  if ((schedule->given & MJH_SCHED_KEY_UNTIL) && schedule->until_minute != MJH_UNTIL_END_OF_HOURS) {
+    char until[32];
+    until_end(schedule->until_minute, until, sizeof until);
+    printf("session until %s\n", until);
+  }
+  return tell_agent_state(0, 1);
 }
 
 static int command_stop(void) {
@@ -462,7 +567,7 @@ static int command_stop(void) {
   if (result != MJW_CALL_OK) return agent_call_failed(result, err);
   mjh_reply reply;
   if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  return tell_agent_state(0);
+  return tell_agent_state(0, 0);
 }
 
 static int command_quit(void) {
@@ -487,7 +592,7 @@ static int command_quit(void) {
   return EXIT_OK;
 }
 
-static int command_status(const struct settings *s) { return tell_agent_state(s->given[F_JSON]); }
+static int command_status(const struct settings *s) { return tell_agent_state(s->given[F_JSON], 0); }
 
 /* 1 when this session's agent answers that its run is active. */
 static int agent_run_active(void) {
@@ -521,6 +626,9 @@ static int command_run(const struct settings *s) {
   }
   if (agent_run_active())
     fputs("mjctl: note: this session's agent is running nudges too; this run goes on beside it\n", stderr);
+  warn_if_interval_unsafe(s->run.interval_s, s->run.only_when_idle);
+  char until[32] = "";
+  int64_t until_utc = s->given[F_UNTIL] ? until_end(s->schedule.until_minute, until, sizeof until) : 0;
   g_stop_requested = CreateEventA(NULL, TRUE, FALSE, NULL);
   g_run_stopped = CreateEventA(NULL, TRUE, FALSE, NULL);
   if (!g_stop_requested || !g_run_stopped || !SetConsoleCtrlHandler(on_console_event, TRUE)) {
@@ -539,7 +647,7 @@ static int command_run(const struct settings *s) {
     return EXIT_REFUSED;
   }
   ULONGLONG started = GetTickCount64();
-  ULONGLONG deadline = started + (ULONGLONG)s->number[F_FOR] * 1000;
+  ULONGLONG deadline = started + (ULONGLONG)s->schedule.for_s * 1000;
   int live = !s->given[F_JSON] && stdout_is_console();
 
   char line[1024], last_line[1024], text[2048], countdown[128] = "", shown[128] = "";
@@ -551,8 +659,17 @@ static int command_run(const struct settings *s) {
     mjh_describe_run(&prev, text, sizeof text);
     printf("started: %s\n", text);
     if (keep_awake.thread) printf("keeping the system and display on while the run is active\n");
+    char duration[64] = "";
+    if (s->schedule.for_s >= 60) {
+      duration[0] = ' ';
+      duration[1] = '(';
+      mjh_duration_text(s->schedule.for_s, duration + 2, sizeof duration - 3);
+      strcat(duration, ")");
+    }
     if (s->given[F_FOR])
-      printf("stopping after %d s; Ctrl+C stops earlier\n", s->number[F_FOR]);
+      printf("stopping after %lld s%s; Ctrl+C stops earlier\n", (long long)s->schedule.for_s, duration);
+    else if (s->given[F_UNTIL])
+      printf("running until %s; Ctrl+C stops earlier\n", until);
     else
       printf("Ctrl+C stops\n");
     fflush(stdout);
@@ -564,6 +681,8 @@ static int command_run(const struct settings *s) {
     if (WaitForSingleObject(g_stop_requested, 200) == WAIT_OBJECT_0)
       reason = STOP_CTRL_C;
     else if (s->given[F_FOR] && GetTickCount64() >= deadline)
+      reason = STOP_TIME_UP;
+    else if (s->given[F_UNTIL] && mjw_now_utc() >= until_utc)
       reason = STOP_TIME_UP;
     if (reason != STOP_NONE) {
       mj_stop();
