@@ -236,6 +236,14 @@ endif()
 if(EXISTS "${shortcut}")
   message(FATAL_ERROR "the uninstall left the shortcut ${shortcut}")
 endif()
+# Nor anything of it elsewhere in the profile (the installer's copy of the
+# icon, for one).
+get_filename_component(app_data_root "${programs_dir}/../.." ABSOLUTE)
+execute_process(COMMAND find "${app_data_root}" -iname "*veltrano*" -o -iname "mjtray*" -o -iname "mjctl*"
+  -o -iname "AgentIcon*" OUTPUT_VARIABLE left)
+if(left)
+  message(FATAL_ERROR "the uninstall left in the profile: ${left}")
+endif()
 wine(q reg query "${settings_key}")
 if(q_rc EQUAL 0)
   message(FATAL_ERROR "the uninstall left ${settings_key}:\n${q_out}")
