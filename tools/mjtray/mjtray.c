@@ -11,8 +11,10 @@
 #include <windows.h>
 
 #include "agent_text.h"
+#include "clock.h"
 #include "icon.h"
 #include "keep_awake.h"
+#include "lock_timeout.h"
 #include "mouse_jiggler.h"
 #include "pipe_server.h"
 #include "resource.h"
@@ -32,8 +34,18 @@ enum {
   WM_MJ_EXIT,                /* leave once the current message is done */
   TRAY_ICON_ID = 1,
   STATUS_TIMER_ID = 1,
-  STATUS_TIMER_MS = 1000
+  STATUS_TIMER_MS = 1000,
+  SCHEDULE_TIMER_ID = 2 /* one timer to the next instant the schedule may change */
 };
+
+/* The "Run for" menu's sessions; a "until the end of today's working hours"
+ * and "until stopped" are their own kinds. */
+static const struct {
+  UINT id;
+  int64_t seconds;
+} k_sessions[] = {
+    {IDM_RUN_FOR_30M, 30 * 60}, {IDM_RUN_FOR_1H, 3600}, {IDM_RUN_FOR_2H, 2 * 3600}, {IDM_RUN_FOR_4H, 4 * 3600}};
+enum { SESSION_CHOICES = sizeof k_sessions / sizeof k_sessions[0] };
 
 static const int k_intervals[] = {30, 60, 120, 300, 600};
 static const UINT k_interval_ids[] = {IDM_INTERVAL_30, IDM_INTERVAL_60, IDM_INTERVAL_120, IDM_INTERVAL_300,
@@ -53,6 +65,21 @@ typedef struct app {
   mjh_status last_status;
   mjw_keep_awake keep_awake;
   pipe_server *server;
+
+  /* The schedule: decided again after every change (redecide). */
+  mjw_clock clock;
+  mjh_zone zone;
+  mjh_hours hours; /* as saved */
+  mjh_session session;
+  int session_to_end_of_hours; /* the session was asked for as "until the end of today's working hours" */
+  mjh_decision decision;       /* the last one */
+  int waiting;                 /* run_on, but the schedule holds the run back */
+  int64_t clock_utc;           /* the clock and the tick at the last decision: a clock change's jump */
+  ULONGLONG clock_tick;
+  char stopped_because[128]; /* why the run last stopped by itself */
+  mjw_lock_timeout lock;
+  char warning[256]; /* the interval cannot keep ahead of the lock: why, "" when it can */
+  char warning_short[128];
 
   int icon_added;
   int icon_px;
@@ -128,7 +155,47 @@ static mjh_icon_state current_icon_state(const app *a) {
   if (a->running && a->have_status) return mjh_icon_for(&a->last_status, a->failing, 0);
   if (a->running) return MJH_ICON_ACTIVE;
   memset(&idle, 0, sizeof idle);
-  return mjh_icon_for(&idle, 0, 0);
+  return mjh_icon_for(&idle, 0, a->waiting);
+}
+
+/* Cuts a UTF-8 text to at most size bytes with its NUL, never inside a
+ * character. */
+static void cut_utf8(char *text, size_t size) {
+  size_t n = strlen(text);
+  if (n < size) return;
+  n = size - 1;
+  while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) --n;
+  text[n] = '\0';
+}
+
+/* The tooltip: the run's line, or why there is none (waiting, a session
+ * that ended), and the lock warning first when there is one. */
+static void make_tooltip(const app *a, char *tip, size_t size) {
+  char line[256], reason[160];
+  mjh_status shown;
+  if (a->running) {
+    if (a->have_status) {
+      shown = a->last_status;
+    } else {
+      memset(&shown, 0, sizeof shown);
+    }
+    mjh_tooltip(&shown, a->failing, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), line, sizeof line);
+  } else if (a->waiting) {
+    mjh_waiting_text(&a->decision, &a->session, &a->zone, mjw_now_utc(), reason, sizeof reason);
+    _snprintf(line, sizeof line, "Waiting: %s", reason);
+  } else if (a->stopped_because[0]) {
+    _snprintf(line, sizeof line, "Stopped: %s", a->stopped_because);
+  } else {
+    memset(&shown, 0, sizeof shown);
+    mjh_tooltip(&shown, 0, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), line, sizeof line);
+  }
+  line[sizeof line - 1] = '\0';
+  if (a->warning_short[0])
+    _snprintf(tip, size, "Warning: %s. %s", a->warning_short, line);
+  else
+    _snprintf(tip, size, "%s", line);
+  tip[size - 1] = '\0';
+  cut_utf8(tip, size);
 }
 
 static void fill_notify_data(const app *a, NOTIFYICONDATAW *nid) {
@@ -146,7 +213,6 @@ static void refresh_icon(app *a, int re_add) {
   int px = icon_size(a->window);
   char tip[MJH_TOOLTIP_MAX];
   wchar_t wide_tip[MJH_TOOLTIP_MAX];
-  mjh_status shown;
 
   if (!a->icon || state != a->icon_state || px != a->icon_px) {
     HICON icon = make_icon(state, px);
@@ -158,13 +224,7 @@ static void refresh_icon(app *a, int re_add) {
       a->icon_changed = 1;
     }
   }
-  if (a->have_status) {
-    shown = a->last_status;
-  } else {
-    memset(&shown, 0, sizeof shown);
-  }
-  if (!a->running) shown.active = 0;
-  mjh_tooltip(&shown, a->failing, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), tip, sizeof tip);
+  make_tooltip(a, tip, sizeof tip);
   if (!MultiByteToWideChar(CP_UTF8, 0, tip, -1, wide_tip, MJH_TOOLTIP_MAX)) wcscpy(wide_tip, APP_TITLE);
 
   fill_notify_data(a, &nid);
@@ -212,6 +272,7 @@ static void read_status(app *a) {
 
 static void save_settings(app *a) {
   settings_store_save(&a->settings);
+  settings_store_save_hours(&a->hours);
   if (a->server) pipe_server_set_saved(a->server, &a->settings.options);
 }
 
@@ -250,25 +311,144 @@ static void show_error(app *a, const wchar_t *what, const char *reason) {
   MessageBoxW(a->window, text, APP_TITLE, MB_OK | MB_ICONWARNING);
 }
 
-/* The user turns the run on or off (menu, click): remembered for next time. */
-static void user_toggle(app *a) {
-  if (a->running) {
-    run_stop(a);
-    a->settings.run_on = 0;
-    save_settings(a);
-  } else if (run_start(a, &a->settings.options)) {
-    a->settings.run_on = 1;
-    save_settings(a);
-  } else {
-    show_error(a, L"The run did not start", mj_last_error());
+/* ---- The schedule -------------------------------------------------------------- */
+
+/* Reads the lock timeout again and whether the interval keeps ahead of it in
+ * the current mode. */
+static void read_lock_timeout(app *a) {
+  const mjh_options *o = &a->settings.options;
+  mjw_lock_timeout_read(&a->lock);
+  mjh_interval_warning_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, a->warning,
+                          sizeof a->warning);
+  mjh_interval_warning_short_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, a->warning_short,
+                                sizeof a->warning_short);
+}
+
+/* A session that ended is over: a new start goes by the working hours. */
+static void drop_ended_session(app *a, int64_t now) {
+  if (a->session.end != MJH_NO_TIME && a->session.end <= now) {
+    a->session.kind = MJH_SESSION_NONE;
+    a->session.end = MJH_NO_TIME;
+    a->session_to_end_of_hours = 0;
   }
+}
+
+static void forget_session(app *a) {
+  memset(&a->session, 0, sizeof a->session);
+  a->session.kind = MJH_SESSION_NONE;
+  a->session.end = MJH_NO_TIME;
+  a->session_to_end_of_hours = 0;
+}
+
+/* After every change (start, stop, menu, request, timer, clock or zone,
+ * resume): decides whether the run goes on now, starts or stops it to match
+ * and sets the one timer to the next instant the answer may change. The
+ * user's run_on is left alone, but for a session that ended with nothing to
+ * start the run again: that stop is the one the user asked for. */
+static void redecide(app *a) {
+  int64_t now = mjw_now_utc();
+  if (a->exiting) return;
+  a->clock_utc = now;
+  a->clock_tick = GetTickCount64();
+  mjh_decide(&a->hours, &a->session, &a->zone, now, &a->decision);
+  a->waiting = 0;
+  if (!a->settings.run_on) {
+    if (a->running) run_stop(a);
+    KillTimer(a->window, SCHEDULE_TIMER_ID);
+    refresh_icon(a, 0);
+    return;
+  }
+  if (a->decision.action == MJH_SCHED_RUN) {
+    a->stopped_because[0] = '\0';
+    if (!a->running && !run_start(a, &a->settings.options)) {
+      _snprintf(a->stopped_because, sizeof a->stopped_because, "the run did not start: %s", mj_last_error());
+      a->stopped_because[sizeof a->stopped_because - 1] = '\0';
+    }
+  } else {
+    if (a->decision.reason == MJH_REASON_SESSION_ENDED)
+      mjh_reason_text(&a->decision, &a->session, &a->zone, now, a->stopped_because, sizeof a->stopped_because);
+    if (a->running) run_stop(a);
+    if (a->decision.action == MJH_SCHED_WAIT) {
+      a->waiting = 1;
+    } else {
+      a->settings.run_on = 0;
+      save_settings(a);
+    }
+  }
+  if (a->settings.run_on && a->decision.recheck_s > 0)
+    SetTimer(a->window, SCHEDULE_TIMER_ID, (UINT)(a->decision.recheck_s * 1000), NULL);
+  else
+    KillTimer(a->window, SCHEDULE_TIMER_ID);
+  refresh_icon(a, 0);
+}
+
+/* The clock, the zone or daylight saving changed: a "for" session keeps its
+ * length, then everything is decided again from the new time. */
+static void clock_changed(app *a) {
+  int64_t expected = a->clock_utc + (int64_t)((GetTickCount64() - a->clock_tick) / 1000);
+  int64_t jump = mjw_now_utc() - expected;
+  mjw_clock_refresh(&a->clock);
+  if (jump > 2 || jump < -2) mjh_session_clock_changed(&a->session, jump); /* not the rounding of a second */
+  redecide(a);
+}
+
+/* The user turns the run on or off (menu, click): remembered for next time.
+ * Stop ends a session too; Start goes by the working hours. */
+static void user_toggle(app *a) {
+  if (a->settings.run_on) {
+    a->settings.run_on = 0;
+    forget_session(a);
+    a->stopped_because[0] = '\0';
+    save_settings(a);
+    redecide(a);
+    return;
+  }
+  drop_ended_session(a, mjw_now_utc());
+  a->settings.run_on = 1;
+  redecide(a);
+  if (!a->running && !a->waiting) {
+    a->settings.run_on = 0;
+    refresh_icon(a, 0);
+    show_error(a, L"The run did not start", mj_last_error());
+    return;
+  }
+  save_settings(a);
 }
 
 /* A setting changed from the menu: saved, and applied to a run that is on. */
 static void settings_changed(app *a) {
   save_settings(a);
+  read_lock_timeout(a);
   if (a->running && !run_start(a, &a->settings.options)) show_error(a, L"The run did not restart", mj_last_error());
   refresh_icon(a, 0);
+}
+
+/* A session from the menu: it starts the run now. */
+static void choose_session(app *a, UINT id) {
+  int64_t now = mjw_now_utc();
+  char err[128];
+  int i;
+  a->session_to_end_of_hours = 0;
+  if (id == IDM_RUN_UNTIL_STOPPED) {
+    forget_session(a);
+    a->session.kind = MJH_SESSION_UNTIL_STOPPED;
+    a->session.start = now;
+  } else if (id == IDM_RUN_UNTIL_END) {
+    mjh_session until_end;
+    if (!mjh_session_until_end_of_hours(&until_end, &a->hours, &a->zone, now, err, sizeof err)) {
+      show_error(a, L"Run until the end of today's working hours", err);
+      return;
+    }
+    a->session = until_end;
+    a->session_to_end_of_hours = 1;
+  } else {
+    for (i = 0; i < SESSION_CHOICES; ++i)
+      if (k_sessions[i].id == id) mjh_session_for(&a->session, now, k_sessions[i].seconds);
+  }
+  a->settings.run_on = 1;
+  a->stopped_because[0] = '\0';
+  save_settings(a);
+  redecide(a);
 }
 
 /* One nudge with the saved mode and distances (a dry run when the settings
@@ -284,6 +464,42 @@ static void nudge_now(app *a) {
 
 /* ---- Pipe requests -------------------------------------------------------------- */
 
+/* A start: its options and schedule take effect together, or not at all
+ * (an error reply). A run the schedule lets go on starts now. */
+static void start_request(app *a, const mjh_request *req, pipe_call *call) {
+  size_t size = sizeof call->reply;
+  int64_t now = mjw_now_utc();
+  mjh_hours hours = a->hours;
+  mjh_session session = a->session;
+  mjh_decision d;
+  char err[160];
+
+  if (session.end != MJH_NO_TIME && session.end <= now) {
+    forget_session(a);
+    session = a->session;
+  }
+  if (!mjh_schedule_request_apply(&req->schedule, &hours, &session, &a->zone, now, err, sizeof err)) {
+    call->reply_len = mjh_reply_error(err, call->reply, size);
+    return;
+  }
+  mjh_decide(&hours, &session, &a->zone, now, &d);
+  if (d.action == MJH_SCHED_RUN && !run_start(a, &req->options)) {
+    call->reply_len = mjh_reply_error(mj_last_error(), call->reply, size);
+    return;
+  }
+  if (req->given) a->settings.options = req->options;
+  a->hours = hours;
+  a->session = session;
+  a->session_to_end_of_hours =
+      (req->schedule.given & MJH_SCHED_KEY_UNTIL) && req->schedule.until_minute == MJH_UNTIL_END_OF_HOURS;
+  a->settings.run_on = 1;
+  a->stopped_because[0] = '\0';
+  save_settings(a);
+  read_lock_timeout(a);
+  redecide(a);
+  call->reply_len = mjh_reply_ok(call->reply, size);
+}
+
 static void answer_request(app *a, pipe_call *call) {
   const mjh_request *req = &call->request;
   size_t size = sizeof call->reply;
@@ -294,6 +510,7 @@ static void answer_request(app *a, pipe_call *call) {
   switch (req->cmd) {
     case MJH_CMD_STATUS: {
       mjh_agent_state agent;
+      char schedule[1024];
       const char *run_line;
       if (a->running) read_status(a); /* the failing state as of now */
       run_line = mj_status();
@@ -305,23 +522,23 @@ static void answer_request(app *a, pipe_call *call) {
       agent.last_error = mj_last_error();
       agent.pid = GetCurrentProcessId();
       agent.version = MJTRAY_VERSION;
+      mjh_decide(&a->hours, &a->session, &a->zone, mjw_now_utc(), &a->decision);
+      if (!mjh_schedule_json(&a->hours, &a->session, &a->decision, a->warning, schedule, sizeof schedule))
+        schedule[0] = '\0';
+      agent.schedule_json = schedule[0] ? schedule : NULL;
+      agent.stopped_because = a->stopped_because;
       call->reply_len = mjh_reply_status(&agent, run_line, call->reply, size);
       break;
     }
     case MJH_CMD_START:
-      if (!run_start(a, &req->options)) {
-        call->reply_len = mjh_reply_error(mj_last_error(), call->reply, size);
-        break;
-      }
-      if (req->given) a->settings.options = req->options;
-      a->settings.run_on = 1;
-      save_settings(a);
-      call->reply_len = mjh_reply_ok(call->reply, size);
+      start_request(a, req, call);
       break;
     case MJH_CMD_STOP:
-      run_stop(a);
       a->settings.run_on = 0;
+      forget_session(a);
+      a->stopped_because[0] = '\0';
       save_settings(a);
+      redecide(a);
       call->reply_len = mjh_reply_ok(call->reply, size);
       break;
     case MJH_CMD_NUDGE:
@@ -350,13 +567,80 @@ static HMENU find_submenu(HMENU menu, UINT item_id) {
   return NULL;
 }
 
+/* The position of submenu sub in menu, or -1. */
+static int submenu_position(HMENU menu, HMENU sub) {
+  int i, n = GetMenuItemCount(menu);
+  for (i = 0; i < n; ++i)
+    if (GetSubMenu(menu, i) == sub) return i;
+  return -1;
+}
+
+static void set_item_text(HMENU menu, UINT item, BOOL by_position, const wchar_t *text) {
+  MENUITEMINFOW info;
+  memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  info.fMask = MIIM_STRING;
+  info.dwTypeData = (wchar_t *)text;
+  SetMenuItemInfoW(menu, item, by_position, &info);
+}
+
+/* The lock warning in the menu: the Interval item says what the interval is
+ * too long for, and its submenu offers the longest safe one. */
+static void mark_interval_warning(const app *a, HMENU menu, HMENU intervals) {
+  const mjh_options *o = &a->settings.options;
+  static const wchar_t *const what[] = {L"screen lock", L"screen saver", L"display-off"};
+  char length[32], safe[32];
+  wchar_t text[128];
+  int at = submenu_position(menu, intervals), best, pos;
+  if (!a->warning[0] || at < 0) return;
+  mjh_duration_text(a->lock.seconds, length, sizeof length);
+  _snwprintf(text, 128, L"&Interval (too long for the %hs %ls)", length,
+             what[a->lock.kind <= MJH_LOCK_DISPLAY_OFF ? a->lock.kind : 0]);
+  text[127] = L'\0';
+  set_item_text(menu, (UINT)at, TRUE, text);
+  best = mjh_largest_safe_interval(o->only_when_idle, a->lock.seconds);
+  mjh_duration_text(best, safe, sizeof safe);
+  _snwprintf(text, 128, L"%hs \x2014 the longest that beats the lock", safe);
+  text[127] = L'\0';
+  pos = 0; /* in order among the others */
+  while (pos < GetMenuItemCount(intervals) && (int)GetMenuItemID(intervals, pos) != -1) {
+    UINT item = GetMenuItemID(intervals, pos);
+    int i, seconds = item == IDM_INTERVAL_CUSTOM ? o->interval_s : 0;
+    for (i = 0; i < INTERVAL_CHOICES; ++i)
+      if (item == k_interval_ids[i]) seconds = k_intervals[i];
+    if (seconds >= best) break;
+    ++pos;
+  }
+  InsertMenuW(intervals, (UINT)pos, MF_BYPOSITION | MF_STRING, IDM_INTERVAL_SAFE, text);
+}
+
+/* The checked "Run for" item: the session in progress, if any. */
+static UINT current_session_item(const app *a) {
+  int64_t now = mjw_now_utc();
+  int i;
+  if (!a->settings.run_on) return 0;
+  if (a->session.kind == MJH_SESSION_UNTIL_STOPPED) return IDM_RUN_UNTIL_STOPPED;
+  if (a->session.end == MJH_NO_TIME || a->session.end <= now) return 0;
+  if (a->session_to_end_of_hours) return IDM_RUN_UNTIL_END;
+  if (a->session.kind == MJH_SESSION_FOR)
+    for (i = 0; i < SESSION_CHOICES; ++i)
+      if (a->session.end - a->session.start == k_sessions[i].seconds) return k_sessions[i].id;
+  return 0;
+}
+
 static void prepare_menu(app *a, HMENU menu) {
   const mjh_options *o = &a->settings.options;
   HMENU intervals = find_submenu(menu, IDM_INTERVAL_60);
   int i, listed = 0;
+  UINT session_item = current_session_item(a);
   wchar_t text[64];
+  static const UINT session_ids[] = {IDM_RUN_FOR_30M, IDM_RUN_FOR_1H,    IDM_RUN_FOR_2H,
+                                     IDM_RUN_FOR_4H,  IDM_RUN_UNTIL_END, IDM_RUN_UNTIL_STOPPED};
 
-  ModifyMenuW(menu, IDM_TOGGLE, MF_BYCOMMAND | MF_STRING, IDM_TOGGLE, a->running ? L"&Stop" : L"&Start");
+  ModifyMenuW(menu, IDM_TOGGLE, MF_BYCOMMAND | MF_STRING, IDM_TOGGLE, a->settings.run_on ? L"&Stop" : L"&Start");
+  for (i = 0; i < (int)(sizeof session_ids / sizeof session_ids[0]); ++i)
+    check(menu, session_ids[i], session_ids[i] == session_item);
+  if (!a->hours.span_count) EnableMenuItem(menu, IDM_RUN_UNTIL_END, MF_BYCOMMAND | MF_GRAYED);
   SetMenuDefaultItem(menu, IDM_TOGGLE, FALSE); /* what a left click does */
   check(menu, IDM_MODE_ZEN, !o->move);
   check(menu, IDM_MODE_MOVE, o->move);
@@ -374,6 +658,7 @@ static void prepare_menu(app *a, HMENU menu) {
     text[63] = L'\0';
     InsertMenuW(intervals, (UINT)at, MF_BYPOSITION | MF_STRING | MF_CHECKED, IDM_INTERVAL_CUSTOM, text);
   }
+  if (intervals) mark_interval_warning(a, menu, intervals);
   check(menu, IDM_ONLY_WHEN_IDLE, o->only_when_idle);
   check(menu, IDM_KEEP_AWAKE, o->keep_awake);
   check(menu, IDM_AUTOSTART, autostart_enabled(a->exe_path));
@@ -433,6 +718,99 @@ static void show_about(app *a) {
   MessageBoxIndirectW(&box);
 }
 
+/* ---- The working hours dialog --------------------------------------------------------- */
+
+static void hours_dialog_enable(HWND dialog) {
+  BOOL on = IsDlgButtonChecked(dialog, IDC_NO_HOURS) != BST_CHECKED;
+  int day;
+  for (day = 0; day < 7; ++day) EnableWindow(GetDlgItem(dialog, IDC_DAY_FIRST + day), on);
+  EnableWindow(GetDlgItem(dialog, IDC_SPANS), on);
+}
+
+/* Reads the dialog into *h; 0 with the reason shown in the dialog when it
+ * does not read (the core's parser says why). */
+static int hours_dialog_read(HWND dialog, mjh_hours *h) {
+  wchar_t wide[256];
+  char spans[256 * 3], err[160];
+  unsigned days = 0;
+  int day;
+  mjh_hours read;
+  mjh_hours_none(&read);
+  if (IsDlgButtonChecked(dialog, IDC_NO_HOURS) == BST_CHECKED) {
+    *h = read;
+    return 1;
+  }
+  for (day = 0; day < 7; ++day)
+    if (IsDlgButtonChecked(dialog, IDC_DAY_FIRST + day) == BST_CHECKED) days |= 1u << day;
+  GetDlgItemTextW(dialog, IDC_SPANS, wide, 256);
+  if (!WideCharToMultiByte(CP_UTF8, 0, wide, -1, spans, sizeof spans, NULL, NULL)) spans[0] = '\0';
+  if (!mjh_hours_parse(spans, &read, err, sizeof err)) {
+    wchar_t message[200];
+    _snwprintf(message, 200, L"Spans: %hs", err);
+    message[199] = L'\0';
+    SetDlgItemTextW(dialog, IDC_HOURS_ERROR, message);
+    SetFocus(GetDlgItem(dialog, IDC_SPANS));
+    return 0;
+  }
+  if (read.span_count && !days) {
+    SetDlgItemTextW(dialog, IDC_HOURS_ERROR, L"Choose at least one day, or no working hours.");
+    return 0;
+  }
+  read.days = read.span_count ? days : MJH_DAYS_ALL;
+  *h = read;
+  return 1;
+}
+
+static INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam) {
+  mjh_hours *h = (mjh_hours *)GetWindowLongPtrW(dialog, DWLP_USER);
+  switch (msg) {
+    case WM_INITDIALOG: {
+      char spans[MJH_HOURS_TEXT_MAX];
+      wchar_t wide[MJH_HOURS_TEXT_MAX];
+      int day;
+      h = (mjh_hours *)lparam;
+      SetWindowLongPtrW(dialog, DWLP_USER, (LONG_PTR)h);
+      for (day = 0; day < 7; ++day)
+        CheckDlgButton(dialog, IDC_DAY_FIRST + day, (h->days >> day) & 1u ? BST_CHECKED : BST_UNCHECKED);
+      if (h->span_count && mjh_hours_text(h, spans, sizeof spans) &&
+          MultiByteToWideChar(CP_UTF8, 0, spans, -1, wide, MJH_HOURS_TEXT_MAX))
+        SetDlgItemTextW(dialog, IDC_SPANS, wide);
+      else
+        SetDlgItemTextW(dialog, IDC_SPANS, L"08:30-12:00,13:00-17:30");
+      CheckDlgButton(dialog, IDC_NO_HOURS, h->span_count ? BST_UNCHECKED : BST_CHECKED);
+      hours_dialog_enable(dialog);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case IDC_NO_HOURS:
+          hours_dialog_enable(dialog);
+          SetDlgItemTextW(dialog, IDC_HOURS_ERROR, L"");
+          return TRUE;
+        case IDOK:
+          if (hours_dialog_read(dialog, h)) EndDialog(dialog, IDOK);
+          return TRUE;
+        case IDCANCEL:
+          EndDialog(dialog, IDCANCEL);
+          return TRUE;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+static void edit_working_hours(app *a) {
+  mjh_hours edited = a->hours;
+  if (a->exiting) return;
+  if (DialogBoxParamW(a->instance, MAKEINTRESOURCEW(IDD_WORKING_HOURS), a->window, hours_dialog_proc,
+                      (LPARAM)&edited) != IDOK ||
+      a->exiting)
+    return;
+  a->hours = edited;
+  save_settings(a);
+  redecide(a);
+}
+
 static void exit_agent(app *a);
 
 static void on_command(app *a, UINT id) {
@@ -464,6 +842,21 @@ static void on_command(app *a, UINT id) {
       return;
     case IDM_ABOUT:
       show_about(a);
+      return;
+    case IDM_WORKING_HOURS:
+      edit_working_hours(a);
+      return;
+    case IDM_INTERVAL_SAFE:
+      o->interval_s = mjh_largest_safe_interval(o->only_when_idle, a->lock.seconds);
+      settings_changed(a);
+      return;
+    case IDM_RUN_FOR_30M:
+    case IDM_RUN_FOR_1H:
+    case IDM_RUN_FOR_2H:
+    case IDM_RUN_FOR_4H:
+    case IDM_RUN_UNTIL_END:
+    case IDM_RUN_UNTIL_STOPPED:
+      choose_session(a, id);
       return;
     case IDM_EXIT:
       exit_agent(a);
@@ -543,10 +936,28 @@ static LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM
       return 0;
     case WM_TIMER:
       if (wparam == STATUS_TIMER_ID) on_timer(a);
+      if (wparam == SCHEDULE_TIMER_ID) redecide(a);
       return 0;
+    case WM_TIMECHANGE:
+      if (!a->exiting) clock_changed(a);
+      return 0;
+    case WM_SETTINGCHANGE:
+      /* The screen saver's timeout, or the time zone (it comes as a setting
+       * change too). */
+      if (a->exiting) return 0;
+      read_lock_timeout(a);
+      mjw_clock_refresh(&a->clock);
+      redecide(a);
+      return 0;
+    case WM_POWERBROADCAST:
+      /* Resumed, or on battery now (another display-off timeout). */
+      if (!a->exiting) {
+        read_lock_timeout(a);
+        redecide(a);
+      }
+      return TRUE;
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:
-    case WM_SETTINGCHANGE:
       if (!a->exiting) refresh_icon(a, 0); /* the icon's size may have changed */
       return 0;
     case WM_QUERYENDSESSION:
@@ -591,6 +1002,11 @@ static int run_agent(app *a) {
   a->taskbar_created = RegisterWindowMessageW(L"TaskbarCreated");
 
   first_launch = !settings_store_load(&a->settings);
+  settings_store_load_hours(&a->hours);
+  forget_session(a);
+  mjw_clock_refresh(&a->clock);
+  a->zone = mjw_clock_zone(&a->clock);
+  read_lock_timeout(a);
   a->server = pipe_server_start(a->window, WM_MJ_REQUEST, &a->settings.options, &error);
   if (!a->server) {
     wchar_t text[256];
@@ -606,7 +1022,7 @@ static int run_agent(app *a) {
   /* The run starts before anything that may handle a pipe request (adding
    * the icon does: it waits on the notification area), so that no request
    * sees the agent half started. */
-  if (!a->settings.run_on || !run_start(a, &a->settings.options)) refresh_icon(a, 0);
+  redecide(a);
 
   while (GetMessageW(&msg, NULL, 0, 0) > 0) {
     TranslateMessage(&msg);

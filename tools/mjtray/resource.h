@@ -20,5 +20,19 @@
 #define IDM_AUTOSTART 1032
 #define IDM_ABOUT 1040
 #define IDM_EXIT 1041
+#define IDM_INTERVAL_SAFE 1028
+#define IDM_RUN_FOR_30M 1050
+#define IDM_RUN_FOR_1H 1051
+#define IDM_RUN_FOR_2H 1052
+#define IDM_RUN_FOR_4H 1053
+#define IDM_RUN_UNTIL_END 1054
+#define IDM_RUN_UNTIL_STOPPED 1055
+#define IDM_WORKING_HOURS 1060
+
+#define IDD_WORKING_HOURS 200
+#define IDC_DAY_FIRST 201 /* Monday; the other days follow: 201 to 207 */
+#define IDC_SPANS 210
+#define IDC_NO_HOURS 211
+#define IDC_HOURS_ERROR 212
 
 #endif

@@ -90,6 +90,40 @@ int settings_store_save(const mjh_settings *s) {
   return ok;
 }
 
+void settings_store_load_hours(mjh_hours *h) {
+  HKEY key;
+  char hours_text[TEXT_MAX * 3 + 1], days_text[TEXT_MAX * 3 + 1];
+  mjh_value hours, days;
+  mjh_hours_none(h);
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return;
+  read_value(key, MJH_STORED_HOURS, &hours, hours_text, sizeof hours_text);
+  read_value(key, MJH_STORED_DAYS, &days, days_text, sizeof days_text);
+  RegCloseKey(key);
+  mjh_hours_from_stored(&hours, &days, h);
+}
+
+static LSTATUS write_text(HKEY key, const char *name, const char *text) {
+  wchar_t wide_name[64], wide_text[TEXT_MAX + 1];
+  utf8_to_wide(name, wide_name, 64);
+  utf8_to_wide(text, wide_text, TEXT_MAX + 1);
+  return RegSetValueExW(key, wide_name, 0, REG_SZ, (const BYTE *)wide_text,
+                        (DWORD)((wcslen(wide_text) + 1) * sizeof(wchar_t)));
+}
+
+int settings_store_save_hours(const mjh_hours *h) {
+  HKEY key;
+  char hours[MJH_HOURS_TEXT_MAX], days[MJH_DAYS_TEXT_MAX];
+  int ok;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
+      ERROR_SUCCESS)
+    return 0;
+  mjh_hours_to_stored(h, hours, days);
+  ok = write_text(key, MJH_STORED_HOURS, hours) == ERROR_SUCCESS &&
+       write_text(key, MJH_STORED_DAYS, days) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return ok;
+}
+
 static void quoted(const wchar_t *exe, wchar_t *out, size_t count) { _snwprintf(out, count, L"\"%ls\"", exe); }
 
 int autostart_enabled(const wchar_t *exe) {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "schedule.h"
 #include "settings.h"
 
 /* HKEY_CURRENT_USER\Software\Veltrano\Mouse Jiggler */
@@ -19,6 +20,13 @@ int settings_store_load(mjh_settings *s);
 
 /* Writes every setting. Returns 1 when all were written. */
 int settings_store_save(const mjh_settings *s);
+
+/* Fills *h with the saved working hours (the values "hours" and "days"):
+ * none when missing, and none as a whole when either does not read. */
+void settings_store_load_hours(mjh_hours *h);
+
+/* Writes the working hours. Returns 1 when both values were written. */
+int settings_store_save_hours(const mjh_hours *h);
 
 /* Whether the log-on entry exists and names exe (quoted). */
 int autostart_enabled(const wchar_t *exe);
