@@ -648,4 +648,202 @@ TEST_F(AgentTest, HostileClientsLeaveTheAgentAnsweringPromptly) {
   EXPECT_EQ(reply.run.active, 1);
 }
 
+// ---- Schedules -----------------------------------------------------------------------------
+
+const char *const kDayNames[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};  // SYSTEMTIME's order
+
+std::string hh_mm(int minute) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02d:%02d", minute / 60, minute % 60);
+  return text;
+}
+
+int64_t now_utc() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  ULARGE_INTEGER t;
+  t.LowPart = ft.dwLowDateTime;
+  t.HighPart = ft.dwHighDateTime;
+  return static_cast<int64_t>(t.QuadPart / 10000000ULL) - 11644473600LL;
+}
+
+// Polls the status until check says yes (or a minute passes).
+template <typename Check>
+bool status_until(mjh_reply *reply, Check check, int seconds = 60) {
+  for (int i = 0; i < seconds * 4; ++i) {
+    if (status(reply) && check(*reply)) return true;
+    Sleep(250);
+  }
+  return false;
+}
+
+std::string start_with(const std::string &options) {
+  mjh_reply reply;
+  std::string line = exchange("{\"cmd\":\"start\",\"options\":{" + options + "}}\n");
+  if (!read_reply(line, &reply)) return "no reply: " + line;
+  return reply.ok ? "" : reply.error;
+}
+
+TEST_F(AgentTest, ASessionThatEndsStopsTheRunReleasesKeepAwakeAndSaysWhy) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  ASSERT_EQ(start_with("\"keep_awake\":true,\"for\":\"3s\""), "");
+  mjh_reply reply;
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_EQ(reply.keep_awake_held, 1);
+  ASSERT_EQ(reply.has_schedule, 1);
+  EXPECT_NE(reply.session_end, MJH_NO_TIME);
+  EXPECT_LE(reply.session_end, now_utc() + 4);
+
+  ASSERT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.run.active == 0; }, 30))
+      << "the run goes on after its session";
+  EXPECT_EQ(reply.keep_awake_held, 0);
+  EXPECT_EQ(reply.run_on, 0) << "no working hours will start it again";
+  EXPECT_NE(std::string(reply.stopped_because).find("session ended after 3 s"), std::string::npos)
+      << reply.stopped_because;
+  EXPECT_EQ(reply.next_start, MJH_NO_TIME);
+
+  // A start afterwards runs until stopped, and says nothing of the old session.
+  ASSERT_EQ(start_with(""), "");
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_STREQ(reply.stopped_because, "");
+  EXPECT_EQ(reply.session_end, MJH_NO_TIME);
+}
+
+TEST_F(AgentTest, WorkingHoursThatExcludeNowLeaveTheAgentWaitingAndSurviveARestart) {
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  const std::string tomorrow = kDayNames[(local.wDayOfWeek + 1) % 7];
+  {
+    Agent agent;
+    ASSERT_TRUE(agent.wait_ready());
+    ASSERT_EQ(start_with("\"interval_s\":120,\"hours\":\"08:00-09:00\",\"days\":\"" + tomorrow + "\""), "");
+    mjh_reply reply;
+    ASSERT_TRUE(status(&reply));
+    EXPECT_EQ(reply.run.active, 0) << "outside working hours";
+    EXPECT_EQ(reply.run_on, 1) << "the user's choice stays on";
+    ASSERT_EQ(reply.has_schedule, 1);
+    EXPECT_STREQ(reply.hours, "08:00-09:00");
+    EXPECT_EQ(reply.days, tomorrow);
+    EXPECT_EQ(reply.inside, 0);
+    ASSERT_NE(reply.next_start, MJH_NO_TIME);
+    int64_t ahead = reply.next_start - now_utc();
+    EXPECT_GT(ahead, 0);
+    EXPECT_LT(ahead, 2 * 86400 + 3600) << "tomorrow 08:00";
+  }
+  {
+    // The hours and the options come back with the agent; it waits again.
+    Agent agent;
+    mjh_reply reply;
+    ASSERT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(reply.run.active, 0);
+    EXPECT_EQ(reply.run_on, 1);
+    EXPECT_EQ(reply.settings.interval_s, 120);
+    ASSERT_EQ(reply.has_schedule, 1);
+    EXPECT_STREQ(reply.hours, "08:00-09:00");
+    EXPECT_EQ(reply.days, tomorrow);
+    EXPECT_NE(reply.next_start, MJH_NO_TIME);
+    // A session runs whatever the hours say; Stop ends it and turns the run off.
+    ASSERT_EQ(start_with("\"for\":\"1h\""), "");
+    ASSERT_TRUE(status(&reply));
+    EXPECT_EQ(reply.run.active, 1);
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"stop\"}\n"), &reply));
+    ASSERT_TRUE(status(&reply));
+    EXPECT_EQ(reply.run.active, 0);
+    EXPECT_EQ(reply.run_on, 0);
+    EXPECT_EQ(reply.next_start, MJH_NO_TIME) << "nothing starts a run the user stopped";
+  }
+}
+
+TEST_F(AgentTest, WorkingHoursThatIncludeNowKeepTheRunAndNoHoursBringItBack) {
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  int minute = local.wHour * 60 + local.wMinute;
+  // From an hour ago to two hours ahead, across midnight when it comes to that.
+  std::string spans = hh_mm((minute + 1440 - 60) % 1440) + "-" + hh_mm((minute + 120) % 1440);
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  ASSERT_EQ(start_with("\"hours\":\"" + spans + "\",\"days\":\"all\""), "");
+  mjh_reply reply;
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1) << spans;
+  ASSERT_EQ(reply.has_schedule, 1);
+  EXPECT_EQ(reply.inside, 1);
+  EXPECT_EQ(reply.next_start, MJH_NO_TIME);
+
+  // A span that ended an hour ago: the run stops and waits for tomorrow's.
+  std::string ended = hh_mm((minute + 1440 - 120) % 1440) + "-" + hh_mm((minute + 1440 - 60) % 1440);
+  ASSERT_EQ(start_with("\"hours\":\"" + ended + "\""), "");
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 0) << ended;
+  EXPECT_EQ(reply.inside, 0);
+  ASSERT_NE(reply.next_start, MJH_NO_TIME);
+  EXPECT_GT(reply.next_start - now_utc(), 20 * 3600);
+
+  // No working hours: the run goes on at any time.
+  ASSERT_EQ(start_with("\"hours\":\"any\""), "");
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_STREQ(reply.hours, "");
+  // A bad "hours" is refused and changes nothing.
+  ASSERT_NE(start_with("\"hours\":\"25:00-26:00\""), "");
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_STREQ(reply.hours, "");
+}
+
+TEST_F(AgentTest, BadStoredWorkingHoursGiveNoneAndAWorkingRun) {
+  const wchar_t *const bad[][2] = {
+      {L"25:99-nonsense", L"mon-fri"}, {L"08:00-09:00", L"someday"}, {L"", L""}, {L"09:00-10:00,09:30-11:00", L"all"}};
+  for (const auto &values : bad) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    std::vector<BYTE> hours = text(values[0]), days = text(values[1]);
+    RegSetValueExW(key, L"hours", 0, REG_SZ, hours.data(), static_cast<DWORD>(hours.size()));
+    RegSetValueExW(key, L"days", 0, REG_SZ, days.data(), static_cast<DWORD>(days.size()));
+    RegCloseKey(key);
+    {
+      Agent agent;
+      mjh_reply reply;
+      ASSERT_TRUE(agent.wait_ready(&reply));
+      EXPECT_EQ(reply.run.active, 1) << "hours \"" << std::string(values[0], values[0] + wcslen(values[0])) << "\"";
+      ASSERT_EQ(reply.has_schedule, 1);
+      EXPECT_STREQ(reply.hours, "");
+      EXPECT_EQ(reply.inside, 1);
+    }
+    clean_registry();
+  }
+}
+
+// A screen saver sooner than the interval can keep ahead of: the status says
+// so, and the warning goes when the interval is made safe.
+TEST_F(AgentTest, AnIntervalTooLongForTheScreenSaverIsWarnedOf) {
+  BOOL saved_active = FALSE;
+  UINT saved_timeout = 0;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &saved_active, 0));
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &saved_timeout, 0));
+  const UINT save = SPIF_UPDATEINIFILE | SPIF_SENDCHANGE;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, 300, nullptr, save));
+  ASSERT_TRUE(SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, TRUE, nullptr, save));
+  {
+    Agent agent;
+    ASSERT_TRUE(agent.wait_ready());
+    ASSERT_EQ(start_with("\"interval_s\":600,\"only_when_idle\":false"), "");
+    mjh_reply reply;
+    ASSERT_TRUE(status(&reply));
+    ASSERT_EQ(reply.has_schedule, 1);
+    EXPECT_NE(std::string(reply.warning).find("after 300 s"), std::string::npos) << reply.warning;
+    EXPECT_NE(std::string(reply.warning).find("290 s"), std::string::npos) << "the largest safe interval";
+    ASSERT_EQ(start_with("\"interval_s\":290"), "");
+    ASSERT_TRUE(status(&reply));
+    EXPECT_STREQ(reply.warning, "");
+  }
+  SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, saved_timeout, nullptr, save);
+  SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, saved_active, nullptr, save);
+}
+
 }  // namespace

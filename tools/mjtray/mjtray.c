@@ -511,6 +511,7 @@ static void answer_request(app *a, pipe_call *call) {
     case MJH_CMD_STATUS: {
       mjh_agent_state agent;
       char schedule[1024];
+      mjh_decision shown;
       const char *run_line;
       if (a->running) read_status(a); /* the failing state as of now */
       run_line = mj_status();
@@ -522,9 +523,9 @@ static void answer_request(app *a, pipe_call *call) {
       agent.last_error = mj_last_error();
       agent.pid = GetCurrentProcessId();
       agent.version = MJTRAY_VERSION;
-      mjh_decide(&a->hours, &a->session, &a->zone, mjw_now_utc(), &a->decision);
-      if (!mjh_schedule_json(&a->hours, &a->session, &a->decision, a->warning, schedule, sizeof schedule))
-        schedule[0] = '\0';
+      mjh_decide(&a->hours, &a->session, &a->zone, mjw_now_utc(), &shown);
+      if (!a->settings.run_on) shown.next_start = MJH_NO_TIME; /* nothing starts a run the user stopped */
+      if (!mjh_schedule_json(&a->hours, &a->session, &shown, a->warning, schedule, sizeof schedule)) schedule[0] = '\0';
       agent.schedule_json = schedule[0] ? schedule : NULL;
       agent.stopped_because = a->stopped_because;
       call->reply_len = mjh_reply_status(&agent, run_line, call->reply, size);
