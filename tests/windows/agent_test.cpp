@@ -846,4 +846,55 @@ TEST_F(AgentTest, AnIntervalTooLongForTheScreenSaverIsWarnedOf) {
   SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, saved_active, nullptr, save);
 }
 
+// The menu's sessions and the working hours dialog, as a user works them.
+TEST_F(AgentTest, RunForFromTheMenuAndTheWorkingHoursDialog) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  mjh_reply reply;
+  ASSERT_TRUE(menu_command(window, IDM_RUN_FOR_30M));
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  ASSERT_EQ(reply.has_schedule, 1);
+  ASSERT_NE(reply.session_end, MJH_NO_TIME);
+  EXPECT_NEAR(static_cast<double>(reply.session_end - now_utc()), 1800.0, 30.0);
+  ASSERT_TRUE(menu_command(window, IDM_RUN_UNTIL_STOPPED));
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.session_end, MJH_NO_TIME);
+  ASSERT_TRUE(menu_command(window, IDM_TOGGLE));  // Stop
+
+  // The dialog is modal: the command is posted, the dialog found and filled.
+  ASSERT_TRUE(PostMessageW(window, WM_COMMAND, IDM_WORKING_HOURS, 0));
+  HWND dialog = nullptr;
+  for (int i = 0; i < 200 && !dialog; ++i) {
+    dialog = FindWindowW(L"#32770", L"Working hours");
+    if (!dialog) Sleep(100);
+  }
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_NO_HOURS), BST_CHECKED) << "none are set";
+  CheckDlgButton(dialog, IDC_NO_HOURS, BST_UNCHECKED);
+  SendMessageW(dialog, WM_COMMAND, IDC_NO_HOURS, 0);
+  SetDlgItemTextW(dialog, IDC_SPANS, L"09:00-12:00,11:00-13:00");
+  SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+  wchar_t error[256] = {};
+  GetDlgItemTextW(dialog, IDC_HOURS_ERROR, error, 256);
+  EXPECT_NE(std::wstring(error), L"") << "overlapping spans are refused with the parser's reason";
+  EXPECT_TRUE(IsWindow(dialog)) << "and the dialog stays open";
+
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  int tomorrow = (local.wDayOfWeek + 6 + 1) % 7;  // Monday first, as the checkboxes
+  for (int day = 0; day < 7; ++day) CheckDlgButton(dialog, IDC_DAY_FIRST + day, day == tomorrow);
+  SetDlgItemTextW(dialog, IDC_SPANS, L"22:00-06:00");
+  SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+  for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(100);
+  EXPECT_FALSE(IsWindow(dialog));
+  ASSERT_TRUE(status(&reply));
+  ASSERT_EQ(reply.has_schedule, 1);
+  EXPECT_STREQ(reply.hours, "22:00-06:00");
+  EXPECT_STREQ(reply.days, kDayNames[(local.wDayOfWeek + 1) % 7]);
+  EXPECT_EQ(reply.run.active, 0) << "the user had stopped the run";
+}
+
 }  // namespace
