@@ -1,13 +1,30 @@
 #!/usr/bin/env bash
-# The main job: builds the real DLL and mjctl, and runs them on Wine: move
-# nudges every second for a few seconds (default 5), each told as it happens,
-# then the run is stopped.
+# The main job: builds the real DLL, mjctl and the agent mjtray, and runs them
+# on Wine. First mjctl runs move nudges every second in this console for a
+# few seconds (default 5), each told as it happens; then mjctl starts the
+# agent, which keeps the session's run in the notification area, asks it how
+# the run goes a few times, and tells it to quit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target mjctl
+cmake --build --preset windows --target mjctl mjtray
 . scripts/wine-env.sh
 cd build/windows/bin
-/usr/lib/wine/wine64 mjctl.exe version
-/usr/lib/wine/wine64 mjctl.exe run --mode move --dx 2 --dy 2 --interval 1 --always --for "${1:-5}"
+mjctl() { /usr/lib/wine/wine64 mjctl.exe "$@"; }
+
+mjctl version
+echo
+echo "\$ mjctl run --mode move --dx 2 --dy 2 --interval 1 --always --for ${1:-5}"
+mjctl run --mode move --dx 2 --dy 2 --interval 1 --always --for "${1:-5}"
+
+echo
+echo "\$ mjctl start --mode zen --interval 2 --always"
+mjctl start --mode zen --interval 2 --always
+for _ in 1 2 3; do
+  sleep 2
+  echo "\$ mjctl status"
+  mjctl status
+done
+echo "\$ mjctl quit"
+mjctl quit
