@@ -768,11 +768,14 @@ static INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, 
     case WM_INITDIALOG: {
       char spans[MJH_HOURS_TEXT_MAX];
       wchar_t wide[MJH_HOURS_TEXT_MAX];
+      unsigned days;
       int day;
       h = (mjh_hours *)lparam;
       SetWindowLongPtrW(dialog, DWLP_USER, (LONG_PTR)h);
+      /* Without working hours, the boxes offer Monday to Friday. */
+      days = h->span_count ? h->days : 0x1fu;
       for (day = 0; day < 7; ++day)
-        CheckDlgButton(dialog, IDC_DAY_FIRST + day, (h->days >> day) & 1u ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(dialog, IDC_DAY_FIRST + day, (days >> day) & 1u ? BST_CHECKED : BST_UNCHECKED);
       if (h->span_count && mjh_hours_text(h, spans, sizeof spans) &&
           MultiByteToWideChar(CP_UTF8, 0, spans, -1, wide, MJH_HOURS_TEXT_MAX))
         SetDlgItemTextW(dialog, IDC_SPANS, wide);
