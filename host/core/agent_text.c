@@ -1,20 +1,9 @@
 #include "agent_text.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "json.h"
-
-/* Appends a formatted text to buf; cuts it when buf is full. */
-static void append(char *buf, size_t size, const char *format, ...) {
-  size_t used = strlen(buf);
-  if (used + 1 >= size) return;
-  va_list args;
-  va_start(args, format);
-  vsnprintf(buf + used, size - used, format, args);
-  va_end(args);
-}
 
 int mjh_failing_update(const mjh_status *prev, const mjh_status *now, int was_failing) {
   if (now == NULL || !now->active) return 0;
@@ -74,31 +63,31 @@ void mjh_tooltip(const mjh_status *run, int failing, const char *last_error, int
   if (buf == NULL || size == 0) return;
   char text[512] = "";
   if (run == NULL || !run->active) {
-    append(text, sizeof text, "Stopped");
+    mjh_append(text, sizeof text, "Stopped");
   } else if (failing) {
     char error[400];
     copy_utf8(error, sizeof error, last_error != NULL ? last_error : "");
-    append(text, sizeof text, "Failing: %s", error[0] ? error : "nudges do not reset the idle time");
+    mjh_append(text, sizeof text, "Failing: %s", error[0] ? error : "nudges do not reset the idle time");
   } else {
-    append(text, sizeof text, "Active%s: ", run->dry_run ? " (dry run)" : "");
+    mjh_append(text, sizeof text, "Active%s: ", run->dry_run ? " (dry run)" : "");
     if (strcmp(run->mode, "move") == 0)
-      append(text, sizeof text, "move %lld,%lld px every %lld s", run->dx, run->dy, run->interval_s);
+      mjh_append(text, sizeof text, "move %lld,%lld px every %lld s", run->dx, run->dy, run->interval_s);
     else
-      append(text, sizeof text, "zen every %lld s", run->interval_s);
+      mjh_append(text, sizeof text, "zen every %lld s", run->interval_s);
     if (waits_for_idle(run))
-      append(text, sizeof text, ", waiting for %lld s idle", run->interval_s);
+      mjh_append(text, sizeof text, ", waiting for %lld s idle", run->interval_s);
     else if (run->next_nudge_in_s >= 0)
-      append(text, sizeof text, ", next nudge in %lld s", run->next_nudge_in_s);
-    append(text, sizeof text, ", %lld %s", run->nudges, run->nudges == 1 ? "nudge" : "nudges");
+      mjh_append(text, sizeof text, ", next nudge in %lld s", run->next_nudge_in_s);
+    mjh_append(text, sizeof text, ", %lld %s", run->nudges, run->nudges == 1 ? "nudge" : "nudges");
     if (run->nudges > 0 && strcmp(run->last_method, "dry-run") != 0 && run->last_reset_idle >= 0)
-      append(text, sizeof text, ", idle time %s", run->last_reset_idle ? "reset" : "NOT reset");
+      mjh_append(text, sizeof text, ", idle time %s", run->last_reset_idle ? "reset" : "NOT reset");
   }
 
   size_t limit = size < MJH_TOOLTIP_MAX ? size - 1 : MJH_TOOLTIP_MAX - 1;
   buf[0] = '\0';
   mjh_text_append_short(buf, limit + 1, text, strlen(text), limit);
   static const char awake[] = ", keeping awake";
-  if (keep_awake_held && strlen(buf) + strlen(awake) <= limit) append(buf, limit + 1, "%s", awake);
+  if (keep_awake_held && strlen(buf) + strlen(awake) <= limit) mjh_append(buf, limit + 1, "%s", awake);
 }
 
 static int32_t utc_offset_zero(void *context, int64_t utc) {
@@ -111,17 +100,18 @@ static int32_t utc_offset_zero(void *context, int64_t utc) {
 static void append_schedule(char *text, size_t size, const mjh_reply *reply, const mjh_zone *zone, int64_t now) {
   char when[64];
   if (reply->hours[0]) {
-    append(text, size, "; working hours %s %s: %s", reply->days, reply->hours, reply->inside ? "inside" : "outside");
+    mjh_append(text, size, "; working hours %s %s: %s", reply->days, reply->hours,
+               reply->inside ? "inside" : "outside");
     if (reply->next_start != MJH_NO_TIME) {
       mjh_when_text(zone, now, reply->next_start, when, sizeof when);
-      append(text, size, ", next start %s", when);
+      mjh_append(text, size, ", next start %s", when);
     }
   }
   if (reply->session_end != MJH_NO_TIME) {
     mjh_when_text(zone, now, reply->session_end, when, sizeof when);
-    append(text, size, "; session ends %s", when);
+    mjh_append(text, size, "; session ends %s", when);
   }
-  if (reply->warning[0]) append(text, size, "; warning: %s", reply->warning);
+  if (reply->warning[0]) mjh_append(text, size, "; warning: %s", reply->warning);
 }
 
 void mjh_describe_agent(const mjh_reply *reply, char *buf, size_t size) {
@@ -136,18 +126,18 @@ void mjh_describe_agent_at(const mjh_reply *reply, const mjh_zone *zone, int64_t
   char part[256];
   const mjh_status *run = &reply->run;
   if (!reply->ok) {
-    append(text, sizeof text, "agent error: %s", reply->error);
+    mjh_append(text, sizeof text, "agent error: %s", reply->error);
   } else if (!reply->has_run) {
-    append(text, sizeof text, "agent: ok");
+    mjh_append(text, sizeof text, "agent: ok");
   } else if (run->active) {
-    append(text, sizeof text, "agent %s (pid %lu): ", reply->version, reply->pid);
+    mjh_append(text, sizeof text, "agent %s (pid %lu): ", reply->version, reply->pid);
     mjh_describe_run(run, part, sizeof part);
-    append(text, sizeof text, "%s, %s", reply->failing ? "active but failing" : "active", part);
+    mjh_append(text, sizeof text, "%s, %s", reply->failing ? "active but failing" : "active", part);
     mjh_describe_countdown(run, part, sizeof part);
-    if (part[0]) append(text, sizeof text, "; %s", part);
+    if (part[0]) mjh_append(text, sizeof text, "; %s", part);
     mjh_describe_counts(run, part, sizeof part);
-    append(text, sizeof text, "; %s", part);
-    if (reply->failing && reply->last_error[0]) append(text, sizeof text, "; last error: %s", reply->last_error);
+    mjh_append(text, sizeof text, "; %s", part);
+    if (reply->failing && reply->last_error[0]) mjh_append(text, sizeof text, "; last error: %s", reply->last_error);
   } else {
     /* Say what a start would use: the saved settings, not the last run's. */
     mjh_status saved;
@@ -159,14 +149,15 @@ void mjh_describe_agent_at(const mjh_reply *reply, const mjh_zone *zone, int64_t
     saved.only_when_idle = reply->settings.only_when_idle;
     saved.dry_run = reply->settings.dry_run;
     mjh_describe_run(&saved, part, sizeof part);
-    append(text, sizeof text, "agent %s (pid %lu): stopped", reply->version, reply->pid);
+    mjh_append(text, sizeof text, "agent %s (pid %lu): stopped", reply->version, reply->pid);
     if (reply->stopped_because[0])
-      append(text, sizeof text, " (%s)", reply->stopped_because);
+      mjh_append(text, sizeof text, " (%s)", reply->stopped_because);
     else if (reply->run_on && reply->last_error[0])
-      append(text, sizeof text, " (%s)", reply->last_error);
-    append(text, sizeof text, "; set to %s", part);
+      mjh_append(text, sizeof text, " (%s)", reply->last_error);
+    mjh_append(text, sizeof text, "; set to %s", part);
   }
-  if (reply->ok && reply->has_run && reply->keep_awake_held) append(text, sizeof text, "; keeping the computer awake");
+  if (reply->ok && reply->has_run && reply->keep_awake_held)
+    mjh_append(text, sizeof text, "; keeping the computer awake");
   if (reply->ok && reply->has_run && reply->has_schedule) append_schedule(text, sizeof text, reply, zone, now);
   /* Cut at a character boundary when buf is small, and always end the line. */
   size_t len = size >= 2 ? mjh_utf8_prefix(text, strlen(text), size - 2) : 0;

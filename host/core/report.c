@@ -48,8 +48,7 @@ int mjh_status_read(const char *line, mjh_status *out) {
          read_text(line, "last_method", out->last_method, sizeof out->last_method);
 }
 
-/* Appends a formatted text to buf; cuts it when buf is full. */
-static void append(char *buf, size_t size, const char *format, ...) {
+void mjh_append(char *buf, size_t size, const char *format, ...) {
   size_t used = strlen(buf);
   if (used + 1 >= size) return;
   va_list args;
@@ -73,30 +72,30 @@ void mjh_describe_nudge(const mjh_status *s, char *buf, size_t size) {
 static void append_numbered(char *buf, size_t size, const char *clock, const char *one, const char *many,
                             long long before, long long now) {
   if (now - before == 1)
-    append(buf, size, "%s %s %lld: ", clock, one, now);
+    mjh_append(buf, size, "%s %s %lld: ", clock, one, now);
   else
-    append(buf, size, "%s %s %lld to %lld: ", clock, many, before + 1, now);
+    mjh_append(buf, size, "%s %s %lld to %lld: ", clock, many, before + 1, now);
 }
 
 int mjh_describe_events(const mjh_status *prev, const mjh_status *next, const char *error_text, const char *clock,
-                          char *buf, size_t size) {
+                        char *buf, size_t size) {
   int lines = 0;
   buf[0] = '\0';
   if (next->nudges > prev->nudges) {
     char what[96];
     mjh_describe_nudge(next, what, sizeof what);
     append_numbered(buf, size, clock, "nudge", "nudges", prev->nudges, next->nudges);
-    append(buf, size, "%s\n", what);
+    mjh_append(buf, size, "%s\n", what);
     lines++;
   }
   if (next->skipped > prev->skipped) {
     append_numbered(buf, size, clock, "skip", "skips", prev->skipped, next->skipped);
-    append(buf, size, "the user was active in the last %lld s\n", next->interval_s);
+    mjh_append(buf, size, "the user was active in the last %lld s\n", next->interval_s);
     lines++;
   }
   if (next->failed > prev->failed) {
     append_numbered(buf, size, clock, "failure", "failures", prev->failed, next->failed);
-    append(buf, size, "%s\n", error_text && error_text[0] ? error_text : "(no error text)");
+    mjh_append(buf, size, "%s\n", error_text && error_text[0] ? error_text : "(no error text)");
     lines++;
   }
   return lines;
@@ -105,21 +104,21 @@ int mjh_describe_events(const mjh_status *prev, const mjh_status *next, const ch
 void mjh_describe_run(const mjh_status *s, char *buf, size_t size) {
   buf[0] = '\0';
   if (strcmp(s->mode, "move") == 0)
-    append(buf, size, "move nudges of %lld,%lld px every %lld s", s->dx, s->dy, s->interval_s);
+    mjh_append(buf, size, "move nudges of %lld,%lld px every %lld s", s->dx, s->dy, s->interval_s);
   else
-    append(buf, size, "zen nudges every %lld s", s->interval_s);
+    mjh_append(buf, size, "zen nudges every %lld s", s->interval_s);
   if (s->only_when_idle)
-    append(buf, size, ", only after %lld s without user input", s->interval_s);
+    mjh_append(buf, size, ", only after %lld s without user input", s->interval_s);
   else
-    append(buf, size, ", also while the user is active");
-  if (s->dry_run) append(buf, size, ", dry run (nothing injected)");
+    mjh_append(buf, size, ", also while the user is active");
+  if (s->dry_run) mjh_append(buf, size, ", dry run (nothing injected)");
 }
 
 void mjh_describe_countdown(const mjh_status *s, char *buf, size_t size) {
   buf[0] = '\0';
   if (!s->active || s->next_nudge_in_s < 0) return;
-  append(buf, size, "next nudge in %lld s", s->next_nudge_in_s);
-  if (s->only_when_idle && s->idle_s >= 0) append(buf, size, ", user idle %lld s", s->idle_s);
+  mjh_append(buf, size, "next nudge in %lld s", s->next_nudge_in_s);
+  if (s->only_when_idle && s->idle_s >= 0) mjh_append(buf, size, ", user idle %lld s", s->idle_s);
 }
 
 void mjh_describe_counts(const mjh_status *s, char *buf, size_t size) {

@@ -21,6 +21,10 @@ typedef struct mjh_status {
   char last_method[48];
 } mjh_status;
 
+/* Appends a formatted text to buf (size bytes, NUL-terminated); cuts it
+ * when buf is full. */
+void mjh_append(char *buf, size_t size, const char *format, ...);
+
 /* Reads a status line of the DLL. Returns 1, or 0 when a member is missing
  * or malformed (then *out is unspecified). */
 int mjh_status_read(const char *line, mjh_status *out);
