@@ -46,6 +46,14 @@ static void read_value(HKEY key, const char *name, mjh_value *v, char *text, siz
   }
 }
 
+static LSTATUS write_text(HKEY key, const char *name, const char *text) {
+  wchar_t wide_name[64], wide_text[TEXT_MAX + 1];
+  utf8_to_wide(name, wide_name, 64);
+  utf8_to_wide(text, wide_text, TEXT_MAX + 1);
+  return RegSetValueExW(key, wide_name, 0, REG_SZ, (const BYTE *)wide_text,
+                        (DWORD)((wcslen(wide_text) + 1) * sizeof(wchar_t)));
+}
+
 int settings_store_load(mjh_settings *s) {
   HKEY key;
   int i;
@@ -69,18 +77,16 @@ int settings_store_save(const mjh_settings *s) {
     return 0;
   for (i = 0; i < mjh_setting_count(); ++i) {
     char text[TEXT_MAX * 3 + 1];
-    wchar_t wide_name[64], wide_text[TEXT_MAX + 1];
     mjh_value v;
     LSTATUS rc;
     mjh_settings_value(s, i, &v, text, sizeof text);
-    utf8_to_wide(mjh_setting_name(i), wide_name, 64);
     if (v.type == MJH_VALUE_NUMBER) {
+      wchar_t wide_name[64];
       DWORD number = v.number;
+      utf8_to_wide(mjh_setting_name(i), wide_name, 64);
       rc = RegSetValueExW(key, wide_name, 0, REG_DWORD, (const BYTE *)&number, sizeof number);
     } else if (v.type == MJH_VALUE_TEXT) {
-      utf8_to_wide(v.text, wide_text, TEXT_MAX + 1);
-      rc = RegSetValueExW(key, wide_name, 0, REG_SZ, (const BYTE *)wide_text,
-                          (DWORD)((wcslen(wide_text) + 1) * sizeof(wchar_t)));
+      rc = write_text(key, mjh_setting_name(i), v.text);
     } else {
       continue;
     }
@@ -100,14 +106,6 @@ void settings_store_load_hours(mjh_hours *h) {
   read_value(key, MJH_STORED_DAYS, &days, days_text, sizeof days_text);
   RegCloseKey(key);
   mjh_hours_from_stored(&hours, &days, h);
-}
-
-static LSTATUS write_text(HKEY key, const char *name, const char *text) {
-  wchar_t wide_name[64], wide_text[TEXT_MAX + 1];
-  utf8_to_wide(name, wide_name, 64);
-  utf8_to_wide(text, wide_text, TEXT_MAX + 1);
-  return RegSetValueExW(key, wide_name, 0, REG_SZ, (const BYTE *)wide_text,
-                        (DWORD)((wcslen(wide_text) + 1) * sizeof(wchar_t)));
 }
 
 int settings_store_save_hours(const mjh_hours *h) {
