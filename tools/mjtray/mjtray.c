@@ -13,6 +13,7 @@
 #include "agent_text.h"
 #include "clock.h"
 #include "icon.h"
+#include "json.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
@@ -158,20 +159,11 @@ static mjh_icon_state current_icon_state(const app *a) {
   return mjh_icon_for(&idle, 0, a->waiting);
 }
 
-/* Cuts a UTF-8 text to at most size bytes with its NUL, never inside a
- * character. */
-static void cut_utf8(char *text, size_t size) {
-  size_t n = strlen(text);
-  if (n < size) return;
-  n = size - 1;
-  while (n > 0 && ((unsigned char)text[n] & 0xC0) == 0x80) --n;
-  text[n] = '\0';
-}
-
 /* The tooltip: the run's line, or why there is none (waiting, a session
  * that ended), and the lock warning first when there is one. */
 static void make_tooltip(const app *a, char *tip, size_t size) {
-  char line[256], reason[160];
+  char line[256], reason[160], full[512];
+  size_t kept;
   mjh_status shown;
   if (a->running) {
     if (a->have_status) {
@@ -190,12 +182,15 @@ static void make_tooltip(const app *a, char *tip, size_t size) {
     mjh_tooltip(&shown, 0, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), line, sizeof line);
   }
   line[sizeof line - 1] = '\0';
+  /* Written whole first, then cut to size: never inside a character. */
   if (a->warning_short[0])
-    _snprintf(tip, size, "Warning: %s. %s", a->warning_short, line);
+    _snprintf(full, sizeof full, "Warning: %s. %s", a->warning_short, line);
   else
-    _snprintf(tip, size, "%s", line);
-  tip[size - 1] = '\0';
-  cut_utf8(tip, size);
+    _snprintf(full, sizeof full, "%s", line);
+  full[sizeof full - 1] = '\0';
+  kept = mjh_utf8_prefix(full, strlen(full), size - 1);
+  memcpy(tip, full, kept);
+  tip[kept] = '\0';
 }
 
 static void fill_notify_data(const app *a, NOTIFYICONDATAW *nid) {
