@@ -401,7 +401,9 @@ static void user_toggle(app *a) {
   drop_ended_session(a, mjw_now_utc());
   a->settings.run_on = 1;
   redecide(a);
-  if (!a->running && !a->waiting) {
+  /* run_on is read again: a stop request may have been answered meanwhile,
+   * while the icon's update waited on the notification area. */
+  if (a->settings.run_on && !a->running && !a->waiting) {
     a->settings.run_on = 0;
     refresh_icon(a, 0);
     show_error(a, L"The run did not start", mj_last_error());
@@ -663,7 +665,10 @@ static void prepare_menu(app *a, HMENU menu) {
 static void show_menu(app *a, int x, int y) {
   HMENU bar = LoadMenuW(a->instance, MAKEINTRESOURCEW(IDR_TRAY_MENU));
   HMENU menu = bar ? GetSubMenu(bar, 0) : NULL;
-  if (!menu) return;
+  if (!menu) {
+    if (bar) DestroyMenu(bar);
+    return;
+  }
   POINT at;
   MONITORINFO monitor;
   TPMPARAMS params;
