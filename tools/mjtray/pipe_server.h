@@ -23,7 +23,7 @@ typedef struct pipe_call {
 
 typedef struct pipe_server pipe_server;
 
-/* Creates the pipe's first instance and starts the server thread, which sends
+/* Creates the pipe's instances and starts the server thread, which sends
  * `message` to `window` for each request. saved: the settings a start's
  * options apply to. Returns NULL with a Windows error code in *error, which
  * is ERROR_ACCESS_DENIED or ERROR_PIPE_BUSY when another process owns the
