@@ -268,12 +268,16 @@ static int member_text(const char *text, const mjh_jtok *t, int count, int obj, 
   return 1;
 }
 
+static int is_null(const char *text, const mjh_jtok *t) {
+  return t->type == MJH_JSON_PRIMITIVE && t->end - t->start == 4 && memcmp(text + t->start, "null", 4) == 0;
+}
+
 /* A member that is a whole number of seconds since 1970, or null. */
 static int member_time(const char *text, const mjh_jtok *t, int count, int obj, const char *key, int64_t *out) {
   int v = mjh_json_member(text, t, count, obj, key);
   long long value;
   if (v < 0) return 0;
-  if (t[v].type == MJH_JSON_PRIMITIVE && t[v].end - t[v].start == 4 && memcmp(text + t[v].start, "null", 4) == 0) {
+  if (is_null(text, &t[v])) {
     *out = MJH_NO_TIME;
     return 1;
   }
@@ -286,8 +290,7 @@ static int member_time(const char *text, const mjh_jtok *t, int count, int obj, 
 static int member_text_or_null(const char *text, const mjh_jtok *t, int count, int obj, const char *key, char *out,
                                size_t size) {
   int v = mjh_json_member(text, t, count, obj, key);
-  if (v >= 0 && t[v].type == MJH_JSON_PRIMITIVE && t[v].end - t[v].start == 4 &&
-      memcmp(text + t[v].start, "null", 4) == 0) {
+  if (v >= 0 && is_null(text, &t[v])) {
     out[0] = '\0';
     return 1;
   }
@@ -329,8 +332,7 @@ static int read_status_members(const char *text, const mjh_jtok *t, int count, i
     memcpy(line, text + t[run].start, n);
     line[n] = '\0';
     if (!mjh_status_read(line, &r->run)) return 0;
-  } else if (t[run].type != MJH_JSON_PRIMITIVE || t[run].end - t[run].start != 4 ||
-             memcmp(text + t[run].start, "null", 4) != 0) {
+  } else if (!is_null(text, &t[run])) {
     return 0;
   }
 
