@@ -181,3 +181,15 @@ int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra) {
   }
   return 1;
 }
+
+void mjh_icon_straight_alpha(unsigned char *bgra, int size) {
+  size_t count = size > 0 ? (size_t)size * (size_t)size : 0;
+  for (size_t i = 0; i < count; i++) {
+    unsigned char *p = bgra + i * 4;
+    unsigned a = p[3];
+    for (int c = 0; c < 3; c++) {
+      unsigned v = a ? (p[c] * 255u + a / 2) / a : 0;
+      p[c] = (unsigned char)(v > 255 ? 255 : v); /* a colour above its alpha was never premultiplied */
+    }
+  }
+}

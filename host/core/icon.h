@@ -22,6 +22,11 @@ enum { MJH_ICON_MIN_PX = 16, MJH_ICON_MAX_PX = 256 };
  * MJH_ICON_MAX_PX or the state is unknown. */
 int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra);
 
+/* Turns size x size premultiplied pixels into straight alpha (colours no
+ * longer multiplied by alpha), as icon files and CreateIconIndirect take them;
+ * fully transparent pixels become black. */
+void mjh_icon_straight_alpha(unsigned char *bgra, int size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -118,6 +119,16 @@ TEST(Icon, RefusesSizesAndStatesItCannotDrawWithoutWriting) {
   EXPECT_EQ(mjh_icon_render(static_cast<mjh_icon_state>(17), 32, buf.data()), 0);
   for (unsigned char b : buf) ASSERT_EQ(b, 0x5A);
   EXPECT_EQ(mjh_icon_render(MJH_ICON_ACTIVE, MJH_ICON_MAX_PX, buf.data()), 1);
+}
+
+TEST(Icon, StraightAlphaUndoesThePremultiplication) {
+  // blue, green, red, alpha: opaque, half, faint, transparent.
+  unsigned char px[4 * 4] = {10, 20, 30, 255, 50, 64, 100, 128, 1, 2, 3, 4, 0, 0, 0, 0};
+  std::vector<unsigned char> pixels(16 * 16 * 4, 0);
+  std::copy(px, px + sizeof px, pixels.begin());
+  mjh_icon_straight_alpha(pixels.data(), 16);
+  const unsigned char want[4 * 4] = {10, 20, 30, 255, 100, 128, 199, 128, 64, 128, 191, 4, 0, 0, 0, 0};
+  for (size_t i = 0; i < sizeof want; i++) EXPECT_EQ(pixels[i], want[i]) << "byte " << i;
 }
 
 }  // namespace

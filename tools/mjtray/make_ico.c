@@ -37,6 +37,7 @@ static int write_image(FILE *f, int size) {
     free(bgra);
     return 0;
   }
+  mjh_icon_straight_alpha(bgra, size);
   put32(f, 40);
   put32(f, (unsigned long)size);
   put32(f, (unsigned long)size * 2);
@@ -52,7 +53,7 @@ static int write_image(FILE *f, int size) {
     for (x = 0; x < size; ++x) {
       const unsigned char *p = bgra + ((size_t)y * (size_t)size + (size_t)x) * 4;
       int c, a = p[3];
-      for (c = 0; c < 3; ++c) fputc(a ? (p[c] * 255 + a / 2) / a : 0, f);
+      for (c = 0; c < 3; ++c) fputc(p[c], f);
       fputc(a, f);
     }
   }

@@ -121,6 +121,7 @@ static HICON make_icon(mjh_icon_state state, int px) {
     DeleteObject(colour);
     return NULL;
   }
+  mjh_icon_straight_alpha(bits, px);       /* icons take straight alpha, as icon files hold it */
   mask = CreateBitmap(px, px, 1, 1, NULL); /* unused beside an alpha channel, but required */
   if (mask) {
     memset(&info, 0, sizeof info);
