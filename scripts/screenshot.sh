@@ -19,11 +19,21 @@ wine=/usr/lib/wine/wine64
 # the picture shows the warning and the longest safe interval. Put back after.
 $wine reg delete 'HKCU\Software\Veltrano\Mouse Jiggler' /f >/dev/null 2>&1 || true
 desktop='HKCU\Control Panel\Desktop'
-saver_active=$($wine reg query "$desktop" /v ScreenSaveActive 2>/dev/null | awk '/ScreenSaveActive/ { print $3 }' | tr -d '\r')
-saver_timeout=$($wine reg query "$desktop" /v ScreenSaveTimeOut 2>/dev/null | awk '/ScreenSaveTimeOut/ { print $3 }' | tr -d '\r')
+# A fresh prefix may hold neither value: then the query fails, and the value
+# is removed again afterwards.
+saver_value() { { $wine reg query "$desktop" /v "$1" 2>/dev/null || true; } | awk -v v="$1" '$1 == v { print $3 }' | tr -d '\r'; }
+saver_active=$(saver_value ScreenSaveActive)
+saver_timeout=$(saver_value ScreenSaveTimeOut)
+restore_value() {
+  if [ -n "$2" ]; then
+    $wine reg add "$desktop" /v "$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 || true
+  else
+    $wine reg delete "$desktop" /v "$1" /f >/dev/null 2>&1 || true
+  fi
+}
 restore_saver() {
-  $wine reg add "$desktop" /v ScreenSaveActive /t REG_SZ /d "${saver_active:-0}" /f >/dev/null 2>&1 || true
-  $wine reg add "$desktop" /v ScreenSaveTimeOut /t REG_SZ /d "${saver_timeout:-600}" /f >/dev/null 2>&1 || true
+  restore_value ScreenSaveActive "$saver_active"
+  restore_value ScreenSaveTimeOut "$saver_timeout"
 }
 $wine reg add "$desktop" /v ScreenSaveActive /t REG_SZ /d 1 /f >/dev/null 2>&1
 $wine reg add "$desktop" /v ScreenSaveTimeOut /t REG_SZ /d 120 /f >/dev/null 2>&1
