@@ -2,8 +2,6 @@
 // registry, its control pipe against well-behaved and hostile clients, and
 // its ways out. The pipe client here is written with raw CreateFileW,
 // WriteFile and ReadFile so that these tests depend on no other host.
-#include <aclapi.h>
-#include <sddl.h>
 #include <windows.h>
 
 #include <atomic>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "pipe_dacl_check.h"
 #include "protocol.h"
 #include "resource.h"
 
@@ -512,25 +511,7 @@ TEST_F(AgentTest, ThePipeIsKeptToThisUser) {
   ASSERT_TRUE(agent.wait_ready());
   HANDLE pipe = connect_agent(10000, READ_CONTROL);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd),
-            (DWORD)ERROR_SUCCESS);
-  ASSERT_NE(dacl, nullptr) << "a NULL DACL lets everyone in";
-  ASSERT_EQ(dacl->AceCount, 1);
-  ACE_HEADER *ace = nullptr;
-  ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void **>(&ace)));
-  ASSERT_EQ(ace->AceType, ACCESS_ALLOWED_ACE_TYPE);
-
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-  BYTE user[256];
-  DWORD size = sizeof user;
-  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, size, &size));
-  CloseHandle(token);
-  EXPECT_TRUE(
-      EqualSid(&reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace)->SidStart, reinterpret_cast<TOKEN_USER *>(user)->User.Sid));
-  LocalFree(sd);
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
 
   ULONG server = 0;
   ASSERT_TRUE(GetNamedPipeServerProcessId(pipe, &server));

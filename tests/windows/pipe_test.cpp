@@ -3,8 +3,6 @@
 // hangs up, one that talks too much), and the keep-awake thread.
 #include "pipe.h"
 
-#include <aclapi.h>
-#include <sddl.h>
 #include <windows.h>
 
 #include <string>
@@ -12,6 +10,7 @@
 
 #include "gtest/gtest.h"
 #include "keep_awake.h"
+#include "pipe_dacl_check.h"
 #include "protocol.h"
 
 namespace {
@@ -27,23 +26,6 @@ HANDLE create_agent_pipe(SECURITY_ATTRIBUTES *sa) {
   return CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384, 16384,
                           0, sa);
-}
-
-std::string user_sid_text() {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
-  char buf[256];
-  DWORD size = sizeof buf;
-  std::string text;
-  if (GetTokenInformation(token, TokenUser, buf, size, &size)) {
-    char *sid_text = nullptr;
-    if (ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER *>(buf)->User.Sid, &sid_text)) {
-      text = sid_text;
-      LocalFree(sid_text);
-    }
-  }
-  CloseHandle(token);
-  return text;
 }
 
 // ---- Name and security ------------------------------------------------------------
@@ -64,23 +46,7 @@ TEST(PipeSecurity, OneAceForThisUserAlone) {
   HANDLE pipe = create_agent_pipe(&sa);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
 
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd),
-            (DWORD)ERROR_SUCCESS);
-  ASSERT_NE(dacl, nullptr) << "a NULL DACL lets everyone in";
-  ASSERT_EQ(dacl->AceCount, 1);
-  ACE_HEADER *ace = nullptr;
-  ASSERT_TRUE(GetAce(dacl, 0, reinterpret_cast<void **>(&ace)));
-  ASSERT_EQ(ace->AceType, ACCESS_ALLOWED_ACE_TYPE);
-  EXPECT_EQ(ace->AceFlags & INHERITED_ACE, 0);
-  auto *allowed = reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace);
-  EXPECT_NE(allowed->Mask & (GENERIC_ALL | FILE_ALL_ACCESS), 0u);
-  char *sid_text = nullptr;
-  ASSERT_TRUE(ConvertSidToStringSidA(&allowed->SidStart, &sid_text));
-  EXPECT_EQ(std::string(sid_text), user_sid_text());
-  LocalFree(sid_text);
-  LocalFree(sd);
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
 
   // The agent's one instance: a second agent cannot create its own.
   HANDLE second = create_agent_pipe(&sa);
