@@ -1,6 +1,6 @@
 /* What the agent shows a person, and what mjctl says of the agent: the state
  * its icon draws, the tooltip's one line, and the sentence of `mjctl status`.
- * Plain C without system headers, tested natively. */
+ * Plain C++ without system headers, tested natively. */
 #ifndef MJH_AGENT_TEXT_H
 #define MJH_AGENT_TEXT_H
 
@@ -10,9 +10,6 @@
 #include "report.h"
 #include "schedule.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 typedef enum mjh_icon_state {
   MJH_ICON_STOPPED, /* no run */
@@ -53,8 +50,5 @@ void mjh_describe_agent(const mjh_reply *reply, char *buf, size_t size);
  * schedule says why: "stopped (session ended after 2 h)". */
 void mjh_describe_agent_at(const mjh_reply *reply, const mjh_zone *zone, int64_t now, char *buf, size_t size);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

@@ -1,7 +1,7 @@
 /* The agent's notification-area icons, drawn at run time at whatever size the
  * display asks for: a mouse in the state's colour, with a small badge for the
  * states that need a second look ("!" when failing, a clock when waiting).
- * Plain C without system headers, tested natively. */
+ * Plain C++ without system headers, tested natively. */
 #ifndef MJH_ICON_H
 #define MJH_ICON_H
 
@@ -9,9 +9,6 @@
 
 #include "agent_text.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 enum { MJH_ICON_MIN_PX = 16, MJH_ICON_MAX_PX = 256 };
 
@@ -27,8 +24,5 @@ int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra);
  * fully transparent pixels become black. */
 void mjh_icon_straight_alpha(unsigned char *bgra, int size);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

@@ -1,7 +1,7 @@
 /* Strict JSON reading and writing for the host core: a text is checked
  * against the JSON grammar (UTF-8, no trailing bytes, bounded nesting) before
  * jsmn cuts it into tokens, so that the lenient corners of the tokenizer never
- * reach the readers. Plain C without system headers. Internal to the core. */
+ * reach the readers. Plain C++ without system headers. Internal to the core. */
 #ifndef MJH_JSON_H
 #define MJH_JSON_H
 
@@ -9,9 +9,6 @@
 
 #include "options.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 enum { MJH_JSON_TOKENS_MAX = 256, MJH_JSON_DEPTH_MAX = 16 };
 
@@ -82,14 +79,6 @@ int mjh_json_put_raw(char *buf, size_t size, size_t *used, const char *raw, size
  * "..." added when cut. buf is always NUL-terminated. */
 void mjh_text_append_short(char *buf, size_t size, const char *s, size_t n, size_t max);
 
-/* The length of the longest prefix of s[0..n) that ends on a UTF-8 character
- * boundary and is at most max bytes. */
-size_t mjh_utf8_prefix(const char *s, size_t n, size_t max);
-
-/* Whether s[0..n) is UTF-8 (no overlong forms, no surrogates, at most
- * U+10FFFF). */
-int mjh_utf8_valid(const char *s, size_t n);
-
 /* ---- Readers shared inside the core ------------------------------------------------ */
 
 /* Applies the members of object token obj to *o like mjh_options_parse (which
@@ -105,8 +94,5 @@ void mjh_json_unknown_key_error(const char *text, const mjh_jtok *key, char *err
  * e.g. `"dx" must be ..., not ` and `"abc"`. */
 void mjh_json_error_with_value(const char *text, const mjh_jtok *t, const char *what, char *err, size_t err_size);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

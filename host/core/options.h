@@ -2,16 +2,13 @@
  * DLL's six keys plus keep_awake, read strictly. The DLL's own reader is
  * lenient by contract; the hosts refuse what a person most likely mistyped
  * (not one JSON object, an unknown key, a value of the wrong type or out of
- * range) with a message that names the problem. Plain C without system
+ * range) with a message that names the problem. Plain C++ without system
  * headers, tested natively. */
 #ifndef MJH_OPTIONS_H
 #define MJH_OPTIONS_H
 
 #include <stddef.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 typedef struct mjh_options {
   int move;           /* 0 zen, 1 move */
@@ -62,8 +59,5 @@ size_t mjh_options_json(const mjh_options *o, char *buf, size_t size);
  * for none). Returns the length, or 0 when size is too small. */
 size_t mjh_options_object(const mjh_options *o, unsigned keys, char *buf, size_t size);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

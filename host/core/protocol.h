@@ -8,7 +8,7 @@
  *   {"cmd":"stop"} {"cmd":"nudge"} {"cmd":"quit"}
  * Replies carry "ok":true, or "ok":false with "error". The status reply
  * carries the DLL's status line as the object "run", beside the agent's own
- * fields. Plain C without system headers: the pipe itself is in host/win32.
+ * fields. Plain C++ without system headers: the pipe itself is in host/win32.
  * Tested natively. */
 #ifndef MJH_PROTOCOL_H
 #define MJH_PROTOCOL_H
@@ -19,9 +19,6 @@
 #include "report.h"
 #include "schedule.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 enum {
   MJH_REQUEST_MAX = 4096, /* bytes of one request, its '\n' included */
@@ -148,8 +145,5 @@ typedef struct mjh_reply {
  * is passed over as a newer agent's member would be. */
 int mjh_reply_read(const char *line, size_t len, mjh_reply *out);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

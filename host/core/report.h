@@ -1,15 +1,12 @@
 /* What the hosts tell a person about a run: the status line read into
  * numbers, the events found by comparing two consecutive status lines, and the
- * texts of the start, countdown and summary lines. Plain C without Windows
+ * texts of the start, countdown and summary lines. Plain C++ without Windows
  * headers, so that it is tested natively as well. */
 #ifndef MJH_REPORT_H
 #define MJH_REPORT_H
 
 #include <stddef.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 typedef struct mjh_status {
   int active;
@@ -52,8 +49,5 @@ void mjh_describe_nudge(const mjh_status *s, char *buf, size_t size);
 /* "4 nudges, 1 skipped, 0 failed". No line end. */
 void mjh_describe_counts(const mjh_status *s, char *buf, size_t size);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

@@ -1,7 +1,7 @@
 /* Schedules of the agent's run: working hours (days of the week and spans of
  * local time), sessions that end by themselves ("for" a duration, "until" a
  * time of day), and the rule that says whether an interval keeps ahead of the
- * screen lock. Plain C without system headers, tested natively with a clock
+ * screen lock. Plain C++ without system headers, tested natively with a clock
  * and a time zone the test sets.
  *
  * Time is UTC seconds since 1970 (int64). Local time comes from a time zone
@@ -37,9 +37,6 @@
 #include "options.h"
 #include "settings.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 #define MJH_NO_TIME INT64_MIN /* no such instant (no end, no next start) */
 
@@ -359,8 +356,5 @@ int mjh_schedule_request_put(const mjh_schedule_request *r, char *buf, size_t si
 int mjh_schedule_request_apply(const mjh_schedule_request *r, mjh_hours *h, mjh_session *s, const mjh_zone *zone,
                                int64_t now, char *err, size_t err_size);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

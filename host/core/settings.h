@@ -1,7 +1,7 @@
 /* The agent's saved settings and how each one is stored as a named value
  * (in the registry on Windows: HKCU\Software\Veltrano\Mouse Jiggler). Reading
  * never fails: a missing, mistyped or out-of-range value gives its default.
- * Plain C without system headers, tested natively. */
+ * Plain C++ without system headers, tested natively. */
 #ifndef MJH_SETTINGS_H
 #define MJH_SETTINGS_H
 
@@ -10,9 +10,6 @@
 
 #include "options.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 typedef struct mjh_settings {
   mjh_options options;
@@ -51,8 +48,5 @@ int mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v);
  * enough; v->type is MJH_VALUE_MISSING when buf is too small). */
 void mjh_settings_value(const mjh_settings *s, int i, mjh_value *v, char *buf, size_t size);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

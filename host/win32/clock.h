@@ -10,9 +10,6 @@
 
 #include "schedule.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 typedef struct mjw_clock {
   DYNAMIC_TIME_ZONE_INFORMATION zone_info; /* as read by the last refresh */
@@ -36,8 +33,5 @@ int64_t mjw_now_utc(void);
 int64_t mjw_filetime_to_utc(const FILETIME *ft);
 FILETIME mjw_utc_to_filetime(int64_t utc);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

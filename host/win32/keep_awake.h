@@ -7,9 +7,6 @@
 
 #include <windows.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 typedef struct mjw_keep_awake {
   HANDLE thread; /* NULL while not held */
@@ -22,8 +19,5 @@ int mjw_keep_awake_start(mjw_keep_awake *k);
 void mjw_keep_awake_stop(mjw_keep_awake *k);
 int mjw_keep_awake_held(const mjw_keep_awake *k);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

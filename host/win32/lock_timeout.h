@@ -9,9 +9,6 @@
 
 #include "schedule.h"
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 typedef enum mjw_lock_source {
   MJW_LOCK_NONE,         /* nothing happens after inactivity, or nothing is known */
@@ -32,8 +29,5 @@ typedef struct mjw_lock_timeout {
 
 void mjw_lock_timeout_read(mjw_lock_timeout *out);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

@@ -5,9 +5,6 @@
 
 #include <windows.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 /* \\.\pipe\veltrano-mouse-jiggler-<session id of this process>. */
 void mjw_pipe_name(wchar_t *buf, size_t count);
@@ -38,8 +35,5 @@ typedef enum mjw_call_result {
 mjw_call_result mjw_pipe_call(const char *request, char *reply, size_t size, DWORD timeout_ms, char *err,
                               size_t err_size);
 
-#ifdef __cplusplus
-}
-#endif
 
 #endif

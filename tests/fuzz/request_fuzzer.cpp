@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "json.h"
+#include "text.h"
 #include "protocol.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "agent_text.h"
 #include "gtest/gtest.h"
 #include "json.h"
+#include "text.h"
 #include "status_util.h"
 
 namespace {

@@ -680,7 +680,7 @@ static void finish(mjh_decision *d, int64_t now) {
     return;
   }
   if (d->next_change != MJH_NO_TIME && d->next_change <= now) d->next_change = now + 1;
-  d->recheck_s = d->next_change == MJH_NO_TIME ? MJH_RECHECK_MAX_S : d->next_change - now;
+  d->recheck_s = d->next_change == MJH_NO_TIME ? int64_t{MJH_RECHECK_MAX_S} : d->next_change - now;
   if (d->recheck_s > MJH_RECHECK_MAX_S) d->recheck_s = MJH_RECHECK_MAX_S;
 }
 

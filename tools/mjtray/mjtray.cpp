@@ -14,6 +14,7 @@
 #include "clock.h"
 #include "icon.h"
 #include "json.h"
+#include "text.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
@@ -117,11 +118,11 @@ static HICON make_icon(mjh_icon_state state, int px) {
   colour = CreateDIBSection(screen, (BITMAPINFO *)&header, DIB_RGB_COLORS, &bits, NULL, 0);
   ReleaseDC(NULL, screen);
   if (!colour) return NULL;
-  if (!mjh_icon_render(state, px, bits)) {
+  if (!mjh_icon_render(state, px, static_cast<unsigned char *>(bits))) {
     DeleteObject(colour);
     return NULL;
   }
-  mjh_icon_straight_alpha(bits, px);       /* icons take straight alpha, as icon files hold it */
+  mjh_icon_straight_alpha(static_cast<unsigned char *>(bits), px);       /* icons take straight alpha, as icon files hold it */
   mask = CreateBitmap(px, px, 1, 1, NULL); /* unused beside an alpha channel, but required */
   if (mask) {
     memset(&info, 0, sizeof info);
@@ -758,7 +759,7 @@ static int hours_dialog_read(HWND dialog, mjh_hours *h) {
     SetDlgItemTextW(dialog, IDC_HOURS_ERROR, L"Choose at least one day, or no working hours.");
     return 0;
   }
-  read.days = read.span_count ? days : MJH_DAYS_ALL;
+  read.days = read.span_count ? days : unsigned{MJH_DAYS_ALL};
   *h = read;
   return 1;
 }

@@ -19,7 +19,7 @@ static PSID token_user_sid(HANDLE process) {
   PSID sid = NULL;
   DWORD size = 0;
   GetTokenInformation(token, TokenUser, NULL, 0, &size);
-  TOKEN_USER *user = size ? HeapAlloc(GetProcessHeap(), 0, size) : NULL;
+  TOKEN_USER *user = size ? static_cast<TOKEN_USER *>(HeapAlloc(GetProcessHeap(), 0, size)) : NULL;
   if (user && GetTokenInformation(token, TokenUser, user, size, &size)) {
     DWORD sid_size = GetLengthSid(user->User.Sid);
     sid = HeapAlloc(GetProcessHeap(), 0, sid_size);
@@ -43,7 +43,7 @@ int mjw_pipe_security(SECURITY_ATTRIBUTES *sa) {
   DWORD sid_size = GetLengthSid(sid);
   DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + sid_size;
   acl_size = (acl_size + 3) & ~3u;
-  BYTE *block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(SECURITY_DESCRIPTOR) + acl_size);
+  BYTE *block = static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(SECURITY_DESCRIPTOR) + acl_size));
   int ok = 0;
   if (block) {
     SECURITY_DESCRIPTOR *sd = (SECURITY_DESCRIPTOR *)block;
@@ -205,7 +205,7 @@ mjw_call_result mjw_pipe_call(const char *request, char *reply, size_t size, DWO
   size_t len = 0;
   result = MJW_CALL_FAILED;
   for (;;) {
-    char *newline = memchr(reply, '\n', len);
+    char *newline = static_cast<char *>(memchr(reply, '\n', len));
     if (newline) {
       *newline = '\0';
       result = MJW_CALL_OK;

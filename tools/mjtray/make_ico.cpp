@@ -31,7 +31,7 @@ static unsigned long image_bytes(int size) {
 /* One image: a BITMAPINFOHEADER of twice the height, the colour rows bottom
  * up with straight (not premultiplied) alpha, then the 1-bit mask. */
 static int write_image(FILE *f, int size) {
-  unsigned char *bgra = malloc((size_t)size * (size_t)size * 4);
+  unsigned char *bgra = static_cast<unsigned char *>(malloc((size_t)size * (size_t)size * 4));
   int x, y;
   if (!bgra || !mjh_icon_render(MJH_ICON_ACTIVE, size, bgra)) {
     free(bgra);

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "json.h"
+#include "text.h"
 
 int mjh_failing_update(const mjh_status *prev, const mjh_status *now, int was_failing) {
   if (now == NULL || !now->active) return 0;

@@ -131,20 +131,20 @@ static const struct {
   const char *unit; /* numbers: what they count, and their range */
   long lo, hi;
 } k_flags[F_COUNT] = {
-    [F_MODE] = {"--mode", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
-    [F_INTERVAL] = {"--interval", 1, FOR_RUN | FOR_START, "seconds", 1, 3600},
-    [F_DX] = {"--dx", 1, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
-    [F_DY] = {"--dy", 1, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
-    [F_ALWAYS] = {"--always", 0, FOR_RUN | FOR_START, NULL, 0, 0},
-    [F_DRY_RUN] = {"--dry-run", 0, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
-    [F_KEEP_AWAKE] = {"--keep-awake", 0, FOR_RUN | FOR_START, NULL, 0, 0},
-    [F_IDLE_ONLY] = {"--idle-only", 0, FOR_START, NULL, 0, 0},
-    [F_OPTIONS] = {"--options", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
-    [F_JSON] = {"--json", 0, FOR_RUN | FOR_NUDGE | FOR_STATUS, NULL, 0, 0},
-    [F_FOR] = {"--for", 1, FOR_RUN | FOR_START, NULL, 0, 0},
-    [F_UNTIL] = {"--until", 1, FOR_RUN | FOR_START, NULL, 0, 0},
-    [F_HOURS] = {"--hours", 1, FOR_START, NULL, 0, 0},
-    [F_DAYS] = {"--days", 1, FOR_START, NULL, 0, 0},
+    {"--mode", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
+    {"--interval", 1, FOR_RUN | FOR_START, "seconds", 1, 3600},
+    {"--dx", 1, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
+    {"--dy", 1, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
+    {"--always", 0, FOR_RUN | FOR_START, NULL, 0, 0},
+    {"--dry-run", 0, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
+    {"--keep-awake", 0, FOR_RUN | FOR_START, NULL, 0, 0},
+    {"--idle-only", 0, FOR_START, NULL, 0, 0},
+    {"--options", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
+    {"--json", 0, FOR_RUN | FOR_NUDGE | FOR_STATUS, NULL, 0, 0},
+    {"--for", 1, FOR_RUN | FOR_START, NULL, 0, 0},
+    {"--until", 1, FOR_RUN | FOR_START, NULL, 0, 0},
+    {"--hours", 1, FOR_START, NULL, 0, 0},
+    {"--days", 1, FOR_START, NULL, 0, 0},
 };
 
 struct settings {

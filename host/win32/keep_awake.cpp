@@ -8,7 +8,7 @@ typedef struct holder_start {
 /* The execution state belongs to the thread that sets it: this one holds it
  * until its stop event, then clears it. */
 static DWORD WINAPI hold(void *param) {
-  holder_start *start = param;
+  holder_start *start = static_cast<holder_start *>(param);
   HANDLE stop = start->k->stop;
   if (!SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED)) return 1;
   SetEvent(start->ready); /* start is gone after this */

@@ -1,5 +1,7 @@
 #include "json.h"
 
+#include "text.h"
+
 #include <string.h>
 
 #define JSMN_STATIC
@@ -35,24 +37,6 @@ static size_t utf8_sequence(const unsigned char *s, size_t n) {
   if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
     return 0;
   return len;
-}
-
-int mjh_utf8_valid(const char *s, size_t n) {
-  const unsigned char *u = (const unsigned char *)s;
-  for (size_t i = 0; i < n;) {
-    size_t len = utf8_sequence(u + i, n - i);
-    if (len == 0) return 0;
-    i += len;
-  }
-  return 1;
-}
-
-size_t mjh_utf8_prefix(const char *s, size_t n, size_t max) {
-  if (n <= max) return n;
-  size_t cut = max;
-  /* Back up over continuation bytes to the start of the cut character. */
-  while (cut > 0 && ((unsigned char)s[cut] & 0xC0) == 0x80) cut--;
-  return cut;
 }
 
 void mjh_text_append_short(char *buf, size_t size, const char *s, size_t n, size_t max) {

@@ -217,7 +217,7 @@ static void server_begin_stop(pipe_server *server) {
 }
 
 static DWORD WINAPI server_thread(void *param) {
-  pipe_server *server = param;
+  pipe_server *server = static_cast<pipe_server *>(param);
   int i;
   for (i = 0; i < PIPE_SERVER_INSTANCES; ++i) slot_listen(server, &server->slots[i]);
   for (;;) {
@@ -282,7 +282,7 @@ static void server_free(pipe_server *server) {
 }
 
 pipe_server *pipe_server_start(HWND window, UINT message, const mjh_options *saved, DWORD *error) {
-  pipe_server *server = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *server);
+  pipe_server *server = static_cast<pipe_server *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *server));
   int i;
   if (!server) {
     *error = ERROR_NOT_ENOUGH_MEMORY;

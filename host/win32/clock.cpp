@@ -82,7 +82,9 @@ int32_t mjw_clock_utc_offset(const mjw_clock *c, int64_t utc) {
   return (int32_t)(mjw_filetime_to_utc(&local_ft) - mjw_filetime_to_utc(&universal_ft));
 }
 
-static int32_t zone_offset(void *context, int64_t utc) { return mjw_clock_utc_offset(context, utc); }
+static int32_t zone_offset(void *context, int64_t utc) {
+  return mjw_clock_utc_offset(static_cast<const mjw_clock *>(context), utc);
+}
 
 mjh_zone mjw_clock_zone(mjw_clock *c) {
   mjh_zone zone;
