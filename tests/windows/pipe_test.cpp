@@ -1,6 +1,7 @@
 // The agent's pipe under Wine: its security, the client's call against small
 // servers of this test (one that answers, one that never does, one that
-// hangs up, one that talks too much), and the keep-awake thread.
+// hangs up, one that talks too much), the keep-awake thread, and texts
+// between UTF-8 and UTF-16.
 #include "pipe.h"
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include "keep_awake.h"
 #include "pipe_dacl_check.h"
 #include "protocol.h"
+#include "wide.h"
 
 namespace {
 
@@ -283,6 +285,121 @@ TEST(KeepAwake, StartStopAndHeld) {
     mjw_keep_awake_stop(&k);
   }
   EXPECT_FALSE(mjw_keep_awake_held(&k));
+}
+
+// ---- Texts between UTF-8 and UTF-16 ------------------------------------------------
+
+struct widen_case {
+  const char *utf8;
+  size_t count;         // units of the buffer
+  const wchar_t *wide;  // what it holds
+  bool whole;
+};
+
+const widen_case k_widen_cases[] = {
+    {"", 1, L"", true},
+    {"abc", 4, L"abc", true},
+    {"abc", 3, L"ab", false},
+    {"abc", 1, L"", false},
+    {"\xC3\xA9\xE2\x82\xAC", 3, L"\u00E9\u20AC", true},  // two and three bytes, one unit each
+    {"\xF0\x9F\x98\x80!", 4, L"\xD83D\xDE00!", true},    // four bytes, a surrogate pair
+    {"a\xF0\x9F\x98\x80", 3, L"a", false},               // never half a pair
+    {"a\xFF"
+     "b",
+     4,
+     L"a\xFFFD"
+     L"b",
+     true},                                                      // a stray byte
+    {"\xC0\xAF", 3, L"\xFFFD\xFFFD", true},                      // an overlong form, byte by byte
+    {"\xED\xA0\x80", 4, L"\xFFFD\xFFFD\xFFFD", true},            // a surrogate written in UTF-8
+    {"ab\xE2\x82", 5, L"ab\xFFFD\xFFFD", true},                  // a sequence cut short at the end
+    {"\xF4\x90\x80\x80", 5, L"\xFFFD\xFFFD\xFFFD\xFFFD", true},  // past U+10FFFF
+};
+
+class Widen : public ::testing::TestWithParam<widen_case> {};
+
+TEST_P(Widen, KeepsWholeCharactersAndMarksTheRest) {
+  const widen_case &c = GetParam();
+  std::wstring buf(c.count + 4, L'#');
+  EXPECT_EQ(mjw_widen(c.utf8, &buf[0], c.count), c.whole) << c.utf8;
+  EXPECT_EQ(std::wstring(buf.c_str()), c.wide) << c.utf8;
+  EXPECT_EQ(buf.substr(c.count), L"####") << "nothing written past the buffer";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Widen, ::testing::ValuesIn(k_widen_cases));
+
+// For UTF-8 that is whole and valid, the same units as Windows' own converter.
+TEST(Wide, AgreesWithWindowsOnValidText) {
+  const char *texts[] = {"\\\\.\\pipe\\veltrano-mouse-jiggler-1",
+                         "Gr\xC3\xBC\xC3\x9F"
+                         "e",
+                         "\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x90\xAD \xF0\x9F\x96\xB1", "\x7F\xC2\x80\xEF\xBF\xBF"};
+  for (const char *text : texts) {
+    wchar_t ours[64], theirs[64];
+    ASSERT_TRUE(mjw_widen(text, ours));
+    ASSERT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, theirs, 64), 0) << text;
+    EXPECT_EQ(std::wstring(ours), std::wstring(theirs)) << text;
+
+    char back[256];
+    mjh_text narrow(back);
+    mjw_narrow(ours, narrow);
+    EXPECT_STREQ(narrow.c_str(), text) << "there and back";
+    char windows_back[256];
+    ASSERT_GT(WideCharToMultiByte(CP_UTF8, 0, theirs, -1, windows_back, sizeof windows_back, nullptr, nullptr), 0);
+    EXPECT_STREQ(narrow.c_str(), windows_back);
+  }
+}
+
+struct narrow_case {
+  std::wstring wide;
+  std::string utf8;
+};
+
+TEST(Wide, NarrowAppendsUtf8AndReplacesLoneSurrogates) {
+  const narrow_case cases[] = {
+      {L"", ""},
+      {L"abc", "abc"},
+      {L"\u00E9\u20AC", "\xC3\xA9\xE2\x82\xAC"},
+      {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+      {L"a\xD83D", "a\xEF\xBF\xBD"},  // a high surrogate at the end
+      {L"\xDE00"
+       L"b",
+       "\xEF\xBF\xBD"
+       "b"},                                                    // a low one alone
+      {L"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},            // a pair the wrong way round
+      {L"\xD83D\xD83D\xDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},  // a high one, then a pair
+  };
+  for (const narrow_case &c : cases) {
+    char buf[64];
+    mjh_text out(buf);
+    out.add("> ");
+    mjw_narrow(c.wide.c_str(), out);
+    EXPECT_EQ(std::string(out.c_str()), "> " + c.utf8);
+    EXPECT_TRUE(out.ok());
+  }
+  // A count stops before the NUL; a null text appends nothing.
+  char buf[16];
+  mjh_text out(buf);
+  mjw_narrow(L"abcdef", 3, out);
+  mjw_narrow(nullptr, out);
+  EXPECT_STREQ(out.c_str(), "abc");
+}
+
+TEST(Wide, NarrowIntoASmallTextCutsAtACharacter) {
+  std::wstring euros(300, L'\u20AC');  // longer than the converter's chunk, 900 bytes of UTF-8
+  std::string all;
+  for (int i = 0; i < 300; i++) all += "\xE2\x82\xAC";
+  std::string big(1024, '\0');
+  mjh_text whole(&big[0], big.size());
+  mjw_narrow(euros.c_str(), whole);
+  EXPECT_TRUE(whole.ok());
+  EXPECT_EQ(std::string(whole.c_str()), all);
+
+  char buf[101];  // room for 100 bytes: 33 whole characters
+  mjh_text cut(buf);
+  mjw_narrow(euros.c_str(), cut);
+  EXPECT_FALSE(cut.ok());
+  EXPECT_EQ(std::string(cut.c_str()), all.substr(0, 99));
 }
 
 }  // namespace
