@@ -672,12 +672,12 @@ class FakeAgent {
 
   explicit FakeAgent(Handler handler) : handler_(std::move(handler)) {
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_TRUE(mjw_pipe_security(&sa_));
+    EXPECT_TRUE(mjw_pipe_security_make(sa_, nullptr));
     wchar_t name[128];
-    mjw_pipe_name(name, 128);
+    mjw_pipe_name(name);
     pipe_ = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384,
-                             16384, 0, &sa_);
+                             16384, 0, &sa_.attributes);
     EXPECT_NE(pipe_, INVALID_HANDLE_VALUE) << "another agent serves this session? error " << GetLastError();
     thread_ = std::thread(&FakeAgent::serve, this);
   }
@@ -687,7 +687,6 @@ class FakeAgent {
     thread_.join();
     close_pipe();
     CloseHandle(stop_);
-    mjw_pipe_security_free(&sa_);
   }
 
   std::vector<std::string> requests() {
@@ -697,7 +696,7 @@ class FakeAgent {
 
  private:
   Handler handler_;
-  SECURITY_ATTRIBUTES sa_ = {};
+  mjw_pipe_security sa_;
   HANDLE pipe_ = INVALID_HANDLE_VALUE, stop_ = nullptr;
   std::thread thread_;
   std::mutex mu_;
@@ -1089,8 +1088,8 @@ TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
 
 // The agent's status reply, read straight from its pipe.
 bool agent_status(mjh_reply *reply, std::string *line = nullptr) {
-  char buf[MJH_REPLY_MAX + 1], err[256];
-  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", buf, sizeof buf, 10000, err, sizeof err) != MJW_CALL_OK) return false;
+  char buf[MJH_REPLY_MAX + 1];
+  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", buf, sizeof buf, 10000, nullptr, nullptr) != MJW_CALL_OK) return false;
   if (line) *line = buf;
   return mjh_reply_read(buf, strlen(buf), reply) && reply->ok && reply->has_run;
 }

@@ -401,18 +401,20 @@ enum {
  * reply line goes into reply. */
 static mjw_call_result agent_call_schedule(mjh_command cmd, const mjh_options *o, unsigned keys,
                                            const mjh_schedule_request *schedule, char *reply, size_t size,
-                                           DWORD timeout_ms, char *err, size_t err_size) {
+                                           DWORD timeout_ms, char *err, size_t err_size,
+                                           mjw_pipe_server *server = nullptr) {
   char request[MJH_REQUEST_MAX + 1];
   if (!mjh_request_format_schedule(cmd, o, keys, schedule, request, sizeof request)) {
     snprintf(err, err_size, "cannot write the request");
     return MJW_CALL_FAILED;
   }
-  return mjw_pipe_call(request, reply, size, timeout_ms, err, err_size);
+  mjh_text message(err, err_size);
+  return mjw_pipe_call(request, reply, size, timeout_ms, server, &message);
 }
 
 static mjw_call_result agent_call(mjh_command cmd, const mjh_options *o, unsigned keys, char *reply, size_t size,
-                                  DWORD timeout_ms, char *err, size_t err_size) {
-  return agent_call_schedule(cmd, o, keys, NULL, reply, size, timeout_ms, err, err_size);
+                                  DWORD timeout_ms, char *err, size_t err_size, mjw_pipe_server *server = nullptr) {
+  return agent_call_schedule(cmd, o, keys, NULL, reply, size, timeout_ms, err, err_size, server);
 }
 
 /* The exit code for a call that did not get through; messages on stderr. */
@@ -640,7 +642,7 @@ static int command_run(const struct settings *s) {
     fprintf(stderr, "mjctl: the DLL did not start the run: %s\n", mj_last_error());
     return EXIT_REFUSED;
   }
-  mjw_keep_awake keep_awake = {NULL, NULL};
+  mjw_keep_awake keep_awake;
   if (s->run.keep_awake && !mjw_keep_awake_start(&keep_awake)) {
     fprintf(stderr, "mjctl: cannot keep the system and display on (error %lu)\n", GetLastError());
     mj_stop();
