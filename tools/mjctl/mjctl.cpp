@@ -393,7 +393,7 @@ static int64_t until_end(int minute, char *text, size_t size) {
 enum {
   AGENT_CALL_MS = 5000,   /* one request and its reply */
   AGENT_START_MS = 10000, /* a freshly started agent's first answer */
-  AGENT_QUIT_MS = 10000,  /* the agent's pipe gone after quit */
+  AGENT_QUIT_MS = 10000,  /* the agent's process ended after quit */
   AGENT_POLL_MS = 100
 };
 
@@ -574,7 +574,10 @@ static int command_stop(void) {
 
 static int command_quit(void) {
   char line[MJH_REPLY_MAX + 1], err[256];
-  mjw_call_result result = agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  /* The call opens the agent's process before the request goes out, so that
+   * the process waited for below is the one that was asked to quit. */
+  mjw_pipe_server agent;
+  mjw_call_result result = agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err, &agent);
   if (result == MJW_CALL_NO_AGENT) {
     print_line("no agent is running in this session: nothing to quit");
     return EXIT_OK;
@@ -582,13 +585,12 @@ static int command_quit(void) {
   if (result != MJW_CALL_OK) return agent_call_failed(result, err);
   mjh_reply reply;
   if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  /* Gone once its pipe is: the run is stopped before the agent closes it. */
-  for (ULONGLONG deadline = GetTickCount64() + AGENT_QUIT_MS; mjw_pipe_exists();) {
-    if (GetTickCount64() >= deadline) {
-      fprintf(stderr, "mjctl: the agent said it would quit, but it is still there after %d s\n", AGENT_QUIT_MS / 1000);
-      return EXIT_REFUSED;
-    }
-    Sleep(AGENT_POLL_MS);
+  /* Gone once its process has ended, not when its pipe has: until then the
+   * agent still holds what makes a new agent leave at once. */
+  if (WaitForSingleObject(agent.process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
+    fprintf(stderr, "mjctl: the agent said it would quit, but its process (pid %lu) is still running after %d s\n",
+            (unsigned long)agent.pid, AGENT_QUIT_MS / 1000);
+    return EXIT_REFUSED;
   }
   print_line("the agent has stopped its run and quit");
   return EXIT_OK;
