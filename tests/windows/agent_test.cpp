@@ -7,11 +7,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "notification_area.h"
 #include "pipe_dacl_check.h"
 #include "protocol.h"
 #include "resource.h"
@@ -876,6 +878,148 @@ TEST_F(AgentTest, RunForFromTheMenuAndTheWorkingHoursDialog) {
   EXPECT_STREQ(reply.hours, "22:00-06:00");
   EXPECT_STREQ(reply.days, kDayNames[(local.wDayOfWeek + 1) % 7]);
   EXPECT_EQ(reply.run.active, 0) << "the user had stopped the run";
+}
+
+// ---- A slow notification area ------------------------------------------------------------------
+
+// A hidden window on a thread of its own that adds its icon to the
+// notification area when told to, and removes it again.
+class IconAdder {
+ public:
+  IconAdder() : state_(std::make_shared<State>()) {
+    std::shared_ptr<State> state = state_;
+    thread_ = std::thread([state] { state->run(); });
+    ready_ = WaitForSingleObject(state_->ready, 30000) == WAIT_OBJECT_0 && state_->window;
+  }
+  IconAdder(const IconAdder &) = delete;
+  IconAdder &operator=(const IconAdder &) = delete;
+
+  // A thread still stuck in the notification area is left behind rather
+  // than waited for without end.
+  ~IconAdder() {
+    state_->quit = true;
+    SetEvent(state_->go);
+    if (WaitForSingleObject(state_->finished, 30000) == WAIT_OBJECT_0)
+      thread_.join();
+    else
+      thread_.detach();
+  }
+
+  bool ready() const { return ready_; }
+  void add() { SetEvent(state_->go); }
+  // Whether the add has returned, waiting up to timeout_ms for it.
+  bool returned(DWORD timeout_ms) { return WaitForSingleObject(state_->added, timeout_ms) == WAIT_OBJECT_0; }
+  bool add_succeeded() const { return state_->succeeded; }
+
+ private:
+  struct State {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE added = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HWND window = nullptr;
+    std::atomic<bool> quit{false}, succeeded{false};
+
+    void run() {
+      window = CreateWindowExW(0, L"STATIC", L"icon adder", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+      SetEvent(ready);
+      WaitForSingleObject(go, INFINITE);
+      if (window && !quit) {
+        NOTIFYICONDATAW nid = {};
+        nid.cbSize = sizeof nid;
+        nid.hWnd = window;
+        nid.uID = 1;
+        nid.uFlags = NIF_ICON | NIF_TIP;
+        nid.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+        wcscpy(nid.szTip, L"icon adder");
+        succeeded = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+        SetEvent(added);
+        if (succeeded) Shell_NotifyIconW(NIM_DELETE, &nid);
+      }
+      if (window) DestroyWindow(window);
+      SetEvent(finished);
+    }
+    ~State() {
+      for (HANDLE h : {ready, go, added, finished}) CloseHandle(h);
+    }
+  };
+
+  std::shared_ptr<State> state_;
+  std::thread thread_;
+  bool ready_ = false;
+};
+
+// Whether the window's thread answers a message within timeout_ms.
+bool answers(HWND window, DWORD timeout_ms) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms, &result) != 0;
+}
+
+std::string image_of_process(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return "?";
+  char path[MAX_PATH];
+  DWORD n = MAX_PATH;
+  std::string image = QueryFullProcessImageNameA(process, 0, path, &n) ? std::string(path, n) : "?";
+  CloseHandle(process);
+  return image;
+}
+
+TEST(NotificationArea, AnIconAddWaitsWhileItIsHeldAndGoesThroughOnceLetGo) {
+  IconAdder adder;
+  ASSERT_TRUE(adder.ready());
+  HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+  ASSERT_NE(tray, nullptr);
+  ASSERT_TRUE(answers(tray, 10000)) << "the notification area is held already";
+  {
+    NotificationAreaHold hold;
+    ASSERT_TRUE(hold.held()) << hold.error();
+    EXPECT_EQ(hold.left_over(), 0u);
+    std::printf("holding thread %lu of process %lu (%s)\n", hold.thread_id(), hold.process_id(),
+                image_of_process(hold.process_id()).c_str());
+    adder.add();
+    EXPECT_FALSE(adder.returned(2000)) << "NIM_ADD returned while the notification area was held";
+    EXPECT_FALSE(answers(tray, 500)) << "the notification area's window answered while held";
+    IconAdder late;  // this process may still make windows
+    EXPECT_TRUE(late.ready());
+    hold.release();
+    EXPECT_TRUE(adder.returned(10000)) << "NIM_ADD still waits after the release";
+  }
+  EXPECT_TRUE(adder.add_succeeded());
+  EXPECT_TRUE(answers(tray, 10000));
+}
+
+TEST(NotificationArea, AHoldEndsWithItsLeaseAndAHoldLeftBehindIsUndone) {
+  HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+  ASSERT_NE(tray, nullptr);
+  {
+    IconAdder adder;
+    ASSERT_TRUE(adder.ready());
+    NotificationAreaHold hold(1500);  // never released: a test that hangs
+    ASSERT_TRUE(hold.held()) << hold.error();
+    adder.add();
+    EXPECT_FALSE(adder.returned(500));
+    EXPECT_TRUE(adder.returned(20000)) << "the lease did not let go";
+  }
+  // A holder killed while holding leaves the thread suspended.
+  {
+    NotificationAreaHold dead(60000);
+    ASSERT_TRUE(dead.held()) << dead.error();
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, dead.thread_id());
+    ASSERT_NE(thread, nullptr);
+    SuspendThread(thread);  // the suspension a killed holder leaves
+    dead.release();
+    EXPECT_FALSE(answers(tray, 500));
+    {
+      NotificationAreaHold next;
+      EXPECT_TRUE(next.held()) << next.error();
+      EXPECT_EQ(next.left_over(), 1u);
+    }
+    bool answered = answers(tray, 10000);
+    if (!answered) ResumeThread(thread);  // for the tests after this one
+    CloseHandle(thread);
+    EXPECT_TRUE(answered) << "the left-over hold was not undone";
+  }
 }
 
 }  // namespace
