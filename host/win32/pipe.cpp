@@ -54,9 +54,7 @@ bool mjw_pipe_security_make(mjw_pipe_security &s, mjh_text *err) {
   s.memory.reset();
   sid_buffer sid;
   if (!token_user_sid(GetCurrentProcess(), sid)) {
-    DWORD error = GetLastError();
-    fail(err, "cannot read this process's user (error ", error, ")");
-    SetLastError(error);
+    fail(err, "cannot read this process's user (error ", GetLastError(), ")");
     return false;
   }
   DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid.bytes);
@@ -74,9 +72,7 @@ bool mjw_pipe_security_make(mjw_pipe_security &s, mjh_text *err) {
       !InitializeSecurityDescriptor(sd, SECURITY_DESCRIPTOR_REVISION) ||
       !SetSecurityDescriptorDacl(sd, TRUE, acl, FALSE) ||
       !SetSecurityDescriptorControl(sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-    DWORD error = GetLastError();
-    fail(err, "cannot make the pipe's security descriptor (error ", error, ")");
-    SetLastError(error);
+    fail(err, "cannot make the pipe's security descriptor (error ", GetLastError(), ")");
     return false;
   }
   s.attributes.lpSecurityDescriptor = sd;
