@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <regex>
@@ -672,12 +673,12 @@ class FakeAgent {
 
   explicit FakeAgent(Handler handler) : handler_(std::move(handler)) {
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_TRUE(mjw_pipe_security(&sa_));
+    EXPECT_TRUE(mjw_pipe_security_make(sa_, nullptr));
     wchar_t name[128];
-    mjw_pipe_name(name, 128);
+    mjw_pipe_name(name);
     pipe_ = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384,
-                             16384, 0, &sa_);
+                             16384, 0, &sa_.attributes);
     EXPECT_NE(pipe_, INVALID_HANDLE_VALUE) << "another agent serves this session? error " << GetLastError();
     thread_ = std::thread(&FakeAgent::serve, this);
   }
@@ -687,7 +688,6 @@ class FakeAgent {
     thread_.join();
     close_pipe();
     CloseHandle(stop_);
-    mjw_pipe_security_free(&sa_);
   }
 
   std::vector<std::string> requests() {
@@ -697,7 +697,7 @@ class FakeAgent {
 
  private:
   Handler handler_;
-  SECURITY_ATTRIBUTES sa_ = {};
+  mjw_pipe_security sa_;
   HANDLE pipe_ = INVALID_HANDLE_VALUE, stop_ = nullptr;
   std::thread thread_;
   std::mutex mu_;
@@ -979,13 +979,58 @@ TEST(MjctlAgent, StopSaysWhatTheAgentNowDoes) {
   EXPECT_EQ(agent.requests(), (std::vector<std::string>{"{\"cmd\":\"stop\"}\n", "{\"cmd\":\"status\"}\n"}));
 }
 
-TEST(MjctlAgent, QuitWaitsUntilThePipeIsGone) {
-  FakeAgent agent([](const std::string &) { return std::string(FakeAgent::kHangUp) + k_ok; });
+// A stand-in agent in a process of its own, as the real one is: this program
+// again, running only this test, with kFakeAgentVariable set. It answers a
+// quit, closes its pipe, and lives on for kLingerMs before it ends, as an
+// agent may that still has things to let go of after its pipe is gone.
+const char kFakeAgentVariable[] = "MJCTL_TEST_FAKE_AGENT_PROCESS";
+const DWORD kLingerMs = 2000;
+
+TEST(FakeAgentProcess, AnswersAQuitAndLingers) {
+  if (!std::getenv(kFakeAgentVariable)) GTEST_SKIP() << "run only as the stand-in agent's process";
+  {
+    FakeAgent agent([](const std::string &) { return std::string(FakeAgent::kHangUp) + k_ok; });
+    for (int i = 0; i < 600 && mjw_pipe_exists(); i++) Sleep(100);  // until the quit has closed it
+    EXPECT_EQ(agent.requests(), std::vector<std::string>{"{\"cmd\":\"quit\"}\n"});
+  }
+  Sleep(kLingerMs);
+}
+
+TEST(MjctlAgent, QuitWaitsUntilTheAgentsProcessHasEnded) {
+  std::string exe = beside_this_program("mjctl_tests.exe");
+  std::string line = "\"" + exe + "\" --gtest_filter=FakeAgentProcess.* --gtest_brief=1";
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  ASSERT_TRUE(SetEnvironmentVariableA(kFakeAgentVariable, "1"));
+  BOOL started = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  SetEnvironmentVariableA(kFakeAgentVariable, nullptr);
+  ASSERT_TRUE(started) << GetLastError();
+  struct Child {
+    PROCESS_INFORMATION pi;
+    ~Child() {
+      if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+      CloseHandle(pi.hThread);
+      CloseHandle(pi.hProcess);
+    }
+  } child{pi};
+  bool serving = false;
+  for (int i = 0; i < 600 && !serving && WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; i++) {
+    serving = mjw_pipe_exists();
+    if (!serving) Sleep(100);
+  }
+  ASSERT_TRUE(serving) << "the stand-in agent did not come up";
+
   Mjctl mjctl("quit");
   EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 0), (DWORD)WAIT_OBJECT_0)
+      << "mjctl returned while the agent's process was still running";
   EXPECT_EQ(mjctl.out(), "the agent has stopped its run and quit\n");
   EXPECT_EQ(mjctl.err(), "");
-  EXPECT_EQ(agent.requests(), std::vector<std::string>{"{\"cmd\":\"quit\"}\n"});
+  DWORD code = 99;
+  if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code)) {
+    EXPECT_EQ(code, 0u) << "the stand-in agent saw another request than one quit";
+  }
 }
 
 TEST(MjctlAgent, QuitGivesUpOnAnAgentThatStays) {
@@ -993,7 +1038,8 @@ TEST(MjctlAgent, QuitGivesUpOnAnAgentThatStays) {
   Mjctl mjctl("quit");
   EXPECT_EQ(mjctl.finish(), 1);
   EXPECT_EQ(mjctl.out(), "");
-  EXPECT_EQ(mjctl.err(), "mjctl: the agent said it would quit, but it is still there after 10 s\n");
+  EXPECT_EQ(mjctl.err(), "mjctl: the agent said it would quit, but its process (pid " +
+                             std::to_string(GetCurrentProcessId()) + ") is still running after 10 s\n");
 }
 
 struct failure_case {
@@ -1089,8 +1135,8 @@ TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
 
 // The agent's status reply, read straight from its pipe.
 bool agent_status(mjh_reply *reply, std::string *line = nullptr) {
-  char buf[MJH_REPLY_MAX + 1], err[256];
-  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", buf, sizeof buf, 10000, err, sizeof err) != MJW_CALL_OK) return false;
+  char buf[MJH_REPLY_MAX + 1];
+  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", buf, sizeof buf, 10000, nullptr, nullptr) != MJW_CALL_OK) return false;
   if (line) *line = buf;
   return mjh_reply_read(buf, strlen(buf), reply) && reply->ok && reply->has_run;
 }
@@ -1195,11 +1241,36 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   EXPECT_EQ(quit.finish(), 0) << quit.err();
   EXPECT_EQ(quit.out(), "the agent has stopped its run and quit\n");
   EXPECT_FALSE(mjw_pipe_exists());
-  EXPECT_EQ(WaitForSingleObject(agent, 60000), (DWORD)WAIT_OBJECT_0) << "the agent process lives on";
+  EXPECT_EQ(WaitForSingleObject(agent, 0), (DWORD)WAIT_OBJECT_0) << "quit returned before the agent's process ended";
   CloseHandle(agent);
   Mjctl after("status");
   EXPECT_EQ(after.finish(), 1);
   EXPECT_EQ(after.err(), "mjctl: no agent is running in this session (mjctl start starts one)\n");
+}
+
+// quit returns once the agent's process has ended: a start right after it
+// starts a new agent (one that finds the old one still ending leaves at
+// once), and that one answers with its run active.
+TEST_F(RealAgent, QuitThenStartAtOnceFiveTimesOver) {
+  Mjctl first("start --dry-run --always --interval 1");
+  ASSERT_EQ(first.finish(), 0) << first.err();
+  mjh_reply reply;
+  ASSERT_TRUE(agent_status(&reply));
+  unsigned long previous = reply.pid;
+  for (int round = 1; round <= 5; round++) {
+    Mjctl quit("quit");
+    ASSERT_EQ(quit.finish(), 0) << "round " << round << ": " << quit.err();
+    EXPECT_EQ(quit.out(), "the agent has stopped its run and quit\n");
+    Mjctl start("start");
+    ASSERT_EQ(start.finish(), 0) << "round " << round << ": " << start.err();
+    EXPECT_TRUE(std::regex_search(start.out(), std::regex("^agent [0-9.]+ \\(pid [0-9]+\\): active, ")))
+        << "round " << round << ": " << start.out();
+    ASSERT_TRUE(agent_status(&reply)) << "round " << round;
+    EXPECT_TRUE(reply.run.active) << "round " << round;
+    EXPECT_EQ(reply.run.dry_run, 1) << "the saved settings";
+    EXPECT_NE(reply.pid, previous) << "round " << round << ": not a new agent";
+    previous = reply.pid;
+  }
 }
 
 TEST_F(RealAgent, QuitEndsTheRunsNudges) {

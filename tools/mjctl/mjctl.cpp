@@ -393,7 +393,7 @@ static int64_t until_end(int minute, char *text, size_t size) {
 enum {
   AGENT_CALL_MS = 5000,   /* one request and its reply */
   AGENT_START_MS = 10000, /* a freshly started agent's first answer */
-  AGENT_QUIT_MS = 10000,  /* the agent's pipe gone after quit */
+  AGENT_QUIT_MS = 10000,  /* the agent's process ended after quit */
   AGENT_POLL_MS = 100
 };
 
@@ -401,18 +401,20 @@ enum {
  * reply line goes into reply. */
 static mjw_call_result agent_call_schedule(mjh_command cmd, const mjh_options *o, unsigned keys,
                                            const mjh_schedule_request *schedule, char *reply, size_t size,
-                                           DWORD timeout_ms, char *err, size_t err_size) {
+                                           DWORD timeout_ms, char *err, size_t err_size,
+                                           mjw_pipe_server *server = nullptr) {
   char request[MJH_REQUEST_MAX + 1];
   if (!mjh_request_format_schedule(cmd, o, keys, schedule, request, sizeof request)) {
     snprintf(err, err_size, "cannot write the request");
     return MJW_CALL_FAILED;
   }
-  return mjw_pipe_call(request, reply, size, timeout_ms, err, err_size);
+  mjh_text message(err, err_size);
+  return mjw_pipe_call(request, reply, size, timeout_ms, server, &message);
 }
 
 static mjw_call_result agent_call(mjh_command cmd, const mjh_options *o, unsigned keys, char *reply, size_t size,
-                                  DWORD timeout_ms, char *err, size_t err_size) {
-  return agent_call_schedule(cmd, o, keys, NULL, reply, size, timeout_ms, err, err_size);
+                                  DWORD timeout_ms, char *err, size_t err_size, mjw_pipe_server *server = nullptr) {
+  return agent_call_schedule(cmd, o, keys, NULL, reply, size, timeout_ms, err, err_size, server);
 }
 
 /* The exit code for a call that did not get through; messages on stderr. */
@@ -572,7 +574,10 @@ static int command_stop(void) {
 
 static int command_quit(void) {
   char line[MJH_REPLY_MAX + 1], err[256];
-  mjw_call_result result = agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  /* The call opens the agent's process before the request goes out, so that
+   * the process waited for below is the one that was asked to quit. */
+  mjw_pipe_server agent;
+  mjw_call_result result = agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err, &agent);
   if (result == MJW_CALL_NO_AGENT) {
     print_line("no agent is running in this session: nothing to quit");
     return EXIT_OK;
@@ -580,13 +585,12 @@ static int command_quit(void) {
   if (result != MJW_CALL_OK) return agent_call_failed(result, err);
   mjh_reply reply;
   if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  /* Gone once its pipe is: the run is stopped before the agent closes it. */
-  for (ULONGLONG deadline = GetTickCount64() + AGENT_QUIT_MS; mjw_pipe_exists();) {
-    if (GetTickCount64() >= deadline) {
-      fprintf(stderr, "mjctl: the agent said it would quit, but it is still there after %d s\n", AGENT_QUIT_MS / 1000);
-      return EXIT_REFUSED;
-    }
-    Sleep(AGENT_POLL_MS);
+  /* Gone once its process has ended, not when its pipe has: until then the
+   * agent still holds what makes a new agent leave at once. */
+  if (WaitForSingleObject(agent.process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
+    fprintf(stderr, "mjctl: the agent said it would quit, but its process (pid %lu) is still running after %d s\n",
+            (unsigned long)agent.pid, AGENT_QUIT_MS / 1000);
+    return EXIT_REFUSED;
   }
   print_line("the agent has stopped its run and quit");
   return EXIT_OK;
@@ -640,7 +644,7 @@ static int command_run(const struct settings *s) {
     fprintf(stderr, "mjctl: the DLL did not start the run: %s\n", mj_last_error());
     return EXIT_REFUSED;
   }
-  mjw_keep_awake keep_awake = {NULL, NULL};
+  mjw_keep_awake keep_awake;
   if (s->run.keep_awake && !mjw_keep_awake_start(&keep_awake)) {
     fprintf(stderr, "mjctl: cannot keep the system and display on (error %lu)\n", GetLastError());
     mj_stop();

@@ -37,7 +37,7 @@ struct pipe_server {
   HANDLE thread, stop_event;
   CRITICAL_SECTION lock; /* guards saved */
   mjh_options saved;
-  SECURITY_ATTRIBUTES security;
+  mjw_pipe_security security;
   wchar_t name[64];
   int stopping;
   slot slots[PIPE_SERVER_INSTANCES];
@@ -276,7 +276,7 @@ static void server_free(pipe_server *server) {
     if (s->ov.hEvent) CloseHandle(s->ov.hEvent);
   }
   if (server->stop_event) CloseHandle(server->stop_event);
-  mjw_pipe_security_free(&server->security);
+  server->security.memory.reset();
   DeleteCriticalSection(&server->lock);
   HeapFree(GetProcessHeap(), 0, server);
 }
@@ -292,8 +292,8 @@ pipe_server *pipe_server_start(HWND window, UINT message, const mjh_options *sav
   server->message = message;
   server->saved = *saved;
   InitializeCriticalSection(&server->lock);
-  mjw_pipe_name(server->name, sizeof server->name / sizeof server->name[0]);
-  if (!mjw_pipe_security(&server->security)) {
+  mjw_pipe_name(server->name);
+  if (!mjw_pipe_security_make(server->security, nullptr)) {
     *error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
     server_free(server);
     return NULL;
@@ -305,7 +305,7 @@ pipe_server *pipe_server_start(HWND window, UINT message, const mjh_options *sav
     DWORD first = i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0;
     s->pipe = CreateNamedPipeW(server->name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                               PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &server->security);
+                               PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &server->security.attributes);
     if (s->pipe == INVALID_HANDLE_VALUE) {
       *error = GetLastError();
       server_free(server);
