@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+/* after windows.h */
+#include <tlhelp32.h>
 
 #include "agent_text.h"
 #include "clock.h"
@@ -105,9 +107,9 @@ enum command {
   CMD_VERSION,
   CMD_HELP,
   /* The installer's steps, run from the installed folder (not in the usage
-   * text): installer-stop before the files are replaced or removed,
-   * installer-start at the end of an install, installer-cleanup when the
-   * files go for good. */
+   * text): installer-stop and installer-cleanup when the product is removed
+   * (also as the older half of an upgrade), installer-start at the end of an
+   * install. */
   CMD_INSTALLER_STOP,
   CMD_INSTALLER_START,
   CMD_INSTALLER_CLEANUP,
@@ -184,6 +186,7 @@ static const struct {
 
 struct settings {
   enum command command;
+  const char *operands[2];       /* the installer's steps: their words after the command */
   int given[F_COUNT];            /* 1 when the flag was given */
   const char *mode;              /* --mode */
   int number[F_COUNT];           /* the values of the number flags */
@@ -344,6 +347,10 @@ static int parse_command_line(int argc, char **argv, struct settings *s) {
     }
     if (arg[0] == '-') {
       if (parse_flag(argc, argv, &i, s) != EXIT_OK) return EXIT_USAGE;
+      continue;
+    }
+    if (s->command >= CMD_INSTALLER_STOP && !s->operands[1]) {
+      s->operands[s->operands[0] ? 1 : 0] = arg;
       continue;
     }
     if (s->command != CMD_NONE) return usage_error("unexpected argument \"%s\"", arg);
@@ -683,10 +690,12 @@ static int command_quit_wait(bool quiet) {
   return quit_and_wait(process, quiet);
 }
 
-/* The installer's record, for the length of an install, that it stopped the
+/* The installer's record, for the length of an upgrade, that it stopped the
  * agent started from a folder (a value named by the folder): volatile, so it
  * never outlives the log-on, and read only by installer-start. */
-#define MJCTL_RESTART_KEY L"Software\\Veltrano\\Mouse Jiggler\\Restart after install"
+#define MJCTL_SETTINGS_KEY L"Software\\Veltrano\\Mouse Jiggler"
+#define MJCTL_VENDOR_KEY L"Software\\Veltrano"
+#define MJCTL_RESTART_KEY MJCTL_SETTINGS_KEY L"\\Restart after install"
 #define MJCTL_RUN_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 #define MJCTL_RUN_VALUE L"Veltrano Mouse Jiggler"
 
@@ -700,12 +709,35 @@ static bool own_folder(wchar_t *folder, DWORD count) {
   return true;
 }
 
-/* Whether path names the mjtray.exe beside this mjctl. */
+/* Whether path (len characters) names the mjtray.exe beside this mjctl. */
 static bool names_our_agent(const wchar_t *path, size_t len) {
   wchar_t ours[MAX_PATH + 16];
   if (!own_folder(ours, MAX_PATH)) return false;
   wcscat(ours, L"mjtray.exe");
   return len == wcslen(ours) && _wcsnicmp(path, ours, len) == 0;
+}
+
+/* Whether this step runs for the older half of an upgrade. Windows tells the
+ * older version's removal UPGRADINGPRODUCTCODE (the operand); Wine does not,
+ * but removes it with a msiexec of its own started by the newer version's:
+ * a step whose parent and grandparent are both msiexec. Nothing is stored,
+ * so an upgrade that stops half-way changes no later removal. */
+static bool part_of_upgrade(const char *upgrading_product) {
+  if (upgrading_product && upgrading_product[0]) return true;
+  mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+  DWORD chain[3] = {GetCurrentProcessId(), 0, 0};
+  bool msiexec[3] = {false, false, false};
+  for (int level = 0; level < 2; level++) {
+    PROCESSENTRY32W e = {};
+    e.dwSize = sizeof e;
+    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e))
+      if (e.th32ProcessID == chain[level]) chain[level + 1] = e.th32ParentProcessID;
+    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e))
+      if (e.th32ProcessID == chain[level + 1] && chain[level + 1] != 0)
+        msiexec[level + 1] = _wcsicmp(e.szExeFile, L"msiexec.exe") == 0;
+  }
+  return msiexec[1] && msiexec[2];
 }
 
 /* Removes the restart record of this folder, and its key when empty. */
@@ -724,10 +756,24 @@ static void forget_restart(const wchar_t *folder) {
   }
 }
 
-/* Before the files are replaced or removed: the agent of this user and
- * session, when it runs the mjtray.exe beside this mjctl, quits (and is
- * waited for); an agent from elsewhere is left alone. Prints nothing. */
-static int command_installer_stop(void) {
+/* Deletes key (under HKCU) when it holds no values and no subkeys. */
+static void delete_if_empty(const wchar_t *name) {
+  mjw_key key;
+  DWORD subkeys = 1, values = 1;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, name, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS ||
+      RegQueryInfoKeyW(key.get(), NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
+          ERROR_SUCCESS)
+    return;
+  key.reset();
+  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, name);
+}
+
+/* installer-stop [UPGRADINGPRODUCTCODE]: before the files go, the agent of
+ * this user and session, when it runs the mjtray.exe beside this mjctl,
+ * quits (and is waited for); an agent from elsewhere is left alone. For an
+ * upgrade, the newer version's installer-start starts it again. Prints
+ * nothing. */
+static int command_installer_stop(const struct settings *s) {
   wchar_t folder[MAX_PATH + 16], image[MAX_PATH + 16];
   DWORD size = MAX_PATH;
   mjw_handle process = agent_process();
@@ -736,14 +782,16 @@ static int command_installer_stop(void) {
     return EXIT_OK;
   mjw_key key;
   DWORD one = 1;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE, NULL,
+  if (part_of_upgrade(s->operands[0]) &&
+      RegCreateKeyExW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE, NULL,
                       key.receive(), NULL) == ERROR_SUCCESS)
     RegSetValueExW(key.get(), folder, 0, REG_DWORD, (const BYTE *)&one, sizeof one);
   return quit_and_wait(process, true);
 }
 
-/* At the end of an install: starts the mjtray.exe beside this mjctl again
- * when installer-stop stopped it. Prints nothing. */
+/* installer-start: at the end of an install, starts the mjtray.exe beside
+ * this mjctl again when installer-stop stopped it for the upgrade. Prints
+ * nothing. */
 static int command_installer_start(void) {
   wchar_t folder[MAX_PATH + 16], path[MAX_PATH + 16], command_line[MAX_PATH + 32];
   if (!own_folder(folder, MAX_PATH)) return EXIT_OK;
@@ -767,13 +815,23 @@ static int command_installer_start(void) {
   return EXIT_OK;
 }
 
-/* When the files go for good: the user's start with Windows, when it names
- * the mjtray.exe beside this mjctl (a value naming another install stays), and
- * a restart record left by an install that did not finish. Prints nothing. */
-static int command_installer_cleanup(void) {
+/* installer-cleanup user|machine [UPGRADINGPRODUCTCODE]: when the product
+ * goes for good (not for an upgrade): the user's start with Windows, when it
+ * names the mjtray.exe beside this mjctl (a value naming another install
+ * stays); for the per-user product also the agent's settings, which are the
+ * user's own and go with it (a per-machine product leaves every user's). The
+ * package's tables cannot tell an upgrade under Wine, hence this step.
+ * Prints nothing. */
+static int command_installer_cleanup(const struct settings *s) {
   wchar_t folder[MAX_PATH + 16], command[MAX_PATH + 64];
-  if (!own_folder(folder, MAX_PATH)) return EXIT_OK;
-  forget_restart(folder);
+  if (!own_folder(folder, MAX_PATH) || part_of_upgrade(s->operands[1])) return EXIT_OK;
+  if (s->operands[0] && strcmp(s->operands[0], "user") == 0) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, MJCTL_SETTINGS_KEY);
+    RegDeleteKeyW(HKEY_CURRENT_USER, MJCTL_SETTINGS_KEY);
+    delete_if_empty(MJCTL_VENDOR_KEY);
+  } else {
+    forget_restart(folder);
+  }
   DWORD size = sizeof command - sizeof command[0];
   if (RegGetValueW(HKEY_CURRENT_USER, MJCTL_RUN_KEY, MJCTL_RUN_VALUE, RRF_RT_REG_SZ | RRF_NOEXPAND, NULL, command,
                    &size) != ERROR_SUCCESS)
@@ -1016,13 +1074,13 @@ int main(int argc, char **argv) {
       rc = s.given[F_WAIT] ? command_quit_wait(s.given[F_QUIET]) : command_quit();
       break;
     case CMD_INSTALLER_STOP:
-      rc = command_installer_stop();
+      rc = command_installer_stop(&s);
       break;
     case CMD_INSTALLER_START:
       rc = command_installer_start();
       break;
     case CMD_INSTALLER_CLEANUP:
-      rc = command_installer_cleanup();
+      rc = command_installer_cleanup(&s);
       break;
     case CMD_VERSION:
       printf("mjctl %s, veltrano-mouse-jiggler.dll %s\n", MJCTL_VERSION, mj_version());
