@@ -11,17 +11,15 @@
 
 namespace {
 
-std::string beside_this_program(const char *name) {
-  char exe[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  std::string path(exe, n);
-  return path.substr(0, path.find_last_of("\\/") + 1) + name;
-}
-
 std::string this_program() {
   char exe[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
   return std::string(exe, n);
+}
+
+std::string beside_this_program(const char *name) {
+  const std::string self = this_program();
+  return self.substr(0, self.find_last_of("\\/") + 1) + name;
 }
 
 // Serves the agent's pipe, answering {"ok":true} to every request, and never
