@@ -8,9 +8,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+/* after windows.h */
+#include <tlhelp32.h>
 
 #include "agent_text.h"
 #include "clock.h"
+#include "handle.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
@@ -19,6 +22,7 @@
 #include "protocol.h"
 #include "report.h"
 #include "schedule.h"
+#include "text.h"
 
 #ifndef MJCTL_VERSION
 #define MJCTL_VERSION "unknown"
@@ -68,6 +72,10 @@ static const char k_usage[] =
     "flags (run, nudge, status):\n"
     "  --json            print raw JSON lines instead of sentences: the DLL's\n"
     "                    status lines, or the agent's status reply\n"
+    "flags (quit):\n"
+    "  --wait            wait until the agent's process has ended; one still\n"
+    "                    there 5 s after quit is ended (that process alone)\n"
+    "  --quiet           with --wait: print nothing, the exit code tells\n"
     "\n"
     "On a console the countdown is one line refreshed in place; into a pipe or a\n"
     "file it is a plain line after the start and after each event. With --json,\n"
@@ -97,11 +105,30 @@ enum command {
   CMD_STATUS,
   CMD_QUIT,
   CMD_VERSION,
-  CMD_HELP
+  CMD_HELP,
+  /* The installer's steps, run from the installed folder (not in the usage
+   * text): installer-stop and installer-cleanup when the product is removed
+   * (also as the older half of an upgrade), installer-start at the end of an
+   * install. */
+  CMD_INSTALLER_STOP,
+  CMD_INSTALLER_START,
+  CMD_INSTALLER_CLEANUP,
+  CMD_LAST = CMD_INSTALLER_CLEANUP
 };
 
-static const char *const k_command_names[] = {"",     "run",    "nudge", "idle",    "start",
-                                              "stop", "status", "quit",  "version", "help"};
+static const char *const k_command_names[] = {"",
+                                              "run",
+                                              "nudge",
+                                              "idle",
+                                              "start",
+                                              "stop",
+                                              "status",
+                                              "quit",
+                                              "version",
+                                              "help",
+                                              "installer-stop",
+                                              "installer-start",
+                                              "installer-cleanup"};
 
 /* The flags from F_MODE to F_IDLE_ONLY set options: --options replaces them. */
 enum flag {
@@ -119,10 +146,18 @@ enum flag {
   F_UNTIL,
   F_HOURS,
   F_DAYS,
+  F_WAIT,
+  F_QUIET,
   F_COUNT
 };
 
-enum { FOR_RUN = 1 << CMD_RUN, FOR_NUDGE = 1 << CMD_NUDGE, FOR_START = 1 << CMD_START, FOR_STATUS = 1 << CMD_STATUS };
+enum {
+  FOR_RUN = 1 << CMD_RUN,
+  FOR_NUDGE = 1 << CMD_NUDGE,
+  FOR_START = 1 << CMD_START,
+  FOR_STATUS = 1 << CMD_STATUS,
+  FOR_QUIT = 1 << CMD_QUIT
+};
 
 static const struct {
   const char *name;
@@ -145,10 +180,13 @@ static const struct {
     {"--until", 1, FOR_RUN | FOR_START, NULL, 0, 0},
     {"--hours", 1, FOR_START, NULL, 0, 0},
     {"--days", 1, FOR_START, NULL, 0, 0},
+    {"--wait", 0, FOR_QUIT, NULL, 0, 0},
+    {"--quiet", 0, FOR_QUIT, NULL, 0, 0},
 };
 
 struct settings {
   enum command command;
+  const char *operands[2];       /* the installer's steps: their words after the command */
   int given[F_COUNT];            /* 1 when the flag was given */
   const char *mode;              /* --mode */
   int number[F_COUNT];           /* the values of the number flags */
@@ -311,8 +349,12 @@ static int parse_command_line(int argc, char **argv, struct settings *s) {
       if (parse_flag(argc, argv, &i, s) != EXIT_OK) return EXIT_USAGE;
       continue;
     }
+    if (s->command >= CMD_INSTALLER_STOP && !s->operands[1]) {
+      s->operands[s->operands[0] ? 1 : 0] = arg;
+      continue;
+    }
     if (s->command != CMD_NONE) return usage_error("unexpected argument \"%s\"", arg);
-    for (int c = CMD_RUN; c <= CMD_HELP; c++)
+    for (int c = CMD_RUN; c <= CMD_LAST; c++)
       if (strcmp(arg, k_command_names[c]) == 0) s->command = (enum command)c;
     if (s->command == CMD_NONE) return usage_error("unknown command \"%s\"", arg);
   }
@@ -326,6 +368,7 @@ static int parse_command_line(int argc, char **argv, struct settings *s) {
       if (s->given[f])
         return usage_error("--options cannot be combined with %s: put it in the options text", k_flags[f].name);
   }
+  if (s->given[F_QUIET] && !s->given[F_WAIT]) return usage_error("--quiet goes with --wait");
   if (s->given[F_ALWAYS] && s->given[F_IDLE_ONLY]) return usage_error("--always and --idle-only contradict each other");
   if (s->given[F_FOR] && s->given[F_UNTIL]) return usage_error("--for and --until exclude each other");
   if (s->command == CMD_RUN && s->given[F_UNTIL] && s->schedule.until_minute == MJH_UNTIL_END_OF_HOURS)
@@ -596,6 +639,222 @@ static int command_quit(void) {
   return EXIT_OK;
 }
 
+/* ---- quit --wait, and the installer's steps ------------------------------------ */
+
+enum { AGENT_GRACE_MS = 5000 }; /* after quit, before the agent's process is ended */
+
+/* The process that serves this session's agent pipe, found on a connection of
+ * its own before anything is sent, and opened to wait for it and end it. An
+ * empty handle: no agent, or one that runs as another user. */
+static mjw_handle agent_process(void) {
+  wchar_t name[64];
+  mjw_pipe_name(name, sizeof name / sizeof name[0]);
+  mjw_file pipe;
+  for (ULONGLONG deadline = GetTickCount64() + AGENT_CALL_MS;;) {
+    pipe.reset(CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (pipe || GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() >= deadline) break;
+    WaitNamedPipeW(name, AGENT_POLL_MS);
+  }
+  ULONG pid = 0;
+  if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid) || !mjw_same_user_process(pid)) return mjw_handle();
+  return mjw_handle(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+}
+
+/* Tells the agent of process `process` to quit and waits until that process
+ * has ended; still there AGENT_GRACE_MS later, it is ended, and no other. */
+static int quit_and_wait(const mjw_handle &process, bool quiet) {
+  char line[MJH_REPLY_MAX + 1], err[256];
+  /* Whatever the reply (or none), the process goes: the caller wants it gone. */
+  agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  mjh_text_buffer<160> text;
+  if (WaitForSingleObject(process.get(), AGENT_GRACE_MS) != WAIT_OBJECT_0) {
+    if (!TerminateProcess(process.get(), 1) || WaitForSingleObject(process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
+      text.add("mjctl: the agent (process ", GetProcessId(process.get()), ") did not quit and cannot be ended (error ",
+               GetLastError(), ")\n");
+      if (!quiet) fputs(text.c_str(), stderr);
+      return EXIT_REFUSED;
+    }
+    text.add("mjctl: the agent (process ", GetProcessId(process.get()), ") did not quit within ", AGENT_GRACE_MS / 1000,
+             " s: ended it\n");
+    if (!quiet) fputs(text.c_str(), stderr);
+  }
+  if (!quiet) print_line("the agent has stopped its run and quit");
+  return EXIT_OK;
+}
+
+/* quit --wait: nothing to say when no agent is running. */
+static int command_quit_wait(bool quiet) {
+  if (!mjw_pipe_exists()) return EXIT_OK;
+  mjw_handle process = agent_process();
+  if (!process) {
+    if (!quiet) fputs("mjctl: cannot open the agent's process: nothing was sent\n", stderr);
+    return EXIT_REFUSED;
+  }
+  return quit_and_wait(process, quiet);
+}
+
+/* The installer's record, for the length of an upgrade, that it stopped the
+ * agent started from a folder (a value named by the folder): volatile, so it
+ * never outlives the log-on, and read only by installer-start. */
+#define MJCTL_SETTINGS_KEY L"Software\\Veltrano\\Mouse Jiggler"
+#define MJCTL_VENDOR_KEY L"Software\\Veltrano"
+#define MJCTL_RESTART_KEY MJCTL_SETTINGS_KEY L"\\Restart after install"
+#define MJCTL_RUN_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+#define MJCTL_RUN_VALUE L"Veltrano Mouse Jiggler"
+
+/* This mjctl's folder, with its final backslash. */
+static bool own_folder(wchar_t *folder, DWORD count) {
+  DWORD n = GetModuleFileNameW(NULL, folder, count);
+  if (n == 0 || n >= count) return false;
+  wchar_t *slash = wcsrchr(folder, L'\\');
+  if (!slash) return false;
+  slash[1] = L'\0';
+  return true;
+}
+
+/* Whether path (len characters) names the mjtray.exe beside this mjctl. */
+static bool names_our_agent(const wchar_t *path, size_t len) {
+  wchar_t ours[MAX_PATH + 16];
+  if (!own_folder(ours, MAX_PATH)) return false;
+  wcscat(ours, L"mjtray.exe");
+  return len == wcslen(ours) && _wcsnicmp(path, ours, len) == 0;
+}
+
+/* Whether this step runs for the older half of an upgrade. Windows tells the
+ * older version's removal UPGRADINGPRODUCTCODE (the operand); Wine does not,
+ * but removes it with a msiexec of its own started by the newer version's:
+ * a step whose parent and grandparent are both msiexec. Nothing is stored,
+ * so an upgrade that stops half-way changes no later removal. */
+static bool part_of_upgrade(const char *upgrading_product) {
+  if (upgrading_product && upgrading_product[0]) return true;
+  mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+  DWORD chain[3] = {GetCurrentProcessId(), 0, 0};
+  bool msiexec[3] = {false, false, false};
+  for (int level = 0; level < 2; level++) {
+    PROCESSENTRY32W e = {};
+    e.dwSize = sizeof e;
+    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e))
+      if (e.th32ProcessID == chain[level]) chain[level + 1] = e.th32ParentProcessID;
+    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e))
+      if (e.th32ProcessID == chain[level + 1] && chain[level + 1] != 0)
+        msiexec[level + 1] = _wcsicmp(e.szExeFile, L"msiexec.exe") == 0;
+  }
+  return msiexec[1] && msiexec[2];
+}
+
+/* Removes the restart record of this folder, and its key when empty. */
+static void forget_restart(const wchar_t *folder) {
+  mjw_key key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive()) !=
+      ERROR_SUCCESS)
+    return;
+  RegDeleteValueW(key.get(), folder);
+  DWORD values = 0;
+  if (RegQueryInfoKeyW(key.get(), NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL) ==
+          ERROR_SUCCESS &&
+      values == 0) {
+    key.reset();
+    RegDeleteKeyW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY);
+  }
+}
+
+/* Deletes key (under HKCU) when it holds no values and no subkeys. */
+static void delete_if_empty(const wchar_t *name) {
+  mjw_key key;
+  DWORD subkeys = 1, values = 1;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, name, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS ||
+      RegQueryInfoKeyW(key.get(), NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
+          ERROR_SUCCESS)
+    return;
+  key.reset();
+  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, name);
+}
+
+/* installer-stop [UPGRADINGPRODUCTCODE]: before the files go, the agent of
+ * this user and session, when it runs the mjtray.exe beside this mjctl,
+ * quits (and is waited for); an agent from elsewhere is left alone. For an
+ * upgrade, the newer version's installer-start starts it again. Prints
+ * nothing. */
+static int command_installer_stop(const struct settings *s) {
+  wchar_t folder[MAX_PATH + 16], image[MAX_PATH + 16];
+  DWORD size = MAX_PATH;
+  mjw_handle process = agent_process();
+  if (!process || !own_folder(folder, MAX_PATH) || !QueryFullProcessImageNameW(process.get(), 0, image, &size) ||
+      !names_our_agent(image, size))
+    return EXIT_OK;
+  mjw_key key;
+  DWORD one = 1;
+  if (part_of_upgrade(s->operands[0]) &&
+      RegCreateKeyExW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE, NULL,
+                      key.receive(), NULL) == ERROR_SUCCESS)
+    RegSetValueExW(key.get(), folder, 0, REG_DWORD, (const BYTE *)&one, sizeof one);
+  return quit_and_wait(process, true);
+}
+
+/* installer-start: at the end of an install, starts the mjtray.exe beside
+ * this mjctl again when installer-stop stopped it for the upgrade. Prints
+ * nothing. */
+static int command_installer_start(void) {
+  wchar_t folder[MAX_PATH + 16], path[MAX_PATH + 16], command_line[MAX_PATH + 32];
+  if (!own_folder(folder, MAX_PATH)) return EXIT_OK;
+  DWORD type = 0, value = 0, size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, folder, RRF_RT_REG_DWORD, &type, &value, &size) !=
+      ERROR_SUCCESS)
+    return EXIT_OK;
+  forget_restart(folder);
+  wcscpy(path, folder);
+  wcscat(path, L"mjtray.exe");
+  wcscpy(command_line, L"\"");
+  wcscat(command_line, path);
+  wcscat(command_line, L"\"");
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessW(path, command_line, NULL, NULL, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, NULL, folder,
+                      &si, &pi))
+    return EXIT_REFUSED;
+  mjw_handle owned_process(pi.hProcess), owned_thread(pi.hThread);
+  return EXIT_OK;
+}
+
+/* installer-cleanup user|machine [UPGRADINGPRODUCTCODE]: when the product
+ * goes for good (not for an upgrade): the user's start with Windows, when it
+ * names the mjtray.exe beside this mjctl (a value naming another install
+ * stays); for the per-user product also the agent's settings, which are the
+ * user's own and go with it (a per-machine product leaves every user's). The
+ * package's tables cannot tell an upgrade under Wine, hence this step.
+ * Prints nothing. */
+static int command_installer_cleanup(const struct settings *s) {
+  wchar_t folder[MAX_PATH + 16], command[MAX_PATH + 64];
+  if (!own_folder(folder, MAX_PATH) || part_of_upgrade(s->operands[1])) return EXIT_OK;
+  if (s->operands[0] && strcmp(s->operands[0], "user") == 0) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, MJCTL_SETTINGS_KEY);
+    RegDeleteKeyW(HKEY_CURRENT_USER, MJCTL_SETTINGS_KEY);
+    delete_if_empty(MJCTL_VENDOR_KEY);
+  } else {
+    forget_restart(folder);
+  }
+  DWORD size = sizeof command - sizeof command[0];
+  if (RegGetValueW(HKEY_CURRENT_USER, MJCTL_RUN_KEY, MJCTL_RUN_VALUE, RRF_RT_REG_SZ | RRF_NOEXPAND, NULL, command,
+                   &size) != ERROR_SUCCESS)
+    return EXIT_OK;
+  /* "path" or "path" --flags, or a bare path. */
+  const wchar_t *path = command;
+  size_t len = wcslen(command);
+  if (command[0] == L'"') {
+    const wchar_t *end = wcschr(command + 1, L'"');
+    path = command + 1;
+    len = end ? (size_t)(end - path) : 0;
+  }
+  if (!names_our_agent(path, len)) return EXIT_OK;
+  mjw_key key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJCTL_RUN_KEY, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+    RegDeleteValueW(key.get(), MJCTL_RUN_VALUE);
+  return EXIT_OK;
+}
+
 static int command_status(const struct settings *s) { return tell_agent_state(s->given[F_JSON], 0); }
 
 /* 1 when this session's agent answers that its run is active. */
@@ -816,7 +1075,16 @@ int main(int argc, char **argv) {
       rc = command_status(&s);
       break;
     case CMD_QUIT:
-      rc = command_quit();
+      rc = s.given[F_WAIT] ? command_quit_wait(s.given[F_QUIET]) : command_quit();
+      break;
+    case CMD_INSTALLER_STOP:
+      rc = command_installer_stop(&s);
+      break;
+    case CMD_INSTALLER_START:
+      rc = command_installer_start();
+      break;
+    case CMD_INSTALLER_CLEANUP:
+      rc = command_installer_cleanup(&s);
       break;
     case CMD_VERSION:
       printf("mjctl %s, veltrano-mouse-jiggler.dll %s\n", MJCTL_VERSION, mj_version());
