@@ -25,13 +25,13 @@ std::string beside_this_program(const char *name) {
 // Serves the agent's pipe, answering {"ok":true} to every request, and never
 // exits by itself.
 int stubborn_agent() {
-  SECURITY_ATTRIBUTES sa = {};
-  if (!mjw_pipe_security(&sa)) return 3;
+  mjw_pipe_security security;
+  if (!mjw_pipe_security_make(security, nullptr)) return 3;
   wchar_t name[128];
   mjw_pipe_name(name, 128);
   for (;;) {
     HANDLE pipe = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                   PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, &sa);
+                                   PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, &security.attributes);
     if (pipe == INVALID_HANDLE_VALUE) return 4;
     if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
       char c;
