@@ -2,8 +2,8 @@
 # stages the files under the names the installer gives them, then runs wixl in
 # that folder (wixl finds each file by a name relative to where it runs).
 #   cmake -DWIXL= -DWXS= -DVERSION=a.b.c -DOUTPUT=file.msi -DSTAGE=dir
-#         -DDLL= -DMJTRAY= -DMJCTL= -DLICENSE= -DLICENSE_JSMN= -P build_msi.cmake
-foreach(var WIXL WXS VERSION OUTPUT STAGE DLL MJTRAY MJCTL LICENSE LICENSE_JSMN)
+#         -DDLL= -DMJTRAY= -DMJCTL= -DLICENSE= -P build_msi.cmake
+foreach(var WIXL WXS VERSION OUTPUT STAGE DLL MJTRAY MJCTL LICENSE)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "build_msi.cmake needs -D${var}=")
   endif()
@@ -18,7 +18,6 @@ file(COPY_FILE ${DLL} ${STAGE}/veltrano-mouse-jiggler.dll)
 file(COPY_FILE ${MJTRAY} ${STAGE}/mjtray.exe)
 file(COPY_FILE ${MJCTL} ${STAGE}/mjctl.exe)
 file(COPY_FILE ${LICENSE} ${STAGE}/LICENSE.txt)
-file(COPY_FILE ${LICENSE_JSMN} ${STAGE}/LICENSE-jsmn.txt)
 
 get_filename_component(output ${OUTPUT} ABSOLUTE)
 get_filename_component(output_dir ${output} DIRECTORY)

@@ -1,6 +1,6 @@
 # The installer for people who use the app: a per-user MSI made by wixl
 # (msitools), `cmake --workflow --preset installer` or the target `installer`.
-# It holds the DLL, mjtray.exe, mjctl.exe and the licences; installer/
+# It holds the DLL, mjtray.exe, mjctl.exe and the licence; installer/
 # mouse-jiggler.wxs says what it does. Its version is MJ_PACKAGE_VERSION.
 set(MJ_PACKAGE_VERSION ${PROJECT_VERSION} CACHE STRING
   "Version of the installer package (the DLL's own version stays that of its header)")
@@ -11,7 +11,7 @@ set(MJ_MSI ${CMAKE_BINARY_DIR}/installer/veltrano-mouse-jiggler-${MJ_PACKAGE_VER
 set(MJ_MSI_ARGS
   -DWXS=${PROJECT_SOURCE_DIR}/installer/mouse-jiggler.wxs
   -DDLL=$<TARGET_FILE:mouse_jiggler> -DMJTRAY=$<TARGET_FILE:mjtray> -DMJCTL=$<TARGET_FILE:mjctl>
-  -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE -DLICENSE_JSMN=${PROJECT_SOURCE_DIR}/third_party/jsmn/LICENSE)
+  -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE)
 
 if(WIXL)
   # The same arguments for the installer test, which builds two versions.

@@ -145,7 +145,7 @@ message(STATUS "silent install of ${old_version}: ${seconds} s")
 
 file(GLOB installed RELATIVE "${install_dir}" "${install_dir}/*")
 list(SORT installed)
-set(want_files LICENSE-jsmn.txt LICENSE.txt mjctl.exe mjtray.exe veltrano-mouse-jiggler.dll)
+set(want_files LICENSE.txt mjctl.exe mjtray.exe veltrano-mouse-jiggler.dll)
 if(NOT installed STREQUAL want_files)
   message(FATAL_ERROR "${install_dir} holds \"${installed}\", wanted \"${want_files}\"")
 endif()
