@@ -141,12 +141,12 @@ void mjh_options_members(const mjh_options *o, unsigned keys, mjh_text &out) {
   }
 }
 
-void mjh_options_object(const mjh_options *o, unsigned keys, mjh_text &out) {
+static void add_object(const mjh_options *o, unsigned keys, mjh_text &out) {
   out.add('{');
   mjh_options_members(o, keys, out);
   out.add('}');
 }
 
-void mjh_options_dll_text(const mjh_options *o, mjh_text &out) { mjh_options_object(o, MJH_KEYS_DLL, out); }
+void mjh_options_dll_text(const mjh_options *o, mjh_text &out) { add_object(o, MJH_KEYS_DLL, out); }
 
-void mjh_options_json(const mjh_options *o, mjh_text &out) { mjh_options_object(o, MJH_KEYS_ALL, out); }
+void mjh_options_json(const mjh_options *o, mjh_text &out) { add_object(o, MJH_KEYS_ALL, out); }

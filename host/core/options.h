@@ -57,12 +57,8 @@ void mjh_options_dll_text(const mjh_options *o, mjh_text &out);
 // The same with keep_awake after the six: the "settings" object of replies.
 void mjh_options_json(const mjh_options *o, mjh_text &out);
 
-// The JSON object of only the keys in `keys`, in the order above (e.g. "{}"
-// for none).
-void mjh_options_object(const mjh_options *o, unsigned keys, mjh_text &out);
-
-// The members of that object alone, for an object being written in out:
-// each after a comma unless out is empty or ends in '{'.
+// The members of o that `keys` names, in the order above, for an object being
+// written in out: each after a comma unless out is empty or ends in '{'.
 void mjh_options_members(const mjh_options *o, unsigned keys, mjh_text &out);
 
 #endif

@@ -172,10 +172,6 @@ void mjh_line_reader_next(mjh_line_reader *r) {
 
 // ---- Requests ---------------------------------------------------------------------------
 
-const char *mjh_command_name(mjh_command cmd) {
-  return static_cast<unsigned>(cmd) < COMMAND_COUNT ? k_command_names[cmd] : "";
-}
-
 bool mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mjh_request *out, mjh_text *err) {
   if (line == nullptr) line = "";
   if (memchr(line, '\0', len) != nullptr) {
@@ -253,12 +249,8 @@ bool mjh_request_parse(const char *line, size_t len, const mjh_options *saved, m
   return true;
 }
 
-bool mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned keys, mjh_text &out) {
-  return mjh_request_format_schedule(cmd, options, keys, nullptr, out);
-}
-
-bool mjh_request_format_schedule(mjh_command cmd, const mjh_options *options, unsigned keys,
-                                 const mjh_schedule_request *schedule, mjh_text &out) {
+bool mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned keys,
+                        const mjh_schedule_request *schedule, mjh_text &out) {
   if (static_cast<unsigned>(cmd) >= COMMAND_COUNT) return false;
   out.add("{\"cmd\":", mjh_json_quoted{k_command_names[cmd]});
   if (options == nullptr) keys = 0;

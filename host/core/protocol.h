@@ -54,9 +54,6 @@ void mjh_line_reader_next(mjh_line_reader *r);
 
 enum mjh_command { MJH_CMD_STATUS, MJH_CMD_START, MJH_CMD_STOP, MJH_CMD_NUDGE, MJH_CMD_QUIT };
 
-// The command's name in requests, e.g. "status"; "" for no command.
-const char *mjh_command_name(mjh_command cmd);
-
 struct mjh_request {
   mjh_command cmd;
   mjh_options options;            // start: `saved` with the keys of "options" applied
@@ -72,15 +69,13 @@ struct mjh_request {
 // on another command and NUL bytes are refused.
 bool mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mjh_request *out, mjh_text *err);
 
-// Appends the request line for a command, with '\n': options null or keys 0
-// sends none; otherwise only the keys in `keys`. Returns false, nothing
-// written, for a command that is not one; the caller checks out.ok().
-bool mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned keys, mjh_text &out);
-
-// The same with a start's schedule keys too (schedule null or given 0: none),
-// e.g. {"cmd":"start","options":{"interval_s":60,"hours":"08:30-17:00"}}.
-bool mjh_request_format_schedule(mjh_command cmd, const mjh_options *options, unsigned keys,
-                                 const mjh_schedule_request *schedule, mjh_text &out);
+// Appends the request line for a command, with '\n', e.g.
+// {"cmd":"start","options":{"interval_s":60,"hours":"08:30-17:00"}}. Only a
+// start carries options: those of `keys` (options null or keys 0: none) and
+// the schedule's keys (schedule null or given 0: none). Returns false,
+// nothing written, for a command that is not one; the caller checks out.ok().
+bool mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned keys,
+                        const mjh_schedule_request *schedule, mjh_text &out);
 
 // ---- Replies ------------------------------------------------------------------
 //

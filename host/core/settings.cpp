@@ -49,8 +49,6 @@ int mjh_setting_count(void) { return SETTING_COUNT; }
 
 const char *mjh_setting_name(int i) { return i >= 0 && i < SETTING_COUNT ? k_settings[i].name : ""; }
 
-mjh_value_type mjh_setting_type(int i) { return i >= 0 && i < SETTING_COUNT ? k_settings[i].type : MJH_VALUE_OTHER; }
-
 bool mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v) {
   if (i < 0 || i >= SETTING_COUNT || v == nullptr || v->type != k_settings[i].type) return false;
   const setting *k = &k_settings[i];

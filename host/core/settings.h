@@ -33,18 +33,18 @@ struct mjh_value {
   const char *text;  // MJH_VALUE_TEXT, NUL-terminated
 };
 
-// The stored settings, in a fixed order: their value names and types.
+// The stored settings, in a fixed order, and their value names.
 int mjh_setting_count(void);
-const char *mjh_setting_name(int i);     // e.g. "interval_s"
-mjh_value_type mjh_setting_type(int i);  // MJH_VALUE_NUMBER or MJH_VALUE_TEXT
+const char *mjh_setting_name(int i);  // e.g. "interval_s"
 
 // Applies stored value i to *s: a value of the right type and range replaces
 // the field; anything else leaves it as it was (the default, when *s started
 // as mjh_settings_default). Returns true when the value was used.
 bool mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v);
 
-// The value to store for setting i of *s (MJH_VALUE_MISSING for no such
-// setting). A text is a constant: the mode's name.
+// The value to store for setting i of *s: the mode as MJH_VALUE_TEXT (a
+// constant, the mode's name), the others as MJH_VALUE_NUMBER;
+// MJH_VALUE_MISSING for no such setting.
 void mjh_settings_value(const mjh_settings *s, int i, mjh_value *v);
 
 #endif

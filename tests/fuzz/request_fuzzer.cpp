@@ -6,11 +6,11 @@
 // so AddressSanitizer reports any read past the end. Beyond crashes and
 // undefined behaviour, every input is checked against what must always hold:
 // an accepted request has a known command and options within their bounds,
-// and reads back the same after mjh_request_format; a refusal leaves the
-// request untouched and gives a non-empty UTF-8 message on one line (no
-// control characters), which survives an error reply; the line reader never
-// gives a line longer than the limit; the same text always gives the same
-// result.
+// and reads back the same after mjh_request_format, its schedule included; a
+// refusal leaves the request untouched and gives a non-empty UTF-8 message on
+// one line (no control characters), which survives an error reply; the line
+// reader never gives a line longer than the limit; the same text always gives
+// the same result.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -85,12 +85,14 @@ void check_request(const char *text, size_t size) {
 
   // What mjctl would send for this request reads back the same.
   mjh_text_buffer<MJH_REQUEST_MAX> line;
-  CHECK(mjh_request_format(out.cmd, &out.options, out.given, line));
+  CHECK(mjh_request_format(out.cmd, &out.options, out.given, &out.schedule, line));
   CHECK(line.ok() && line.last() == '\n');
   mjh_request back;
   CHECK(mjh_request_parse(line.c_str(), line.size() - 1, &saved, &back, &err));
   CHECK(back.cmd == out.cmd && back.given == out.given);
   CHECK(memcmp(&back.options, &out.options, sizeof out.options) == 0);
+  CHECK(back.schedule.given == out.schedule.given && back.schedule.for_s == out.schedule.for_s &&
+        back.schedule.until_minute == out.schedule.until_minute && back.schedule.hours.days == out.schedule.hours.days);
 }
 
 void check_options(const char *text, size_t size) {

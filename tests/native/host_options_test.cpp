@@ -218,9 +218,18 @@ TEST(Options, TextsForTheDllAndReplies) {
   EXPECT_STREQ(
       buf.c_str(),
       R"({"mode":"move","interval_s":30,"dx":-2,"dy":200,"only_when_idle":false,"dry_run":true,"keep_awake":true})");
-  mjh_text_buffer<256> none;
-  mjh_options_object(&o, 0, none);
-  EXPECT_STREQ(none.c_str(), "{}");
+  // Members alone, for an object being written: a comma only after another member.
+  mjh_text_buffer<256> members;
+  members.add('{');
+  mjh_options_members(&o, 0, members);
+  EXPECT_STREQ(members.c_str(), "{");
+  mjh_options_members(&o, MJH_KEY_KEEP_AWAKE | MJH_KEY_DX, members);
+  EXPECT_STREQ(members.c_str(), R"({"dx":-2,"keep_awake":true)");
+  mjh_options_members(&o, MJH_KEY_MODE, members);
+  EXPECT_STREQ(members.c_str(), R"({"dx":-2,"keep_awake":true,"mode":"move")");
+  mjh_text_buffer<256> bare;
+  mjh_options_members(&o, MJH_KEY_DRY_RUN, bare);
+  EXPECT_STREQ(bare.c_str(), R"("dry_run":true)");
 
   // What the writer writes, the reader reads back.
   mjh_options back;

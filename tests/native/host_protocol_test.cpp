@@ -265,7 +265,7 @@ TEST(Requests, FormattedRequestsReadBack) {
   for (int cmd = MJH_CMD_STATUS; cmd <= MJH_CMD_QUIT; cmd++) {
     for (unsigned keys = 0; keys <= MJH_KEYS_ALL; keys++) {
       mjh_text_buffer<MJH_REQUEST_MAX> buf;
-      ASSERT_TRUE(mjh_request_format((mjh_command)cmd, &options, keys, buf));
+      ASSERT_TRUE(mjh_request_format((mjh_command)cmd, &options, keys, nullptr, buf));
       ASSERT_TRUE(buf.ok());
       const size_t len = buf.size();
       ASSERT_EQ(buf.last(), '\n');
@@ -292,21 +292,24 @@ TEST(Requests, FormattedRequestsReadBack) {
       EXPECT_EQ(memcmp(&out.options, &want, sizeof want), 0) << buf.c_str();
     }
   }
-  EXPECT_STREQ(mjh_command_name(MJH_CMD_START), "start");
-  EXPECT_STREQ(mjh_command_name(MJH_CMD_QUIT), "quit");
-  EXPECT_STREQ(mjh_command_name((mjh_command)5), "");
+  // Each command by its name.
+  const char *const names[] = {"status", "start", "stop", "nudge", "quit"};
   char buf[64];
-  mjh_text status(buf);
-  EXPECT_TRUE(mjh_request_format(MJH_CMD_STATUS, nullptr, MJH_KEYS_ALL, status));
-  EXPECT_TRUE(status.ok());
-  EXPECT_STREQ(buf, "{\"cmd\":\"status\"}\n");
+  for (int cmd = MJH_CMD_STATUS; cmd <= MJH_CMD_QUIT; cmd++) {
+    mjh_text line(buf);
+    EXPECT_TRUE(mjh_request_format((mjh_command)cmd, nullptr, MJH_KEYS_ALL, nullptr, line));
+    EXPECT_TRUE(line.ok());
+    EXPECT_EQ(std::string(buf), std::string("{\"cmd\":\"") + names[cmd] + "\"}\n");
+  }
   mjh_text start(buf);  // does not fit: the builder says so, the caller sends nothing
-  EXPECT_TRUE(mjh_request_format(MJH_CMD_START, &options, MJH_KEYS_ALL, start));
+  EXPECT_TRUE(mjh_request_format(MJH_CMD_START, &options, MJH_KEYS_ALL, nullptr, start));
   EXPECT_FALSE(start.ok());
   EXPECT_EQ(std::string(buf).rfind("{\"cmd\":\"start\",\"options\":{\"mode\":\"move\"", 0), 0u) << buf;
-  mjh_text unknown(buf);
-  EXPECT_FALSE(mjh_request_format((mjh_command)99, nullptr, 0, unknown));
-  EXPECT_STREQ(buf, "");
+  for (int cmd : {5, 99, -1}) {
+    mjh_text unknown(buf);
+    EXPECT_FALSE(mjh_request_format((mjh_command)cmd, nullptr, 0, nullptr, unknown)) << cmd;
+    EXPECT_STREQ(buf, "") << cmd;
+  }
 }
 
 // ---- Replies -----------------------------------------------------------------------------
@@ -607,7 +610,7 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
     for (unsigned keys : {0u, (unsigned)MJH_KEY_DX, (unsigned)MJH_KEYS_ALL}) {
       for (int cmd : {MJH_CMD_START, MJH_CMD_STATUS}) {
         mjh_text_buffer<MJH_REQUEST_MAX> text;
-        ASSERT_TRUE(mjh_request_format_schedule((mjh_command)cmd, &options, keys, &sent, text));
+        ASSERT_TRUE(mjh_request_format((mjh_command)cmd, &options, keys, &sent, text));
         ASSERT_TRUE(text.ok());
         ASSERT_EQ(text.last(), '\n');
         const char *buf = text.c_str();
@@ -641,7 +644,7 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
   // Too small a buffer: the builder says so.
   char small[60];
   mjh_text cut(small);
-  EXPECT_TRUE(mjh_request_format_schedule(MJH_CMD_START, &options, MJH_KEYS_ALL, &schedules[1], cut));
+  EXPECT_TRUE(mjh_request_format(MJH_CMD_START, &options, MJH_KEYS_ALL, &schedules[1], cut));
   EXPECT_FALSE(cut.ok());
 }
 

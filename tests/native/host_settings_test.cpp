@@ -38,13 +38,16 @@ TEST(Settings, DefaultsAreTheFirstLaunch) {
 TEST(Settings, TheTableNamesEveryValueOnce) {
   const char *want[] = {"mode", "interval_s", "dx", "dy", "only_when_idle", "dry_run", "keep_awake", "run_on"};
   ASSERT_EQ(mjh_setting_count(), 8);
+  mjh_settings s;
+  mjh_settings_default(&s);
   for (int i = 0; i < 8; i++) {
     EXPECT_STREQ(mjh_setting_name(i), want[i]);
-    EXPECT_EQ(mjh_setting_type(i), i == 0 ? MJH_VALUE_TEXT : MJH_VALUE_NUMBER);
+    mjh_value v;
+    mjh_settings_value(&s, i, &v);
+    EXPECT_EQ(v.type, i == 0 ? MJH_VALUE_TEXT : MJH_VALUE_NUMBER) << want[i];
   }
   EXPECT_STREQ(mjh_setting_name(8), "");
   EXPECT_STREQ(mjh_setting_name(-1), "");
-  EXPECT_EQ(mjh_setting_type(8), MJH_VALUE_OTHER);
 }
 
 struct stored_case {
@@ -152,7 +155,7 @@ TEST(Settings, WhatIsStoredReadsBackTheSame) {
     for (int i = 0; i < mjh_setting_count(); i++) {
       mjh_value v;
       mjh_settings_value(&s, i, &v);
-      EXPECT_EQ(v.type, mjh_setting_type(i)) << mjh_setting_name(i);
+      EXPECT_NE(v.type, MJH_VALUE_MISSING) << mjh_setting_name(i);
       EXPECT_TRUE(mjh_settings_apply(&back, i, &v)) << mjh_setting_name(i);
     }
     EXPECT_EQ(memcmp(&s, &back, sizeof s), 0);

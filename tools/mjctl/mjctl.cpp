@@ -408,7 +408,7 @@ static mjw_call_result agent_call_schedule(mjh_command cmd, const mjh_options *o
                                            const mjh_schedule_request *schedule, char *reply, size_t size,
                                            DWORD timeout_ms, char *err, size_t err_size) {
   mjh_text_buffer<MJH_REQUEST_MAX + 1> request;
-  if (!mjh_request_format_schedule(cmd, o, keys, schedule, request) || !request.ok()) {
+  if (!mjh_request_format(cmd, o, keys, schedule, request) || !request.ok()) {
     mjh_text(err, err_size).add("cannot write the request");
     return MJW_CALL_FAILED;
   }
