@@ -122,8 +122,8 @@ static HICON make_icon(mjh_icon_state state, int px) {
     DeleteObject(colour);
     return NULL;
   }
-  mjh_icon_straight_alpha(static_cast<unsigned char *>(bits),
-                          px);             /* icons take straight alpha, as icon files hold it */
+  /* Icons take straight alpha, as icon files hold it. */
+  mjh_icon_straight_alpha(static_cast<unsigned char *>(bits), px);
   mask = CreateBitmap(px, px, 1, 1, NULL); /* unused beside an alpha channel, but required */
   if (mask) {
     memset(&info, 0, sizeof info);
