@@ -3,8 +3,8 @@
 # names the installer gives them, then runs wixl in that folder (wixl finds
 # each file by a name relative to where it runs).
 #   cmake -DWIXL= -DWXS= -DVERSION=a.b.c -DSCOPE=user|machine -DOUTPUT=file.msi -DSTAGE=dir
-#         -DDLL= -DMJTRAY= -DMJCTL= -DLICENSE= -DLICENSE_JSMN= -DADMX= -DADML= -P build_msi.cmake
-foreach(var WIXL WXS VERSION SCOPE OUTPUT STAGE DLL MJTRAY MJCTL LICENSE LICENSE_JSMN ADMX ADML)
+#         -DDLL= -DMJTRAY= -DMJCTL= -DLICENSE= -DADMX= -DADML= -P build_msi.cmake
+foreach(var WIXL WXS VERSION SCOPE OUTPUT STAGE DLL MJTRAY MJCTL LICENSE ADMX ADML)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "build_msi.cmake needs -D${var}=")
   endif()
@@ -22,7 +22,6 @@ file(COPY_FILE ${DLL} ${STAGE}/veltrano-mouse-jiggler.dll)
 file(COPY_FILE ${MJTRAY} ${STAGE}/mjtray.exe)
 file(COPY_FILE ${MJCTL} ${STAGE}/mjctl.exe)
 file(COPY_FILE ${LICENSE} ${STAGE}/LICENSE.txt)
-file(COPY_FILE ${LICENSE_JSMN} ${STAGE}/LICENSE-jsmn.txt)
 file(COPY_FILE ${ADMX} ${STAGE}/veltrano-mouse-jiggler.admx)
 file(COPY_FILE ${ADML} ${STAGE}/veltrano-mouse-jiggler.adml)
 

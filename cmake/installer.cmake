@@ -1,7 +1,7 @@
 # The installers for people who use the app, made by wixl (msitools):
 # `cmake --workflow --preset installer` or the target `installer` builds both,
 # the per-user MSI and the per-machine one (-machine.msi). They hold the DLL,
-# mjtray.exe, mjctl.exe, the licences and the policies' administrative
+# mjtray.exe, mjctl.exe, the licence and the policies' administrative
 # templates; installer/mouse-jiggler.wxs says what they do. Their version is
 # MJ_PACKAGE_VERSION.
 set(MJ_PACKAGE_VERSION ${PROJECT_VERSION} CACHE STRING
@@ -14,7 +14,7 @@ set(MJ_MACHINE_MSI ${CMAKE_BINARY_DIR}/installer/veltrano-mouse-jiggler-${MJ_PAC
 set(MJ_MSI_ARGS
   -DWXS=${PROJECT_SOURCE_DIR}/installer/mouse-jiggler.wxs
   -DDLL=$<TARGET_FILE:mouse_jiggler> -DMJTRAY=$<TARGET_FILE:mjtray> -DMJCTL=$<TARGET_FILE:mjctl>
-  -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE -DLICENSE_JSMN=${PROJECT_SOURCE_DIR}/third_party/jsmn/LICENSE
+  -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
   -DADMX=${PROJECT_SOURCE_DIR}/admx/veltrano-mouse-jiggler.admx
   -DADML=${PROJECT_SOURCE_DIR}/admx/en-US/veltrano-mouse-jiggler.adml)
 

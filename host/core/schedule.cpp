@@ -1,6 +1,7 @@
 #include "schedule.h"
 
 #include "json.h"
+#include "text.h"
 
 enum { DAY_S = 86400, MINUTES_PER_DAY = 1440 };
 
@@ -55,13 +56,14 @@ static void put_clock(writer *w, int minute_of_day) {
   put_2d(w, minute_of_day % 60);
 }
 
-/* A quoted piece of a person's input in a message, cut to stay readable. */
+/* A quoted piece of a person's input in a message, cut to stay readable,
+ * its control characters escaped so that the message stays one line. */
 static void put_quoted(writer *w, const char *s, size_t n) {
-  size_t i;
-  put_char(w, '"');
-  for (i = 0; i < n && i < 40; i++) put_char(w, s[i]);
-  if (n > 40) put(w, "...");
-  put_char(w, '"');
+  mjh_text_buffer<48> piece;
+  mjh_text_buffer<320> quoted;
+  piece.add(std::string_view(s, n < 40 ? n : 40), n > 40 ? "..." : "");
+  quoted.add(mjh_json_quoted{piece.view()});
+  put(w, quoted.c_str());
 }
 
 /* For functions that return the length or 0 when it did not fit. */
@@ -361,6 +363,13 @@ int mjh_hours_parse(const char *text, mjh_hours *h, char *err, size_t err_size) 
   return 1;
 }
 
+bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err) {
+  char message[256];
+  if (mjh_hours_parse(text, h, message, sizeof message)) return true;
+  if (err) err->add(message);
+  return false;
+}
+
 static const char *const k_day_names[7] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
 static const char *const k_day_full[7] = {"monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
 static const char *const k_day_titles[7] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
@@ -417,6 +426,13 @@ int mjh_days_parse(const char *text, unsigned *days, char *err, size_t err_size)
   }
   *days = result;
   return 1;
+}
+
+bool mjh_days_parse(const char *text, unsigned *days, mjh_text *err) {
+  char message[256];
+  if (mjh_days_parse(text, days, message, sizeof message)) return true;
+  if (err) err->add(message);
+  return false;
 }
 
 size_t mjh_hours_text(const mjh_hours *h, char *buf, size_t size) {
@@ -848,6 +864,12 @@ void mjh_when_text(const mjh_zone *zone, int64_t now, int64_t t, char *buf, size
   put_when(&w, zone, now, t);
 }
 
+void mjh_when_text(const mjh_zone *zone, int64_t now, int64_t t, mjh_text &out) {
+  char text[64];
+  mjh_when_text(zone, now, t, text, sizeof text);
+  out.add(text);
+}
+
 static void put_reason(writer *w, const mjh_decision *d, const mjh_session *session, const mjh_zone *zone,
                        int64_t now) {
   switch (d->reason) {
@@ -1039,6 +1061,13 @@ static int schedule_key_bit(const char *text, const mjh_jtok *key) {
 
 int mjh_schedule_key(const char *text, const struct mjh_jtok *key) { return schedule_key_bit(text, key) != 0; }
 
+/* mjh_json_error_with_value into err (err_size bytes, may be NULL). */
+static void json_error_with_value(const char *text, const mjh_jtok *v, const char *what, char *err, size_t err_size) {
+  if (err == NULL || err_size == 0) return;
+  mjh_text e(err, err_size);
+  mjh_json_error_with_value(text, v, what, &e);
+}
+
 /* The decoded text of string token v into out, or 0 with `"<key>" must be
  * <what>, not <value>`. */
 static int schedule_text(const char *text, const mjh_jtok *v, const char *key, const char *what, char *out, char *err,
@@ -1054,7 +1083,7 @@ static int schedule_text(const char *text, const mjh_jtok *v, const char *key, c
   put(&w, "\" must be ");
   put(&w, what);
   put(&w, ", not ");
-  mjh_json_error_with_value(text, v, message, err, err_size);
+  json_error_with_value(text, v, message, err, err_size);
   return 0;
 }
 
@@ -1091,9 +1120,9 @@ static int read_schedule_value(const char *text, const mjh_jtok *v, int bit, mjh
           r->for_s = seconds;
           return 1;
         }
-        mjh_json_error_with_value(text, v,
-                                  "\"for\" must be whole seconds from 1 to 2000000 or a text such as \"1h30m\", not ",
-                                  err, err_size);
+        json_error_with_value(text, v,
+                              "\"for\" must be whole seconds from 1 to 2000000 or a text such as \"1h30m\", not ", err,
+                              err_size);
         return 0;
       }
       if (!schedule_text(text, v, "for", "whole seconds or a text such as \"1h30m\"", value, err, err_size)) return 0;
@@ -1121,7 +1150,10 @@ int mjh_schedule_from_tokens(const char *text, const struct mjh_jtok *t, int cou
     int bit = schedule_key_bit(text, &t[i]);
     if (!bit) {
       if (ignore_unknown) continue;
-      mjh_json_unknown_key_error(text, &t[i], err, err_size);
+      if (err != NULL && err_size > 0) {
+        mjh_text e(err, err_size);
+        mjh_json_unknown_key_error(text, &t[i], &e);
+      }
       return 0;
     }
     if (result.given & (unsigned)bit) {
@@ -1140,16 +1172,23 @@ int mjh_schedule_from_tokens(const char *text, const struct mjh_jtok *t, int cou
   return 1;
 }
 
-int mjh_start_options_from_tokens(const char *text, const struct mjh_jtok *t, int count, int obj, mjh_options *o,
-                                  unsigned *given, mjh_schedule_request *r, char *err, size_t err_size) {
+bool mjh_start_options_from_tokens(const char *text, const struct mjh_jtok *t, int count, int obj, mjh_options *o,
+                                   unsigned *given, mjh_schedule_request *r, mjh_text *err) {
   /* The object without its schedule members, for the options reader to
    * refuse whatever else it does not know. */
   mjh_jtok rest[MJH_JSON_TOKENS_MAX];
   int map[MJH_JSON_TOKENS_MAX];
   int n = 1, i, k;
   mjh_schedule_request schedule = *r;
-  if (count > MJH_JSON_TOKENS_MAX) return fail(err, err_size, "too many tokens");
-  if (!mjh_schedule_from_tokens(text, t, count, obj, 1, &schedule, err, err_size)) return 0;
+  char message[256];
+  if (count > MJH_JSON_TOKENS_MAX) {
+    if (err) err->add("too many tokens");
+    return false;
+  }
+  if (!mjh_schedule_from_tokens(text, t, count, obj, 1, &schedule, message, sizeof message)) {
+    if (err) err->add(message);
+    return false;
+  }
   rest[0] = t[obj];
   rest[0].parent = -1;
   rest[0].size = 0;
@@ -1164,9 +1203,9 @@ int mjh_start_options_from_tokens(const char *text, const struct mjh_jtok *t, in
       map[i] = n++;
     }
   }
-  if (!mjh_options_from_tokens(text, rest, n, 0, MJH_KEYS_ALL, 0, o, given, err, err_size)) return 0;
+  if (!mjh_options_from_tokens(text, rest, n, 0, MJH_KEYS_ALL, false, o, given, err)) return false;
   *r = schedule;
-  return 1;
+  return true;
 }
 
 int mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsigned *given, mjh_schedule_request *r,
@@ -1175,45 +1214,51 @@ int mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsign
   int count;
   mjh_json_error e = mjh_json_parse_object(text ? text : "", text ? len : 0, tokens, MJH_JSON_TOKENS_MAX, &count);
   if (e != MJH_JSON_OK) return fail(err, err_size, mjh_json_error_text(e));
-  return mjh_start_options_from_tokens(text, tokens, count, 0, o, given, r, err, err_size);
+  if (err == NULL || err_size == 0) return mjh_start_options_from_tokens(text, tokens, count, 0, o, given, r, NULL);
+  mjh_text message(err, err_size);
+  return mjh_start_options_from_tokens(text, tokens, count, 0, o, given, r, &message);
 }
 
-/* Appends a member's key (after a comma unless the object was just opened). */
-static int put_key(char *buf, size_t size, size_t *used, const char *key) {
-  int ok = *used == 0 || buf[*used - 1] == '{' || mjh_json_put_raw(buf, size, used, ",", 1);
-  return ok && mjh_json_put_string(buf, size, used, key) && mjh_json_put_raw(buf, size, used, ":", 1);
+void mjh_schedule_request_put(const mjh_schedule_request *r, mjh_text &out) {
+  char text[MJH_HOURS_TEXT_MAX];
+  const char *sep = out.size() == 0 || out.last() == '{' ? "" : ",";
+  if (r->given & MJH_SCHED_KEY_HOURS) {
+    mjh_hours_text(&r->hours, text, sizeof text);
+    out.add(sep, "\"hours\":", mjh_json_quoted{text});
+    sep = ",";
+  }
+  if (r->given & MJH_SCHED_KEY_DAYS) {
+    mjh_days_text(r->hours.days, text, sizeof text);
+    out.add(sep, "\"days\":", mjh_json_quoted{text});
+    sep = ",";
+  }
+  if (r->given & MJH_SCHED_KEY_FOR) {
+    out.add(sep, "\"for\":", r->for_s);
+    sep = ",";
+  }
+  if (r->given & MJH_SCHED_KEY_UNTIL) {
+    out.add(sep, "\"until\":");
+    if (r->until_minute == MJH_UNTIL_END_OF_HOURS)
+      out.add("\"end\"");
+    else
+      out.add('"', mjh_pad2{r->until_minute / 60}, ':', mjh_pad2{r->until_minute % 60}, '"');
+  }
 }
 
 int mjh_schedule_request_put(const mjh_schedule_request *r, char *buf, size_t size, size_t *used) {
-  size_t at = *used;
-  char text[MJH_HOURS_TEXT_MAX];
-  int ok = 1;
-  if (ok && (r->given & MJH_SCHED_KEY_HOURS)) {
-    mjh_hours_text(&r->hours, text, sizeof text);
-    ok = put_key(buf, size, used, "hours") && mjh_json_put_string(buf, size, used, text);
+  /* The members after a stand-in for the text's last byte, then copied. */
+  mjh_text_buffer<512> members;
+  members.add(*used == 0 || buf[*used - 1] == '{' ? '{' : ' ');
+  mjh_schedule_request_put(r, members);
+  if (!members.ok() || *used >= size) return 0;
+  mjh_text tail(buf + *used, size - *used);
+  tail.add(members.view().substr(1));
+  if (!tail.ok()) {
+    tail.clear();
+    return 0;
   }
-  if (ok && (r->given & MJH_SCHED_KEY_DAYS)) {
-    mjh_days_text(r->hours.days, text, sizeof text);
-    ok = put_key(buf, size, used, "days") && mjh_json_put_string(buf, size, used, text);
-  }
-  if (ok && (r->given & MJH_SCHED_KEY_FOR)) {
-    writer w = writer_make(text, sizeof text);
-    put_int(&w, r->for_s);
-    ok = put_key(buf, size, used, "for") && mjh_json_put_raw(buf, size, used, text, w.len);
-  }
-  if (ok && (r->given & MJH_SCHED_KEY_UNTIL)) {
-    writer w = writer_make(text, sizeof text);
-    if (r->until_minute == MJH_UNTIL_END_OF_HOURS)
-      put(&w, "end");
-    else
-      put_clock(&w, r->until_minute);
-    ok = put_key(buf, size, used, "until") && mjh_json_put_string(buf, size, used, text);
-  }
-  if (!ok) {
-    *used = at;
-    if (size) buf[at] = '\0';
-  }
-  return ok;
+  *used += tail.size();
+  return 1;
 }
 
 int mjh_schedule_request_apply(const mjh_schedule_request *r, mjh_hours *h, mjh_session *s, const mjh_zone *zone,

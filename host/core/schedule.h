@@ -36,7 +36,7 @@
 
 #include "options.h"
 #include "settings.h"
-
+#include "text.h"
 
 #define MJH_NO_TIME INT64_MIN /* no such instant (no end, no next start) */
 
@@ -101,11 +101,13 @@ void mjh_hours_none(mjh_hours *h);
  * spans that overlap (also across midnight, whatever the days), more than
  * MJH_SPANS_MAX. */
 int mjh_hours_parse(const char *text, mjh_hours *h, char *err, size_t err_size);
+bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err);
 
 /* Reads days "mon-fri", "sat,sun", "mon,wed-fri" (names of three letters or
  * in full, any case; a range may wrap: fri-mon), "all", "daily" or "every
  * day", "weekdays", "weekend". */
 int mjh_days_parse(const char *text, unsigned *days, char *err, size_t err_size);
+bool mjh_days_parse(const char *text, unsigned *days, mjh_text *err);
 
 /* The texts read back by the parsers: "08:30-12:00,13:00-17:30" ("any" for
  * none) and "mon-fri", "sat,sun", "mon,wed-fri", "all". Return the length,
@@ -243,6 +245,7 @@ void mjh_duration_text(int64_t seconds, char *buf, size_t size);
 /* An instant as seen from now: "17:30" today, "tomorrow 08:30", else
  * "Mon 08:30". */
 void mjh_when_text(const mjh_zone *zone, int64_t now, int64_t t, char *buf, size_t size);
+void mjh_when_text(const mjh_zone *zone, int64_t now, int64_t t, mjh_text &out);
 
 /* Why the decision is what it is: "inside working hours", "outside working
  * hours", "no working hours", "session until 17:30", "session until
@@ -335,8 +338,8 @@ int mjh_schedule_from_tokens(const char *text, const struct mjh_jtok *t, int cou
 /* A start request's whole "options" object: mjh_options' keys applied to *o
  * (*given receives them, as mjh_options_from_tokens does) and the schedule's
  * into *r; any other key is refused. Nothing changes on failure. */
-int mjh_start_options_from_tokens(const char *text, const struct mjh_jtok *t, int count, int obj, mjh_options *o,
-                                  unsigned *given, mjh_schedule_request *r, char *err, size_t err_size);
+bool mjh_start_options_from_tokens(const char *text, const struct mjh_jtok *t, int count, int obj, mjh_options *o,
+                                   unsigned *given, mjh_schedule_request *r, mjh_text *err);
 
 /* The same over a JSON text of len bytes (one object). */
 int mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsigned *given, mjh_schedule_request *r,
@@ -347,6 +350,7 @@ int mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsign
  * '{': e.g. "hours":"08:30-17:00","for":5400. Returns 0 and leaves buf as it
  * was when they do not fit. */
 int mjh_schedule_request_put(const mjh_schedule_request *r, char *buf, size_t size, size_t *used);
+void mjh_schedule_request_put(const mjh_schedule_request *r, mjh_text &out);
 
 /* Applies r to the agent's working hours *h and session *s at now: "hours"
  * and "days" replace those of *h; "for" and "until" start a session (an

@@ -254,7 +254,7 @@ TEST_F(AgentTest, FirstLaunchEverStartsARunWithTheDefaultsAndSavesThem) {
   mjh_reply reply;
   ASSERT_TRUE(agent.wait_ready(&reply));
   EXPECT_EQ(reply.run.active, 1);
-  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_ZEN);
   EXPECT_EQ(reply.run.interval_s, 60);
   EXPECT_EQ(reply.run.only_when_idle, 1);
   EXPECT_EQ(reply.run.dry_run, 0);
@@ -295,7 +295,7 @@ TEST_F(AgentTest, SettingsSurviveARestartAndAStartChangesOnlyTheKeysItNames) {
     ASSERT_TRUE(reply.ok) << reply.error;
     ASSERT_TRUE(status(&reply));
     EXPECT_EQ(reply.run.active, 1);
-    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
     EXPECT_EQ(reply.run.interval_s, 120);
     EXPECT_EQ(reply.run.dx, 3);
     EXPECT_EQ(reply.run.only_when_idle, 0);
@@ -311,7 +311,7 @@ TEST_F(AgentTest, SettingsSurviveARestartAndAStartChangesOnlyTheKeysItNames) {
     ASSERT_TRUE(agent.wait_ready(&reply));
     EXPECT_EQ(reply.run.active, 1);
     EXPECT_EQ(reply.run_on, 1);
-    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
     EXPECT_EQ(reply.run.interval_s, 120);
     EXPECT_EQ(reply.run.dx, 3);
     EXPECT_EQ(reply.run.dy, 1);
@@ -337,7 +337,7 @@ TEST_F(AgentTest, SettingsSurviveARestartAndAStartChangesOnlyTheKeysItNames) {
     EXPECT_TRUE(reply.ok);
     ASSERT_TRUE(status(&reply));
     EXPECT_EQ(reply.run.active, 1);
-    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
     EXPECT_EQ(reply.run.interval_s, 120);
   }
 }
@@ -378,7 +378,7 @@ TEST_F(AgentTest, MistypedOrOutOfRangeStoredValuesGiveTheirDefaultsAndAWorkingRu
   mjh_reply reply;
   ASSERT_TRUE(agent.wait_ready(&reply));
   EXPECT_EQ(reply.run.active, 1) << "run_on defaults to on";
-  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_ZEN);
   EXPECT_EQ(reply.run.interval_s, 60);
   EXPECT_EQ(reply.run.dx, 1);
   EXPECT_EQ(reply.run.dy, 1);
@@ -405,7 +405,7 @@ TEST_F(AgentTest, AValidStoredValueIsKeptBesideBadOnes) {
   mjh_reply reply;
   ASSERT_TRUE(agent.wait_ready(&reply));
   EXPECT_EQ(reply.run.active, 0);
-  EXPECT_EQ(reply.settings.move, 1);
+  EXPECT_EQ(reply.settings.mode, MJ_MODE_MOVE);
   EXPECT_EQ(reply.settings.interval_s, 60);
 }
 
@@ -466,7 +466,7 @@ TEST_F(AgentTest, MenuCommandsToggleStartWithWindowsAndTheRun) {
   ASSERT_TRUE(status(&reply));
   EXPECT_EQ(reply.run.active, 1);
   EXPECT_EQ(reply.run.interval_s, 300);
-  EXPECT_STREQ(reply.run.mode, "move") << "a menu change restarts a run that is on";
+  EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE) << "a menu change restarts a run that is on";
 }
 
 // ---- Ways out --------------------------------------------------------------------------------
@@ -595,7 +595,7 @@ TEST_F(AgentTest, BadRequestsGetAnErrorReplyAndChangeNothing) {
   mjh_reply reply;
   ASSERT_TRUE(status(&reply));
   EXPECT_EQ(reply.run.active, 1);
-  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_ZEN);
   EXPECT_EQ(reply.settings.interval_s, 60);
 }
 

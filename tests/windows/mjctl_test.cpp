@@ -771,7 +771,7 @@ std::string status_reply(bool active) {
                     "\"platform\":\"windows\",\"mechanism\":\"SendInput\",\"version\":\"1.0.0\"}";
   mjh_agent_state agent = {};
   mjh_options_default(&agent.settings);
-  agent.settings.move = 1;
+  agent.settings.mode = MJ_MODE_MOVE;
   agent.settings.interval_s = 30;
   agent.settings.dx = agent.settings.dy = 2;
   agent.run_on = active;
@@ -779,18 +779,19 @@ std::string status_reply(bool active) {
   agent.last_error = "";
   agent.pid = 4242;
   agent.version = "1.0.0";
-  char buf[MJH_REPLY_MAX];
-  size_t n = mjh_reply_status(&agent, run.c_str(), buf, sizeof buf);
-  return std::string(buf, n);
+  mjh_text_buffer<MJH_REPLY_MAX> buf;
+  mjh_reply_status(&agent, run.c_str(), buf);
+  EXPECT_TRUE(buf.ok());
+  return buf.c_str();
 }
 
 // What mjctl status says of a status reply.
 std::string sentence_for(const std::string &reply_line) {
   mjh_reply reply;
   if (!mjh_reply_read(reply_line.data(), reply_line.size(), &reply)) return "(not a reply)";
-  char text[512];
-  mjh_describe_agent(&reply, text, sizeof text);
-  return text;
+  mjh_text_buffer<512> text;
+  mjh_describe_agent_at(&reply, nullptr, 0, text);
+  return text.c_str();
 }
 
 const std::string k_ok = "{\"ok\":true}\n";
@@ -818,19 +819,19 @@ struct start_case {
 };
 
 // The agent's saved settings the requests apply to: none of them defaults.
-const mjh_options k_saved = {1, 300, 5, -5, 0, 1, 1};
+const mjh_options k_saved = {MJ_MODE_MOVE, 300, 5, -5, 0, 1, 1};
 
 const start_case k_start_cases[] = {
     {"", 0, k_saved},
-    {"--interval 30", MJH_KEY_INTERVAL_S, {1, 30, 5, -5, 0, 1, 1}},
-    {"--mode zen --dx 3", MJH_KEY_MODE | MJH_KEY_DX, {0, 300, 3, -5, 0, 1, 1}},
-    {"--idle-only", MJH_KEY_ONLY_WHEN_IDLE, {1, 300, 5, -5, 1, 1, 1}},
+    {"--interval 30", MJH_KEY_INTERVAL_S, {MJ_MODE_MOVE, 30, 5, -5, 0, 1, 1}},
+    {"--mode zen --dx 3", MJH_KEY_MODE | MJH_KEY_DX, {MJ_MODE_ZEN, 300, 3, -5, 0, 1, 1}},
+    {"--idle-only", MJH_KEY_ONLY_WHEN_IDLE, {MJ_MODE_MOVE, 300, 5, -5, 1, 1, 1}},
     {"--always --keep-awake --dry-run --dy 7",
      MJH_KEY_ONLY_WHEN_IDLE | MJH_KEY_KEEP_AWAKE | MJH_KEY_DRY_RUN | MJH_KEY_DY,
-     {1, 300, 5, 7, 0, 1, 1}},
+     {MJ_MODE_MOVE, 300, 5, 7, 0, 1, 1}},
     {"--options \"{\\\"keep_awake\\\":false,\\\"dry_run\\\":false}\"",
      MJH_KEY_KEEP_AWAKE | MJH_KEY_DRY_RUN,
-     {1, 300, 5, -5, 0, 0, 0}},
+     {MJ_MODE_MOVE, 300, 5, -5, 0, 0, 0}},
     {"--options {}", 0, k_saved},
 };
 
@@ -850,9 +851,9 @@ TEST_P(MjctlStart, NamesOnlyTheKeysOfItsFlags) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1], "{\"cmd\":\"status\"}\n");
   mjh_request request;
-  char err[256] = "";
-  ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, err, sizeof err))
-      << requests[0] << err;
+  mjh_text_buffer<256> err;
+  ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, &err))
+      << requests[0] << err.c_str();
   EXPECT_EQ(request.cmd, MJH_CMD_START);
   EXPECT_EQ(request.given, c.keys) << requests[0];
   EXPECT_EQ(memcmp(&request.options, &c.options, sizeof c.options), 0) << requests[0];
@@ -905,9 +906,9 @@ TEST(MjctlAgent, StartSendsTheScheduleKeys) {
     std::vector<std::string> requests = agent.requests();
     ASSERT_EQ(requests.size(), 2u) << c.flags;
     mjh_request request;
-    char err[256] = "";
-    ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, err, sizeof err))
-        << requests[0] << err;
+    mjh_text_buffer<256> err;
+    ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, &err))
+        << requests[0] << err.c_str();
     EXPECT_EQ(request.given, c.keys) << requests[0];
     EXPECT_EQ(request.schedule.given, c.schedule_keys) << requests[0];
     char text[MJH_HOURS_TEXT_MAX];
@@ -926,8 +927,8 @@ TEST(MjctlAgent, StatusSaysTheScheduleAndWhyTheRunStopped) {
   const int64_t now = mjw_now_utc();
   mjh_hours hours;
   mjh_hours_none(&hours);
-  ASSERT_TRUE(mjh_hours_parse("08:30-12:00,13:00-17:30", &hours, nullptr, 0));
-  ASSERT_TRUE(mjh_days_parse("mon-fri", &hours.days, nullptr, 0));
+  ASSERT_TRUE(mjh_hours_parse("08:30-12:00,13:00-17:30", &hours, nullptr));
+  ASSERT_TRUE(mjh_days_parse("mon-fri", &hours.days, nullptr));
   mjh_session session = {MJH_SESSION_FOR, now, now + 3 * 86400};
   mjh_decision d = {};
   d.action = MJH_SCHED_WAIT;
@@ -948,9 +949,9 @@ TEST(MjctlAgent, StatusSaysTheScheduleAndWhyTheRunStopped) {
   mjw_clock clock;
   mjw_clock_refresh(&clock);
   mjh_zone zone = mjw_clock_zone(&clock);
-  char want[1024];
-  mjh_describe_agent_at(&read, &zone, now, want, sizeof want);
-  EXPECT_EQ(mjctl.out(), want);
+  mjh_text_buffer<1024> want;
+  mjh_describe_agent_at(&read, &zone, now, want);
+  EXPECT_EQ(mjctl.out(), want.c_str());
   EXPECT_TRUE(std::regex_match(mjctl.out(),
                                std::regex("agent 1\\.0\\.0 \\(pid 4242\\): stopped \\(outside working hours\\); set to "
                                           ".*; working hours mon-fri 08:30-12:00,13:00-17:30: outside, next start "
@@ -1190,7 +1191,7 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   EXPECT_EQ(_stricmp(image_of(agent).c_str(), beside_this_program("mjtray.exe").c_str()), 0) << image_of(agent);
   EXPECT_TRUE(reply.run.active);
   EXPECT_TRUE(reply.run_on);
-  EXPECT_STREQ(reply.run.mode, "move");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
   EXPECT_EQ(reply.run.interval_s, 1);
   EXPECT_EQ(reply.run.dx, 3);
   EXPECT_EQ(reply.run.only_when_idle, 0);
@@ -1224,7 +1225,7 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   EXPECT_EQ(resume.finish(), 0) << resume.err();
   ASSERT_TRUE(agent_status(&reply));
   EXPECT_TRUE(reply.run.active);
-  EXPECT_STREQ(reply.run.mode, "move");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
   EXPECT_EQ(reply.run.interval_s, 1);
   EXPECT_EQ(reply.run.dx, 3);
   EXPECT_EQ(reply.run.only_when_idle, 0);

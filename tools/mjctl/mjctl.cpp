@@ -188,7 +188,7 @@ struct settings {
   enum command command;
   const char *operands[2];       /* the installer's steps: their words after the command */
   int given[F_COUNT];            /* 1 when the flag was given */
-  const char *mode;              /* --mode */
+  mj_mode mode;                  /* --mode */
   int number[F_COUNT];           /* the values of the number flags */
   const char *options;           /* --options */
   mjh_options run;               /* the run's options: the defaults, then the flags or --options */
@@ -265,15 +265,16 @@ static int parse_flag(int argc, char **argv, int *i, struct settings *s) {
       return usage_error("--until: %s", err);
     r->given |= MJH_SCHED_KEY_UNTIL;
   } else if (f == F_HOURS) {
-    if (!mjh_hours_parse(value, &r->hours, err, sizeof err)) return usage_error("--hours: %s", err);
+    mjh_text_buffer<256> message;
+    if (!mjh_hours_parse(value, &r->hours, &message)) return usage_error("--hours: %s", message.c_str());
     r->given |= MJH_SCHED_KEY_HOURS;
   } else if (f == F_DAYS) {
-    if (!mjh_days_parse(value, &r->hours.days, err, sizeof err)) return usage_error("--days: %s", err);
+    mjh_text_buffer<256> message;
+    if (!mjh_days_parse(value, &r->hours.days, &message)) return usage_error("--days: %s", message.c_str());
     r->given |= MJH_SCHED_KEY_DAYS;
   } else if (f == F_MODE) {
-    if (strcmp(value, "zen") != 0 && strcmp(value, "move") != 0)
+    if (!mj_mode_read(value, strlen(value), &s->mode))
       return usage_error("--mode needs zen or move, not \"%s\"", value);
-    s->mode = value;
   } else if (f == F_OPTIONS) {
     s->options = value;
   } else if (k_flags[f].unit && !read_whole(value, k_flags[f].lo, k_flags[f].hi, &s->number[f])) {
@@ -318,13 +319,17 @@ static int read_run_options(struct settings *s) {
         return usage_error("--for and --until exclude each other");
       return EXIT_OK;
     }
-    if (!mjh_options_parse(s->options, strlen(s->options), allowed, o, &s->run_keys, err, sizeof err))
-      return usage_error("--options: %s", err);
+    mjh_text_buffer<256> message;
+    if (!mjh_options_parse(s->options, strlen(s->options), allowed, o, &s->run_keys, &message))
+      return usage_error("--options: %s", message.c_str());
     return EXIT_OK;
   }
   const int *given = s->given;
   unsigned *keys = &s->run_keys;
-  if (s->mode) set_option(keys, MJH_KEY_MODE, &o->move, strcmp(s->mode, "move") == 0);
+  if (given[F_MODE]) {
+    o->mode = s->mode;
+    *keys |= MJH_KEY_MODE;
+  }
   if (given[F_INTERVAL]) set_option(keys, MJH_KEY_INTERVAL_S, &o->interval_s, s->number[F_INTERVAL]);
   if (given[F_DX]) set_option(keys, MJH_KEY_DX, &o->dx, s->number[F_DX]);
   if (given[F_DY]) set_option(keys, MJH_KEY_DY, &o->dy, s->number[F_DY]);
@@ -446,13 +451,13 @@ static mjw_call_result agent_call_schedule(mjh_command cmd, const mjh_options *o
                                            const mjh_schedule_request *schedule, char *reply, size_t size,
                                            DWORD timeout_ms, char *err, size_t err_size,
                                            mjw_pipe_server *server = nullptr) {
-  char request[MJH_REQUEST_MAX + 1];
-  if (!mjh_request_format_schedule(cmd, o, keys, schedule, request, sizeof request)) {
-    snprintf(err, err_size, "cannot write the request");
+  mjh_text_buffer<MJH_REQUEST_MAX + 1> request;
+  mjh_text message(err, err_size);
+  if (!mjh_request_format(cmd, o, keys, schedule, request) || !request.ok()) {
+    message.add("cannot write the request");
     return MJW_CALL_FAILED;
   }
-  mjh_text message(err, err_size);
-  return mjw_pipe_call(request, reply, size, timeout_ms, server, &message);
+  return mjw_pipe_call(request.view(), reply, size, timeout_ms, server, &message);
 }
 
 static mjw_call_result agent_call(mjh_command cmd, const mjh_options *o, unsigned keys, char *reply, size_t size,
@@ -487,7 +492,7 @@ static int agent_reply(const char *line, mjh_reply *reply) {
  * prints its reply line as it is (--json); warn: also warn when the interval
  * of its settings cannot keep ahead of the screen lock. */
 static int tell_agent_state(int json, int warn) {
-  char line[MJH_REPLY_MAX + 1], err[256], text[1024];
+  char line[MJH_REPLY_MAX + 1], err[256];
   mjw_call_result result = agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
   if (result == MJW_CALL_NO_AGENT) {
     fputs("mjctl: no agent is running in this session (mjctl start starts one)\n", stderr);
@@ -507,8 +512,9 @@ static int tell_agent_state(int json, int warn) {
   mjw_clock clock;
   mjw_clock_refresh(&clock);
   mjh_zone zone = mjw_clock_zone(&clock);
-  mjh_describe_agent_at(&reply, &zone, mjw_now_utc(), text, sizeof text);
-  fputs(text, stdout);
+  mjh_text_buffer<1024> text;
+  mjh_describe_agent_at(&reply, &zone, mjw_now_utc(), text);
+  fputs(text.c_str(), stdout);
   if (warn) {
     fflush(stdout);
     warn_if_interval_unsafe(reply.settings.interval_s, reply.settings.only_when_idle);
@@ -882,8 +888,9 @@ static BOOL WINAPI on_console_event(DWORD type) {
 }
 
 static int command_run(const struct settings *s) {
-  char options[256];
-  if (!mjh_options_dll_text(&s->run, options, sizeof options)) {
+  mjh_text_buffer<256> options;
+  mjh_options_dll_text(&s->run, options);
+  if (!options.ok()) {
     fputs("mjctl: cannot write the options text\n", stderr);
     return EXIT_REFUSED;
   }
@@ -899,7 +906,7 @@ static int command_run(const struct settings *s) {
     return EXIT_REFUSED;
   }
 
-  if (!mj_start(options)) {
+  if (!mj_start(options.c_str())) {
     fprintf(stderr, "mjctl: the DLL did not start the run: %s\n", mj_last_error());
     return EXIT_REFUSED;
   }
@@ -913,14 +920,16 @@ static int command_run(const struct settings *s) {
   ULONGLONG deadline = started + (ULONGLONG)s->schedule.for_s * 1000;
   int live = !s->given[F_JSON] && stdout_is_console();
 
-  char line[1024], last_line[1024], text[2048], countdown[128] = "", shown[128] = "";
+  char line[1024], last_line[1024];
+  mjh_text_buffer<2048> text;
+  mjh_text_buffer<128> countdown, shown;
   mjh_status prev, now;
   read_status(&prev, last_line, sizeof last_line);
   if (s->given[F_JSON]) {
     print_line(last_line);
   } else {
-    mjh_describe_run(&prev, text, sizeof text);
-    printf("started: %s\n", text);
+    mjh_describe_run(&prev, text);
+    printf("started: %s\n", text.c_str());
     if (keep_awake.thread) printf("keeping the system and display on while the run is active\n");
     char duration[64] = "";
     if (s->schedule.for_s >= 60) {
@@ -961,21 +970,24 @@ static int command_run(const struct settings *s) {
 
     char clock[16];
     clock_text(clock, sizeof clock);
-    int events = mjh_describe_events(&prev, &now, mj_last_error(), clock, text, sizeof text);
-    mjh_describe_countdown(&now, countdown, sizeof countdown);
+    text.clear();
+    int events = mjh_describe_events(&prev, &now, mj_last_error(), clock, text);
+    countdown.clear();
+    mjh_describe_countdown(&now, countdown);
     if (events > 0 || reason != STOP_NONE) {
-      if (live && shown[0]) printf("\r%*s\r", (int)strlen(shown), "");
-      shown[0] = '\0';
-      fputs(text, stdout);
+      if (live && shown.size() > 0) printf("\r%*s\r", (int)shown.size(), "");
+      shown.clear();
+      fputs(text.c_str(), stdout);
       announce_countdown = 1;
     }
-    if (reason == STOP_NONE && strcmp(countdown, shown) != 0 && (live || announce_countdown)) {
-      int wipe = (int)strlen(shown) - (int)strlen(countdown); /* blanks over the rest of a longer line */
+    if (reason == STOP_NONE && countdown.view() != shown.view() && (live || announce_countdown)) {
+      int wipe = (int)shown.size() - (int)countdown.size(); /* blanks over the rest of a longer line */
       if (live)
-        printf("\r%s%*s", countdown, wipe > 0 ? wipe : 0, "");
+        printf("\r%s%*s", countdown.c_str(), wipe > 0 ? wipe : 0, "");
       else
-        printf("%s\n", countdown);
-      snprintf(shown, sizeof shown, "%s", countdown);
+        printf("%s\n", countdown.c_str());
+      shown.clear();
+      shown.add(countdown.view());
       announce_countdown = 0;
     }
     fflush(stdout);
@@ -984,9 +996,10 @@ static int command_run(const struct settings *s) {
 
   SetEvent(g_run_stopped);
   if (!s->given[F_JSON]) {
-    mjh_describe_counts(&now, text, sizeof text);
+    text.clear();
+    mjh_describe_counts(&now, text);
     printf("stopped after %llu s (%s): %s\n", (GetTickCount64() - started) / 1000,
-           reason == STOP_CTRL_C ? "Ctrl+C" : "time is up", text);
+           reason == STOP_CTRL_C ? "Ctrl+C" : "time is up", text.c_str());
     fflush(stdout);
   }
   return EXIT_OK;
@@ -995,23 +1008,25 @@ static int command_run(const struct settings *s) {
 /* ---- The other commands ---------------------------------------------------------- */
 
 static int command_nudge(const struct settings *s) {
-  char options[256];
-  if (!mjh_options_dll_text(&s->run, options, sizeof options)) {
+  mjh_text_buffer<256> options;
+  mjh_options_dll_text(&s->run, options);
+  if (!options.ok()) {
     fputs("mjctl: cannot write the options text\n", stderr);
     return EXIT_REFUSED;
   }
-  if (!mj_nudge_now(options)) {
+  if (!mj_nudge_now(options.c_str())) {
     fprintf(stderr, "mjctl: the nudge failed: %s\n", mj_last_error());
     return EXIT_REFUSED;
   }
-  char line[1024], text[128];
+  char line[1024];
   mjh_status now;
   read_status(&now, line, sizeof line);
   if (s->given[F_JSON]) {
     print_line(line);
   } else {
-    mjh_describe_nudge(&now, text, sizeof text);
-    printf("nudge: %s\n", text);
+    mjh_text_buffer<128> text;
+    mjh_describe_nudge(&now, text);
+    printf("nudge: %s\n", text.c_str());
   }
   return EXIT_OK;
 }

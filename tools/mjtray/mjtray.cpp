@@ -14,13 +14,13 @@
 #include "clock.h"
 #include "icon.h"
 #include "json.h"
-#include "text.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
 #include "pipe_server.h"
 #include "resource.h"
 #include "settings_store.h"
+#include "text.h"
 
 #ifndef MJTRAY_VERSION
 #define MJTRAY_VERSION "unknown"
@@ -122,7 +122,8 @@ static HICON make_icon(mjh_icon_state state, int px) {
     DeleteObject(colour);
     return NULL;
   }
-  mjh_icon_straight_alpha(static_cast<unsigned char *>(bits), px);       /* icons take straight alpha, as icon files hold it */
+  /* Icons take straight alpha, as icon files hold it. */
+  mjh_icon_straight_alpha(static_cast<unsigned char *>(bits), px);
   mask = CreateBitmap(px, px, 1, 1, NULL); /* unused beside an alpha channel, but required */
   if (mask) {
     memset(&info, 0, sizeof info);
@@ -163,36 +164,21 @@ static mjh_icon_state current_icon_state(const app *a) {
 
 /* The tooltip: the run's line, or why there is none (waiting, a session
  * that ended), and the lock warning first when there is one. */
-static void make_tooltip(const app *a, char *tip, size_t size) {
-  char line[256], reason[160], full[512];
-  size_t kept;
-  mjh_status shown;
+static void make_tooltip(const app *a, mjh_text &tip) {
+  mjh_status shown = {};
+  if (a->warning_short[0]) tip.add("Warning: ", a->warning_short, ". ");
   if (a->running) {
-    if (a->have_status) {
-      shown = a->last_status;
-    } else {
-      memset(&shown, 0, sizeof shown);
-    }
-    mjh_tooltip(&shown, a->failing, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), line, sizeof line);
+    if (a->have_status) shown = a->last_status;
+    mjh_tooltip(&shown, a->failing, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), tip);
   } else if (a->waiting) {
+    char reason[160];
     mjh_waiting_text(&a->decision, &a->session, &a->zone, mjw_now_utc(), reason, sizeof reason);
-    _snprintf(line, sizeof line, "Waiting: %s", reason);
+    tip.add("Waiting: ", reason);
   } else if (a->stopped_because[0]) {
-    _snprintf(line, sizeof line, "Stopped: %s", a->stopped_because);
+    tip.add("Stopped: ", a->stopped_because);
   } else {
-    memset(&shown, 0, sizeof shown);
-    mjh_tooltip(&shown, 0, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), line, sizeof line);
+    mjh_tooltip(&shown, false, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), tip);
   }
-  line[sizeof line - 1] = '\0';
-  /* Written whole first, then cut to size: never inside a character. */
-  if (a->warning_short[0])
-    _snprintf(full, sizeof full, "Warning: %s. %s", a->warning_short, line);
-  else
-    _snprintf(full, sizeof full, "%s", line);
-  full[sizeof full - 1] = '\0';
-  kept = mjh_utf8_prefix(full, strlen(full), size - 1);
-  memcpy(tip, full, kept);
-  tip[kept] = '\0';
 }
 
 static void fill_notify_data(const app *a, NOTIFYICONDATAW *nid) {
@@ -208,7 +194,7 @@ static void refresh_icon(app *a, int re_add) {
   NOTIFYICONDATAW nid;
   mjh_icon_state state = current_icon_state(a);
   int px = icon_size(a->window);
-  char tip[MJH_TOOLTIP_MAX];
+  mjh_text_buffer<MJH_TOOLTIP_MAX> tip; /* cut to the notification area's limit, never inside a character */
   wchar_t wide_tip[MJH_TOOLTIP_MAX];
 
   if (!a->icon || state != a->icon_state || px != a->icon_px) {
@@ -221,8 +207,8 @@ static void refresh_icon(app *a, int re_add) {
       a->icon_changed = 1;
     }
   }
-  make_tooltip(a, tip, sizeof tip);
-  if (!MultiByteToWideChar(CP_UTF8, 0, tip, -1, wide_tip, MJH_TOOLTIP_MAX)) wcscpy(wide_tip, APP_TITLE);
+  make_tooltip(a, tip);
+  if (!MultiByteToWideChar(CP_UTF8, 0, tip.c_str(), -1, wide_tip, MJH_TOOLTIP_MAX)) wcscpy(wide_tip, APP_TITLE);
 
   fill_notify_data(a, &nid);
   nid.uFlags = NIF_ICON | NIF_TIP | NIF_SHOWTIP | NIF_MESSAGE;
@@ -276,8 +262,9 @@ static void save_settings(app *a) {
 /* Starts (or restarts) the run with o. Returns 1, or 0 with the DLL's
  * reason, the run as it was before. */
 static int run_start(app *a, const mjh_options *o) {
-  char text[256];
-  if (!mjh_options_dll_text(o, text, sizeof text) || !mj_start(text)) return 0;
+  mjh_text_buffer<256> text;
+  mjh_options_dll_text(o, text);
+  if (!text.ok() || !mj_start(text.c_str())) return 0;
   a->running = 1;
   a->failing = 0;
   a->have_status = 0;
@@ -453,8 +440,9 @@ static void choose_session(app *a, UINT id) {
 /* One nudge with the saved mode and distances (a dry run when the settings
  * say so). Returns 1, or 0 with the DLL's reason in mj_last_error. */
 static int nudge_once(const app *a) {
-  char text[256];
-  return mjh_options_dll_text(&a->settings.options, text, sizeof text) && mj_nudge_now(text);
+  mjh_text_buffer<256> text;
+  mjh_options_dll_text(&a->settings.options, text);
+  return text.ok() && mj_nudge_now(text.c_str());
 }
 
 static void nudge_now(app *a) {
@@ -466,7 +454,6 @@ static void nudge_now(app *a) {
 /* A start: its options and schedule take effect together, or not at all
  * (an error reply). A run the schedule lets go on starts now. */
 static void start_request(app *a, const mjh_request *req, pipe_call *call) {
-  size_t size = sizeof call->reply;
   int64_t now = mjw_now_utc();
   mjh_hours hours = a->hours;
   mjh_session session = a->session;
@@ -478,12 +465,12 @@ static void start_request(app *a, const mjh_request *req, pipe_call *call) {
     session = a->session;
   }
   if (!mjh_schedule_request_apply(&req->schedule, &hours, &session, &a->zone, now, err, sizeof err)) {
-    call->reply_len = mjh_reply_error(err, call->reply, size);
+    pipe_call_error(call, err);
     return;
   }
   mjh_decide(&hours, &session, &a->zone, now, &d);
   if (d.action == MJH_SCHED_RUN && !run_start(a, &req->options)) {
-    call->reply_len = mjh_reply_error(mj_last_error(), call->reply, size);
+    pipe_call_error(call, mj_last_error());
     return;
   }
   if (req->given) a->settings.options = req->options;
@@ -496,14 +483,13 @@ static void start_request(app *a, const mjh_request *req, pipe_call *call) {
   save_settings(a);
   read_lock_timeout(a);
   redecide(a);
-  call->reply_len = mjh_reply_ok(call->reply, size);
+  pipe_call_ok(call);
 }
 
 static void answer_request(app *a, pipe_call *call) {
   const mjh_request *req = &call->request;
-  size_t size = sizeof call->reply;
   if (a->exiting) {
-    call->reply_len = mjh_reply_error("the agent is exiting", call->reply, size);
+    pipe_call_error(call, "the agent is exiting");
     return;
   }
   switch (req->cmd) {
@@ -527,7 +513,11 @@ static void answer_request(app *a, pipe_call *call) {
       if (!mjh_schedule_json(&a->hours, &a->session, &shown, a->warning, schedule, sizeof schedule)) schedule[0] = '\0';
       agent.schedule_json = schedule[0] ? schedule : NULL;
       agent.stopped_because = a->stopped_because;
-      call->reply_len = mjh_reply_status(&agent, run_line, call->reply, size);
+      {
+        mjh_text reply(call->reply);
+        mjh_reply_status(&agent, run_line, reply);
+        call->reply_len = reply.ok() ? reply.size() : 0; /* 0: the server answers that the agent is not answering */
+      }
       break;
     }
     case MJH_CMD_START:
@@ -539,16 +529,16 @@ static void answer_request(app *a, pipe_call *call) {
       a->stopped_because[0] = '\0';
       save_settings(a);
       redecide(a);
-      call->reply_len = mjh_reply_ok(call->reply, size);
+      pipe_call_ok(call);
       break;
     case MJH_CMD_NUDGE:
       if (nudge_once(a))
-        call->reply_len = mjh_reply_ok(call->reply, size);
+        pipe_call_ok(call);
       else
-        call->reply_len = mjh_reply_error(mj_last_error(), call->reply, size);
+        pipe_call_error(call, mj_last_error());
       break;
     case MJH_CMD_QUIT:
-      call->reply_len = mjh_reply_ok(call->reply, size);
+      pipe_call_ok(call);
       PostMessageW(a->window, WM_MJ_EXIT, 0, 0);
       break;
   }
@@ -642,8 +632,8 @@ static void prepare_menu(app *a, HMENU menu) {
     check(menu, session_ids[i], session_ids[i] == session_item);
   if (!a->hours.span_count) EnableMenuItem(menu, IDM_RUN_UNTIL_END, MF_BYCOMMAND | MF_GRAYED);
   SetMenuDefaultItem(menu, IDM_TOGGLE, FALSE); /* what a left click does */
-  check(menu, IDM_MODE_ZEN, !o->move);
-  check(menu, IDM_MODE_MOVE, o->move);
+  check(menu, IDM_MODE_ZEN, o->mode == MJ_MODE_ZEN);
+  check(menu, IDM_MODE_MOVE, o->mode == MJ_MODE_MOVE);
   for (i = 0; i < INTERVAL_CHOICES; ++i) {
     check(menu, k_interval_ids[i], o->interval_s == k_intervals[i]);
     if (o->interval_s == k_intervals[i]) listed = 1;
@@ -831,7 +821,7 @@ static void on_command(app *a, UINT id) {
       return;
     case IDM_MODE_ZEN:
     case IDM_MODE_MOVE:
-      o->move = id == IDM_MODE_MOVE;
+      o->mode = id == IDM_MODE_MOVE ? MJ_MODE_MOVE : MJ_MODE_ZEN;
       settings_changed(a);
       return;
     case IDM_ONLY_WHEN_IDLE:

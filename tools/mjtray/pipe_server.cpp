@@ -110,9 +110,21 @@ static void slot_write(pipe_server *server, slot *s) {
     slot_drop(server, s);
 }
 
+void pipe_call_ok(pipe_call *call) {
+  mjh_text reply(call->reply);
+  mjh_reply_ok(reply);
+  call->reply_len = reply.ok() ? reply.size() : 0;
+}
+
+void pipe_call_error(pipe_call *call, const char *message) {
+  mjh_text reply(call->reply);
+  mjh_reply_error(message, reply);
+  call->reply_len = reply.ok() ? reply.size() : 0;
+}
+
 /* Parses one request line here and has the UI thread act on it. */
 static void slot_answer(pipe_server *server, slot *s) {
-  char err[256];
+  mjh_text_buffer<256> err;
   mjh_options saved;
   size_t len = s->reader.len;
   const char *line = s->reader.line;
@@ -120,12 +132,11 @@ static void slot_answer(pipe_server *server, slot *s) {
   saved = server->saved;
   LeaveCriticalSection(&server->lock);
   s->call.reply_len = 0;
-  if (!mjh_request_parse(line, len, &saved, &s->call.request, err, sizeof err)) {
-    s->call.reply_len = mjh_reply_error(err, s->call.reply, sizeof s->call.reply);
+  if (!mjh_request_parse(line, len, &saved, &s->call.request, &err)) {
+    pipe_call_error(&s->call, err.c_str());
   } else {
     SendMessageW(server->window, server->message, 0, (LPARAM)&s->call);
-    if (!s->call.reply_len)
-      s->call.reply_len = mjh_reply_error("the agent is not answering", s->call.reply, sizeof s->call.reply);
+    if (!s->call.reply_len) pipe_call_error(&s->call, "the agent is not answering");
   }
 }
 
@@ -143,7 +154,7 @@ static void slot_consume(pipe_server *server, slot *s) {
       return;
     }
     if (r == MJH_LINE_TOO_LONG) {
-      s->call.reply_len = mjh_reply_error("request line longer than 4096 bytes", s->call.reply, sizeof s->call.reply);
+      pipe_call_error(&s->call, "request line longer than 4096 bytes");
       s->drain_after_write = 1;
       slot_write(server, s);
       return;

@@ -76,10 +76,9 @@ int settings_store_save(const mjh_settings *s) {
       ERROR_SUCCESS)
     return 0;
   for (i = 0; i < mjh_setting_count(); ++i) {
-    char text[TEXT_MAX * 3 + 1];
     mjh_value v;
     LSTATUS rc;
-    mjh_settings_value(s, i, &v, text, sizeof text);
+    mjh_settings_value(s, i, &v);
     if (v.type == MJH_VALUE_NUMBER) {
       wchar_t wide_name[64];
       DWORD number = v.number;
