@@ -99,18 +99,19 @@ static int32_t utc_offset_zero(void *context, int64_t utc) {
 
 /* The schedule's part of the sentence, each piece after "; ". */
 static void append_schedule(char *text, size_t size, const mjh_reply *reply, const mjh_zone *zone, int64_t now) {
-  char when[64];
+  mjh_text_buffer<64> when;
   if (reply->hours[0]) {
     mjh_append(text, size, "; working hours %s %s: %s", reply->days, reply->hours,
                reply->inside ? "inside" : "outside");
     if (reply->next_start != MJH_NO_TIME) {
-      mjh_when_text(zone, now, reply->next_start, when, sizeof when);
-      mjh_append(text, size, ", next start %s", when);
+      mjh_when_text(zone, now, reply->next_start, when);
+      mjh_append(text, size, ", next start %s", when.c_str());
     }
   }
   if (reply->session_end != MJH_NO_TIME) {
-    mjh_when_text(zone, now, reply->session_end, when, sizeof when);
-    mjh_append(text, size, "; session ends %s", when);
+    when.clear();
+    mjh_when_text(zone, now, reply->session_end, when);
+    mjh_append(text, size, "; session ends %s", when.c_str());
   }
   if (reply->warning[0]) mjh_append(text, size, "; warning: %s", reply->warning);
 }

@@ -135,9 +135,13 @@ int mjh_request_parse(const char *line, size_t len, const mjh_options *saved, mj
       mjh_json_error_with_value(line, &t[options_at], "\"options\" must be an object, not ", err, err_size);
       return 0;
     }
+    char message[256];
+    mjh_text m(message);
     if (!mjh_start_options_from_tokens(line, t, count, options_at, &request.options, &request.given, &request.schedule,
-                                       err, err_size))
+                                       &m)) {
+      set_error(err, err_size, message);
       return 0;
+    }
   }
   *out = request;
   return 1;
@@ -161,11 +165,12 @@ size_t mjh_request_format_schedule(mjh_command cmd, const mjh_options *options, 
     char object[512] = "{}";
     size_t n = keys != 0 ? mjh_options_object(options, keys, object, sizeof object) : 2;
     /* The schedule's members go in before the options object's '}'. */
-    size_t inner = n > 0 ? n - 1 : 0;
-    object[inner] = '\0';
-    ok = n > 0 && (!with_schedule || mjh_schedule_request_put(schedule, object, sizeof object, &inner)) &&
-         mjh_json_put_raw(object, sizeof object, &inner, "}", 1) &&
-         mjh_json_put_raw(buf, size, &used, ",\"options\":", 11) && mjh_json_put_raw(buf, size, &used, object, inner);
+    mjh_text_buffer<sizeof object> members;
+    members.add(std::string_view(object, n > 0 ? n - 1 : 0));
+    if (with_schedule) mjh_schedule_request_put(schedule, members);
+    members.add('}');
+    ok = n > 0 && members.ok() && mjh_json_put_raw(buf, size, &used, ",\"options\":", 11) &&
+         mjh_json_put_raw(buf, size, &used, members.c_str(), members.size());
   }
   ok = ok && mjh_json_put_raw(buf, size, &used, "}\n", 2);
   if (!ok) {
@@ -313,8 +318,8 @@ static void read_schedule(const char *text, const mjh_jtok *t, int count, int ag
     return;
   /* Working hours are shown as they read: texts that do not are refused. */
   mjh_hours_none(&check);
-  if ((s.hours[0] && !mjh_hours_parse(s.hours, &check, NULL, 0)) ||
-      (s.days[0] && !mjh_days_parse(s.days, &check.days, NULL, 0)) || (!s.hours[0] != !s.days[0]))
+  if ((s.hours[0] && !mjh_hours_parse(s.hours, &check, nullptr)) ||
+      (s.days[0] && !mjh_days_parse(s.days, &check.days, nullptr)) || (!s.hours[0] != !s.days[0]))
     return;
   s.has_schedule = 1;
   *r = s;

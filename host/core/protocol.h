@@ -17,8 +17,7 @@
 
 #include "options.h"
 #include "report.h"
-#include "schedule.h"
-
+#include "schedule_text.h"
 
 enum {
   MJH_REQUEST_MAX = 4096, /* bytes of one request, its '\n' included */
@@ -144,6 +143,5 @@ typedef struct mjh_reply {
  * "schedule" and "stopped_because" are optional: a schedule of another form
  * is passed over as a newer agent's member would be. */
 int mjh_reply_read(const char *line, size_t len, mjh_reply *out);
-
 
 #endif

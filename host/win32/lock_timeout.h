@@ -7,8 +7,7 @@
 #ifndef MJW_LOCK_TIMEOUT_H
 #define MJW_LOCK_TIMEOUT_H
 
-#include "schedule.h"
-
+#include "lock_rule.h"
 
 typedef enum mjw_lock_source {
   MJW_LOCK_NONE,         /* nothing happens after inactivity, or nothing is known */
@@ -28,6 +27,5 @@ typedef struct mjw_lock_timeout {
 } mjw_lock_timeout;
 
 void mjw_lock_timeout_read(mjw_lock_timeout *out);
-
 
 #endif

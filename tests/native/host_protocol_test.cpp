@@ -531,11 +531,12 @@ TEST_P(ScheduleRequests, AreReadBesideTheOptionsOrRefusedWhole) {
   ASSERT_EQ(ok, 1) << line << ": " << err;
   EXPECT_EQ(out.given, c.given) << line;
   EXPECT_EQ(out.schedule.given, c.schedule_given) << line;
-  char text[MJH_HOURS_TEXT_MAX];
-  mjh_hours_text(&out.schedule.hours, text, sizeof text);
-  EXPECT_STREQ(text, c.hours) << line;
-  mjh_days_text(out.schedule.hours.days, text, sizeof text);
-  EXPECT_STREQ(text, c.days) << line;
+  mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
+  mjh_hours_text(&out.schedule.hours, hours);
+  EXPECT_STREQ(hours.c_str(), c.hours) << line;
+  mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
+  mjh_days_text(out.schedule.hours.days, days);
+  EXPECT_STREQ(days.c_str(), c.days) << line;
   EXPECT_EQ(out.schedule.for_s, c.for_s) << line;
   EXPECT_EQ(out.schedule.until_minute, c.until_minute) << line;
 }
@@ -562,12 +563,11 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
   mjh_schedule_request_none(&r);
   schedules.push_back(r);
   char err[128];
-  ASSERT_EQ(mjh_hours_parse("00:00-01:00,02:00-03:00,04:00-05:00,06:00-07:00,08:00-09:00,10:00-11:00,12:00-13:00,"
-                            "22:00-23:30",
-                            &r.hours, err, sizeof err),
-            1)
-      << err;
-  ASSERT_EQ(mjh_days_parse("mon,wed-fri,sun", &r.hours.days, err, sizeof err), 1) << err;
+  ASSERT_TRUE(
+      mjh_hours_parse("00:00-01:00,02:00-03:00,04:00-05:00,06:00-07:00,08:00-09:00,10:00-11:00,12:00-13:00,"
+                      "22:00-23:30",
+                      &r.hours, nullptr));
+  ASSERT_TRUE(mjh_days_parse("mon,wed-fri,sun", &r.hours.days, nullptr));
   r.given = MJH_SCHED_KEY_HOURS | MJH_SCHED_KEY_DAYS | MJH_SCHED_KEY_FOR;
   r.for_s = MJH_DURATION_MAX_S;
   schedules.push_back(r);
@@ -597,11 +597,11 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
         if (keys == MJH_KEYS_ALL) {
           EXPECT_EQ(memcmp(&out.options, &options, sizeof options), 0) << buf;
         }
-        char a[MJH_HOURS_TEXT_MAX], b[MJH_HOURS_TEXT_MAX];
         if (sent.given & MJH_SCHED_KEY_HOURS) {
-          mjh_hours_text(&sent.hours, a, sizeof a);
-          mjh_hours_text(&out.schedule.hours, b, sizeof b);
-          EXPECT_STREQ(a, b);
+          mjh_text_buffer<MJH_HOURS_TEXT_MAX> a, b;
+          mjh_hours_text(&sent.hours, a);
+          mjh_hours_text(&out.schedule.hours, b);
+          EXPECT_STREQ(a.c_str(), b.c_str());
         }
         if (sent.given & MJH_SCHED_KEY_DAYS) {
           EXPECT_EQ(out.schedule.hours.days, sent.hours.days);
@@ -627,8 +627,8 @@ std::string schedule_json(const char *hours, const char *days, int64_t session_e
   mjh_hours h;
   mjh_hours_none(&h);
   if (hours != nullptr) {
-    EXPECT_EQ(mjh_hours_parse(hours, &h, nullptr, 0), 1);
-    EXPECT_EQ(mjh_days_parse(days, &h.days, nullptr, 0), 1);
+    EXPECT_TRUE(mjh_hours_parse(hours, &h, nullptr));
+    EXPECT_TRUE(mjh_days_parse(days, &h.days, nullptr));
   }
   mjh_session session = {session_end == MJH_NO_TIME ? MJH_SESSION_NONE : MJH_SESSION_FOR, 0, session_end};
   mjh_decision d;
@@ -636,9 +636,10 @@ std::string schedule_json(const char *hours, const char *days, int64_t session_e
   d.inside = hours == nullptr;
   d.action = next_start == MJH_NO_TIME ? MJH_SCHED_RUN : MJH_SCHED_WAIT;
   d.next_start = next_start;
-  char buf[1024];
-  EXPECT_GT(mjh_schedule_json(&h, &session, &d, warning, buf, sizeof buf), 0u);
-  return buf;
+  mjh_text_buffer<1024> buf;
+  mjh_schedule_json(&h, &session, &d, warning, buf);
+  EXPECT_TRUE(buf.ok());
+  return buf.c_str();
 }
 
 TEST(Replies, ScheduleAndWhyTheRunStoppedReadBack) {

@@ -335,9 +335,9 @@ const run_case k_run_cases[] = {
 std::string lock_warning(int interval_s, int only_when_idle) {
   mjw_lock_timeout lock;
   mjw_lock_timeout_read(&lock);
-  char text[256];
-  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, text, sizeof text);
-  return text[0] ? std::string("mjctl: warning: ") + text + "\n" : "";
+  mjh_text_buffer<256> text;
+  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, text);
+  return text.size() ? std::string("mjctl: warning: ") + text.c_str() + "\n" : "";
 }
 
 class RunFlags : public ::testing::TestWithParam<run_case> {};
@@ -910,11 +910,12 @@ TEST(MjctlAgent, StartSendsTheScheduleKeys) {
         << requests[0] << err;
     EXPECT_EQ(request.given, c.keys) << requests[0];
     EXPECT_EQ(request.schedule.given, c.schedule_keys) << requests[0];
-    char text[MJH_HOURS_TEXT_MAX];
-    mjh_hours_text(&request.schedule.hours, text, sizeof text);
-    EXPECT_STREQ(text, c.hours) << requests[0];
-    mjh_days_text(request.schedule.hours.days, text, sizeof text);
-    EXPECT_STREQ(text, c.days) << requests[0];
+    mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
+    mjh_hours_text(&request.schedule.hours, hours);
+    EXPECT_STREQ(hours.c_str(), c.hours) << requests[0];
+    mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
+    mjh_days_text(request.schedule.hours.days, days);
+    EXPECT_STREQ(days.c_str(), c.days) << requests[0];
     EXPECT_EQ(request.schedule.for_s, c.for_s) << requests[0];
     EXPECT_EQ(request.schedule.until_minute, c.until_minute) << requests[0];
   }
@@ -926,18 +927,18 @@ TEST(MjctlAgent, StatusSaysTheScheduleAndWhyTheRunStopped) {
   const int64_t now = mjw_now_utc();
   mjh_hours hours;
   mjh_hours_none(&hours);
-  ASSERT_TRUE(mjh_hours_parse("08:30-12:00,13:00-17:30", &hours, nullptr, 0));
-  ASSERT_TRUE(mjh_days_parse("mon-fri", &hours.days, nullptr, 0));
+  ASSERT_TRUE(mjh_hours_parse("08:30-12:00,13:00-17:30", &hours, nullptr));
+  ASSERT_TRUE(mjh_days_parse("mon-fri", &hours.days, nullptr));
   mjh_session session = {MJH_SESSION_FOR, now, now + 3 * 86400};
   mjh_decision d = {};
   d.action = MJH_SCHED_WAIT;
   d.next_start = now + 2 * 86400;
-  char schedule[512];
-  ASSERT_GT(mjh_schedule_json(&hours, &session, &d, "locks after 60 s: use 25 s or less", schedule, sizeof schedule),
-            0u);
+  mjh_text_buffer<512> schedule;
+  mjh_schedule_json(&hours, &session, &d, "locks after 60 s: use 25 s or less", schedule);
+  ASSERT_TRUE(schedule.ok());
   std::string reply = status_reply(false);
   reply.replace(reply.rfind("}}"), 2,
-                std::string(",\"schedule\":") + schedule + ",\"stopped_because\":\"outside working hours\"}}");
+                std::string(",\"schedule\":") + schedule.c_str() + ",\"stopped_because\":\"outside working hours\"}}");
   FakeAgent agent([&reply](const std::string &) { return reply; });
   Mjctl mjctl("status");
   EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
