@@ -98,12 +98,14 @@ bool split_range(std::string_view s, std::string_view *a, std::string_view *b) {
   return true;
 }
 
-// "H", "HH", "H:MM", "HH:MM" into minutes 0..1440; -1 when malformed.
-int clock_value(std::string_view s) {
+// "H", "HH", "H:MM", "HH:MM" into minutes 0..1440; -1 when malformed. *bare
+// (may be null) tells a bare hour, without minutes.
+int clock_value(std::string_view s, bool *bare = nullptr) {
   size_t i = 0;
   int hours = 0, minutes = 0;
   while (i < s.size() && i < 2 && is_digit(s[i])) hours = hours * 10 + (s[i++] - '0');
   if (i == 0) return -1;
+  if (bare) *bare = i == s.size();
   if (i < s.size()) {
     if (s[i] != ':' || s.size() - i != 3 || !is_digit(s[i + 1]) || !is_digit(s[i + 2])) return -1;
     minutes = (s[i + 1] - '0') * 10 + (s[i + 2] - '0');
@@ -132,12 +134,29 @@ bool spans_overlap(const mjh_span &a, const mjh_span &b) {
   return false;
 }
 
+// A span in bare hours that ends before it starts ("9-5") is most likely a
+// day written in twelve-hour style: refused, with the day and the night it
+// may mean.
+bool backwards_error(std::string_view piece, const mjh_span &s, mjh_text *err) {
+  if (!err) return false;
+  constexpr int HALF_DAY = MINUTES_PER_DAY / 2;
+  input_error(err, piece, " ends before it starts: write ");
+  if (s.end + HALF_DAY > s.start && s.end + HALF_DAY <= MINUTES_PER_DAY) {
+    put_span(*err, s.start, s.end + HALF_DAY);
+    err->add(", or ");
+  }
+  put_span(*err, s.start < HALF_DAY ? s.start + HALF_DAY : s.start, s.end);
+  err->add(" for a night");
+  return false;
+}
+
 bool read_span(std::string_view piece, mjh_span *out, mjh_text *err) {
   std::string_view a, b;
   if (!split_range(piece, &a, &b)) return input_error(err, piece, " is not a span: write START-END, e.g. 08:30-12:00");
-  out->start = clock_value(a);
+  bool a_bare = false, b_bare = false;
+  out->start = clock_value(a, &a_bare);
   if (out->start < 0) return clock_error(a, err);
-  out->end = clock_value(b);
+  out->end = clock_value(b, &b_bare);
   if (out->end < 0) return clock_error(b, err);
   if (out->start == MINUTES_PER_DAY) return fail(err, "a span cannot start at 24:00: write 00:00");
   if (out->end == out->start) {
@@ -149,6 +168,7 @@ bool read_span(std::string_view piece, mjh_span *out, mjh_text *err) {
     return false;
   }
   if (out->end == 0) out->end = MINUTES_PER_DAY;
+  if (out->end < out->start && (a_bare || b_bare)) return backwards_error(piece, *out, err);
   return true;
 }
 

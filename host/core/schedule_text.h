@@ -21,10 +21,12 @@
 
 // Reads spans "08:30-12:00,13:00-17:30" into h->spans (h->days untouched).
 // Times are H:MM, HH:MM or a bare hour; 24:00 may end a span; 00:00 as an end
-// means 24:00; a span whose end comes before its start crosses midnight.
-// "any" means no working hours. Refuses (returning false, h unchanged, a message appended
-// to err): empty or malformed spans, a zero-length span, spans that overlap
-// (also across midnight, whatever the days), more than MJH_SPANS_MAX.
+// means 24:00. A span crosses midnight only when both its times are written
+// with minutes (21:00-05:00): one in bare hours whose end comes before its
+// start (9-5) is refused with a hint. "any" means no working hours. Refuses
+// (returning false, h unchanged, a message appended to err): empty or
+// malformed spans, a zero-length span, spans that overlap (also across
+// midnight, whatever the days), more than MJH_SPANS_MAX.
 bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err);
 
 // Reads days "mon-fri", "sat,sun", "mon,wed-fri" (names of three letters or

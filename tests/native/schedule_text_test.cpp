@@ -70,6 +70,9 @@ TEST(ScheduleParse, HoursAcceptedAndWrittenBack) {
       {" 13:00 - 17:30 , 8:30-12 ", "08:30-12:00,13:00-17:30"},  // sorted, spaces and short forms
       {"22:00-06:00", "22:00-06:00"},                            // crosses midnight
       {"22:00-00:00", "22:00-24:00"},                            // 00:00 as an end is midnight
+      {"22-0", "22:00-24:00"},                                   // in bare hours too: not a night
+      {"22-24", "22:00-24:00"},
+      {"21:00-5:00", "21:00-05:00"},  // a night written with minutes
       {"00:00-24:00", "00:00-24:00"},
       {"08:00-12:00,12:00-17:00", "08:00-12:00,12:00-17:00"},  // touching spans are kept
       {"22:00-06:00,06:00-08:00", "06:00-08:00,22:00-06:00"},
@@ -114,6 +117,33 @@ TEST(ScheduleParse, HoursRefusedWithTheReason) {
       {"1-2,3-4,5-6,7-8,9-10,11-12,13-14,15-16,17-18", "too many spans: at most 8"},
   };
   expect_refused(cases, hours("10:00-11:00", "mon"), parse_hours);
+}
+
+// Bare hours that end before they start are most likely a day in
+// twelve-hour style: refused with the day and the night they may mean,
+// never read as a night of many hours. A night needs its minutes written.
+TEST(ScheduleParse, BareHoursEndingBeforeTheyStartAreRefusedWithAHint) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"9-5", "\"9-5\" ends before it starts: write 09:00-17:00, or 21:00-05:00 for a night"},
+      {" 8 - 4 ", "\"8 - 4\" ends before it starts: write 08:00-16:00, or 20:00-04:00 for a night"},
+      {"22-6", "\"22-6\" ends before it starts: write 22:00-06:00 for a night"},
+      {"12-1", "\"12-1\" ends before it starts: write 12:00-13:00, or 12:00-01:00 for a night"},
+      {"18-2", "\"18-2\" ends before it starts: write 18:00-02:00 for a night"},
+      {"21:00-5", "\"21:00-5\" ends before it starts: write 21:00-05:00 for a night"},
+      {"9-5:30", "\"9-5:30\" ends before it starts: write 09:00-17:30, or 21:00-05:30 for a night"},
+      {"08:00-12:00,13-1", "\"13-1\" ends before it starts: write 13:00-01:00 for a night"},
+  };
+  expect_refused(cases, hours("10:00-11:00", "mon"), parse_hours);
+  // Each hint reads as what it says.
+  for (const auto &c : cases) {
+    mjh_hours h;
+    const Read r = read_with([&](mjh_text *err) { return mjh_hours_parse(c.first, &h, err); });
+    const std::string hint = r.err.substr(r.err.find("write ") + 6);
+    for (size_t at = 0; (at = hint.find(':', at)) != std::string::npos; at += 8) {
+      const std::string span = hint.substr(at - 2, 11);
+      EXPECT_TRUE(mjh_hours_parse(span.c_str(), &h, nullptr)) << span;
+    }
+  }
 }
 
 TEST(ScheduleParse, DaysAcceptedAndWrittenBack) {
@@ -357,6 +387,7 @@ TEST(ScheduleStored, ReadBackOrDroppedAsAWhole) {
       {missing, text_value("weekdays"), true, "any", "mon-fri"},
       {text_value("8-17"), text_value("funday"), false, "any", "all"},
       {text_value("08:00-12:00,11:00-13:00"), text_value("mon-fri"), false, "any", "all"},
+      {text_value("9-5"), text_value("mon-fri"), false, "any", "all"},
       {text_value(""), text_value("mon"), false, "any", "all"},
       {number, text_value("mon"), false, "any", "all"},
       {text_value("8-17"), other, false, "any", "all"},
@@ -473,6 +504,7 @@ TEST(ScheduleRequest, RefusedWithTheReasonAndNothingChanged) {
       {R"({"hours":5})", R"("hours" must be a text such as "08:30-12:00,13:00-17:30" or "any", not 5)"},
       {R"({"hours":"9-17,16-18"})", R"("hours": the spans 09:00-17:00 and 16:00-18:00 overlap)"},
       {R"({"hours":"nine to five"})", R"("hours": "nine to five" is not a span: write START-END, e.g. 08:30-12:00)"},
+      {R"({"hours":"9-5"})", R"("hours": "9-5" ends before it starts: write 09:00-17:00, or 21:00-05:00 for a night)"},
       {R"({"hours":"9-17\n"})", R"("hours": "17\n" is not a time of day: write HH:MM from 00:00 to 24:00, e.g. 08:30)"},
       {R"({"days":["mon"]})", R"("days" must be a text such as "mon-fri", not ["mon"])"},
       {R"({"days":"funday"})", nullptr},

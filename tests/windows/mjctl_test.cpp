@@ -248,6 +248,8 @@ const cli_case k_cli_cases[] = {
     {"start --hours 17:00-09:00x", USAGE("--hours: \"09:00x\" is not a time of day: write HH:MM from 00:00 to "
                                          "24:00, e\\.g\\. 08:30")},
     {"start --hours 08:00-12:00,11:00-13:00", USAGE("--hours: .*overlap.*")},
+    {"start --hours 9-5",
+     USAGE("--hours: \"9-5\" ends before it starts: write 09:00-17:00, or 21:00-05:00 for a night")},
     {"start --hours \"\"", USAGE("--hours: no working hours given: write e\\.g\\. 08:30-12:00,13:00-17:30, or any")},
     {"start --days someday", USAGE("--days: \"someday\" is not a day: .*")},
     {"start --options \"{\\\"for\\\":60}\" --for 2m",
