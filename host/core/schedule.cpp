@@ -40,6 +40,12 @@ struct window_list {
     return i == n ? MJH_NO_TIME : end;
   }
 
+  // The first window of the stretch w[i] is part of (as far as computed).
+  int stretch_first(int i) const {
+    while (i > 0 && w[i - 1].end >= w[i].start) i--;
+    return i;
+  }
+
   // The window holding now, or -1.
   int at(int64_t now) const {
     for (int i = 0; i < n; i++)
@@ -116,10 +122,12 @@ bool mjh_session_until_end_of_hours(mjh_session *s, const mjh_hours *h, const mj
                                     mjh_text *err) {
   if (h->span_count == 0) return fail(err, "no working hours are set");
   const window_list w(h, zone, now);
-  const int64_t today = mjh_local_day(zone, now);
+  // The working day: the one the stretch in progress began on, else today.
+  const int in_progress = w.at(now);
+  const int64_t day = in_progress >= 0 ? w.w[w.stretch_first(in_progress)].day : mjh_local_day(zone, now);
   int last = -1;
   for (int i = 0; i < w.n; i++)
-    if (w.w[i].end > now && (w.w[i].day == today || w.w[i].start <= now)) last = i;
+    if (w.w[i].end > now && (w.w[i].day == day || w.w[i].start <= now)) last = i;
   if (last < 0) return fail(err, "no working hours are left today");
   const int64_t end = w.stretch_end(last);
   if (end == MJH_NO_TIME) return fail(err, "today's working hours do not end within a week");

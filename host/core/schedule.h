@@ -90,8 +90,11 @@ void mjh_session_for(mjh_session *s, int64_t now, int64_t seconds);
 // which.
 void mjh_session_until(mjh_session *s, const mjh_zone *zone, int64_t now, int minute, bool *tomorrow);
 
-// Until the end of today's working hours: the end of the stretch of the last
-// span starting today (or in progress now) that is still ahead. Returns false
+// Until the end of today's working hours. Today is the working day in
+// progress: inside working hours, the day the stretch in progress began on
+// (at 01:00 inside last night's 22:00-02:00, yesterday), else the calendar
+// day. The session ends with the stretch of the last span that starts on
+// that day and is still ahead, or with the stretch in progress. Returns false
 // with a message when there is none ("no working hours are set", "no working
 // hours are left today").
 bool mjh_session_until_end_of_hours(mjh_session *s, const mjh_hours *h, const mjh_zone *zone, int64_t now,

@@ -318,7 +318,8 @@ TEST(ScheduleSession, UntilTheEndOfTodaysWorkingHours) {
       {&h, fixed(2026, 3, 2, 17, 30), 0, "no working hours are left today"},
       {&h, fixed(2026, 3, 7, 10, 0), 0, "no working hours are left today"},  // Saturday
       {&night, fixed(2026, 3, 7, 1, 0), fixed(2026, 3, 7, 6, 0), ""},        // Friday's night, on Saturday
-      {&night, fixed(2026, 3, 3, 1, 0), fixed(2026, 3, 4, 6, 0), ""},        // and tonight's
+      {&night, fixed(2026, 3, 3, 1, 0), fixed(2026, 3, 3, 6, 0), ""},        // Monday's, on Tuesday: not tonight's
+      {&night, fixed(2026, 3, 3, 7, 0), fixed(2026, 3, 4, 6, 0), ""},        // tonight's
   };
   for (const Case &c : cases) {
     mjh_session s = {MJH_SESSION_NONE, 0, MJH_NO_TIME};
@@ -431,6 +432,43 @@ TEST(ScheduleSession, DecisionsAndTheirWords) {
   mjh_session_for(&soon, fixed(2026, 3, 6, 12, 10), 90);
   mjh_decide(&h, &soon, &kFixed, fixed(2026, 3, 6, 12, 10), &d);
   EXPECT_EQ("session until 12:11", reason(d, &soon, fixed(2026, 3, 6, 12, 10)));
+}
+
+// "until end" inside a night's span means the end of the night in progress,
+// however the night is written; outside working hours, the end of today's.
+TEST(ScheduleSession, UntilTheEndOfHoursIsTheWorkingDayInProgress) {
+  struct Case {
+    const char *spans, *days;
+    const mjh_zone *zone;
+    int64_t now;
+    int64_t end;  // 0: refused with error
+    const char *error;
+  } cases[] = {
+      {"22:00-02:00", "all", &kFixed, fixed(2026, 3, 3, 1, 0), fixed(2026, 3, 3, 2, 0), ""},
+      {"22:00-02:00", "all", &kFixed, fixed(2026, 3, 3, 3, 0), fixed(2026, 3, 4, 2, 0), ""},
+      {"22:00-02:00", "all", &kFixed, fixed(2026, 3, 3, 23, 0), fixed(2026, 3, 4, 2, 0), ""},
+      {"20:00-24:00,00:00-02:00", "all", &kFixed, fixed(2026, 3, 3, 1, 0), fixed(2026, 3, 3, 2, 0), ""},
+      {"20:00-24:00,00:00-02:00", "all", &kFixed, fixed(2026, 3, 3, 21, 0), fixed(2026, 3, 4, 2, 0), ""},
+      {"09:00-17:00,22:00-02:00", "all", &kFixed, fixed(2026, 3, 3, 1, 0), fixed(2026, 3, 3, 2, 0), ""},
+      {"09:00-17:00,22:00-02:00", "all", &kFixed, fixed(2026, 3, 3, 10, 0), fixed(2026, 3, 4, 2, 0), ""},
+      {"22:00-02:00", "mon", &kFixed, fixed(2026, 3, 3, 1, 0), fixed(2026, 3, 3, 2, 0), ""},  // Monday's, on Tuesday
+      {"22:00-02:00", "mon", &kFixed, fixed(2026, 3, 3, 3, 0), 0, "no working hours are left today"},
+      {"00:00-24:00", "mon-fri", &kFixed, fixed(2026, 3, 3, 10, 0), fixed(2026, 3, 7, 0, 0), ""},
+      {"00:00-24:00", "all", &kFixed, fixed(2026, 3, 3, 10, 0), 0, "today's working hours do not end within a week"},
+      // The night the clocks go back: 02:00 is its first occurrence, 00:00 UTC.
+      {"22:00-02:00", "all", &kEurope, utc(2026, 10, 24, 23, 0), utc(2026, 10, 25, 0, 0), ""},
+  };
+  for (const Case &c : cases) {
+    const mjh_hours h = hours(c.spans, c.days);
+    mjh_session s;
+    mjh_text_buffer<100> err;
+    SCOPED_TRACE(std::string(c.days) + " " + c.spans + " at " + when(*c.zone, c.now - 7 * kDay, c.now));
+    EXPECT_EQ(c.end != 0, mjh_session_until_end_of_hours(&s, &h, c.zone, c.now, &err));
+    EXPECT_STREQ(c.error, err.c_str());
+    if (c.end) {
+      EXPECT_EQ(c.end, s.end) << when(*c.zone, c.now, s.end);
+    }
+  }
 }
 
 }  // namespace
