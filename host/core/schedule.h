@@ -14,13 +14,17 @@
 //   first instant after the gap; a span lying wholly in the gap is empty that
 //   day and does not start.
 // - Spans that touch (12:00 end, 12:00 start, or 24:00 and the next day's
-//   00:00) form one stretch: the run goes on through them.
+//   00:00) form one stretch: the run goes on through them, and only the
+//   first span of a stretch starts the run.
 // - A session is an explicit request: it runs from its start to its end
 //   whatever the working hours say (started outside them, running past a
 //   span's end, longer than the day's hours). When it ends, the run stops;
-//   with working hours set it waits for the next span that starts at or
-//   after the session's end (the span in progress does not restart it),
-//   without them it stays stopped.
+//   with working hours set it waits for the next start of a stretch at or
+//   after the session's end, without them it stays stopped. The stretch in
+//   progress when the session ends does not restart the run, nor do the
+//   spans that touch it: with 00:00-24:00 on mon-fri, a session that ends on
+//   Tuesday waits until Monday; with 00:00-24:00 every day (a stretch that
+//   never ends) it never resumes.
 // - Everything is derived from the current time on each decision, never by
 //   counting: after a clock, zone or daylight-saving change, deciding again
 //   gives the right state without a missed or doubled start.

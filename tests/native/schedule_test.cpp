@@ -471,4 +471,51 @@ TEST(ScheduleSession, UntilTheEndOfHoursIsTheWorkingDayInProgress) {
   }
 }
 
+// After a session, the run waits for the next start of a stretch at or after
+// the session's end: the stretch in progress does not restart it, nor do the
+// spans that touch it.
+TEST(ScheduleSession, AfterASessionTheNextStretchStartsTheRun) {
+  auto at = [](int day, int hour, int minute) { return fixed(2026, 3, 2 + day, hour, minute); };  // day 0: Monday
+  struct Case {
+    const char *what, *spans, *days;
+    int64_t start, length;
+    int64_t resume;  // MJH_NO_TIME: never
+  } cases[] = {
+      {"all day on weekdays, on a Tuesday", "00:00-24:00", "mon-fri", at(1, 10, 0), kHour, at(7, 0, 0)},
+      {"all day every day: a stretch that never ends", "00:00-24:00", "all", at(1, 10, 0), kHour, MJH_NO_TIME},
+      {"touching spans within a day", "08:00-12:00,12:00-17:00", "mon-fri", at(0, 9, 0), kHour, at(1, 8, 0)},
+      {"a night in two touching spans", "22:00-24:00,00:00-06:00", "mon-fri", at(1, 23, 0), 1800, at(2, 22, 0)},
+      {"ending in a break", "08:30-12:00,13:00-17:30", "mon-fri", at(0, 10, 0), 150 * 60, at(0, 13, 0)},
+      {"ending as a stretch starts", "08:30-12:00,13:00-17:30", "mon-fri", at(0, 12, 0), kHour, at(0, 13, 0)},
+      {"ending before the day's first span", "08:30-12:00", "mon-fri", at(0, 6, 0), kHour, at(0, 8, 30)},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const mjh_hours h = hours(c.spans, c.days);
+    mjh_session s;
+    mjh_session_for(&s, c.start, c.length);
+    const int64_t end = s.end;
+    // From the session's end (when it does not resume right then) until three weeks later.
+    for (int64_t now : {end, end + 1, end + kHour, end + 2 * kDay, end + 21 * kDay}) {
+      mjh_decision d;
+      mjh_decide(&h, &s, &kFixed, now, &d);
+      if (c.resume != MJH_NO_TIME && now >= c.resume) {
+        mjh_decision by_hours;  // the session is over: the working hours decide
+        mjh_decide(&h, nullptr, &kFixed, now, &by_hours);
+        EXPECT_EQ(by_hours.action, d.action) << when(kFixed, c.start, now);
+        EXPECT_EQ(by_hours.reason, d.reason) << when(kFixed, c.start, now);
+        continue;
+      }
+      EXPECT_EQ(MJH_SCHED_WAIT, d.action) << when(kFixed, c.start, now);
+      EXPECT_EQ(MJH_REASON_SESSION_ENDED, d.reason);
+      EXPECT_EQ(c.resume, d.next_start) << when(kFixed, c.start, d.next_start);
+      EXPECT_EQ(c.resume, d.next_change);
+      EXPECT_GT(d.recheck_s, 0);
+    }
+    // The agent over the weeks: it starts again once, at the resumption.
+    const AgentRun r = simulate(h, kFixed, end, c.resume == MJH_NO_TIME ? end + 21 * kDay : c.resume + kHour, {}, &s);
+    EXPECT_EQ(c.resume == MJH_NO_TIME ? std::vector<int64_t>{} : std::vector<int64_t>{c.resume}, r.starts);
+  }
+}
+
 }  // namespace
