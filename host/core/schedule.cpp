@@ -82,6 +82,7 @@ void mjh_hours_none(mjh_hours *h) {
 
 bool mjh_hours_inside(const mjh_hours *h, const mjh_zone *zone, int64_t now, int64_t *stretch_end) {
   if (stretch_end) *stretch_end = MJH_NO_TIME;
+  if (h->damaged) return false;
   if (h->span_count == 0) return true;
   const window_list w(h, zone, now);
   const int i = w.at(now);
@@ -120,6 +121,7 @@ void mjh_session_until(mjh_session *s, const mjh_zone *zone, int64_t now, int mi
 
 bool mjh_session_until_end_of_hours(mjh_session *s, const mjh_hours *h, const mjh_zone *zone, int64_t now,
                                     mjh_text *err) {
+  if (h->damaged) return fail(err, "the working hours are damaged: set them again");
   if (h->span_count == 0) return fail(err, "no working hours are set");
   const window_list w(h, zone, now);
   // The working day: the one the stretch in progress began on, else today.
@@ -170,6 +172,7 @@ void mjh_decide(const mjh_hours *h, const mjh_session *session, const mjh_zone *
       d->run_until = d->next_change = session->end;
       return decided(d, now, MJH_SCHED_RUN, MJH_REASON_SESSION);
     }
+    if (h->damaged) return decided(d, now, MJH_SCHED_WAIT, MJH_REASON_HOURS_DAMAGED);
     if (h->span_count == 0) return decided(d, now, MJH_SCHED_STOP, MJH_REASON_SESSION_ENDED);
     // Held off until a stretch starts at or after the session's end.
     const window_list w(h, zone, session->end);
@@ -180,6 +183,7 @@ void mjh_decide(const mjh_hours *h, const mjh_session *session, const mjh_zone *
       return decided(d, now, MJH_SCHED_WAIT, MJH_REASON_SESSION_ENDED);
     }
   }
+  if (h->damaged) return decided(d, now, MJH_SCHED_WAIT, MJH_REASON_HOURS_DAMAGED);
   if (h->span_count == 0) return decided(d, now, MJH_SCHED_RUN, MJH_REASON_NO_HOURS);
   if (d->inside) {
     d->run_until = d->next_change = stretch;

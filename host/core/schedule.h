@@ -25,6 +25,9 @@
 //   spans that touch it: with 00:00-24:00 on mon-fri, a session that ends on
 //   Tuesday waits until Monday; with 00:00-24:00 every day (a stretch that
 //   never ends) it never resumes.
+// - Working hours stored damaged (mjh_hours::damaged) hold the run back: a
+//   desktop that should lock at night must not be kept awake around the
+//   clock because its schedule did not read. A session still runs.
 // - Everything is derived from the current time on each decision, never by
 //   counting: after a clock, zone or daylight-saving change, deciding again
 //   gives the right state without a missed or doubled start.
@@ -57,14 +60,16 @@ struct mjh_hours {
   int span_count;                 // 0: no working hours, a run may go on at any time
   mjh_span spans[MJH_SPANS_MAX];  // sorted by start, not overlapping
   unsigned days;                  // the days spans start on, never 0
+  bool damaged;                   // the stored working hours did not read (span_count 0): hold the run back
 };
 
-// No working hours, every day.
+// No working hours, every day, not damaged.
 void mjh_hours_none(mjh_hours *h);
 
-// Whether now is within the working hours (always, when none are set);
-// *stretch_end (may be null) receives when the stretch in progress ends, or
-// MJH_NO_TIME when outside or when it does not end within a week.
+// Whether now is within the working hours (always, when none are set; never,
+// when damaged); *stretch_end (may be null) receives when the stretch in
+// progress ends, or MJH_NO_TIME when outside or when it does not end within a
+// week.
 bool mjh_hours_inside(const mjh_hours *h, const mjh_zone *zone, int64_t now, int64_t *stretch_end);
 
 // The start of the next stretch of working hours after now (after the
@@ -122,7 +127,8 @@ enum mjh_sched_reason {
   MJH_REASON_INSIDE_HOURS,   // run
   MJH_REASON_SESSION,        // run: a session is in progress
   MJH_REASON_OUTSIDE_HOURS,  // wait
-  MJH_REASON_SESSION_ENDED   // wait (working hours set) or stop
+  MJH_REASON_SESSION_ENDED,  // wait (working hours set) or stop
+  MJH_REASON_HOURS_DAMAGED   // wait, with no next start: the stored working hours did not read
 };
 
 struct mjh_decision {
@@ -136,7 +142,9 @@ struct mjh_decision {
 };
 
 // The agent sets one timer for d->recheck_s and decides again when it fires,
-// on a clock or zone change and on resume; session may be null.
+// on a clock or zone change and on resume; session may be null. A session in
+// progress runs; then damaged working hours wait (MJH_REASON_HOURS_DAMAGED,
+// until they are set again), after a session that ended as well.
 void mjh_decide(const mjh_hours *h, const mjh_session *session, const mjh_zone *zone, int64_t now, mjh_decision *d);
 
 #endif

@@ -196,6 +196,7 @@ bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err) {
   if (all.empty()) return fail(err, "no working hours given: write e.g. 08:30-12:00,13:00-17:30, or any");
   if (same_word(all, "any")) {
     h->span_count = 0;
+    h->damaged = false;
     return true;
   }
   mjh_span spans[MJH_SPANS_MAX + 1];
@@ -228,6 +229,7 @@ bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err) {
     }
   for (int i = 0; i < count; i++) h->spans[i] = spans[i];
   h->span_count = count;
+  h->damaged = false;
   return true;
 }
 
@@ -399,6 +401,9 @@ void mjh_reason_text(const mjh_decision *d, const mjh_session *session, const mj
     case MJH_REASON_OUTSIDE_HOURS:
       out.add("outside working hours");
       break;
+    case MJH_REASON_HOURS_DAMAGED:
+      out.add("saved working hours damaged");
+      break;
     case MJH_REASON_SESSION:
       out.add("session until ");
       if (!session || session->end == MJH_NO_TIME)
@@ -423,6 +428,10 @@ void mjh_waiting_text(const mjh_decision *d, const mjh_session *session, const m
                       mjh_text &out) {
   mjh_reason_text(d, session, zone, now, out);
   if (d->action != MJH_SCHED_WAIT) return;
+  if (d->reason == MJH_REASON_HOURS_DAMAGED) {
+    out.add(": set them again");
+    return;
+  }
   out.add(", next start ");
   if (d->next_start == MJH_NO_TIME)
     out.add("none within a week");
@@ -477,7 +486,7 @@ bool is_text(const mjh_value *v) { return v->type == MJH_VALUE_TEXT && v->text; 
 
 }  // namespace
 
-bool mjh_hours_from_stored(const mjh_value *hours, const mjh_value *days, mjh_hours *out) {
+mjh_stored_hours mjh_hours_from_stored(const mjh_value *hours, const mjh_value *days, mjh_hours *out) {
   mjh_hours read;
   mjh_hours_none(&read);
   const bool hours_stored = hours && hours->type != MJH_VALUE_MISSING;
@@ -485,13 +494,15 @@ bool mjh_hours_from_stored(const mjh_value *hours, const mjh_value *days, mjh_ho
   if ((hours_stored && !(is_text(hours) && mjh_hours_parse(hours->text, &read, nullptr))) ||
       (days_stored && !(is_text(days) && mjh_days_parse(days->text, &read.days, nullptr)))) {
     mjh_hours_none(out);
-    return false;
+    out->damaged = true;
+    return MJH_STORED_DAMAGED;
   }
   *out = read;
-  return true;
+  return read.span_count ? MJH_STORED_AS_STORED : MJH_STORED_NONE;
 }
 
 bool mjh_hours_to_stored(const mjh_hours *h, mjh_text &hours, mjh_text &days) {
+  if (h->damaged) return false;
   mjh_hours_text(h, hours);
   mjh_days_text(h->days, days);
   return hours.ok() && days.ok();
@@ -686,6 +697,7 @@ bool mjh_schedule_request_apply(const mjh_schedule_request *r, mjh_hours *h, mjh
   if (r->given & MJH_SCHED_KEY_HOURS) {
     hours.span_count = r->hours.span_count;
     for (int i = 0; i < r->hours.span_count; i++) hours.spans[i] = r->hours.spans[i];
+    hours.damaged = false;
   }
   if (r->given & MJH_SCHED_KEY_DAYS) hours.days = r->hours.days;
   if (r->given & MJH_SCHED_KEY_FOR) mjh_session_for(&session, now, r->for_s);

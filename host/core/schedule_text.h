@@ -19,14 +19,14 @@
 
 // ---- Reading and writing working hours --------------------------------------
 
-// Reads spans "08:30-12:00,13:00-17:30" into h->spans (h->days untouched).
-// Times are H:MM, HH:MM or a bare hour; 24:00 may end a span; 00:00 as an end
-// means 24:00. A span crosses midnight only when both its times are written
-// with minutes (21:00-05:00): one in bare hours whose end comes before its
-// start (9-5) is refused with a hint. "any" means no working hours. Refuses
-// (returning false, h unchanged, a message appended to err): empty or
-// malformed spans, a zero-length span, spans that overlap (also across
-// midnight, whatever the days), more than MJH_SPANS_MAX.
+// Reads spans "08:30-12:00,13:00-17:30" into h->spans (h->days untouched; h
+// is no longer damaged). Times are H:MM, HH:MM or a bare hour; 24:00 may end
+// a span; 00:00 as an end means 24:00. A span crosses midnight only when both
+// its times are written with minutes (21:00-05:00): one in bare hours whose
+// end comes before its start (9-5) is refused with a hint. "any" means no
+// working hours. Refuses (returning false, h unchanged, a message appended
+// to err): empty or malformed spans, a zero-length span, spans that overlap
+// (also across midnight, whatever the days), more than MJH_SPANS_MAX.
 bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err);
 
 // Reads days "mon-fri", "sat,sun", "mon,wed-fri" (names of three letters or
@@ -35,7 +35,8 @@ bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err);
 bool mjh_days_parse(const char *text, unsigned *days, mjh_text *err);
 
 // The texts read back by the parsers: "08:30-12:00,13:00-17:30" ("any" for
-// none) and "mon-fri", "sat,sun", "mon,wed-fri", "all".
+// none, and for damaged hours, which have no spans) and "mon-fri", "sat,sun",
+// "mon,wed-fri", "all".
 void mjh_hours_text(const mjh_hours *h, mjh_text &out);
 void mjh_days_text(unsigned days, mjh_text &out);
 
@@ -61,11 +62,13 @@ void mjh_when_text(const mjh_zone *zone, int64_t now, int64_t t, mjh_text &out);
 
 // Why the decision is what it is: "inside working hours", "outside working
 // hours", "no working hours", "session until 17:30", "session until
-// stopped", "session ended after 2 h", "session ended at 17:30".
+// stopped", "session ended after 2 h", "session ended at 17:30", "saved
+// working hours damaged".
 void mjh_reason_text(const mjh_decision *d, const mjh_session *session, const mjh_zone *zone, int64_t now,
                      mjh_text &out);
 
-// The waiting tooltip's words: "outside working hours, next start Mon 08:30".
+// The waiting tooltip's words: "outside working hours, next start Mon 08:30",
+// "saved working hours damaged: set them again".
 void mjh_waiting_text(const mjh_decision *d, const mjh_session *session, const mjh_zone *zone, int64_t now,
                       mjh_text &out);
 
@@ -74,7 +77,8 @@ void mjh_waiting_text(const mjh_decision *d, const mjh_session *session, const m
 // {"hours":"08:30-12:00,13:00-17:30","days":"mon-fri","inside":true,
 // "session_end":<unix s or null>,"next_start":<unix s or null>,
 // "warning":"..." or null}. hours and days are null when no working hours
-// are set. warning may be null or "". The caller checks out.ok().
+// are set (or they are damaged). warning may be null or "". The caller
+// checks out.ok().
 void mjh_schedule_json(const mjh_hours *h, const mjh_session *session, const mjh_decision *d, const char *warning,
                        mjh_text &out);
 
@@ -89,15 +93,22 @@ void mjh_schedule_json(const mjh_hours *h, const mjh_session *session, const mjh
 constexpr size_t MJH_HOURS_TEXT_MAX = MJH_SPANS_MAX * 12;  // "HH:MM-HH:MM" and a comma per span, with the NUL
 constexpr size_t MJH_DAYS_TEXT_MAX = 32;
 
-// Working hours from the stored values (null or MJH_VALUE_MISSING: not
-// stored). Never fails: hours missing or "any" give none; days missing give
-// every day; a value of another type, or text that does not read, drops the
-// working hours as a whole (none, every day), so that a damaged schedule
-// never half-applies. Returns true when the values were used as stored,
-// false when something was dropped.
-bool mjh_hours_from_stored(const mjh_value *hours, const mjh_value *days, mjh_hours *out);
+enum mjh_stored_hours {
+  MJH_STORED_NONE,       // no working hours: nothing stored, or "any"
+  MJH_STORED_AS_STORED,  // working hours, as stored
+  MJH_STORED_DAMAGED     // stored, but they do not read: *out is damaged, and the run waits
+};
 
-// Appends the texts to store for h; false when one was cut.
+// Working hours from the stored values (null or MJH_VALUE_MISSING: not
+// stored). Hours missing or "any" give none; days missing give every day. A
+// value of another type, or text that does not read, gives damaged hours as
+// a whole (no spans, every day, h->damaged), so that a damaged schedule
+// never half-applies and never turns into "any time".
+mjh_stored_hours mjh_hours_from_stored(const mjh_value *hours, const mjh_value *days, mjh_hours *out);
+
+// Appends the texts to store for h; false when one was cut. Damaged hours
+// have none (false, nothing appended): the stored values stay as they are
+// until new hours are set.
 bool mjh_hours_to_stored(const mjh_hours *h, mjh_text &hours, mjh_text &days);
 
 // ---- A start request's schedule ----------------------------------------------

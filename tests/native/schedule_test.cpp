@@ -518,4 +518,54 @@ TEST(ScheduleSession, AfterASessionTheNextStretchStartsTheRun) {
   }
 }
 
+// ---- Damaged working hours ----------------------------------------------------
+
+// Working hours that did not read hold the run back until they are set
+// again; a session still runs, and after it the run waits again.
+TEST(ScheduleDamaged, DamagedHoursHoldTheRunBack) {
+  mjh_hours damaged;
+  mjh_hours_none(&damaged);
+  damaged.damaged = true;
+  const int64_t now = fixed(2026, 3, 3, 10, 0);
+  mjh_session running, ended, until_stopped = {MJH_SESSION_UNTIL_STOPPED, now, MJH_NO_TIME};
+  mjh_session_for(&running, now - kHour, 2 * kHour);
+  mjh_session_for(&ended, now - 2 * kHour, kHour);
+  struct Case {
+    const mjh_session *session;
+    mjh_sched_action action;
+    mjh_sched_reason reason;
+    const char *waiting_text;
+  } cases[] = {
+      {nullptr, MJH_SCHED_WAIT, MJH_REASON_HOURS_DAMAGED, "saved working hours damaged: set them again"},
+      {&ended, MJH_SCHED_WAIT, MJH_REASON_HOURS_DAMAGED, "saved working hours damaged: set them again"},
+      {&running, MJH_SCHED_RUN, MJH_REASON_SESSION, "session until 11:00"},
+      {&until_stopped, MJH_SCHED_RUN, MJH_REASON_SESSION, "session until stopped"},
+  };
+  for (const Case &c : cases) {
+    mjh_decision d;
+    mjh_decide(&damaged, c.session, &kFixed, now, &d);
+    EXPECT_EQ(c.action, d.action) << c.waiting_text;
+    EXPECT_EQ(c.reason, d.reason) << c.waiting_text;
+    EXPECT_FALSE(d.inside);
+    EXPECT_EQ(c.waiting_text, waiting(d, c.session, now));
+    if (c.action == MJH_SCHED_WAIT) {
+      EXPECT_EQ(MJH_NO_TIME, d.next_start);
+      EXPECT_EQ(MJH_NO_TIME, d.next_change);
+      EXPECT_EQ(MJH_RECHECK_MAX_S, d.recheck_s) << "decided again now and then, never stopped";
+      EXPECT_EQ("saved working hours damaged", reason(d, c.session, now));
+    }
+  }
+  EXPECT_FALSE(mjh_hours_inside(&damaged, &kFixed, now, nullptr));
+  EXPECT_EQ(MJH_NO_TIME, mjh_hours_next_start(&damaged, &kFixed, now));
+  mjh_session s = running;
+  mjh_text_buffer<100> err;
+  EXPECT_FALSE(mjh_session_until_end_of_hours(&s, &damaged, &kFixed, now, &err));
+  EXPECT_STREQ("the working hours are damaged: set them again", err.c_str());
+  EXPECT_EQ(running.end, s.end) << "unchanged";
+  // A week of the agent: nothing starts.
+  const AgentRun r = simulate(damaged, kFixed, now, now + 7 * kDay);
+  EXPECT_TRUE(r.starts.empty());
+  EXPECT_LE(r.decisions, 7 * 24 + 1);
+}
+
 }  // namespace

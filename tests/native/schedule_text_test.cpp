@@ -92,6 +92,15 @@ TEST(ScheduleParse, HoursAcceptedAndWrittenBack) {
     EXPECT_EQ(h.span_count, again.span_count);
     EXPECT_EQ(0, memcmp(&h.spans, &again.spans, sizeof h.spans[0] * h.span_count));
   }
+  // Reading new spans makes damaged hours whole again.
+  mjh_hours h;
+  mjh_hours_none(&h);
+  h.damaged = true;
+  ASSERT_TRUE(mjh_hours_parse("9-17", &h, nullptr));
+  EXPECT_FALSE(h.damaged);
+  h.damaged = true;
+  ASSERT_TRUE(mjh_hours_parse("any", &h, nullptr));
+  EXPECT_FALSE(h.damaged);
 }
 
 TEST(ScheduleParse, HoursRefusedWithTheReason) {
@@ -362,6 +371,14 @@ TEST(ScheduleText, TheStatusJson) {
   EXPECT_EQ("{\"hours\":null,\"days\":null,\"inside\":true,\"session_end\":null,\"next_start\":null,\"warning\":null}",
             schedule_json(none, &stopped, d, ""));
 
+  // Damaged hours: none to show, outside, and no next start.
+  mjh_hours damaged;
+  mjh_hours_none(&damaged);
+  damaged.damaged = true;
+  mjh_decide(&damaged, nullptr, &kFixed, now, &d);
+  EXPECT_EQ("{\"hours\":null,\"days\":null,\"inside\":false,\"session_end\":null,\"next_start\":null,\"warning\":null}",
+            schedule_json(damaged, nullptr, d, nullptr));
+
   mjh_text_buffer<40> small;
   mjh_schedule_json(&h, nullptr, &d, nullptr, small);
   EXPECT_FALSE(small.ok()) << "too small: the writer of the reply sees it was cut";
@@ -371,47 +388,65 @@ TEST(ScheduleText, TheStatusJson) {
 
 mjh_value text_value(const char *text) { return mjh_value{MJH_VALUE_TEXT, 0, text}; }
 
-TEST(ScheduleStored, ReadBackOrDroppedAsAWhole) {
+TEST(ScheduleStored, ReadBackOrDamagedAsAWhole) {
   const mjh_value missing{MJH_VALUE_MISSING, 0, nullptr}, number{MJH_VALUE_NUMBER, 5, nullptr},
       other{MJH_VALUE_OTHER, 0, nullptr}, null_text{MJH_VALUE_TEXT, 0, nullptr};
   const std::string long_text(10000, '8'), spans_then_junk = "08:00-12:00," + std::string(5000, ',');
   struct Case {
     mjh_value hours, days;
-    bool used;
-    const char *hours_text, *days_text;
+    mjh_stored_hours result;
+    const char *hours_text, *days_text;  // what is stored back; nullptr: nothing (damaged)
   } cases[] = {
-      {missing, missing, true, "any", "all"},
-      {text_value("08:30-12:00, 13:00-17:30"), text_value("Mon-Fri"), true, "08:30-12:00,13:00-17:30", "mon-fri"},
-      {text_value("22:00-06:00"), missing, true, "22:00-06:00", "all"},
-      {text_value("any"), text_value("sat,sun"), true, "any", "sat,sun"},
-      {missing, text_value("weekdays"), true, "any", "mon-fri"},
-      {text_value("8-17"), text_value("funday"), false, "any", "all"},
-      {text_value("08:00-12:00,11:00-13:00"), text_value("mon-fri"), false, "any", "all"},
-      {text_value("9-5"), text_value("mon-fri"), false, "any", "all"},
-      {text_value(""), text_value("mon"), false, "any", "all"},
-      {number, text_value("mon"), false, "any", "all"},
-      {text_value("8-17"), other, false, "any", "all"},
-      {null_text, missing, false, "any", "all"},
-      {text_value(long_text.c_str()), text_value(long_text.c_str()), false, "any", "all"},
-      {text_value(spans_then_junk.c_str()), missing, false, "any", "all"},
-      {text_value("08:00-\xff\xfe"), text_value("mon\xc3"), false, "any", "all"},
+      {missing, missing, MJH_STORED_NONE, "any", "all"},
+      {text_value("08:30-12:00, 13:00-17:30"), text_value("Mon-Fri"), MJH_STORED_AS_STORED, "08:30-12:00,13:00-17:30",
+       "mon-fri"},
+      {text_value("22:00-06:00"), missing, MJH_STORED_AS_STORED, "22:00-06:00", "all"},
+      {text_value("any"), text_value("sat,sun"), MJH_STORED_NONE, "any", "sat,sun"},
+      {missing, text_value("weekdays"), MJH_STORED_NONE, "any", "mon-fri"},
+      {text_value("8-17"), text_value("funday"), MJH_STORED_DAMAGED, nullptr, nullptr},
+      {text_value("08:00-12:00,11:00-13:00"), text_value("mon-fri"), MJH_STORED_DAMAGED, nullptr, nullptr},
+      {text_value("9-5"), text_value("mon-fri"), MJH_STORED_DAMAGED, nullptr, nullptr},
+      {text_value(""), text_value("mon"), MJH_STORED_DAMAGED, nullptr, nullptr},
+      {number, text_value("mon"), MJH_STORED_DAMAGED, nullptr, nullptr},
+      {text_value("8-17"), other, MJH_STORED_DAMAGED, nullptr, nullptr},
+      {null_text, missing, MJH_STORED_DAMAGED, nullptr, nullptr},
+      {text_value(long_text.c_str()), text_value(long_text.c_str()), MJH_STORED_DAMAGED, nullptr, nullptr},
+      {text_value(spans_then_junk.c_str()), missing, MJH_STORED_DAMAGED, nullptr, nullptr},
+      {text_value("08:00-\xff\xfe"), text_value("mon\xc3"), MJH_STORED_DAMAGED, nullptr, nullptr},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.hours.text ? std::string(c.hours.text).substr(0, 40) : "(none)");
     mjh_hours h;
     h.span_count = 3;  // whatever was there before
     h.days = 1;
-    EXPECT_EQ(c.used, mjh_hours_from_stored(&c.hours, &c.days, &h));
+    EXPECT_EQ(c.result, mjh_hours_from_stored(&c.hours, &c.days, &h));
     mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
     mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
-    EXPECT_TRUE(mjh_hours_to_stored(&h, hours, days));
-    EXPECT_STREQ(c.hours_text, hours.c_str());
-    EXPECT_STREQ(c.days_text, days.c_str());
+    hours.add("kept");
+    days.add("kept");
+    const bool stored = mjh_hours_to_stored(&h, hours, days);
+    EXPECT_EQ(c.hours_text != nullptr, stored);
+    EXPECT_EQ(c.result == MJH_STORED_DAMAGED, h.damaged);
+    if (c.hours_text) {
+      EXPECT_EQ(std::string("kept") + c.hours_text, hours.c_str());
+      EXPECT_EQ(std::string("kept") + c.days_text, days.c_str());
+    } else {
+      // Damaged: no spans, every day, and nothing to store over the values.
+      EXPECT_EQ(0, h.span_count);
+      EXPECT_EQ(MJH_DAYS_ALL, h.days);
+      EXPECT_STREQ("kept", hours.c_str());
+      EXPECT_STREQ("kept", days.c_str());
+      mjh_decision d;
+      mjh_decide(&h, nullptr, &kFixed, fixed(2026, 3, 3, 10, 0), &d);
+      EXPECT_EQ(MJH_SCHED_WAIT, d.action) << "a damaged schedule never runs around the clock";
+      EXPECT_EQ(MJH_REASON_HOURS_DAMAGED, d.reason);
+    }
   }
   mjh_hours h;
-  EXPECT_TRUE(mjh_hours_from_stored(nullptr, nullptr, &h)) << "nothing stored yet";
+  EXPECT_EQ(MJH_STORED_NONE, mjh_hours_from_stored(nullptr, nullptr, &h)) << "nothing stored yet";
   EXPECT_EQ(0, h.span_count);
   EXPECT_EQ(MJH_DAYS_ALL, h.days);
+  EXPECT_FALSE(h.damaged);
 }
 
 TEST(ScheduleStored, TheLongestTextsFitAndReadBack) {
@@ -428,7 +463,8 @@ TEST(ScheduleStored, TheLongestTextsFitAndReadBack) {
     ASSERT_TRUE(mjh_hours_to_stored(&h, hours_text, days_text));
     mjh_value hv = text_value(hours_text.c_str()), dv = text_value(days_text.c_str());
     mjh_hours back;
-    ASSERT_TRUE(mjh_hours_from_stored(&hv, &dv, &back)) << hours_text.c_str() << " " << days_text.c_str();
+    ASSERT_EQ(MJH_STORED_AS_STORED, mjh_hours_from_stored(&hv, &dv, &back))
+        << hours_text.c_str() << " " << days_text.c_str();
     EXPECT_EQ(days, back.days) << days_text.c_str();
     EXPECT_EQ(8, back.span_count);
   }
@@ -580,36 +616,49 @@ TEST(ScheduleRequest, AppliedToTheAgentsHoursAndSession) {
   mjh_hours_none(&saved);
   ASSERT_TRUE(mjh_hours_parse("09:00-17:00", &saved, nullptr));
   ASSERT_TRUE(mjh_days_parse("mon-fri", &saved.days, nullptr));
+  mjh_hours damaged;
+  mjh_hours_none(&damaged);
+  damaged.damaged = true;
   struct Case {
     const char *text;
+    const mjh_hours *before;
     bool ok;
-    const char *hours, *days;
+    const char *hours, *days;  // nullptr: still damaged
     mjh_session_kind kind;
     int64_t end;
   } cases[] = {
-      {R"({})", true, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
-      {R"({"days":"all"})", true, "09:00-17:00", "all", MJH_SESSION_NONE, MJH_NO_TIME},
-      {R"({"hours":"any","for":90})", true, "any", "mon-fri", MJH_SESSION_FOR, now + 90},
-      {R"({"until":"13:15"})", true, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 75 * 60},
-      {R"({"until":"11:00"})", true, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 23 * kHour},
-      {R"({"until":"end"})", true, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 5 * kHour},
-      {R"({"hours":"10-20","until":"end"})", true, "10:00-20:00", "mon-fri", MJH_SESSION_UNTIL, now + 8 * kHour},
-      {R"({"hours":"any","until":"end"})", false, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
-      {R"({"hours":"6-11","until":"end"})", false, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({})", &saved, true, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({"days":"all"})", &saved, true, "09:00-17:00", "all", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({"hours":"any","for":90})", &saved, true, "any", "mon-fri", MJH_SESSION_FOR, now + 90},
+      {R"({"until":"13:15"})", &saved, true, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 75 * 60},
+      {R"({"until":"11:00"})", &saved, true, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 23 * kHour},
+      {R"({"until":"end"})", &saved, true, "09:00-17:00", "mon-fri", MJH_SESSION_UNTIL, now + 5 * kHour},
+      {R"({"hours":"10-20","until":"end"})", &saved, true, "10:00-20:00", "mon-fri", MJH_SESSION_UNTIL,
+       now + 8 * kHour},
+      {R"({"hours":"any","until":"end"})", &saved, false, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({"hours":"6-11","until":"end"})", &saved, false, "09:00-17:00", "mon-fri", MJH_SESSION_NONE, MJH_NO_TIME},
+      // Damaged hours are mended by new "hours" alone.
+      {R"({"hours":"9-17"})", &damaged, true, "09:00-17:00", "all", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({"hours":"any"})", &damaged, true, "any", "all", MJH_SESSION_NONE, MJH_NO_TIME},
+      {R"({"days":"mon-fri","for":60})", &damaged, true, nullptr, nullptr, MJH_SESSION_FOR, now + 60},
+      {R"({"until":"end"})", &damaged, false, nullptr, nullptr, MJH_SESSION_NONE, MJH_NO_TIME},
   };
   for (const Case &c : cases) {
     StartOptions r = read_start_options(c.text);
     ASSERT_TRUE(r.ok) << c.text << ": " << r.error;
-    mjh_hours h = saved;
+    mjh_hours h = *c.before;
     mjh_session s{MJH_SESSION_NONE, 0, MJH_NO_TIME};
     mjh_text_buffer<128> err;
     EXPECT_EQ(c.ok, mjh_schedule_request_apply(&r.schedule, &h, &s, &kFixed, now, &err)) << c.text;
     EXPECT_EQ(!c.ok, err.size() > 0) << c.text << ": " << err.c_str();
     mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
     mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
-    EXPECT_TRUE(mjh_hours_to_stored(&h, hours, days)) << c.text;
-    EXPECT_STREQ(c.hours, hours.c_str()) << c.text;
-    EXPECT_STREQ(c.days, days.c_str()) << c.text;
+    EXPECT_EQ(c.hours != nullptr, mjh_hours_to_stored(&h, hours, days)) << c.text;
+    EXPECT_EQ(c.hours == nullptr, h.damaged) << c.text;
+    if (c.hours) {
+      EXPECT_STREQ(c.hours, hours.c_str()) << c.text;
+      EXPECT_STREQ(c.days, days.c_str()) << c.text;
+    }
     EXPECT_EQ(c.kind, s.kind) << c.text;
     EXPECT_EQ(c.end, s.end) << c.text;
   }

@@ -105,7 +105,9 @@ void settings_store_load_hours(mjh_hours *h) {
   read_value(key, MJH_STORED_HOURS, &hours, hours_text, sizeof hours_text);
   read_value(key, MJH_STORED_DAYS, &days, days_text, sizeof days_text);
   RegCloseKey(key);
-  mjh_hours_from_stored(&hours, &days, h);
+  /* Damaged hours are read as none here, as before: this agent cannot yet
+   * say that it waits for them to be set again. */
+  if (mjh_hours_from_stored(&hours, &days, h) == MJH_STORED_DAMAGED) mjh_hours_none(h);
 }
 
 int settings_store_save_hours(const mjh_hours *h) {
