@@ -65,15 +65,16 @@ bool read_hours(mjh_policy *p, mjh_policy_scope scope, const mjh_value *values, 
   }
   mjh_hours h;
   mjh_hours_none(&h);
-  char err[MJH_POLICY_PROBLEM_MAX];
+  mjh_text_buffer<MJH_POLICY_PROBLEM_MAX> err;
   bool ok = true;
-  if (!mjh_hours_parse(hours.text, &h, err, sizeof err)) {
-    add_damage(p, MJH_POLICY_WORKING_HOURS, scope, "does not read", err);
+  if (!mjh_hours_parse(hours.text, &h, &err)) {
+    add_damage(p, MJH_POLICY_WORKING_HOURS, scope, "does not read", err.c_str());
     ok = false;
   }
   // Empty days (a template's text box left empty): every day.
-  if (days_ok && days.text[0] != '\0' && !mjh_days_parse(days.text, &h.days, err, sizeof err)) {
-    add_damage(p, MJH_POLICY_WORKING_DAYS, scope, "does not read", err);
+  err.clear();
+  if (days_ok && days.text[0] != '\0' && !mjh_days_parse(days.text, &h.days, &err)) {
+    add_damage(p, MJH_POLICY_WORKING_DAYS, scope, "does not read", err.c_str());
     ok = false;
   }
   // A damaged half drops the pair: hours on days nobody chose never apply.
@@ -197,12 +198,12 @@ namespace {
 
 void put_value(const mjh_policy &p, int id, mjh_text &out) {
   if (id == MJH_POLICY_WORKING_HOURS || id == MJH_POLICY_WORKING_DAYS) {
-    char text[MJH_HOURS_TEXT_MAX];
+    mjh_text_buffer<MJH_HOURS_TEXT_MAX> text;
     if (id == MJH_POLICY_WORKING_HOURS)
-      mjh_hours_text(&p.hours, text, sizeof text);
+      mjh_hours_text(&p.hours, text);
     else
-      mjh_days_text(p.hours.days, text, sizeof text);
-    out.add(mjh_json_quoted{text});
+      mjh_days_text(p.hours.days, text);
+    out.add(mjh_json_quoted{text.view()});
     return;
   }
   int v = id == MJH_POLICY_ALLOWED        ? (p.allowed ? 1 : 0)
@@ -245,13 +246,14 @@ void mjh_policy_sentence(const mjh_policy &p, mjh_text &out) {
   if (p.max_interval_s > 0) part().add("at most ", p.max_interval_s, " s between nudges");
   if (p.keep_awake >= 0) part().add(p.keep_awake ? "keep-awake on" : "keep-awake off");
   if (p.from[MJH_POLICY_WORKING_HOURS] != MJH_SCOPE_NONE) {
-    char hours[MJH_HOURS_TEXT_MAX], days[MJH_DAYS_TEXT_MAX];
-    mjh_hours_text(&p.hours, hours, sizeof hours);
-    mjh_days_text(p.hours.days, days, sizeof days);
-    if (p.hours.span_count == 0)
+    if (p.hours.span_count == 0) {
       part().add("no working hours");
-    else
-      part().add("working hours ", days, " ", hours);
+    } else {
+      part().add("working hours ");
+      mjh_days_text(p.hours.days, out);
+      out.add(' ');
+      mjh_hours_text(&p.hours, out);
+    }
   }
   if (p.start_with_windows >= 0) part().add(p.start_with_windows ? "starts with Windows" : "never starts with Windows");
   if (out.size() == start) out.rewind(start);

@@ -18,6 +18,7 @@
 
 #include "options.h"
 #include "schedule.h"
+#include "schedule_text.h"
 #include "settings.h"
 #include "text.h"
 

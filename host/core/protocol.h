@@ -17,7 +17,7 @@
 
 #include "options.h"
 #include "report.h"
-#include "schedule.h"
+#include "schedule_text.h"
 #include "text.h"
 
 enum {

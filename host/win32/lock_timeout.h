@@ -7,7 +7,7 @@
 #ifndef MJW_LOCK_TIMEOUT_H
 #define MJW_LOCK_TIMEOUT_H
 
-#include "schedule.h"
+#include "lock_rule.h"
 
 enum mjw_lock_source {
   MJW_LOCK_NONE,          // nothing happens after inactivity, or nothing is known

@@ -556,11 +556,12 @@ TEST_P(ScheduleRequests, AreReadBesideTheOptionsOrRefusedWhole) {
   ASSERT_TRUE(ok) << line << ": " << err.c_str();
   EXPECT_EQ(out.given, c.given) << line;
   EXPECT_EQ(out.schedule.given, c.schedule_given) << line;
-  char text[MJH_HOURS_TEXT_MAX];
-  mjh_hours_text(&out.schedule.hours, text, sizeof text);
-  EXPECT_STREQ(text, c.hours) << line;
-  mjh_days_text(out.schedule.hours.days, text, sizeof text);
-  EXPECT_STREQ(text, c.days) << line;
+  mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
+  mjh_hours_text(&out.schedule.hours, hours);
+  EXPECT_STREQ(hours.c_str(), c.hours) << line;
+  mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
+  mjh_days_text(out.schedule.hours.days, days);
+  EXPECT_STREQ(days.c_str(), c.days) << line;
   EXPECT_EQ(out.schedule.for_s, c.for_s) << line;
   EXPECT_EQ(out.schedule.until_minute, c.until_minute) << line;
 }
@@ -623,11 +624,11 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
         if (keys == MJH_KEYS_ALL) {
           EXPECT_EQ(memcmp(&out.options, &options, sizeof options), 0) << buf;
         }
-        char a[MJH_HOURS_TEXT_MAX], b[MJH_HOURS_TEXT_MAX];
         if (sent.given & MJH_SCHED_KEY_HOURS) {
-          mjh_hours_text(&sent.hours, a, sizeof a);
-          mjh_hours_text(&out.schedule.hours, b, sizeof b);
-          EXPECT_STREQ(a, b);
+          mjh_text_buffer<MJH_HOURS_TEXT_MAX> a, b;
+          mjh_hours_text(&sent.hours, a);
+          mjh_hours_text(&out.schedule.hours, b);
+          EXPECT_STREQ(a.c_str(), b.c_str());
         }
         if (sent.given & MJH_SCHED_KEY_DAYS) {
           EXPECT_EQ(out.schedule.hours.days, sent.hours.days);
@@ -663,9 +664,10 @@ std::string schedule_json(const char *hours, const char *days, int64_t session_e
   d.inside = hours == nullptr;
   d.action = next_start == MJH_NO_TIME ? MJH_SCHED_RUN : MJH_SCHED_WAIT;
   d.next_start = next_start;
-  char buf[1024];
-  EXPECT_GT(mjh_schedule_json(&h, &session, &d, warning, buf, sizeof buf), 0u);
-  return buf;
+  mjh_text_buffer<1024> buf;
+  mjh_schedule_json(&h, &session, &d, warning, buf);
+  EXPECT_TRUE(buf.ok());
+  return buf.c_str();
 }
 
 TEST(Replies, ScheduleAndWhyTheRunStoppedReadBack) {

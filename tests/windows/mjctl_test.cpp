@@ -249,6 +249,8 @@ const cli_case k_cli_cases[] = {
     {"start --hours 17:00-09:00x", USAGE("--hours: \"09:00x\" is not a time of day: write HH:MM from 00:00 to "
                                          "24:00, e\\.g\\. 08:30")},
     {"start --hours 08:00-12:00,11:00-13:00", USAGE("--hours: .*overlap.*")},
+    {"start --hours 9-5",
+     USAGE("--hours: \"9-5\" ends before it starts: write 09:00-17:00, or 21:00-05:00 for a night")},
     {"start --hours \"\"", USAGE("--hours: no working hours given: write e\\.g\\. 08:30-12:00,13:00-17:30, or any")},
     {"start --days someday", USAGE("--days: \"someday\" is not a day: .*")},
     {"start --options \"{\\\"for\\\":60}\" --for 2m",
@@ -336,9 +338,9 @@ const run_case k_run_cases[] = {
 std::string lock_warning(int interval_s, int only_when_idle) {
   mjw_lock_timeout lock;
   mjw_lock_timeout_read(&lock);
-  char text[256];
-  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, text, sizeof text);
-  return text[0] ? std::string("mjctl: warning: ") + text + "\n" : "";
+  mjh_text_buffer<256> text;
+  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, text);
+  return text.size() ? std::string("mjctl: warning: ") + text.c_str() + "\n" : "";
 }
 
 class RunFlags : public ::testing::TestWithParam<run_case> {};
@@ -911,11 +913,12 @@ TEST(MjctlAgent, StartSendsTheScheduleKeys) {
         << requests[0] << err.c_str();
     EXPECT_EQ(request.given, c.keys) << requests[0];
     EXPECT_EQ(request.schedule.given, c.schedule_keys) << requests[0];
-    char text[MJH_HOURS_TEXT_MAX];
-    mjh_hours_text(&request.schedule.hours, text, sizeof text);
-    EXPECT_STREQ(text, c.hours) << requests[0];
-    mjh_days_text(request.schedule.hours.days, text, sizeof text);
-    EXPECT_STREQ(text, c.days) << requests[0];
+    mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
+    mjh_hours_text(&request.schedule.hours, hours);
+    EXPECT_STREQ(hours.c_str(), c.hours) << requests[0];
+    mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
+    mjh_days_text(request.schedule.hours.days, days);
+    EXPECT_STREQ(days.c_str(), c.days) << requests[0];
     EXPECT_EQ(request.schedule.for_s, c.for_s) << requests[0];
     EXPECT_EQ(request.schedule.until_minute, c.until_minute) << requests[0];
   }
@@ -933,12 +936,12 @@ TEST(MjctlAgent, StatusSaysTheScheduleAndWhyTheRunStopped) {
   mjh_decision d = {};
   d.action = MJH_SCHED_WAIT;
   d.next_start = now + 2 * 86400;
-  char schedule[512];
-  ASSERT_GT(mjh_schedule_json(&hours, &session, &d, "locks after 60 s: use 25 s or less", schedule, sizeof schedule),
-            0u);
+  mjh_text_buffer<512> schedule;
+  mjh_schedule_json(&hours, &session, &d, "locks after 60 s: use 25 s or less", schedule);
+  ASSERT_TRUE(schedule.ok());
   std::string reply = status_reply(false);
   reply.replace(reply.rfind("}}"), 2,
-                std::string(",\"schedule\":") + schedule + ",\"stopped_because\":\"outside working hours\"}}");
+                std::string(",\"schedule\":") + schedule.c_str() + ",\"stopped_because\":\"outside working hours\"}}");
   FakeAgent agent([&reply](const std::string &) { return reply; });
   Mjctl mjctl("status");
   EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();

@@ -21,7 +21,7 @@
 #include "pipe.h"
 #include "protocol.h"
 #include "report.h"
-#include "schedule.h"
+#include "schedule_text.h"
 #include "text.h"
 
 #ifndef MJCTL_VERSION
@@ -253,16 +253,16 @@ static int parse_flag(int argc, char **argv, int *i, struct settings *s) {
   if (!k_flags[f].takes_value && value) return usage_error("%s takes no value", name);
   s->given[f] = 1;
 
-  char err[256];
+  mjh_text_buffer<256> err;
   mjh_schedule_request *r = &s->schedule;
   if (f == F_FOR) {
-    if (!mjh_duration_parse(value, &r->for_s, err, sizeof err)) return usage_error("--for: %s", err);
+    if (!mjh_duration_parse(value, &r->for_s, &err)) return usage_error("--for: %s", err.c_str());
     r->given |= MJH_SCHED_KEY_FOR;
   } else if (f == F_UNTIL) {
     if (strcmp(value, "end") == 0)
       r->until_minute = MJH_UNTIL_END_OF_HOURS;
-    else if (!mjh_time_of_day_parse(value, &r->until_minute, err, sizeof err))
-      return usage_error("--until: %s", err);
+    else if (!mjh_time_of_day_parse(value, &r->until_minute, &err))
+      return usage_error("--until: %s", err.c_str());
     r->given |= MJH_SCHED_KEY_UNTIL;
   } else if (f == F_HOURS) {
     mjh_text_buffer<256> message;
@@ -299,14 +299,14 @@ static int read_run_options(struct settings *s) {
   s->run_keys = 0;
   if (s->given[F_OPTIONS]) {
     unsigned allowed = s->command == CMD_NUDGE ? MJH_KEYS_DLL : MJH_KEYS_ALL;
-    char err[256];
     if (s->command == CMD_START) {
       /* A start's options text may carry the schedule's keys too; the flags
        * may not name them again. */
       mjh_schedule_request text;
       mjh_schedule_request_none(&text);
-      if (!mjh_start_options_parse(s->options, strlen(s->options), o, &s->run_keys, &text, err, sizeof err))
-        return usage_error("--options: %s", err);
+      mjh_text_buffer<256> message;
+      if (!mjh_start_options_parse(s->options, strlen(s->options), o, &s->run_keys, &text, &message))
+        return usage_error("--options: %s", message.c_str());
       if (text.given & s->schedule.given)
         return usage_error("--options names a schedule key that a flag names too: give it once");
       if (text.given & MJH_SCHED_KEY_HOURS) s->schedule.hours.span_count = text.hours.span_count;
@@ -417,10 +417,10 @@ static void read_status(mjh_status *s, char *copy, size_t size) {
  * screen lock, screen saver or display-off timeout now in force. */
 static void warn_if_interval_unsafe(int interval_s, int only_when_idle) {
   mjw_lock_timeout lock;
-  char warning[256];
+  mjh_text_buffer<256> warning;
   mjw_lock_timeout_read(&lock);
-  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, warning, sizeof warning);
-  if (warning[0]) fprintf(stderr, "mjctl: warning: %s\n", warning);
+  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, warning);
+  if (warning.size()) fprintf(stderr, "mjctl: warning: %s\n", warning.c_str());
 }
 
 /* The end of an --until session from now, in this computer's zone, and how
@@ -430,7 +430,7 @@ static int64_t until_end(int minute, char *text, size_t size) {
   mjw_clock_refresh(&clock);
   mjh_zone zone = mjw_clock_zone(&clock);
   mjh_session session;
-  int tomorrow = 0;
+  bool tomorrow = false;
   mjh_session_until(&session, &zone, mjw_now_utc(), minute, &tomorrow);
   snprintf(text, size, "%02d:%02d%s", minute / 60, minute % 60, tomorrow ? " tomorrow" : "");
   return session.end;
@@ -931,15 +931,14 @@ static int command_run(const struct settings *s) {
     mjh_describe_run(&prev, text);
     printf("started: %s\n", text.c_str());
     if (keep_awake.thread) printf("keeping the system and display on while the run is active\n");
-    char duration[64] = "";
+    mjh_text_buffer<64> duration;
     if (s->schedule.for_s >= 60) {
-      duration[0] = ' ';
-      duration[1] = '(';
-      mjh_duration_text(s->schedule.for_s, duration + 2, sizeof duration - 3);
-      strcat(duration, ")");
+      duration.add(" (");
+      mjh_duration_text(s->schedule.for_s, duration);
+      duration.add(')');
     }
     if (s->given[F_FOR])
-      printf("stopping after %lld s%s; Ctrl+C stops earlier\n", (long long)s->schedule.for_s, duration);
+      printf("stopping after %lld s%s; Ctrl+C stops earlier\n", (long long)s->schedule.for_s, duration.c_str());
     else if (s->given[F_UNTIL])
       printf("running until %s; Ctrl+C stops earlier\n", until);
     else

@@ -171,9 +171,9 @@ static void make_tooltip(const app *a, mjh_text &tip) {
     if (a->have_status) shown = a->last_status;
     mjh_tooltip(&shown, a->failing, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), tip);
   } else if (a->waiting) {
-    char reason[160];
-    mjh_waiting_text(&a->decision, &a->session, &a->zone, mjw_now_utc(), reason, sizeof reason);
-    tip.add("Waiting: ", reason);
+    mjh_text_buffer<160> reason;
+    mjh_waiting_text(&a->decision, &a->session, &a->zone, mjw_now_utc(), reason);
+    tip.add("Waiting: ", reason.c_str());
   } else if (a->stopped_because[0]) {
     tip.add("Stopped: ", a->stopped_because);
   } else {
@@ -301,11 +301,10 @@ static void show_error(app *a, const wchar_t *what, const char *reason) {
  * the current mode. */
 static void read_lock_timeout(app *a) {
   const mjh_options *o = &a->settings.options;
+  mjh_text warning(a->warning), warning_short(a->warning_short);
   mjw_lock_timeout_read(&a->lock);
-  mjh_interval_warning_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, a->warning,
-                          sizeof a->warning);
-  mjh_interval_warning_short_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, a->warning_short,
-                                sizeof a->warning_short);
+  mjh_interval_warning_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, warning);
+  mjh_interval_warning_short_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, warning_short);
 }
 
 /* A session that ended is over: a new start goes by the working hours. */
@@ -349,8 +348,10 @@ static void redecide(app *a) {
       a->stopped_because[sizeof a->stopped_because - 1] = '\0';
     }
   } else {
-    if (a->decision.reason == MJH_REASON_SESSION_ENDED)
-      mjh_reason_text(&a->decision, &a->session, &a->zone, now, a->stopped_because, sizeof a->stopped_because);
+    if (a->decision.reason == MJH_REASON_SESSION_ENDED) {
+      mjh_text because(a->stopped_because);
+      mjh_reason_text(&a->decision, &a->session, &a->zone, now, because);
+    }
     if (a->running) run_stop(a);
     if (a->decision.action == MJH_SCHED_WAIT) {
       a->waiting = 1;
@@ -412,7 +413,7 @@ static void settings_changed(app *a) {
 /* A session from the menu: it starts the run now. */
 static void choose_session(app *a, UINT id) {
   int64_t now = mjw_now_utc();
-  char err[128];
+  mjh_text_buffer<128> err;
   int i;
   a->session_to_end_of_hours = 0;
   if (id == IDM_RUN_UNTIL_STOPPED) {
@@ -421,8 +422,8 @@ static void choose_session(app *a, UINT id) {
     a->session.start = now;
   } else if (id == IDM_RUN_UNTIL_END) {
     mjh_session until_end;
-    if (!mjh_session_until_end_of_hours(&until_end, &a->hours, &a->zone, now, err, sizeof err)) {
-      show_error(a, L"Run until the end of today's working hours", err);
+    if (!mjh_session_until_end_of_hours(&until_end, &a->hours, &a->zone, now, &err)) {
+      show_error(a, L"Run until the end of today's working hours", err.c_str());
       return;
     }
     a->session = until_end;
@@ -458,14 +459,15 @@ static void start_request(app *a, const mjh_request *req, pipe_call *call) {
   mjh_hours hours = a->hours;
   mjh_session session = a->session;
   mjh_decision d;
-  char err[160];
+  mjh_text_buffer<160> err;
 
   if (session.end != MJH_NO_TIME && session.end <= now) {
     forget_session(a);
     session = a->session;
   }
-  if (!mjh_schedule_request_apply(&req->schedule, &hours, &session, &a->zone, now, err, sizeof err)) {
-    pipe_call_error(call, err);
+  mjh_text_buffer<160> why;
+  if (!mjh_schedule_request_apply(&req->schedule, &hours, &session, &a->zone, now, &why)) {
+    pipe_call_error(call, why.c_str());
     return;
   }
   mjh_decide(&hours, &session, &a->zone, now, &d);
@@ -495,7 +497,7 @@ static void answer_request(app *a, pipe_call *call) {
   switch (req->cmd) {
     case MJH_CMD_STATUS: {
       mjh_agent_state agent;
-      char schedule[1024];
+      mjh_text_buffer<1024> schedule;
       mjh_decision shown;
       const char *run_line;
       if (a->running) read_status(a); /* the failing state as of now */
@@ -510,8 +512,8 @@ static void answer_request(app *a, pipe_call *call) {
       agent.version = MJTRAY_VERSION;
       mjh_decide(&a->hours, &a->session, &a->zone, mjw_now_utc(), &shown);
       if (!a->settings.run_on) shown.next_start = MJH_NO_TIME; /* nothing starts a run the user stopped */
-      if (!mjh_schedule_json(&a->hours, &a->session, &shown, a->warning, schedule, sizeof schedule)) schedule[0] = '\0';
-      agent.schedule_json = schedule[0] ? schedule : NULL;
+      mjh_schedule_json(&a->hours, &a->session, &shown, a->warning, schedule);
+      agent.schedule_json = schedule.ok() ? schedule.c_str() : NULL;
       agent.stopped_because = a->stopped_because;
       {
         mjh_text reply(call->reply);
@@ -579,18 +581,18 @@ static void set_item_text(HMENU menu, UINT item, BOOL by_position, const wchar_t
 static void mark_interval_warning(const app *a, HMENU menu, HMENU intervals) {
   const mjh_options *o = &a->settings.options;
   static const wchar_t *const what[] = {L"screen lock", L"screen saver", L"display-off"};
-  char length[32], safe[32];
+  mjh_text_buffer<32> length, safe;
   wchar_t text[128];
   int at = submenu_position(menu, intervals), best, pos;
   if (!a->warning[0] || at < 0) return;
-  mjh_duration_text(a->lock.seconds, length, sizeof length);
-  _snwprintf(text, 128, L"&Interval (too long for the %hs %ls)", length,
+  mjh_duration_text(a->lock.seconds, length);
+  _snwprintf(text, 128, L"&Interval (too long for the %hs %ls)", length.c_str(),
              what[a->lock.kind <= MJH_LOCK_DISPLAY_OFF ? a->lock.kind : 0]);
   text[127] = L'\0';
   set_item_text(menu, (UINT)at, TRUE, text);
   best = mjh_largest_safe_interval(o->only_when_idle, a->lock.seconds);
-  mjh_duration_text(best, safe, sizeof safe);
-  _snwprintf(text, 128, L"%hs \x2014 the longest that beats the lock", safe);
+  mjh_duration_text(best, safe);
+  _snwprintf(text, 128, L"%hs \x2014 the longest that beats the lock", safe.c_str());
   text[127] = L'\0';
   pos = 0; /* in order among the others */
   while (pos < GetMenuItemCount(intervals) && (int)GetMenuItemID(intervals, pos) != -1) {
@@ -724,7 +726,8 @@ static void hours_dialog_enable(HWND dialog) {
  * does not read (the core's parser says why). */
 static int hours_dialog_read(HWND dialog, mjh_hours *h) {
   wchar_t wide[256];
-  char spans[256 * 3], err[160];
+  char spans[256 * 3];
+  mjh_text_buffer<160> err;
   unsigned days = 0;
   int day;
   mjh_hours read;
@@ -737,9 +740,9 @@ static int hours_dialog_read(HWND dialog, mjh_hours *h) {
     if (IsDlgButtonChecked(dialog, IDC_DAY_FIRST + day) == BST_CHECKED) days |= 1u << day;
   GetDlgItemTextW(dialog, IDC_SPANS, wide, 256);
   if (!WideCharToMultiByte(CP_UTF8, 0, wide, -1, spans, sizeof spans, NULL, NULL)) spans[0] = '\0';
-  if (!mjh_hours_parse(spans, &read, err, sizeof err)) {
+  if (!mjh_hours_parse(spans, &read, &err)) {
     wchar_t message[200];
-    _snwprintf(message, 200, L"Spans: %hs", err);
+    _snwprintf(message, 200, L"Spans: %hs", err.c_str());
     message[199] = L'\0';
     SetDlgItemTextW(dialog, IDC_HOURS_ERROR, message);
     SetFocus(GetDlgItem(dialog, IDC_SPANS));
@@ -758,7 +761,7 @@ static INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, 
   mjh_hours *h = (mjh_hours *)GetWindowLongPtrW(dialog, DWLP_USER);
   switch (msg) {
     case WM_INITDIALOG: {
-      char spans[MJH_HOURS_TEXT_MAX];
+      mjh_text_buffer<MJH_HOURS_TEXT_MAX> spans;
       wchar_t wide[MJH_HOURS_TEXT_MAX];
       unsigned days;
       int day;
@@ -768,8 +771,8 @@ static INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, 
       days = h->span_count ? h->days : 0x1fu;
       for (day = 0; day < 7; ++day)
         CheckDlgButton(dialog, IDC_DAY_FIRST + day, (days >> day) & 1u ? BST_CHECKED : BST_UNCHECKED);
-      if (h->span_count && mjh_hours_text(h, spans, sizeof spans) &&
-          MultiByteToWideChar(CP_UTF8, 0, spans, -1, wide, MJH_HOURS_TEXT_MAX))
+      mjh_hours_text(h, spans);
+      if (h->span_count && spans.ok() && MultiByteToWideChar(CP_UTF8, 0, spans.c_str(), -1, wide, MJH_HOURS_TEXT_MAX))
         SetDlgItemTextW(dialog, IDC_SPANS, wide);
       else
         SetDlgItemTextW(dialog, IDC_SPANS, L"08:30-12:00,13:00-17:30");
