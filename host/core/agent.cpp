@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include "schedule_text.h"
-
 const int64_t mjh_run_for_choices[4] = {30 * 60, 60 * 60, 2 * 60 * 60, 4 * 60 * 60};
 const int mjh_interval_choices[5] = {30, 60, 120, 300, 600};
 
@@ -84,14 +82,13 @@ void mjh_agent::launch(const mjh_agent_start &start) {
   launched_ = true;
   settings_ = start.settings;
   hours_ = start.hours;
-  hours_damaged_ = start.hours_damaged;
   forget_session();
   read_lock_setting();
   if (start.first_launch) save();
   decide();
 }
 
-void mjh_agent::save() { fx_.save(settings_, hours_damaged_ ? nullptr : &hours_); }
+void mjh_agent::save() { fx_.save(settings_, hours_); }
 
 void mjh_agent::forget_session() {
   session_.session = mjh_session{};
@@ -171,6 +168,9 @@ void mjh_agent::decide() {
     if (decision_.reason == MJH_REASON_SESSION_ENDED) {
       mjh_text because(stopped_because_);
       mjh_reason_text(&decision_, &session_.session, fx_.zone(), now, because);
+    } else if (decision_.reason == MJH_REASON_HOURS_DAMAGED) {
+      mjh_text because(stopped_because_);
+      mjh_waiting_text(&decision_, &session_.session, fx_.zone(), now, because);
     }
     if (running_) run_stop();
     if (decision_.action == MJH_SCHED_WAIT) {
@@ -423,10 +423,10 @@ bool mjh_agent::edit_hours(const mjh_hours_edit &edit, mjh_text *err) {
     }
     if (edit.set_days) h.days = edit.days;
     if (!edit.set_spans && !edit.set_days) return true;  // nothing changed
-    if (h.span_count == 0) h.days = MJH_DAYS_ALL;         // days without spans mean nothing
+    if (h.span_count == 0) h.days = MJH_DAYS_ALL;        // days without spans mean nothing
   }
+  h.damaged = false;
   hours_ = h;
-  hours_damaged_ = false;
   save();
   decide();
   return true;
@@ -512,16 +512,14 @@ void mjh_agent::apply_start(const mjh_request &request, mjh_text &reply) {
     return;
   }
   if (request.schedule.given & (MJH_SCHED_KEY_FOR | MJH_SCHED_KEY_UNTIL))
-    session.to_end_of_hours = (request.schedule.given & MJH_SCHED_KEY_UNTIL) &&
-                              request.schedule.until_minute == MJH_UNTIL_END_OF_HOURS;
-  bool hours_given = (request.schedule.given & (MJH_SCHED_KEY_HOURS | MJH_SCHED_KEY_DAYS)) != 0;
+    session.to_end_of_hours =
+        (request.schedule.given & MJH_SCHED_KEY_UNTIL) && request.schedule.until_minute == MJH_UNTIL_END_OF_HOURS;
 
   mjh_decision d;
   mjh_decide(&hours, &session.session, fx_.zone(), now, &d);
   mjh_options before = settings_.options;
   take_keys(&settings_.options, request.options, request.given);
-  if (d.action == MJH_SCHED_RUN && !(hours_damaged_ && !hours_given && session.session.kind == MJH_SESSION_NONE) &&
-      !run_start()) {
+  if (d.action == MJH_SCHED_RUN && !run_start()) {
     mjh_reply_error(fx_.last_error(), reply);
     settings_.options = before;
     read_status();
@@ -530,7 +528,6 @@ void mjh_agent::apply_start(const mjh_request &request, mjh_text &reply) {
     return;
   }
   hours_ = hours;
-  if (hours_given) hours_damaged_ = false;
   session_ = session;
   settings_.run_on = 1;
   stopped_because_[0] = '\0';

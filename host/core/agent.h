@@ -20,10 +20,12 @@
 #include <stdint.h>
 
 #include "agent_text.h"
+#include "icon.h"
 #include "lock_rule.h"
 #include "options.h"
 #include "protocol.h"
 #include "schedule.h"
+#include "schedule_text.h"
 #include "settings.h"
 #include "text.h"
 
@@ -49,10 +51,10 @@ class mjh_agent_effects {
   // whether they are held now.
   virtual bool keep_awake(bool on) = 0;
 
-  // Writes the settings whole, and the working hours unless hours is null
-  // (the stored ones are damaged and kept for the user to see); false when
-  // the store refused.
-  virtual bool save(const mjh_settings &settings, const mjh_hours *hours) = 0;
+  // Writes the settings and the working hours whole (damaged working hours
+  // leave the stored ones as they are, for the user to see and set again);
+  // false when the store refused.
+  virtual bool save(const mjh_settings &settings, const mjh_hours &hours) = 0;
 
   // The clock: UTC seconds since 1970, a monotonic tick in milliseconds, and
   // the zone of local time (valid until the next event).
@@ -135,11 +137,11 @@ struct mjh_menu_model {
 // A change of the working hours from the dialog: only what the user changed
 // in it, applied to the hours as they are when it closes.
 struct mjh_hours_edit {
-  bool clear;          // "No working hours" was checked
-  bool set_days;       // days changed
-  unsigned days;       //
-  bool set_spans;      // the spans changed
-  mjh_hours spans;     // spans and span_count
+  bool clear;       // "No working hours" was checked
+  bool set_days;    // days changed
+  unsigned days;    //
+  bool set_spans;   // the spans changed
+  mjh_hours spans;  // spans and span_count
 };
 
 // The dialog's fields when it opened and when it closed; the edit is what
@@ -158,9 +160,8 @@ void mjh_hours_fields_of(const mjh_hours &h, mjh_hours_fields *fields);
 // What the agent was started with, from the settings store.
 struct mjh_agent_start {
   mjh_settings settings;
-  mjh_hours hours;
-  bool hours_damaged;  // the stored working hours do not read: the run waits
-  bool first_launch;   // nothing was stored: the defaults are saved at once
+  mjh_hours hours;    // damaged when the stored ones do not read: the run waits
+  bool first_launch;  // nothing was stored: the defaults are saved at once
 };
 
 class mjh_agent {
@@ -224,7 +225,6 @@ class mjh_agent {
 
   mjh_settings settings_;
   mjh_hours hours_;
-  bool hours_damaged_ = false;
   session_state session_;
   mjh_decision decision_;
   bool waiting_ = false;

@@ -85,10 +85,10 @@ class FakeWorld : public mjh_agent_effects {
     held = on;
     return on;
   }
-  bool save(const mjh_settings &s, const mjh_hours *h) override {
+  bool save(const mjh_settings &s, const mjh_hours &h) override {
     saves++;
     saved = s;
-    if (h) saved_hours = *h;
+    if (!h.damaged) saved_hours = h;
     return true;
   }
   int64_t now_utc() override { return now; }
@@ -161,9 +161,12 @@ class AgentCore : public ::testing::Test {
     mjh_agent_start start;
     mjh_settings_default(&start.settings);
     mjh_hours_none(&start.hours);
-    if (hours) ASSERT_TRUE(mjh_hours_parse(hours, &start.hours, nullptr));
-    if (days) ASSERT_TRUE(mjh_days_parse(days, &start.hours.days, nullptr));
-    start.hours_damaged = false;
+    if (hours) {
+      ASSERT_TRUE(mjh_hours_parse(hours, &start.hours, nullptr));
+    }
+    if (days) {
+      ASSERT_TRUE(mjh_days_parse(days, &start.hours.days, nullptr));
+    }
     start.first_launch = first;
     agent.launch(start);
   }
@@ -199,8 +202,9 @@ TEST_F(AgentCore, TheFirstLaunchEverSavesTheDefaultsAndStartsARun) {
   EXPECT_EQ(world.saves, 1);
   EXPECT_EQ(world.saved.run_on, 1);
   EXPECT_TRUE(world.active);
-  EXPECT_EQ(world.options, "{\"mode\":\"zen\",\"interval_s\":60,\"dx\":1,\"dy\":1,\"only_when_idle\":true,"
-                           "\"dry_run\":false}");
+  EXPECT_EQ(world.options,
+            "{\"mode\":\"zen\",\"interval_s\":60,\"dx\":1,\"dy\":1,\"only_when_idle\":true,"
+            "\"dry_run\":false}");
   EXPECT_EQ(world.icon, MJH_ICON_ACTIVE);
   EXPECT_EQ(world.tooltip.rfind("Active: zen every 60 s, ", 0), 0u) << world.tooltip;
   // The run is looked at again just after its first nudge is due.
@@ -212,7 +216,6 @@ TEST_F(AgentCore, ALaterLaunchSavesNothingAndAStoppedRunHasNoTimer) {
   mjh_settings_default(&start.settings);
   start.settings.run_on = 0;
   mjh_hours_none(&start.hours);
-  start.hours_damaged = false;
   start.first_launch = false;
   agent.launch(start);
   EXPECT_EQ(world.saves, 0);
@@ -351,7 +354,9 @@ TEST_F(AgentCore, AnyOrderOfEventsKeepsTheWorldAndTheSavedChoiceInStep) {
     ASSERT_EQ(world.active, r.run.active != 0) << "step " << step;
     ASSERT_EQ(world.held, world.active && r.settings.keep_awake) << "step " << step;
     ASSERT_EQ(world.saved.run_on, r.run_on) << "step " << step;
-    if (world.active) ASSERT_TRUE(r.run_on) << "step " << step;
+    if (world.active) {
+      ASSERT_TRUE(r.run_on) << "step " << step;
+    }
     ASSERT_EQ(world.icon == MJH_ICON_ACTIVE || world.icon == MJH_ICON_FAILING, world.active) << "step " << step;
   }
 }
