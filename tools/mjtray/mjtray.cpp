@@ -9,10 +9,11 @@
 //   mjtray                     the agent (a second one for the same session
 //                              leaves the first alone and exits with 0)
 //   mjtray --autostart on|off  adds or removes the log-on entry, then exits
-#include <shellapi.h>
 #include <string.h>
 #include <wchar.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include "agent.h"
 #include "clock.h"
@@ -42,9 +43,9 @@ enum {
   WM_MJ_NOTIFY = WM_APP + 1,  // from the notification area
   WM_MJ_REQUEST,              // the pipe thread queued a request
   TIMER_ID = 1,
-  HANDOVER_MS = 5000,     // how long a new agent waits for an ending one
-  PIPE_STOP_MS = 1200,    // for the pipe's last replies when the agent ends
-  ICON_STOP_MS = 500      // for the icon's removal when the agent ends
+  HANDOVER_MS = 5000,   // how long a new agent waits for an ending one
+  PIPE_STOP_MS = 1200,  // for the pipe's last replies when the agent ends
+  ICON_STOP_MS = 500    // for the icon's removal when the agent ends
 };
 
 // The menu's Interval and Run for items, in the order of the core's choices.
@@ -66,7 +67,7 @@ class shell_effects : public mjh_agent_effects {
   bool nudge(const char *options_text) override { return mj_nudge_now(options_text) != 0; }
   const char *last_error() override { return mj_last_error(); }
   bool keep_awake(bool on) override;
-  bool save(const mjh_settings &settings, const mjh_hours *hours) override {
+  bool save(const mjh_settings &settings, const mjh_hours &hours) override {
     return settings_store_save(settings, hours);
   }
   int64_t now_utc() override { return mjw_now_utc(); }
@@ -114,6 +115,7 @@ struct app {
 };
 
 app g_app;
+mjh_agent g_core(g_app.effects, MJTRAY_VERSION, GetCurrentProcessId());
 
 // ---- Effects -------------------------------------------------------------------------
 
@@ -147,7 +149,7 @@ HICON make_icon(mjh_icon_state state, int px) {
   ReleaseDC(nullptr, screen);
   unsigned char *pixels = static_cast<unsigned char *>(bits);
   if (!colour || !mjh_icon_render(state, px, pixels)) return nullptr;
-  mjh_icon_straight_alpha(pixels, px);  // icons take straight alpha, as icon files hold it
+  mjh_icon_straight_alpha(pixels, px);                // icons take straight alpha, as icon files hold it
   mjw_gdi mask(CreateBitmap(px, px, 1, 1, nullptr));  // unused beside an alpha channel, but required
   if (!mask) return nullptr;
   ICONINFO info = {};
@@ -163,9 +165,10 @@ int icon_size(HWND window) {
   using dpi_for_window_fn = UINT(WINAPI *)(HWND);
   using metrics_for_dpi_fn = int(WINAPI *)(int, UINT);
   HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  auto dpi_for_window = user32 ? reinterpret_cast<dpi_for_window_fn>(
-                                     reinterpret_cast<void (*)()>(GetProcAddress(user32, "GetDpiForWindow")))
-                               : nullptr;
+  auto dpi_for_window =
+      user32
+          ? reinterpret_cast<dpi_for_window_fn>(reinterpret_cast<void (*)()>(GetProcAddress(user32, "GetDpiForWindow")))
+          : nullptr;
   auto metrics_for_dpi = user32 ? reinterpret_cast<metrics_for_dpi_fn>(
                                       reinterpret_cast<void (*)()>(GetProcAddress(user32, "GetSystemMetricsForDpi")))
                                 : nullptr;
@@ -655,12 +658,10 @@ const wchar_t k_usage[] =
 
 // Whether the agent of this session answers on its pipe (a live one).
 bool agent_answers() {
-  mjh_text_buffer<MJH_REPLY_MAX + 1> reply;
-  mjh_text_buffer<256> err;
-  DWORD server = 0;
-  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, 1000, &server, &err) != MJW_CALL_OK) return false;
+  static char reply[MJH_REPLY_MAX + 1];
+  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 1000, nullptr, nullptr) != MJW_CALL_OK) return false;
   mjh_reply r;
-  return mjh_reply_read(reply.c_str(), reply.size(), &r) && r.ok;
+  return mjh_reply_read(reply, strlen(reply), &r) && r.ok;
 }
 
 // One agent per session: a later one leaves a live agent alone, but waits
@@ -702,12 +703,11 @@ int run_agent() {
   }
   tray_icon_start(a.window, WM_MJ_NOTIFY);
 
-  static mjh_agent core(a.effects, MJTRAY_VERSION, GetCurrentProcessId());
-  a.core = &core;
+  a.core = &g_core;
   a.effects.refresh_clock();
   mjh_agent_start start;
   settings_store_load(&start);
-  core.launch(start);
+  g_core.launch(start);
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -60,8 +60,8 @@ int g_queued;
 bool g_stop_requested;
 HWND g_window;
 UINT g_message;
-mjw_handle g_stop_event;     // set by pipe_server_stop
-mjw_handle g_answer_event;   // set by pipe_server_answer
+mjw_handle g_stop_event;    // set by pipe_server_stop
+mjw_handle g_answer_event;  // set by pipe_server_answer
 mjw_handle g_thread;
 mjw_file g_pipes[PIPE_SERVER_INSTANCES];
 mjw_handle g_io_events[PIPE_SERVER_INSTANCES];
@@ -357,8 +357,7 @@ DWORD WINAPI server_thread(void *) {
         // The UI thread is held up (its menu is open): the client hears so
         // now rather than at its own deadline, and the request is not
         // applied later.
-        if (withdraw(&s))
-          slot_reply_error(&s, "the agent is busy (its menu is open); try again", stopping);
+        if (withdraw(&s)) slot_reply_error(&s, "the agent is busy (its menu is open); try again", stopping);
       } else if (s.state == SLOT_ANSWERING) {
         s.deadline = 0;  // the UI thread is answering now
       } else {
@@ -388,7 +387,7 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
   wchar_t name[128];
   mjw_pipe_name(name, sizeof name / sizeof name[0]);
   mjw_pipe_security security;
-  if (!mjw_pipe_security_make(&security)) {
+  if (!mjw_pipe_security_make(security, nullptr)) {
     *error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
     return false;
   }
@@ -412,8 +411,8 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
     g_slots[i].ov.hEvent = g_io_events[i].get();
   }
   // Its deepest call is the request parser's: a small stack will do.
-  g_thread.reset(CreateThread(nullptr, SERVER_STACK_BYTES, server_thread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                              nullptr));
+  g_thread.reset(
+      CreateThread(nullptr, SERVER_STACK_BYTES, server_thread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
   if (!g_thread) {
     *error = GetLastError();
     return false;

@@ -13,9 +13,9 @@
 #include "protocol.h"
 
 enum {
-  PIPE_SERVER_INSTANCES = 4,      // clients served at once
-  PIPE_SERVER_DEADLINE_MS = 2000, // from connecting (or the last reply) to a whole request line, and to take a reply
-  PIPE_SERVER_TAKE_MS = 3000      // a queued request the UI thread has not taken by then is answered "busy"
+  PIPE_SERVER_INSTANCES = 4,       // clients served at once
+  PIPE_SERVER_DEADLINE_MS = 2000,  // from connecting (or the last reply) to a whole request line, and to take a reply
+  PIPE_SERVER_TAKE_MS = 3000       // a queued request the UI thread has not taken by then is answered "busy"
 };
 
 // A request queued for the UI thread, and its reply.

@@ -71,7 +71,6 @@ void quoted(const wchar_t *exe, wchar_t *out, size_t count) {
 void settings_store_load(mjh_agent_start *start) {
   mjh_settings_default(&start->settings);
   mjh_hours_none(&start->hours);
-  start->hours_damaged = false;
   mjw_key key;
   start->first_launch =
       RegOpenKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS;
@@ -86,29 +85,30 @@ void settings_store_load(mjh_agent_start *start) {
   mjh_value hours, days;
   read_value(key.get(), MJH_STORED_HOURS, &hours, hours_text);
   read_value(key.get(), MJH_STORED_DAYS, &days, days_text);
-  start->hours_damaged = !mjh_hours_from_stored(&hours, &days, &start->hours);
+  mjh_hours_from_stored(&hours, &days, &start->hours);
 }
 
-bool settings_store_save(const mjh_settings &settings, const mjh_hours *hours) {
+bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours) {
   mjw_key key;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
                       nullptr) != ERROR_SUCCESS)
     return false;
   bool ok = true;
   for (int i = 0; i < mjh_setting_count(); ++i) {
-    char text[16];
     mjh_value v;
-    mjh_settings_value(&settings, i, &v, text, sizeof text);
+    mjh_settings_value(&settings, i, &v);
     if (v.type == MJH_VALUE_NUMBER)
       ok = write_number(key.get(), mjh_setting_name(i), v.number) && ok;
     else if (v.type == MJH_VALUE_TEXT)
       ok = write_text(key.get(), mjh_setting_name(i), v.text) && ok;
   }
-  if (hours) {
-    char hours_text[MJH_HOURS_TEXT_MAX], days_text[MJH_DAYS_TEXT_MAX];
-    mjh_hours_to_stored(hours, hours_text, days_text);
-    ok = write_text(key.get(), MJH_STORED_HOURS, hours_text) && ok;
-    ok = write_text(key.get(), MJH_STORED_DAYS, days_text) && ok;
+  mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours_text;
+  mjh_text_buffer<MJH_DAYS_TEXT_MAX> days_text;
+  if (mjh_hours_to_stored(&hours, hours_text, days_text)) {
+    ok = write_text(key.get(), MJH_STORED_HOURS, hours_text.c_str()) && ok;
+    ok = write_text(key.get(), MJH_STORED_DAYS, days_text.c_str()) && ok;
+  } else if (!hours.damaged) {
+    ok = false;
   }
   return ok;
 }

@@ -17,9 +17,9 @@
 // whole), and whether nothing was saved at all (the first launch ever).
 void settings_store_load(mjh_agent_start *start);
 
-// Writes every setting, and the working hours unless hours is null. Returns
-// whether all were written.
-bool settings_store_save(const mjh_settings &settings, const mjh_hours *hours);
+// Writes every setting and the working hours (damaged ones leave the stored
+// values as they are). Returns whether all were written.
+bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours);
 
 // Whether the log-on entry exists and names exe (quoted).
 bool autostart_enabled(const wchar_t *exe);

@@ -1,7 +1,9 @@
 #include "tray_icon.h"
 
-#include <shellapi.h>
 #include <wchar.h>
+#include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include <utility>
 
