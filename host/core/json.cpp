@@ -279,13 +279,13 @@ void add_escaping_controls(mjh_text &out, std::string_view raw) {
   size_t plain = 0;
   for (size_t i = 0; i < raw.size(); i++) {
     if (static_cast<unsigned char>(raw[i]) >= 0x20) continue;
-    out.add(raw.substr(plain, i - plain));
+    out.add(mjh_slice(raw, plain, i - plain));
     mjh_text_buffer<8> escaped;
-    escaped.add(mjh_json_quoted{raw.substr(i, 1)});
-    out.add(escaped.view().substr(1, escaped.size() - 2));
+    escaped.add(mjh_json_quoted{mjh_slice(raw, i, 1)});
+    out.add(mjh_slice(escaped.view(), 1, escaped.size() - 2));
     plain = i + 1;
   }
-  out.add(raw.substr(plain));
+  out.add(mjh_slice(raw, plain));
 }
 
 }  // namespace

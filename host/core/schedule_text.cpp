@@ -60,7 +60,7 @@ struct list_reader {
   bool next(std::string_view *piece) {
     if (done) return false;
     const size_t comma = rest.find(',');
-    *piece = trim(rest.substr(0, comma));
+    *piece = trim(mjh_slice(rest, 0, comma));
     if (comma == std::string_view::npos)
       done = true;
     else
@@ -73,8 +73,8 @@ struct list_reader {
 bool split_range(std::string_view s, std::string_view *a, std::string_view *b) {
   const size_t dash = s.rfind('-');
   if (dash == std::string_view::npos) return false;
-  *a = trim(s.substr(0, dash));
-  *b = trim(s.substr(dash + 1));
+  *a = trim(mjh_slice(s, 0, dash));
+  *b = trim(mjh_slice(s, dash + 1));
   return true;
 }
 
@@ -310,7 +310,7 @@ bool mjh_duration_parse(const char *text, int64_t *seconds, mjh_text *err) {
     } else {
       const size_t u = i;
       while (i < p.size() && !is_digit(p[i]) && p[i] != ' ') i++;
-      const std::string_view word = p.substr(u, i - u);
+      const std::string_view word = mjh_slice(p, u, i - u);
       for (int k = 0; k < 3 && !unit; k++)
         for (std::string_view name : k_units[k])
           if (!name.empty() && same_word(word, name)) unit = k + 1;

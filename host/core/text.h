@@ -96,6 +96,15 @@ class mjh_text_buffer : private mjh_text_storage<N>, public mjh_text {
   mjh_text_buffer() : mjh_text(mjh_text_storage<N>::data, N) {}
 };
 
+// The part of s from pos, at most n bytes, clamped to s: std::string_view's
+// substr would throw (and pull the runtime's exception machinery into a
+// host) where this gives an empty view.
+inline std::string_view mjh_slice(std::string_view s, size_t pos, size_t n = std::string_view::npos) {
+  if (pos > s.size()) pos = s.size();
+  size_t left = s.size() - pos;
+  return std::string_view(s.data() + pos, n < left ? n : left);
+}
+
 // ---- UTF-8 ------------------------------------------------------------------
 
 // The length of the UTF-8 sequence at s (n bytes available), or 0 when it is

@@ -1,364 +1,455 @@
-/* One thread, PIPE_SERVER_INSTANCES pipe instances, one event each. Every
- * instance runs through listening, reading a request line, writing its reply
- * and reading again; a deadline bounds the time a client may take to send a
- * whole line and to take its reply, so a silent or slow client costs one
- * instance for at most that long and never holds up the others. */
+// One thread, PIPE_SERVER_INSTANCES pipe instances, one event each. Every
+// instance runs through listening, reading a request line, waiting for the
+// UI thread's answer (queued, then taken), writing the reply and reading
+// again. Deadlines bound what a client may take to send a line and to take
+// its reply, so a silent or slow client costs one instance for at most that
+// long. The thread owns the pipes; the UI thread touches only the queue and
+// the calls it takes, under the lock.
 #include "pipe_server.h"
 
 #include <string.h>
 
+#include <atomic>
+
+#include "handle.h"
 #include "pipe.h"
+#include "text.h"
 
-typedef enum slot_state {
-  SLOT_CLOSED,    /* not serving (stopping), or waiting to listen again */
-  SLOT_LISTENING, /* ConnectNamedPipe pending */
-  SLOT_READING,   /* waiting for (the rest of) a request line */
-  SLOT_WRITING,   /* writing a reply */
-  SLOT_DRAINING   /* the last reply is written: reading until the client closes, then dropping it */
-} slot_state;
+namespace {
 
-typedef struct slot {
-  HANDLE pipe;
-  OVERLAPPED ov;
-  slot_state state;
-  int pending;        /* an overlapped operation is outstanding on ov */
-  ULONGLONG deadline; /* 0: none */
-  int replied;        /* a reply was written since the client connected */
-  int drain_after_write;
-  mjh_line_reader reader;
-  char in[1024];
-  DWORD in_len, in_pos; /* bytes read and not yet fed to the reader */
-  pipe_call call;
-} slot;
-
-struct pipe_server {
-  HWND window;
-  UINT message;
-  HANDLE thread, stop_event;
-  CRITICAL_SECTION lock; /* guards saved */
-  mjh_options saved;
-  mjw_pipe_security security;
-  wchar_t name[64];
-  int stopping;
-  slot slots[PIPE_SERVER_INSTANCES];
+enum slot_state {
+  SLOT_CLOSED,     // not serving: waiting to listen again, or stopped
+  SLOT_LISTENING,  // ConnectNamedPipe pending
+  SLOT_READING,    // waiting for (the rest of) a request line
+  SLOT_QUEUED,     // a request waits in the queue for the UI thread
+  SLOT_ANSWERING,  // the UI thread has taken it
+  SLOT_WRITING,    // writing a reply
+  SLOT_DRAINING    // a last reply is written: reading until the client closes
 };
 
-enum { RELISTEN_DELAY_MS = 100, SERVER_STACK_BYTES = 256 * 1024 };
+enum {
+  RELISTEN_DELAY_MS = 100,
+  STOP_GRACE_MS = 1000,  // for replies already given to reach their clients when stopping
+  SERVER_STACK_BYTES = 256 * 1024
+};
 
-static void slot_listen(pipe_server *server, slot *s);
+struct slot {
+  // Shared with the UI thread: written under g_lock (the UI thread moves a
+  // slot from queued to answering), read by the pipe thread at any time.
+  std::atomic<slot_state> state;
+  bool answered;
+  pipe_call call;
+  // The pipe thread's alone:
+  OVERLAPPED ov;
+  bool pending;        // an overlapped operation is outstanding on ov
+  ULONGLONG deadline;  // 0: none
+  bool replied;        // a reply was written since the client connected
+  bool drain_after_write;
+  mjh_line_reader reader;
+  char in[1024];
+  DWORD in_len, in_pos;  // bytes read and not yet fed to the reader
+  DWORD reply_len;
+};
 
-static ULONGLONG now_ms(void) { return GetTickCount64(); }
+// The state both threads see. It lives as long as the process: a thread that
+// does not end within the UI thread's wait is left to the end of the process.
+CRITICAL_SECTION g_lock;
+slot g_slots[PIPE_SERVER_INSTANCES];
+slot *g_queue[PIPE_SERVER_INSTANCES];  // oldest first
+int g_queued;
+bool g_stop_requested;
+HWND g_window;
+UINT g_message;
+mjw_handle g_stop_event;    // set by pipe_server_stop
+mjw_handle g_answer_event;  // set by pipe_server_answer
+mjw_handle g_thread;
+mjw_file g_pipes[PIPE_SERVER_INSTANCES];
+mjw_handle g_io_events[PIPE_SERVER_INSTANCES];
 
-/* Ends whatever the client was doing: cancels the outstanding operation,
- * disconnects (unread data is discarded) and listens again, unless the
- * server is stopping. */
-static void slot_drop(pipe_server *server, slot *s) {
+class locked {
+ public:
+  locked() { EnterCriticalSection(&g_lock); }
+  ~locked() { LeaveCriticalSection(&g_lock); }
+  locked(const locked &) = delete;
+  locked &operator=(const locked &) = delete;
+};
+
+ULONGLONG now_ms() { return GetTickCount64(); }
+
+HANDLE pipe_of(const slot *s) { return g_pipes[s - g_slots].get(); }
+
+bool io_started(BOOL ok) { return ok || GetLastError() == ERROR_IO_PENDING; }
+
+void set_state(slot *s, slot_state state) {
+  locked hold;
+  s->state = state;
+}
+
+// Removes s from the queue if it is there; true when it was (not yet taken).
+bool withdraw(slot *s) {
+  locked hold;
+  if (s->state != SLOT_QUEUED) return false;
+  for (int i = 0; i < g_queued; i++) {
+    if (g_queue[i] != s) continue;
+    memmove(g_queue + i, g_queue + i + 1, (g_queued - i - 1) * sizeof g_queue[0]);
+    g_queued--;
+    break;
+  }
+  s->state = SLOT_READING;  // the caller writes a reply of its own
+  return true;
+}
+
+void slot_listen(slot *s, bool stopping);
+
+// Ends whatever the client was doing: cancels the outstanding operation,
+// disconnects (unread data is discarded) and listens again unless stopping.
+void slot_drop(slot *s, bool stopping) {
+  HANDLE pipe = pipe_of(s);
   if (s->pending) {
     DWORD n;
-    CancelIo(s->pipe);
-    GetOverlappedResult(s->pipe, &s->ov, &n, TRUE);
-    s->pending = 0;
+    CancelIo(pipe);
+    GetOverlappedResult(pipe, &s->ov, &n, TRUE);
+    s->pending = false;
   }
-  DisconnectNamedPipe(s->pipe);
+  withdraw(s);
+  DisconnectNamedPipe(pipe);
   s->deadline = 0;
-  s->state = SLOT_CLOSED;
-  if (!server->stopping) slot_listen(server, s);
+  set_state(s, SLOT_CLOSED);
+  if (!stopping) slot_listen(s, stopping);
 }
 
-static int slot_io_started(BOOL ok) { return ok || GetLastError() == ERROR_IO_PENDING; }
-
-static void slot_read(pipe_server *server, slot *s) {
-  if (slot_io_started(ReadFile(s->pipe, s->in, sizeof s->in, NULL, &s->ov)))
-    s->pending = 1;
+void slot_read(slot *s, bool stopping) {
+  if (io_started(ReadFile(pipe_of(s), s->in, sizeof s->in, nullptr, &s->ov)))
+    s->pending = true;
   else
-    slot_drop(server, s);
+    slot_drop(s, stopping);
 }
 
-static void slot_connected(pipe_server *server, slot *s) {
-  s->state = SLOT_READING;
+void slot_connected(slot *s, bool stopping) {
+  set_state(s, SLOT_READING);
   s->deadline = now_ms() + PIPE_SERVER_DEADLINE_MS;
-  s->replied = 0;
-  s->drain_after_write = 0;
+  s->replied = false;
+  s->drain_after_write = false;
   s->in_len = s->in_pos = 0;
   mjh_line_reader_init(&s->reader);
-  slot_read(server, s);
+  slot_read(s, stopping);
 }
 
-static void slot_listen(pipe_server *server, slot *s) {
-  s->pending = 0;
+void slot_listen(slot *s, bool stopping) {
+  HANDLE pipe = pipe_of(s);
+  s->pending = false;
   s->deadline = 0;
-  if (ConnectNamedPipe(s->pipe, &s->ov) || GetLastError() == ERROR_IO_PENDING) {
-    s->state = SLOT_LISTENING;
-    s->pending = 1;
+  if (ConnectNamedPipe(pipe, &s->ov) || GetLastError() == ERROR_IO_PENDING) {
+    set_state(s, SLOT_LISTENING);
+    s->pending = true;
   } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
-    slot_connected(server, s); /* connected between the disconnect and this call */
+    slot_connected(s, stopping);  // connected between the disconnect and this call
   } else {
-    /* E.g. a client that came and went at once: disconnect and try again
-     * shortly rather than spin. */
-    DisconnectNamedPipe(s->pipe);
-    s->state = SLOT_CLOSED;
+    // E.g. a client that came and went at once: try again shortly rather
+    // than spin.
+    DisconnectNamedPipe(pipe);
+    set_state(s, SLOT_CLOSED);
     s->deadline = now_ms() + RELISTEN_DELAY_MS;
   }
 }
 
-static void slot_write(pipe_server *server, slot *s) {
-  s->state = SLOT_WRITING;
+void slot_write(slot *s, bool stopping) {
+  set_state(s, SLOT_WRITING);
   s->deadline = now_ms() + PIPE_SERVER_DEADLINE_MS;
-  if (slot_io_started(WriteFile(s->pipe, s->call.reply, (DWORD)s->call.reply_len, NULL, &s->ov)))
-    s->pending = 1;
+  if (io_started(WriteFile(pipe_of(s), s->call.reply, s->reply_len, nullptr, &s->ov)))
+    s->pending = true;
   else
-    slot_drop(server, s);
+    slot_drop(s, stopping);
 }
 
-void pipe_call_ok(pipe_call *call) {
-  mjh_text reply(call->reply);
-  mjh_reply_ok(reply);
-  call->reply_len = reply.ok() ? reply.size() : 0;
-}
-
-void pipe_call_error(pipe_call *call, const char *message) {
-  mjh_text reply(call->reply);
+// A reply of the pipe thread's own (a bad request, busy, shutting down).
+void slot_reply_error(slot *s, const char *message, bool stopping) {
+  mjh_text reply(s->call.reply);
   mjh_reply_error(message, reply);
-  call->reply_len = reply.ok() ? reply.size() : 0;
+  s->reply_len = static_cast<DWORD>(reply.size());
+  slot_write(s, stopping);
 }
 
-/* Parses one request line here and has the UI thread act on it. */
-static void slot_answer(pipe_server *server, slot *s) {
+// A whole line: a bad request is answered here, a good one queued.
+void slot_request(slot *s, bool stopping) {
   mjh_text_buffer<256> err;
-  mjh_options saved;
-  size_t len = s->reader.len;
-  const char *line = s->reader.line;
-  EnterCriticalSection(&server->lock);
-  saved = server->saved;
-  LeaveCriticalSection(&server->lock);
-  s->call.reply_len = 0;
-  if (!mjh_request_parse(line, len, &saved, &s->call.request, &err)) {
-    pipe_call_error(&s->call, err.c_str());
-  } else {
-    SendMessageW(server->window, server->message, 0, (LPARAM)&s->call);
-    if (!s->call.reply_len) pipe_call_error(&s->call, "the agent is not answering");
+  if (stopping) {
+    slot_reply_error(s, "the agent is shutting down", stopping);
+    return;
   }
+  if (!mjh_request_parse(s->reader.line, s->reader.len, nullptr, &s->call.request, &err)) {
+    slot_reply_error(s, err.c_str(), stopping);
+    return;
+  }
+  {
+    locked hold;
+    s->state = SLOT_QUEUED;
+    s->answered = false;
+    g_queue[g_queued++] = s;
+  }
+  s->deadline = now_ms() + PIPE_SERVER_TAKE_MS;
+  PostMessageW(g_window, g_message, 0, 0);
 }
 
-/* Feeds the bytes read so far to the line reader; writes the reply of a
- * complete line, or reads on. */
-static void slot_consume(pipe_server *server, slot *s) {
+// Feeds the bytes read so far to the line reader: a whole line is queued, a
+// line too long answered; else it reads on.
+void slot_consume(slot *s, bool stopping) {
   while (s->in_pos < s->in_len) {
     size_t used = 0;
     mjh_line_result r = mjh_line_reader_feed(&s->reader, s->in + s->in_pos, s->in_len - s->in_pos, &used);
-    s->in_pos += (DWORD)used;
+    s->in_pos += static_cast<DWORD>(used);
     if (r == MJH_LINE_READY) {
-      slot_answer(server, s);
+      slot_request(s, stopping);
       mjh_line_reader_next(&s->reader);
-      slot_write(server, s);
       return;
     }
     if (r == MJH_LINE_TOO_LONG) {
-      pipe_call_error(&s->call, "request line longer than 4096 bytes");
-      s->drain_after_write = 1;
-      slot_write(server, s);
+      s->drain_after_write = true;
+      slot_reply_error(s, "request line longer than 4096 bytes", stopping);
       return;
     }
   }
   s->in_len = s->in_pos = 0;
-  slot_read(server, s);
+  slot_read(s, stopping);
 }
 
-/* The outstanding operation of s has finished. */
-static void slot_complete(pipe_server *server, slot *s) {
+// The outstanding operation of s has finished.
+void slot_complete(slot *s, bool stopping) {
   DWORD n = 0;
-  BOOL ok = GetOverlappedResult(s->pipe, &s->ov, &n, FALSE);
-  s->pending = 0;
+  BOOL ok = GetOverlappedResult(pipe_of(s), &s->ov, &n, FALSE);
+  DWORD error = ok ? 0 : GetLastError();
+  s->pending = false;
   switch (s->state) {
     case SLOT_LISTENING:
-      if (ok || GetLastError() == ERROR_PIPE_CONNECTED)
-        slot_connected(server, s);
+      if (ok || error == ERROR_PIPE_CONNECTED)
+        slot_connected(s, stopping);
       else
-        slot_drop(server, s);
+        slot_drop(s, stopping);
       break;
     case SLOT_READING:
-      if (!ok) { /* the client closed or broke off, maybe mid-request */
-        slot_drop(server, s);
+      if (!ok) {  // the client closed or broke off, maybe mid-request
+        slot_drop(s, stopping);
       } else {
         s->in_len = n;
         s->in_pos = 0;
-        slot_consume(server, s);
+        slot_consume(s, stopping);
       }
       break;
     case SLOT_WRITING:
-      if (!ok || n != s->call.reply_len) {
-        slot_drop(server, s);
+      if (!ok || n != s->reply_len) {
+        slot_drop(s, stopping);
       } else {
-        s->replied = 1;
+        s->replied = true;
         s->deadline = now_ms() + PIPE_SERVER_DEADLINE_MS;
-        if (s->drain_after_write || server->stopping) {
-          /* Disconnecting now would discard the reply before the client
-           * reads it: wait for the client to close instead. */
-          s->state = SLOT_DRAINING;
-          slot_read(server, s);
+        if (s->drain_after_write || stopping) {
+          // Disconnecting now would discard the reply before the client
+          // reads it: wait for the client to close instead.
+          set_state(s, SLOT_DRAINING);
+          slot_read(s, stopping);
         } else {
-          s->state = SLOT_READING;
-          slot_consume(server, s); /* bytes of a next request may be there already */
+          set_state(s, SLOT_READING);
+          slot_consume(s, stopping);  // bytes of a next request may be there already
         }
       }
       break;
     case SLOT_DRAINING:
       if (ok)
-        slot_read(server, s);
+        slot_read(s, stopping);
       else
-        slot_drop(server, s);
+        slot_drop(s, stopping);
       break;
     case SLOT_CLOSED:
+    case SLOT_QUEUED:
+    case SLOT_ANSWERING:
       break;
   }
 }
 
-/* Stop requested: no new clients, no new requests; replies already written
- * still get to their readers. */
-static void server_begin_stop(pipe_server *server) {
-  int i;
-  server->stopping = 1;
-  for (i = 0; i < PIPE_SERVER_INSTANCES; ++i) {
-    slot *s = &server->slots[i];
-    if (s->state == SLOT_READING && s->replied && s->reader.len == 0 && s->in_pos == s->in_len)
-      s->state = SLOT_DRAINING; /* its pending read now waits for the close */
-    else if (s->state != SLOT_WRITING && s->state != SLOT_DRAINING)
-      slot_drop(server, s);
+// Writes the replies the UI thread has given.
+void write_answers(bool stopping) {
+  for (slot &s : g_slots) {
+    bool ready;
+    {
+      locked hold;
+      ready = s.state == SLOT_ANSWERING && s.answered;
+    }
+    if (!ready) continue;
+    s.reply_len = static_cast<DWORD>(strnlen(s.call.reply, sizeof s.call.reply));
+    slot_write(&s, stopping);
   }
 }
 
-static DWORD WINAPI server_thread(void *param) {
-  pipe_server *server = static_cast<pipe_server *>(param);
-  int i;
-  for (i = 0; i < PIPE_SERVER_INSTANCES; ++i) slot_listen(server, &server->slots[i]);
-  for (;;) {
-    HANDLE events[PIPE_SERVER_INSTANCES + 1];
-    slot *owners[PIPE_SERVER_INSTANCES + 1];
-    DWORD count = 0, timeout = INFINITE, r;
-    ULONGLONG now = now_ms();
-    int busy = 0;
-
-    if (!server->stopping) {
-      owners[count] = NULL;
-      events[count++] = server->stop_event;
+// Stop requested: no new clients, no new requests; queued requests are
+// answered "shutting down", replies already given still get to their
+// readers.
+void begin_stop() {
+  {
+    locked hold;
+    g_stop_requested = true;
+  }
+  for (slot &s : g_slots) {
+    if (withdraw(&s)) {
+      slot_reply_error(&s, "the agent is shutting down", true);
+    } else if (s.state == SLOT_READING && s.replied && s.reader.len == 0 && s.in_pos == s.in_len) {
+      set_state(&s, SLOT_DRAINING);  // its pending read now waits for the close
+      s.deadline = now_ms() + PIPE_SERVER_DEADLINE_MS;
+    } else if (s.state == SLOT_LISTENING || s.state == SLOT_READING || s.state == SLOT_CLOSED) {
+      slot_drop(&s, true);
     }
-    for (i = 0; i < PIPE_SERVER_INSTANCES; ++i) {
-      slot *s = &server->slots[i];
-      if (s->pending) {
-        owners[count] = s;
-        events[count++] = s->ov.hEvent;
+  }
+}
+
+DWORD WINAPI server_thread(void *) {
+  for (slot &s : g_slots) slot_listen(&s, false);
+  bool stopping = false;
+  ULONGLONG stop_deadline = 0;
+  for (;;) {
+    HANDLE events[PIPE_SERVER_INSTANCES + 2];
+    slot *owners[PIPE_SERVER_INSTANCES + 2];
+    DWORD count = 0, timeout = INFINITE;
+    ULONGLONG now = now_ms();
+    bool busy = false;
+
+    if (!stopping) {
+      owners[count] = nullptr;
+      events[count++] = g_stop_event.get();
+    }
+    owners[count] = nullptr;
+    events[count++] = g_answer_event.get();
+    for (slot &s : g_slots) {
+      if (s.pending) {
+        owners[count] = &s;
+        events[count++] = s.ov.hEvent;
       }
-      if (s->deadline) {
-        DWORD left = s->deadline > now ? (DWORD)(s->deadline - now) : 0;
+      if (s.deadline) {
+        DWORD left = s.deadline > now ? static_cast<DWORD>(s.deadline - now) : 0;
         if (left < timeout) timeout = left;
       }
-      if (s->state != SLOT_CLOSED) busy = 1;
+      if (s.state != SLOT_CLOSED) busy = true;
     }
-    if (server->stopping && !busy) break;
+    if (stopping) {
+      if (!busy || now >= stop_deadline) break;
+      DWORD left = static_cast<DWORD>(stop_deadline - now);
+      if (left < timeout) timeout = left;
+    }
 
-    r = WaitForMultipleObjects(count, events, FALSE, timeout);
+    DWORD r = WaitForMultipleObjects(count, events, FALSE, timeout);
+    if (r == WAIT_FAILED) break;  // the process is ending around this thread
     if (r < WAIT_OBJECT_0 + count) {
       slot *s = owners[r - WAIT_OBJECT_0];
-      if (s)
-        slot_complete(server, s);
-      else
-        server_begin_stop(server);
-    }
-    now = now_ms();
-    for (i = 0; i < PIPE_SERVER_INSTANCES; ++i) {
-      slot *s = &server->slots[i];
-      if (!s->deadline || now < s->deadline) continue;
-      if (s->state == SLOT_CLOSED) {
-        s->deadline = 0;
-        if (!server->stopping) slot_listen(server, s);
-      } else {
-        slot_drop(server, s); /* too slow: dropped */
+      if (s) {
+        slot_complete(s, stopping);
+      } else if (events[r - WAIT_OBJECT_0] == g_stop_event.get()) {
+        stopping = true;
+        stop_deadline = now_ms() + STOP_GRACE_MS;
+        begin_stop();
       }
     }
+    write_answers(stopping);
+
+    now = now_ms();
+    for (slot &s : g_slots) {
+      if (!s.deadline || now < s.deadline) continue;
+      if (s.state == SLOT_CLOSED) {
+        s.deadline = 0;
+        if (!stopping) slot_listen(&s, stopping);
+      } else if (s.state == SLOT_QUEUED) {
+        // The UI thread is held up (its menu is open): the client hears so
+        // now rather than at its own deadline, and the request is not
+        // applied later.
+        if (withdraw(&s)) slot_reply_error(&s, "the agent is busy (its menu is open); try again", stopping);
+      } else if (s.state == SLOT_ANSWERING) {
+        s.deadline = 0;  // the UI thread is answering now
+      } else {
+        slot_drop(&s, stopping);  // too slow: dropped
+      }
+    }
+  }
+  // Whatever is left is cut off; the pipes close with the process.
+  for (slot &s : g_slots) {
+    if (s.pending) {
+      DWORD n;
+      CancelIo(pipe_of(&s));
+      GetOverlappedResult(pipe_of(&s), &s.ov, &n, TRUE);
+      s.pending = false;
+    }
+    DisconnectNamedPipe(pipe_of(&s));
   }
   return 0;
 }
 
-static void server_free(pipe_server *server) {
-  int i;
-  for (i = 0; i < PIPE_SERVER_INSTANCES; ++i) {
-    slot *s = &server->slots[i];
-    if (s->pipe && s->pipe != INVALID_HANDLE_VALUE) CloseHandle(s->pipe);
-    if (s->ov.hEvent) CloseHandle(s->ov.hEvent);
-  }
-  if (server->stop_event) CloseHandle(server->stop_event);
-  server->security.memory.reset();
-  DeleteCriticalSection(&server->lock);
-  HeapFree(GetProcessHeap(), 0, server);
-}
+}  // namespace
 
-pipe_server *pipe_server_start(HWND window, UINT message, const mjh_options *saved, DWORD *error) {
-  pipe_server *server = static_cast<pipe_server *>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof *server));
-  int i;
-  if (!server) {
-    *error = ERROR_NOT_ENOUGH_MEMORY;
-    return NULL;
-  }
-  server->window = window;
-  server->message = message;
-  server->saved = *saved;
-  InitializeCriticalSection(&server->lock);
-  mjw_pipe_name(server->name);
-  if (!mjw_pipe_security_make(server->security, nullptr)) {
+bool pipe_server_start(HWND window, UINT message, DWORD *error) {
+  InitializeCriticalSection(&g_lock);
+  g_window = window;
+  g_message = message;
+  wchar_t name[128];
+  mjw_pipe_name(name, sizeof name / sizeof name[0]);
+  mjw_pipe_security security;
+  if (!mjw_pipe_security_make(security, nullptr)) {
     *error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
-    server_free(server);
-    return NULL;
+    return false;
   }
-  server->stop_event = CreateEventW(NULL, TRUE, FALSE, NULL);
-  for (i = 0; i < PIPE_SERVER_INSTANCES; ++i) {
-    slot *s = &server->slots[i];
-    /* The first instance proves that no other process owns the name. */
+  g_stop_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_answer_event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!g_stop_event || !g_answer_event) {
+    *error = GetLastError();
+    return false;
+  }
+  for (int i = 0; i < PIPE_SERVER_INSTANCES; ++i) {
+    // The first instance proves that no other process owns the name.
     DWORD first = i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0;
-    s->pipe = CreateNamedPipeW(server->name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
-                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                               PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &server->security.attributes);
-    if (s->pipe == INVALID_HANDLE_VALUE) {
+    g_pipes[i].reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
+                                      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                      PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &security.attributes));
+    g_io_events[i].reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!g_pipes[i] || !g_io_events[i]) {
       *error = GetLastError();
-      server_free(server);
-      return NULL;
+      return false;
     }
-    s->ov.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (!s->ov.hEvent) {
-      *error = GetLastError();
-      server_free(server);
-      return NULL;
-    }
+    g_slots[i].ov.hEvent = g_io_events[i].get();
   }
-  if (!server->stop_event) {
+  // Its deepest call is the request parser's: a small stack will do.
+  g_thread.reset(
+      CreateThread(nullptr, SERVER_STACK_BYTES, server_thread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  if (!g_thread) {
     *error = GetLastError();
-    server_free(server);
-    return NULL;
+    return false;
   }
-  /* Its deepest call is the request parser's: a small stack will do. */
-  server->thread =
-      CreateThread(NULL, SERVER_STACK_BYTES, server_thread, server, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
-  if (!server->thread) {
-    *error = GetLastError();
-    server_free(server);
-    return NULL;
-  }
-  return server;
+  return true;
 }
 
-void pipe_server_set_saved(pipe_server *server, const mjh_options *saved) {
-  EnterCriticalSection(&server->lock);
-  server->saved = *saved;
-  LeaveCriticalSection(&server->lock);
+pipe_call *pipe_server_take() {
+  locked hold;
+  if (g_stop_requested || g_queued == 0) return nullptr;
+  slot *s = g_queue[0];
+  memmove(g_queue, g_queue + 1, (g_queued - 1) * sizeof g_queue[0]);
+  g_queued--;
+  s->state = SLOT_ANSWERING;
+  return &s->call;
 }
 
-void pipe_server_stop(pipe_server *server) {
-  SetEvent(server->stop_event);
-  /* The thread may be sending this (the UI) thread a request: handle sent
-   * messages while waiting, or both would wait forever. */
-  while (MsgWaitForMultipleObjects(1, &server->thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-    MSG msg;
-    PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+void pipe_server_answer(pipe_call *call) {
+  {
+    locked hold;
+    for (slot &s : g_slots)
+      if (&s.call == call) s.answered = true;
   }
-  CloseHandle(server->thread);
-  server_free(server);
+  SetEvent(g_answer_event.get());
+}
+
+bool pipe_server_quit_queued() {
+  locked hold;
+  for (int i = 0; i < g_queued; i++)
+    if (g_queue[i]->call.request.cmd == MJH_CMD_QUIT) return true;
+  return false;
+}
+
+bool pipe_server_stop(DWORD wait_ms) {
+  if (!g_thread) return true;
+  SetEvent(g_stop_event.get());
+  if (WaitForSingleObject(g_thread.get(), wait_ms) != WAIT_OBJECT_0) return false;
+  g_thread.reset();
+  return true;
 }

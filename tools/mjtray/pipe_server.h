@@ -1,6 +1,10 @@
-/* mjtray's control pipe: one thread serves several clients at once with
- * overlapped I/O, reads and parses their request lines, and hands each parsed
- * request to the UI thread, which acts and writes the reply. */
+// mjtray's control pipe. One thread serves PIPE_SERVER_INSTANCES clients at
+// once with overlapped I/O: it reads each request line, parses it, answers a
+// bad one itself and queues a good one for the UI thread, which it wakes with
+// a posted message and never waits for. The UI thread takes the queued
+// requests one at a time from its own message loop, answers each, and the
+// pipe thread writes the reply. A request the UI thread has not taken within
+// PIPE_SERVER_TAKE_MS (its menu is open) is withdrawn and answered "busy".
 #ifndef MJTRAY_PIPE_SERVER_H
 #define MJTRAY_PIPE_SERVER_H
 
@@ -9,37 +13,37 @@
 #include "protocol.h"
 
 enum {
-  PIPE_SERVER_INSTANCES = 4,     /* clients served at once */
-  PIPE_SERVER_DEADLINE_MS = 2000 /* from connecting (or the last reply) to a whole request line, and to write a reply */
+  PIPE_SERVER_INSTANCES = 4,       // clients served at once
+  PIPE_SERVER_DEADLINE_MS = 2000,  // from connecting (or the last reply) to a whole request line, and to take a reply
+  PIPE_SERVER_TAKE_MS = 3000       // a queued request the UI thread has not taken by then is answered "busy"
 };
 
-/* What the server thread sends the window (SendMessageW, lParam) for each
- * valid request; the UI thread writes the reply line and its length. */
-typedef struct pipe_call {
+// A request queued for the UI thread, and its reply.
+struct pipe_call {
   mjh_request request;
   char reply[MJH_REPLY_MAX];
-  size_t reply_len; /* 0: no reply written (the server then answers that the agent is not answering) */
-} pipe_call;
+};
 
-/* Set the call's reply: {"ok":true}, or {"ok":false,"error":message}. */
-void pipe_call_ok(pipe_call *call);
-void pipe_call_error(pipe_call *call, const char *message);
+// Creates the pipe's instances (the first with FILE_FLAG_FIRST_PIPE_INSTANCE,
+// so that a name another process holds is refused) and starts the thread,
+// which posts `message` to `window` whenever it queues a request. Returns
+// false with a Windows error code in *error (ERROR_ACCESS_DENIED or
+// ERROR_PIPE_BUSY: another process holds the name).
+bool pipe_server_start(HWND window, UINT message, DWORD *error);
 
-typedef struct pipe_server pipe_server;
+// UI thread: the oldest queued request, now the caller's until it calls
+// pipe_server_answer; null when none is queued.
+pipe_call *pipe_server_take();
+// UI thread: call->reply holds the reply line (with its '\n'); the pipe
+// thread writes it.
+void pipe_server_answer(pipe_call *call);
 
-/* Creates the pipe's instances and starts the server thread, which sends
- * `message` to `window` for each request. saved: the settings a start's
- * options apply to. Returns NULL with a Windows error code in *error, which
- * is ERROR_ACCESS_DENIED or ERROR_PIPE_BUSY when another process owns the
- * pipe's name. */
-pipe_server *pipe_server_start(HWND window, UINT message, const mjh_options *saved, DWORD *error);
+// Whether a quit request is queued (the UI thread then closes its menu).
+bool pipe_server_quit_queued();
 
-/* Updates the settings later requests are parsed against. */
-void pipe_server_set_saved(pipe_server *server, const mjh_options *saved);
-
-/* Stops serving: lets replies already written reach their clients (within
- * the deadline), joins the thread and frees everything. Called on the UI
- * thread; handles the requests that still arrive meanwhile. */
-void pipe_server_stop(pipe_server *server);
+// UI thread: stops serving. Requests still queued are answered "the agent is
+// shutting down"; replies already given reach their clients within a short
+// grace. Waits at most wait_ms for the thread; returns whether it ended.
+bool pipe_server_stop(DWORD wait_ms);
 
 #endif

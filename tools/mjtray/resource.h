@@ -1,4 +1,4 @@
-/* Resource and command ids of mjtray, shared by mjtray.rc and the C sources. */
+// Resource and command ids of mjtray, shared by mjtray.rc and the sources.
 #ifndef MJTRAY_RESOURCE_H
 #define MJTRAY_RESOURCE_H
 
@@ -34,5 +34,8 @@
 #define IDC_SPANS 210
 #define IDC_NO_HOURS 211
 #define IDC_HOURS_ERROR 212
+
+#define IDD_ABOUT 300
+#define IDC_ABOUT_VERSIONS 301
 
 #endif

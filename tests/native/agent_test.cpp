@@ -1,0 +1,521 @@
+// The agent core, driven as the Windows shell drives it, over a fake world: a
+// DLL that runs and nudges when told, a settings store, a clock that the test
+// moves, the icon and the timer. Orderings that raced in the shell of old
+// (a request answered inside a menu or dialog handler) are replayed here as
+// the one order events now have.
+#include "agent.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "json.h"
+#include "protocol.h"
+#include "schedule_text.h"
+
+namespace {
+
+int32_t utc_offset(void *, int64_t) { return 0; }
+const mjh_zone kUtc = {utc_offset, nullptr};
+
+// 2026-03-03 (a Tuesday) 10:00 UTC.
+const int64_t kTuesday10 = 1772532000;
+
+// The value of "key" in an options text, or def.
+long option(const std::string &text, const char *key, long def) {
+  std::string needle = std::string("\"") + key + "\":";
+  size_t p = text.find(needle);
+  if (p == std::string::npos) return def;
+  std::string v = text.substr(p + needle.size());
+  if (v.compare(0, 4, "true") == 0) return 1;
+  if (v.compare(0, 5, "false") == 0) return 0;
+  if (v.compare(0, 6, "\"move\"") == 0) return 0;
+  if (v.compare(0, 5, "\"zen\"") == 0) return 1;
+  return strtol(v.c_str(), nullptr, 10);
+}
+
+class FakeWorld : public mjh_agent_effects {
+ public:
+  // ---- The DLL ----
+  bool run_start(const char *options_text) override {
+    calls.push_back("start");
+    if (refuse_start) {
+      error = "CreateThread failed (err 8)";
+      active = false;  // the earlier run is stopped first, as the DLL does
+      return false;
+    }
+    options = options_text;
+    active = true;
+    started_tick = tick;
+    nudges = failed = 0;
+    return true;
+  }
+  void run_stop() override {
+    calls.push_back("stop");
+    active = false;
+  }
+  const char *run_status() override {
+    long interval = option(options, "interval_s", 60);
+    long long next = -1, running = 0;
+    if (active) {
+      running = (tick - started_tick) / 1000;
+      next = interval - running % interval;
+    }
+    snprintf(line, sizeof line,
+             "{\"active\":%d,\"mode\":\"%s\",\"interval_s\":%ld,\"dx\":1,\"dy\":1,\"only_when_idle\":%ld,"
+             "\"dry_run\":%ld,\"nudges\":%lld,\"skipped\":0,\"failed\":%lld,\"idle_s\":3,\"since_last_nudge_s\":-1,"
+             "\"next_nudge_in_s\":%lld,\"running_s\":%lld,\"last_reset_idle\":%d,\"last_method\":\"%s\","
+             "\"platform\":\"windows\",\"mechanism\":\"SendInput\",\"version\":\"1.0.0\"}",
+             active ? 1 : 0, option(options, "mode", 1) ? "zen" : "move", interval,
+             option(options, "only_when_idle", 1), option(options, "dry_run", 0), nudges, failed, next, running,
+             last_reset, nudges + failed ? "SendInput zen" : "");
+    return line;
+  }
+  bool nudge(const char *options_text) override {
+    calls.push_back(std::string("nudge ") + options_text);
+    return !refuse_nudge;
+  }
+  const char *last_error() override { return error.c_str(); }
+
+  bool keep_awake(bool on) override {
+    held = on;
+    return on;
+  }
+  bool save(const mjh_settings &s, const mjh_hours &h) override {
+    saves++;
+    saved = s;
+    if (!h.damaged) saved_hours = h;
+    return true;
+  }
+  int64_t now_utc() override { return now; }
+  int64_t tick_ms() override { return tick; }
+  const mjh_zone *zone() override { return &kUtc; }
+  mjh_lock_setting lock_setting() override { return lock; }
+  void show(mjh_icon_state i, const char *tip) override {
+    icon = i;
+    tooltip = tip;
+    shows++;
+  }
+  void notify(const char *title, const char *text) override { notes.push_back(std::string(title) + ": " + text); }
+  void set_timer(int64_t ms) override { timer_ms = ms; }
+  bool autostart() override { return autostart_on; }
+  bool set_autostart(bool on) override {
+    autostart_on = on;
+    return true;
+  }
+  void quit() override { quit_called = true; }
+
+  // ---- The test's hands ----
+  void pass(int64_t seconds) {
+    now += seconds;
+    tick += seconds * 1000;
+  }
+  void nudge_happens(bool reset) {
+    nudges++;
+    last_reset = reset ? 1 : 0;
+  }
+  void nudge_fails() { failed++; }
+
+  // The DLL
+  bool active = false;
+  bool refuse_start = false, refuse_nudge = false;
+  std::string options, error;
+  long long nudges = 0, failed = 0;
+  int last_reset = -1;
+  int64_t started_tick = 0;
+  std::vector<std::string> calls;
+  char line[1024];
+  // The rest of the world
+  bool held = false;
+  int saves = 0;
+  mjh_settings saved = {};
+  mjh_hours saved_hours = {};
+  int64_t now = kTuesday10, tick = 1000000;
+  mjh_lock_setting lock = {0, MJH_LOCK_SCREEN_LOCK};
+  mjh_icon_state icon = MJH_ICON_STOPPED;
+  std::string tooltip;
+  int shows = 0;
+  std::vector<std::string> notes;
+  int64_t timer_ms = -2;  // never set
+  bool autostart_on = false;
+  bool quit_called = false;
+};
+
+// What the shell's pipe server would hand over for this request line.
+mjh_request parse(const std::string &line) {
+  mjh_request r;
+  mjh_text_buffer<256> err;
+  EXPECT_TRUE(mjh_request_parse(line.data(), line.size(), nullptr, &r, &err)) << line << ": " << err.c_str();
+  return r;
+}
+
+class AgentCore : public ::testing::Test {
+ protected:
+  AgentCore() : agent(world, "1.0.0", 4242) {}
+
+  void launch(bool first = false, const char *hours = nullptr, const char *days = nullptr) {
+    mjh_agent_start start;
+    mjh_settings_default(&start.settings);
+    mjh_hours_none(&start.hours);
+    if (hours) {
+      ASSERT_TRUE(mjh_hours_parse(hours, &start.hours, nullptr));
+    }
+    if (days) {
+      ASSERT_TRUE(mjh_days_parse(days, &start.hours.days, nullptr));
+    }
+    start.first_launch = first;
+    agent.launch(start);
+  }
+
+  // The reply line of a request, as its client reads it.
+  std::string ask(const std::string &line, mjh_reply *out = nullptr) {
+    mjh_text_buffer<MJH_REPLY_MAX> reply;
+    agent.request(parse(line), reply);
+    EXPECT_TRUE(reply.ok());
+    EXPECT_EQ(reply.last(), '\n');
+    mjh_reply r;
+    EXPECT_TRUE(mjh_reply_read(reply.c_str(), reply.size(), &r)) << reply.c_str();
+    if (out) *out = r;
+    return reply.c_str();
+  }
+  bool ok(const std::string &line) {
+    mjh_reply r;
+    ask(line, &r);
+    return r.ok;
+  }
+  mjh_reply status() {
+    mjh_reply r;
+    ask("{\"cmd\":\"status\"}", &r);
+    return r;
+  }
+
+  FakeWorld world;
+  mjh_agent agent;
+};
+
+TEST_F(AgentCore, TheFirstLaunchEverSavesTheDefaultsAndStartsARun) {
+  launch(true);
+  EXPECT_EQ(world.saves, 1);
+  EXPECT_EQ(world.saved.run_on, 1);
+  EXPECT_TRUE(world.active);
+  EXPECT_EQ(world.options,
+            "{\"mode\":\"zen\",\"interval_s\":60,\"dx\":1,\"dy\":1,\"only_when_idle\":true,"
+            "\"dry_run\":false}");
+  EXPECT_EQ(world.icon, MJH_ICON_ACTIVE);
+  EXPECT_EQ(world.tooltip.rfind("Active: zen every 60 s, ", 0), 0u) << world.tooltip;
+  // The run is looked at again just after its first nudge is due.
+  EXPECT_EQ(world.timer_ms, 61000);
+}
+
+TEST_F(AgentCore, ALaterLaunchSavesNothingAndAStoppedRunHasNoTimer) {
+  mjh_agent_start start;
+  mjh_settings_default(&start.settings);
+  start.settings.run_on = 0;
+  mjh_hours_none(&start.hours);
+  start.first_launch = false;
+  agent.launch(start);
+  EXPECT_EQ(world.saves, 0);
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(world.icon, MJH_ICON_STOPPED);
+  EXPECT_EQ(world.timer_ms, -1) << "stopped without working hours: nothing to wake for";
+}
+
+// The shell of old merged a start's options into a copy of the settings taken
+// on the pipe thread: a menu change made before the request was answered was
+// lost when the copy was written back.
+TEST_F(AgentCore, AStartChangesOnlyTheKeysItNamesOnTheSettingsAsTheyAreNow) {
+  launch();
+  agent.action(MJH_ACTION_MODE_MOVE);
+  agent.action(MJH_ACTION_KEEP_AWAKE);
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"interval_s\":30}}"));
+  EXPECT_EQ(world.saved.options.mode, MJ_MODE_MOVE);
+  EXPECT_EQ(world.saved.options.keep_awake, 1);
+  EXPECT_EQ(world.saved.options.interval_s, 30);
+  EXPECT_EQ(option(world.options, "interval_s", 0), 30);
+  EXPECT_EQ(option(world.options, "mode", 1), 0) << "move";
+  EXPECT_TRUE(world.held);
+}
+
+// The working hours dialog of old wrote back the hours it took when it
+// opened, undoing a start --hours answered while it was open.
+TEST_F(AgentCore, TheHoursDialogChangesOnlyWhatTheUserChangedInIt) {
+  launch(false, "09:00-17:00", "mon-fri");
+  mjh_hours_fields shown;
+  mjh_hours_fields_of(agent.hours(), &shown);
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"hours\":\"07:00-19:00\"}}"));
+
+  mjh_hours_fields closed = shown;
+  closed.days = 0x3f;  // Monday to Saturday, the spans as shown
+  mjh_hours_edit edit;
+  ASSERT_TRUE(mjh_hours_edit_between(shown, closed, &edit, nullptr));
+  EXPECT_TRUE(edit.set_days);
+  EXPECT_FALSE(edit.set_spans);
+  ASSERT_TRUE(agent.edit_hours(edit, nullptr));
+
+  mjh_text_buffer<64> spans;
+  mjh_hours_text(&world.saved_hours, spans);
+  EXPECT_STREQ(spans.c_str(), "07:00-19:00") << "the request's spans stay";
+  EXPECT_EQ(world.saved_hours.days, 0x3fu) << "the dialog's days apply";
+}
+
+TEST_F(AgentCore, TheHoursDialogRefusesWhatDoesNotReadAndKeepsTheHours) {
+  launch(false, "09:00-17:00", "mon-fri");
+  mjh_hours_fields shown;
+  mjh_hours_fields_of(agent.hours(), &shown);
+  struct Case {
+    const char *spans;
+    unsigned days;
+  } cases[] = {{"09:00-12:00,11:00-13:00", 0x1f}, {"25:00-26:00", 0x1f}, {"09:00-17:00", 0}, {"", 0x1f}};
+  for (const Case &c : cases) {
+    mjh_hours_fields closed = shown;
+    snprintf(closed.spans, sizeof closed.spans, "%s", c.spans);
+    closed.days = c.days;
+    mjh_hours_edit edit;
+    mjh_text_buffer<256> err;
+    EXPECT_FALSE(mjh_hours_edit_between(shown, closed, &edit, &err)) << c.spans;
+    EXPECT_GT(err.size(), 0u) << c.spans;
+  }
+  mjh_text_buffer<64> spans;
+  mjh_hours_text(&agent.hours(), spans);
+  EXPECT_STREQ(spans.c_str(), "09:00-17:00");
+}
+
+// In the shell of old, a start answered while the stop path of a decision
+// waited on the notification area left the DLL's run going with run_on=0
+// saved. Now a session's end and a start are two events, one after the
+// other, and the world agrees with the saved choice after each.
+TEST_F(AgentCore, ASessionEndingAndAStartInEitherOrderLeaveTheRunAsSaved) {
+  launch();
+  agent.action(MJH_ACTION_RUN_FOR, 60);
+  world.pass(61);
+  agent.timer();
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(world.saved.run_on, 0) << "without working hours the session's end is a stop";
+  EXPECT_EQ(status().stopped_because, std::string("session ended after 1 min"));
+  EXPECT_TRUE(ok("{\"cmd\":\"start\"}"));
+  EXPECT_TRUE(world.active);
+  EXPECT_EQ(world.saved.run_on, 1);
+  EXPECT_EQ(status().stopped_because, std::string(""));
+
+  agent.action(MJH_ACTION_RUN_FOR, 60);
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"for\":120}}"));
+  world.pass(61);
+  agent.timer();
+  EXPECT_TRUE(world.active) << "the later session of the request holds";
+  world.pass(60);
+  agent.timer();
+  EXPECT_FALSE(world.active);
+}
+
+// Random orders of everything the shell may deliver: after each event the
+// DLL's run, keep-awake and the saved choice agree with what the agent says.
+TEST_F(AgentCore, AnyOrderOfEventsKeepsTheWorldAndTheSavedChoiceInStep) {
+  launch(true);
+  std::mt19937 random(12345);
+  const char *requests[] = {
+      "{\"cmd\":\"start\"}",
+      "{\"cmd\":\"stop\"}",
+      "{\"cmd\":\"status\"}",
+      "{\"cmd\":\"nudge\"}",
+      "{\"cmd\":\"start\",\"options\":{\"keep_awake\":true,\"interval_s\":5}}",
+      "{\"cmd\":\"start\",\"options\":{\"keep_awake\":false,\"for\":30}}",
+      "{\"cmd\":\"start\",\"options\":{\"hours\":\"10:00-10:01\",\"days\":\"all\"}}",
+      "{\"cmd\":\"start\",\"options\":{\"hours\":\"any\"}}",
+  };
+  const mjh_user_action actions[] = {MJH_ACTION_TOGGLE,     MJH_ACTION_START,     MJH_ACTION_STOP,
+                                     MJH_ACTION_KEEP_AWAKE, MJH_ACTION_MODE_MOVE, MJH_ACTION_RUN_UNTIL_STOPPED,
+                                     MJH_ACTION_NUDGE,      MJH_ACTION_INTERVAL};
+  for (int step = 0; step < 3000; ++step) {
+    switch (random() % 5) {
+      case 0:
+      case 1:
+        ask(requests[random() % (sizeof requests / sizeof requests[0])]);
+        break;
+      case 2: {
+        mjh_user_action a = actions[random() % (sizeof actions / sizeof actions[0])];
+        agent.action(a, a == MJH_ACTION_INTERVAL ? 30 : 0);
+        break;
+      }
+      case 3:
+        world.pass(random() % 90);
+        agent.timer();
+        break;
+      case 4:
+        world.refuse_start = random() % 10 == 0;
+        agent.action(MJH_ACTION_RUN_FOR, 1800);
+        world.refuse_start = false;
+        break;
+    }
+    mjh_reply r = status();
+    ASSERT_EQ(world.active, r.run.active != 0) << "step " << step;
+    ASSERT_EQ(world.held, world.active && r.settings.keep_awake) << "step " << step;
+    ASSERT_EQ(world.saved.run_on, r.run_on) << "step " << step;
+    if (world.active) {
+      ASSERT_TRUE(r.run_on) << "step " << step;
+    }
+    ASSERT_EQ(world.icon == MJH_ICON_ACTIVE || world.icon == MJH_ICON_FAILING, world.active) << "step " << step;
+  }
+}
+
+TEST_F(AgentCore, AStartTheDllRefusesChangesNothing) {
+  launch();
+  EXPECT_TRUE(ok("{\"cmd\":\"stop\"}"));
+  int saves = world.saves;
+  world.refuse_start = true;
+  mjh_reply r;
+  ask("{\"cmd\":\"start\",\"options\":{\"interval_s\":30,\"hours\":\"08:00-18:00\"}}", &r);
+  EXPECT_FALSE(r.ok);
+  EXPECT_STREQ(r.error, "CreateThread failed (err 8)");
+  EXPECT_EQ(world.saves, saves);
+  EXPECT_EQ(world.saved.options.interval_s, 60);
+  EXPECT_EQ(world.saved.run_on, 0);
+  EXPECT_EQ(agent.hours().span_count, 0);
+  EXPECT_FALSE(world.active);
+}
+
+TEST_F(AgentCore, AStartFromTheMenuThatFailsSaysWhyAndLeavesTheRunOff) {
+  launch();
+  agent.action(MJH_ACTION_STOP);
+  world.refuse_start = true;
+  agent.action(MJH_ACTION_START);
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(world.saved.run_on, 0);
+  ASSERT_EQ(world.notes.size(), 1u);
+  EXPECT_EQ(world.notes[0], "The run did not start: CreateThread failed (err 8)");
+  EXPECT_EQ(world.icon, MJH_ICON_STOPPED);
+}
+
+TEST_F(AgentCore, QuitRepliesStopsTheRunLetsKeepAwakeGoAndKeepsTheUsersChoice) {
+  launch();
+  agent.action(MJH_ACTION_KEEP_AWAKE);
+  ASSERT_TRUE(world.held);
+  int saves = world.saves;
+  EXPECT_EQ(ask("{\"cmd\":\"quit\"}"), "{\"ok\":true}\n");
+  EXPECT_TRUE(world.quit_called);
+  EXPECT_FALSE(world.active);
+  EXPECT_FALSE(world.held);
+  EXPECT_EQ(world.saves, saves) << "the run comes back on the next launch";
+  EXPECT_EQ(world.timer_ms, -1);
+}
+
+TEST_F(AgentCore, AfterShutDownEveryRequestIsRefusedAndEveryEventDoesNothing) {
+  launch();
+  agent.shut_down();
+  agent.shut_down();
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(ask("{\"cmd\":\"start\"}"), "{\"ok\":false,\"error\":\"the agent is shutting down\"}\n");
+  EXPECT_EQ(ask("{\"cmd\":\"status\"}"), "{\"ok\":false,\"error\":\"the agent is shutting down\"}\n");
+  size_t calls = world.calls.size();
+  int shows = world.shows, saves = world.saves;
+  agent.action(MJH_ACTION_START);
+  agent.timer();
+  agent.clock_changed();
+  agent.settings_changed();
+  agent.resumed();
+  agent.pointer_on_icon();
+  mjh_hours_edit edit = {};
+  edit.clear = true;
+  EXPECT_FALSE(agent.edit_hours(edit, nullptr));
+  EXPECT_EQ(world.calls.size(), calls);
+  EXPECT_EQ(world.shows, shows);
+  EXPECT_EQ(world.saves, saves);
+  EXPECT_FALSE(world.active);
+}
+
+TEST_F(AgentCore, NudgesThatStopResettingTheIdleTimeMakeTheIconAmberUntilOneDoes) {
+  launch();
+  world.pass(61);
+  world.nudge_happens(true);
+  agent.timer();
+  EXPECT_EQ(world.icon, MJH_ICON_ACTIVE);
+  world.pass(60);
+  world.nudge_fails();
+  world.error = "SendInput failed (err 5)";
+  agent.timer();
+  EXPECT_EQ(world.icon, MJH_ICON_FAILING);
+  EXPECT_EQ(world.tooltip.rfind("Failing: SendInput failed (err 5)", 0), 0u) << world.tooltip;
+  EXPECT_TRUE(status().failing);
+  world.pass(60);
+  world.nudge_happens(true);
+  agent.timer();
+  EXPECT_EQ(world.icon, MJH_ICON_ACTIVE);
+}
+
+TEST_F(AgentCore, ThePointerOnTheIconMakesTheCountdownFresh) {
+  launch();
+  EXPECT_NE(world.tooltip.find("next nudge in 60 s"), std::string::npos) << world.tooltip;
+  world.pass(17);
+  agent.pointer_on_icon();
+  EXPECT_NE(world.tooltip.find("next nudge in 43 s"), std::string::npos) << world.tooltip;
+  int shows = world.shows;
+  agent.pointer_on_icon();
+  EXPECT_EQ(world.shows, shows) << "nothing changed, nothing shown again";
+}
+
+TEST_F(AgentCore, OutsideWorkingHoursTheRunWaitsAndStartsByItselfAtTheNextSpan) {
+  launch(false, "11:00-12:00", "all");  // it is 10:00
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(world.icon, MJH_ICON_WAITING);
+  EXPECT_EQ(world.timer_ms, 3600 * 1000);
+  mjh_reply r = status();
+  EXPECT_TRUE(r.run_on);
+  EXPECT_EQ(r.next_start, kTuesday10 + 3600);
+  world.pass(3600);
+  agent.timer();
+  EXPECT_TRUE(world.active);
+  EXPECT_EQ(world.icon, MJH_ICON_ACTIVE);
+}
+
+TEST_F(AgentCore, AClockSetForwardMovesAForSessionWithIt) {
+  launch();
+  agent.action(MJH_ACTION_RUN_FOR, 3600);
+  int64_t end = status().session_end;
+  world.now += 7200;  // the clock is set two hours ahead; no time passed
+  agent.clock_changed();
+  EXPECT_TRUE(world.active);
+  EXPECT_EQ(status().session_end, end + 7200);
+}
+
+TEST_F(AgentCore, TheMenuShowsTheSettingsTheSessionAndTheLockWarning) {
+  world.lock = {300, MJH_LOCK_SCREEN_SAVER};
+  launch();
+  agent.action(MJH_ACTION_INTERVAL, 240);
+  agent.action(MJH_ACTION_RUN_FOR, 2 * 3600);
+  mjh_menu_model m;
+  agent.menu(&m);
+  EXPECT_TRUE(m.run_on);
+  EXPECT_EQ(m.interval_s, 240);
+  EXPECT_EQ(m.session, MJH_ACTION_RUN_FOR);
+  EXPECT_EQ(m.session_seconds, 2 * 3600);
+  EXPECT_FALSE(m.until_end_of_hours_possible);
+  EXPECT_TRUE(m.interval_unsafe);
+  EXPECT_EQ(m.safe_interval_s, 145);
+  EXPECT_STREQ(m.interval_label, "&Interval (too long for the 5 min screen saver)");
+  EXPECT_EQ(world.tooltip.rfind("Warning: ", 0), 0u) << world.tooltip;
+  agent.action(MJH_ACTION_INTERVAL_SAFE);
+  agent.menu(&m);
+  EXPECT_EQ(m.interval_s, 145);
+  EXPECT_FALSE(m.interval_unsafe);
+}
+
+TEST_F(AgentCore, NudgeFollowsTheSavedSettingsDryRunIncluded) {
+  launch();
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"dry_run\":true,\"mode\":\"move\"}}"));
+  EXPECT_TRUE(ok("{\"cmd\":\"nudge\"}"));
+  ASSERT_FALSE(world.calls.empty());
+  const std::string &nudge = world.calls.back();
+  EXPECT_NE(nudge.find("\"dry_run\":true"), std::string::npos) << nudge;
+  EXPECT_NE(nudge.find("\"mode\":\"move\""), std::string::npos) << nudge;
+  world.refuse_nudge = true;
+  world.error = "SendInput failed (err 5)";
+  mjh_reply r;
+  ask("{\"cmd\":\"nudge\"}", &r);
+  EXPECT_FALSE(r.ok);
+  EXPECT_STREQ(r.error, "SendInput failed (err 5)");
+}
+
+}  // namespace

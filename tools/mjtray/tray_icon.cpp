@@ -1,0 +1,162 @@
+#include "tray_icon.h"
+
+#include <wchar.h>
+#include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
+
+#include <utility>
+
+#include "handle.h"
+
+namespace {
+
+enum { ICON_ID = 1, TIP_CHARS = 128, TITLE_CHARS = 64, INFO_CHARS = 256 };
+
+// What the UI thread asks for, under g_lock.
+struct wanted {
+  wchar_t tip[TIP_CHARS];
+  bool tip_changed;
+  bool readd;
+  bool notify;
+  wchar_t title[TITLE_CHARS];
+  wchar_t info[INFO_CHARS];
+  bool stop;
+};
+
+CRITICAL_SECTION g_lock;
+wanted g_wanted;
+mjw_icon g_wanted_icon;  // a new icon, not yet taken by the thread
+HWND g_window;
+UINT g_callback;
+mjw_handle g_wake;  // auto-reset
+mjw_handle g_thread;
+
+class locked {
+ public:
+  locked() { EnterCriticalSection(&g_lock); }
+  ~locked() { LeaveCriticalSection(&g_lock); }
+  locked(const locked &) = delete;
+  locked &operator=(const locked &) = delete;
+};
+
+void copy(wchar_t *to, size_t count, const wchar_t *from) {
+  size_t n = wcsnlen(from, count - 1);
+  wmemcpy(to, from, n);
+  to[n] = L'\0';
+}
+
+NOTIFYICONDATAW icon_data() {
+  NOTIFYICONDATAW nid = {sizeof nid};
+  nid.hWnd = g_window;
+  nid.uID = ICON_ID;
+  return nid;
+}
+
+DWORD WINAPI icon_thread(void *) {
+  mjw_icon current;  // the icon the notification area shows
+  wchar_t tip[TIP_CHARS] = L"";
+  bool added = false;
+  for (;;) {
+    if (WaitForSingleObject(g_wake.get(), INFINITE) != WAIT_OBJECT_0) break;
+    wanted now;
+    mjw_icon fresh;
+    {
+      locked hold;
+      now = g_wanted;
+      fresh = std::move(g_wanted_icon);
+      g_wanted.tip_changed = g_wanted.readd = g_wanted.notify = false;
+    }
+    if (now.stop) {
+      if (added) {
+        NOTIFYICONDATAW nid = icon_data();
+        Shell_NotifyIconW(NIM_DELETE, &nid);
+      }
+      break;
+    }
+    if (now.tip_changed) copy(tip, TIP_CHARS, now.tip);
+    if (!fresh && !current) continue;  // nothing to show yet
+
+    NOTIFYICONDATAW nid = icon_data();
+    nid.uFlags = NIF_ICON | NIF_TIP | NIF_SHOWTIP | NIF_MESSAGE;
+    nid.uCallbackMessage = g_callback;
+    nid.hIcon = fresh ? fresh.get() : current.get();
+    copy(nid.szTip, TIP_CHARS, tip);
+    if (now.readd || !added) {
+      added = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+      if (added) {
+        nid.uVersion = NOTIFYICON_VERSION_4;
+        Shell_NotifyIconW(NIM_SETVERSION, &nid);
+      }
+    } else if (fresh || now.tip_changed) {
+      // NIF_SHOWTIP goes with every change, or the shell may drop it.
+      Shell_NotifyIconW(NIM_MODIFY, &nid);
+    }
+    if (fresh) current = std::move(fresh);  // the old one is no longer shown
+    if (added && now.notify) {
+      NOTIFYICONDATAW info = icon_data();
+      info.uFlags = NIF_INFO;
+      info.dwInfoFlags = NIIF_INFO;
+      copy(info.szInfoTitle, TITLE_CHARS, now.title);
+      copy(info.szInfo, INFO_CHARS, now.info);
+      Shell_NotifyIconW(NIM_MODIFY, &info);
+    }
+  }
+  return 0;
+}
+
+void wake() { SetEvent(g_wake.get()); }
+
+}  // namespace
+
+bool tray_icon_start(HWND window, UINT callback_message) {
+  InitializeCriticalSection(&g_lock);
+  g_window = window;
+  g_callback = callback_message;
+  g_wake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!g_wake) return false;
+  g_thread.reset(CreateThread(nullptr, 64 * 1024, icon_thread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  return static_cast<bool>(g_thread);
+}
+
+void tray_icon_set(HICON icon, const wchar_t *tooltip) {
+  {
+    locked hold;
+    if (icon) g_wanted_icon.reset(icon);  // one not yet taken was never shown
+    if (wcsncmp(g_wanted.tip, tooltip, TIP_CHARS) != 0 || icon) {
+      copy(g_wanted.tip, TIP_CHARS, tooltip);
+      g_wanted.tip_changed = true;
+    }
+  }
+  wake();
+}
+
+void tray_icon_notify(const wchar_t *title, const wchar_t *text) {
+  {
+    locked hold;
+    copy(g_wanted.title, TITLE_CHARS, title);
+    copy(g_wanted.info, INFO_CHARS, text);
+    g_wanted.notify = true;
+  }
+  wake();
+}
+
+void tray_icon_readd() {
+  {
+    locked hold;
+    g_wanted.readd = true;
+  }
+  wake();
+}
+
+bool tray_icon_stop(DWORD wait_ms) {
+  if (!g_thread) return true;
+  {
+    locked hold;
+    g_wanted.stop = true;
+  }
+  wake();
+  if (WaitForSingleObject(g_thread.get(), wait_ms) != WAIT_OBJECT_0) return false;
+  g_thread.reset();
+  return true;
+}
