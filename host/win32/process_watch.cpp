@@ -1,23 +1,31 @@
 #include "process_watch.h"
 
 // after windows.h
-#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <utility>
 
 namespace {
 
-enum { WATCH_APPLY_MS = 5000, NAME_UTF8_MAX = MAX_PATH * 3 };
+enum {
+  WATCH_APPLY_MS = 5000,
+  NAME_UTF8_MAX = MAX_PATH * 3,
+  LIST_BUFFER_SPARE = 16 * 1024  // room for processes started between two calls
+};
+
+const NTSTATUS k_info_length_mismatch = static_cast<NTSTATUS>(0xC0000004L);
 
 // The thread's watcher, for the foreground hook, whose callback has no context.
 thread_local mjw_process_watch *t_watch = nullptr;
 
-// The index of the listed program named by a wide image name or path, or -1.
-int find_wide(const mjh_programs &list, const wchar_t *image) {
+// The index of the listed program named by a wide image name or path (length
+// UTF-16 units, or -1 when NUL-terminated), or -1.
+int find_wide(const mjh_programs &list, const wchar_t *image, int length = -1) {
   char name[NAME_UTF8_MAX];
-  int n = WideCharToMultiByte(CP_UTF8, 0, image, -1, name, sizeof name, nullptr, nullptr);
-  if (n <= 1) return -1;
-  return mjh_programs_find(list, std::string_view(name, static_cast<size_t>(n - 1)));
+  int n = WideCharToMultiByte(CP_UTF8, 0, image, length, name, sizeof name, nullptr, nullptr);
+  if (length < 0) n--;  // the NUL
+  if (n <= 0) return -1;
+  return mjh_programs_find(list, std::string_view(name, static_cast<size_t>(n)));
 }
 
 }  // namespace
@@ -119,6 +127,11 @@ void mjw_process_watch::run() {
       else if (!hook_)
         hook_.reset(SetWinEventHook(EVENT_SYSTEM_FOREGROUND, EVENT_SYSTEM_FOREGROUND, nullptr, on_foreground, 0, 0,
                                     WINEVENT_OUTOFCONTEXT));
+      for (bool &known : name_lengths_) known = false;
+      for (int i = 0; i < list_.count; i++) {
+        int units = MultiByteToWideChar(CP_UTF8, 0, list_.names[i], -1, nullptr, 0) - 1;
+        if (units > 0 && units <= MJH_PROGRAM_NAME_MAX) name_lengths_[units] = true;
+      }
       unheld_running_ = 0;
       if (list_.count > 0) look();
       if (foreground_) follow_foreground(GetForegroundWindow());
@@ -163,6 +176,25 @@ void mjw_process_watch::run() {
   hook_.reset();
   for (int i = 0; i < held_count_; i++) held_[i].process.reset();
   held_count_ = 0;
+  list_buffer_.reset();
+}
+
+// The process list of the system, in one call: each process with its image
+// name and session, named without opening it.
+bool mjw_process_watch::list_processes() {
+  for (int attempt = 0; attempt < 4; attempt++) {
+    if (!list_buffer_) {
+      list_buffer_.reset(LocalAlloc(LMEM_FIXED, list_buffer_size_));
+      if (!list_buffer_) return false;
+    }
+    ULONG needed = 0;
+    NTSTATUS status = NtQuerySystemInformation(SystemProcessInformation, list_buffer_.get(),
+                                               static_cast<ULONG>(list_buffer_size_), &needed);
+    if (status != k_info_length_mismatch) return status >= 0;
+    list_buffer_.reset();
+    list_buffer_size_ = (needed > list_buffer_size_ ? needed : list_buffer_size_ * 2) + LIST_BUFFER_SPARE;
+  }
+  return false;
 }
 
 // One look at the processes of this session: each of a listed name not yet
@@ -171,23 +203,28 @@ void mjw_process_watch::look() {
   AcquireSRWLockExclusive(&lock_);
   looks_++;
   ReleaseSRWLockExclusive(&lock_);
-  mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;  // keep what is known
+  if (!list_processes()) return;  // keep what is known
   uint32_t unheld = 0;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    int index = find_wide(list_, entry.szExeFile);
-    if (index < 0) continue;
-    DWORD pid = entry.th32ProcessID, session = 0;
-    if (holds(pid) || !ProcessIdToSessionId(pid, &session) || session != session_) continue;
-    mjw_handle process;
-    if (held_count_ < MJW_PROCESS_HELD_MAX)
-      process.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    if (!process)
-      unheld |= uint32_t{1} << index;
-    else if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT)
-      held_[held_count_++] = {pid, index, std::move(process)};
+  const BYTE *at = static_cast<const BYTE *>(list_buffer_.get());
+  for (;;) {
+    const SYSTEM_PROCESS_INFORMATION *p = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION *>(at);
+    size_t units = p->ImageName.Length / sizeof(wchar_t);
+    // Most names are passed over by their length alone.
+    int index = units <= MJH_PROGRAM_NAME_MAX && name_lengths_[units]
+                    ? find_wide(list_, p->ImageName.Buffer, static_cast<int>(units))
+                    : -1;
+    DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(p->UniqueProcessId));
+    if (index >= 0 && p->SessionId == session_ && !holds(pid)) {
+      mjw_handle process;
+      if (held_count_ < MJW_PROCESS_HELD_MAX)
+        process.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+      if (!process)
+        unheld |= uint32_t{1} << index;
+      else if (WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT)
+        held_[held_count_++] = {pid, index, std::move(process)};
+    }
+    if (p->NextEntryOffset == 0) break;
+    at += p->NextEntryOffset;
   }
   unheld_running_ = unheld;
 }

@@ -7,10 +7,14 @@
 // - It holds a handle (SYNCHRONIZE) to every running process of a listed
 //   name and waits on them all with MsgWaitForMultipleObjects, so an exit is
 //   seen when it happens.
-// - It looks for new processes every MJW_PROCESS_POLL_MS with a process
-//   snapshot (CreateToolhelp32Snapshot), which names every process without
-//   opening it; only processes of a listed name not yet held are opened. With
-//   an empty list it neither looks nor wakes.
+// - It looks for new processes every MJW_PROCESS_POLL_MS with one call for
+//   the system's process list (NtQuerySystemInformation with
+//   SystemProcessInformation, which gives each process's image name and
+//   session without opening it: the call EnumProcesses and the toolhelp
+//   snapshot make too, without their extra work); names of another length
+//   than the listed ones are passed over unread, and only processes of a
+//   listed name not yet held are opened. With an empty list it neither looks
+//   nor wakes.
 // - With the foreground asked for, it hooks EVENT_SYSTEM_FOREGROUND
 //   (SetWinEventHook, out of context): the hook is called on this thread,
 //   which pumps its messages in the same wait. It names the process of each
@@ -36,7 +40,7 @@
 #include "handle.h"
 
 enum {
-  MJW_PROCESS_POLL_MS = 3500,                      // between looks for new processes: a start is seen within about 4 s
+  MJW_PROCESS_POLL_MS = 4000,                      // between looks for new processes: a start is seen within about 4 s
   MJW_PROCESS_HELD_MAX = MAXIMUM_WAIT_OBJECTS - 2  // processes waited on (one slot is the wake event)
 };
 
@@ -86,6 +90,7 @@ class mjw_process_watch {
   static DWORD WINAPI thread_main(void *self);
   static void CALLBACK on_foreground(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD);
   void run();
+  bool list_processes();
   void look();
   void lost(int slot);
   bool holds(DWORD pid) const;
@@ -116,6 +121,9 @@ class mjw_process_watch {
   DWORD foreground_pid_ = 0;
   int foreground_index_ = -1;
   mjw_win_event hook_;
+  mjw_local list_buffer_;  // the system's process list
+  size_t list_buffer_size_ = 64 * 1024;
+  bool name_lengths_[MJH_PROGRAM_NAME_MAX + 1] = {};  // the lengths of the listed names, in UTF-16 units
 };
 
 #endif
