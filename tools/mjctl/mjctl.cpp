@@ -89,7 +89,8 @@ static const char k_usage[] =
     "exit codes: 0 done (a run ended by --for, --until, --while or Ctrl+C\n"
     "included, stop or quit with no agent running); 1 the DLL or the agent\n"
     "refused or failed (its message on stderr), no agent for status, the idle\n"
-    "time is unknown, or --while names no running process; 2 bad command line.\n";
+    "time is unknown, or --while names no running process;\n"
+    "2 bad command line.\n";
 
 /* ---- Command line ---------------------------------------------------------- */
 
