@@ -1,27 +1,36 @@
-# The installer for people who use the app: a per-user MSI made by wixl
-# (msitools), `cmake --workflow --preset installer` or the target `installer`.
-# It holds the DLL, mjtray.exe, mjctl.exe and the licences; installer/
-# mouse-jiggler.wxs says what it does. Its version is MJ_PACKAGE_VERSION.
+# The installers for people who use the app, made by wixl (msitools):
+# `cmake --workflow --preset installer` or the target `installer` builds both,
+# the per-user MSI and the per-machine one (-machine.msi). They hold the DLL,
+# mjtray.exe, mjctl.exe, the licence and the policies' administrative
+# templates; installer/mouse-jiggler.wxs says what they do. Their version is
+# MJ_PACKAGE_VERSION.
 set(MJ_PACKAGE_VERSION ${PROJECT_VERSION} CACHE STRING
   "Version of the installer package (the DLL's own version stays that of its header)")
 find_program(WIXL wixl)
 
 set(MJ_MSI ${CMAKE_BINARY_DIR}/installer/veltrano-mouse-jiggler-${MJ_PACKAGE_VERSION}-win64.msi)
-# The arguments of cmake/build_msi.cmake, less the version, output and stage.
+set(MJ_MACHINE_MSI ${CMAKE_BINARY_DIR}/installer/veltrano-mouse-jiggler-${MJ_PACKAGE_VERSION}-win64-machine.msi)
+# The arguments of cmake/build_msi.cmake, less the version, scope, output and stage.
 set(MJ_MSI_ARGS
   -DWXS=${PROJECT_SOURCE_DIR}/installer/mouse-jiggler.wxs
   -DDLL=$<TARGET_FILE:mouse_jiggler> -DMJTRAY=$<TARGET_FILE:mjtray> -DMJCTL=$<TARGET_FILE:mjctl>
-  -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE -DLICENSE_JSMN=${PROJECT_SOURCE_DIR}/third_party/jsmn/LICENSE)
+  -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
+  -DADMX=${PROJECT_SOURCE_DIR}/admx/veltrano-mouse-jiggler.admx
+  -DADML=${PROJECT_SOURCE_DIR}/admx/en-US/veltrano-mouse-jiggler.adml)
 
 if(WIXL)
   # The same arguments for the installer test, which builds two versions.
   list(JOIN MJ_MSI_ARGS "\n" lines)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/installer/msi_args.txt CONTENT "-DWIXL=${WIXL}\n${lines}\n")
   add_custom_target(installer
-    COMMAND ${CMAKE_COMMAND} -DWIXL=${WIXL} ${MJ_MSI_ARGS} -DVERSION=${MJ_PACKAGE_VERSION} -DOUTPUT=${MJ_MSI}
-      -DSTAGE=${CMAKE_BINARY_DIR}/installer/stage -P ${PROJECT_SOURCE_DIR}/cmake/build_msi.cmake
+    COMMAND ${CMAKE_COMMAND} -DWIXL=${WIXL} ${MJ_MSI_ARGS} -DVERSION=${MJ_PACKAGE_VERSION} -DSCOPE=user
+      -DOUTPUT=${MJ_MSI} -DSTAGE=${CMAKE_BINARY_DIR}/installer/stage -P ${PROJECT_SOURCE_DIR}/cmake/build_msi.cmake
+    COMMAND ${CMAKE_COMMAND} -DWIXL=${WIXL} ${MJ_MSI_ARGS} -DVERSION=${MJ_PACKAGE_VERSION} -DSCOPE=machine
+      -DOUTPUT=${MJ_MACHINE_MSI} -DSTAGE=${CMAKE_BINARY_DIR}/installer/stage-machine
+      -P ${PROJECT_SOURCE_DIR}/cmake/build_msi.cmake
     DEPENDS mouse_jiggler mjtray mjctl installer/mouse-jiggler.wxs cmake/build_msi.cmake
-    COMMENT "Building the installer veltrano-mouse-jiggler-${MJ_PACKAGE_VERSION}-win64.msi"
+      admx/veltrano-mouse-jiggler.admx admx/en-US/veltrano-mouse-jiggler.adml
+    COMMENT "Building the installers veltrano-mouse-jiggler-${MJ_PACKAGE_VERSION}-win64.msi and -win64-machine.msi"
     VERBATIM)
 else()
   add_custom_target(installer

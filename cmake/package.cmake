@@ -1,6 +1,7 @@
 # What `cmake --install` lays out and CPack zips: the DLL, mjctl and mjtray in
 # bin/, the header in include/, both import libraries and the CMake package in
-# lib/, the licences beside README.md.
+# lib/, the policies' administrative templates in admx/, the licence beside
+# README.md.
 # A host project then writes
 #   find_package(veltrano_mouse_jiggler 1.0 REQUIRED)
 #   target_link_libraries(app PRIVATE veltrano::mouse_jiggler)
@@ -16,7 +17,8 @@ if(MJ_MSVC_IMPLIB)
 endif()
 install(FILES include/mouse_jiggler.h DESTINATION include)
 install(FILES README.md LICENSE DESTINATION .)
-install(FILES third_party/jsmn/LICENSE DESTINATION . RENAME LICENSE-jsmn)
+install(FILES admx/veltrano-mouse-jiggler.admx DESTINATION admx)
+install(FILES admx/en-US/veltrano-mouse-jiggler.adml DESTINATION admx/en-US)
 
 install(EXPORT veltrano_mouse_jiggler_targets
   NAMESPACE veltrano::

@@ -29,7 +29,7 @@
 //
 // A name ending in _locked is a procedure its caller calls with g_mu held.
 
-const mj_opts k_default_opts = {1, 60, 1, 1, 1, 0};
+const mj_opts k_default_opts = {MJ_MODE_ZEN, 60, 1, 1, 1, 0};
 
 static const char k_version[] = MJ_VERSION_STRING;
 static const char k_msg_not_object[] = "options must be a JSON object";
@@ -150,18 +150,14 @@ int opts_parse(const char *text, mj_opts *opts, char *msg) {
     return 0;
   }
 
-  int32_t mode = opts->mode;
+  mj_mode mode = static_cast<mj_mode>(opts->mode);
   const char *v = json_find(text, "mode");
   if (v != nullptr && *v == '"') {
-    char word[16];
+    // At most 15 bytes up to the closing quote: longer is no mode either.
+    v++;
     size_t n = 0;
-    for (v++; n < sizeof word - 1 && v[n] != '\0' && v[n] != '"'; n++) word[n] = v[n];
-    word[n] = '\0';
-    if (strcmp(word, "zen") == 0) {
-      mode = 1;
-    } else if (strcmp(word, "move") == 0) {
-      mode = 0;
-    } else {
+    while (n < 15 && v[n] != '\0' && v[n] != '"') n++;
+    if (!mj_mode_read(v, n, &mode)) {
       fmt(msg, MJ_MSG_SIZE, "%s", k_msg_bad_mode);
       return 0;
     }
@@ -174,7 +170,7 @@ int opts_parse(const char *text, mj_opts *opts, char *msg) {
   opts->dy = clamp(json_int(text, "dy", opts->dy), -200, 200);
   opts->only_when_idle = json_int(text, "only_when_idle", opts->only_when_idle) != 0;
   opts->dry_run = json_int(text, "dry_run", opts->dry_run) != 0;
-  if (opts->mode == 0 && opts->dx == 0 && opts->dy == 0) opts->dx = 1;
+  if (opts->mode == MJ_MODE_MOVE && opts->dx == 0 && opts->dy == 0) opts->dx = 1;
   return 1;
 }
 
@@ -212,7 +208,7 @@ extern "C" int mj_idle_ms(void) {
 static int do_nudge(const mj_opts *opts, int counted) {
   int32_t dx = opts->dx;
   int32_t dy = opts->dy;
-  if (opts->mode == 0) {
+  if (opts->mode == MJ_MODE_MOVE) {
     lock();
     if (g_flip) {
       dx = -dx;
@@ -229,7 +225,7 @@ static int do_nudge(const mj_opts *opts, int counted) {
   } else {
     uint32_t code = 0;
     int ok;
-    if (opts->mode != 0) {
+    if (opts->mode != MJ_MODE_MOVE) {
       method = "SendInput zen";
       ok = mjp_inject_move(0, 0, &code);
     } else {
@@ -410,10 +406,10 @@ extern "C" const char *mj_status(void) {
       "\"dry_run\":%d,\"nudges\":%lld,\"skipped\":%lld,\"failed\":%lld,\"idle_s\":%lld,"
       "\"since_last_nudge_s\":%lld,\"next_nudge_in_s\":%lld,\"running_s\":%lld,\"last_reset_idle\":%d,"
       "\"last_method\":\"%s\",\"platform\":\"%s\",\"mechanism\":\"%s\",\"version\":\"%s\"}",
-      (int)active, o.mode ? "zen" : "move", (int)o.interval_s, (int)o.dx, (int)o.dy, (int)o.only_when_idle,
-      (int)o.dry_run, (long long)g_nudges, (long long)g_skipped, (long long)g_failed, (long long)idle_s,
-      (long long)since_s, (long long)next_s, (long long)running_s, (int)g_last_reset, g_last_method, "windows",
-      "SendInput", k_version);
+      (int)active, mj_mode_name(static_cast<mj_mode>(o.mode)), (int)o.interval_s, (int)o.dx, (int)o.dy,
+      (int)o.only_when_idle, (int)o.dry_run, (long long)g_nudges, (long long)g_skipped, (long long)g_failed,
+      (long long)idle_s, (long long)since_s, (long long)next_s, (long long)running_s, (int)g_last_reset, g_last_method,
+      "windows", "SendInput", k_version);
   unlock();
   return g_status;
 }

@@ -5,9 +5,11 @@
 
 #include <stdint.h>
 
+#include "nudge_mode.h"
+
 // The option record: a plain value, copied whole.
 struct mj_opts {
-  int32_t mode;  // 1 zen (any non-zero), 0 move
+  int32_t mode;  // an mj_mode: MJ_MODE_ZEN (any value but MJ_MODE_MOVE) or MJ_MODE_MOVE
   int32_t interval_s;
   int32_t dx;
   int32_t dy;

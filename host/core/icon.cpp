@@ -1,27 +1,31 @@
-/* Each pixel is the composite of a few shapes given as signed distances in
- * pixels; a shape covers a pixel by clamp(0.5 - distance), which gives
- * anti-aliased edges without supersampling. Edges of the body are snapped to
- * whole pixels so that the small sizes stay sharp. */
+// Each pixel is the composite of a few shapes given as signed distances in
+// pixels; a shape covers a pixel by clamp(0.5 - distance), which gives
+// anti-aliased edges without supersampling. Edges of the body are snapped to
+// whole pixels so that the small sizes stay sharp.
 #include "icon.h"
 
-typedef struct rgb {
+namespace {
+
+struct rgb {
   float r, g, b;
-} rgb;
+};
 
-typedef struct style {
+enum glyph { GLYPH_EXCLAMATION, GLYPH_CLOCK };
+
+struct style {
   rgb fill, outline;
-  int has_badge;
+  bool has_badge;
   rgb badge;
-  int glyph; /* 0 exclamation mark, 1 clock */
-} style;
+  glyph mark;
+};
 
-static float min_f(float a, float b) { return a < b ? a : b; }
-static float max_f(float a, float b) { return a > b ? a : b; }
-static float abs_f(float a) { return a < 0 ? -a : a; }
-static float clamp01(float a) { return a < 0 ? 0 : a > 1 ? 1 : a; }
+float min_f(float a, float b) { return a < b ? a : b; }
+float max_f(float a, float b) { return a > b ? a : b; }
+float abs_f(float a) { return a < 0 ? -a : a; }
+float clamp01(float a) { return a < 0 ? 0 : a > 1 ? 1 : a; }
 
-/* No libm: Newton's method is exact enough for distances of a few hundred px. */
-static float sqrt_f(float a) {
+// No libm: Newton's method is exact enough for distances of a few hundred px.
+float sqrt_f(float a) {
   float x;
   int i;
   if (a <= 0) return 0;
@@ -30,42 +34,42 @@ static float sqrt_f(float a) {
   return x;
 }
 
-static float length_f(float x, float y) { return sqrt_f(x * x + y * y); }
+float length_f(float x, float y) { return sqrt_f(x * x + y * y); }
 
-static float circle_distance(float px, float py, float cx, float cy, float radius) {
+float circle_distance(float px, float py, float cx, float cy, float radius) {
   return length_f(px - cx, py - cy) - radius;
 }
 
-/* A box with rounded corners: centre, half extents, corner radius. */
-static float rounded_box_distance(float px, float py, float cx, float cy, float hx, float hy, float radius) {
+// A box with rounded corners: centre, half extents, corner radius.
+float rounded_box_distance(float px, float py, float cx, float cy, float hx, float hy, float radius) {
   float qx = abs_f(px - cx) - (hx - radius);
   float qy = abs_f(py - cy) - (hy - radius);
   return length_f(max_f(qx, 0), max_f(qy, 0)) + min_f(max_f(qx, qy), 0) - radius;
 }
 
-/* A stroke from a to b with round caps. */
-static float segment_distance(float px, float py, float ax, float ay, float bx, float by, float half_width) {
+// A stroke from a to b with round caps.
+float segment_distance(float px, float py, float ax, float ay, float bx, float by, float half_width) {
   float dx = bx - ax, dy = by - ay;
   float len2 = dx * dx + dy * dy;
   float t = len2 > 0 ? clamp01(((px - ax) * dx + (py - ay) * dy) / len2) : 0;
   return length_f(px - (ax + t * dx), py - (ay + t * dy)) - half_width;
 }
 
-static float coverage(float distance) { return clamp01(0.5f - distance); }
+float coverage(float distance) { return clamp01(0.5f - distance); }
 
-typedef struct pixel {
-  float r, g, b, a; /* premultiplied */
-} pixel;
+struct pixel {
+  float r, g, b, a;  // premultiplied
+};
 
-static void paint(pixel *p, rgb c, float cover) {
+void paint(pixel *p, rgb c, float cover) {
   p->r = c.r * cover + p->r * (1 - cover);
   p->g = c.g * cover + p->g * (1 - cover);
   p->b = c.b * cover + p->b * (1 - cover);
   p->a = cover + p->a * (1 - cover);
 }
 
-/* Clears what lies under a shape: the gap that sets the badge off the body. */
-static void erase(pixel *p, float cover) {
+// Clears what lies under a shape: the gap that sets the badge off the body.
+void erase(pixel *p, float cover) {
   float keep = 1 - cover;
   p->r *= keep;
   p->g *= keep;
@@ -73,7 +77,7 @@ static void erase(pixel *p, float cover) {
   p->a *= keep;
 }
 
-static rgb colour(unsigned hex) {
+rgb colour(unsigned hex) {
   rgb c;
   c.r = (float)((hex >> 16) & 0xff) / 255.0f;
   c.g = (float)((hex >> 8) & 0xff) / 255.0f;
@@ -81,40 +85,42 @@ static rgb colour(unsigned hex) {
   return c;
 }
 
-static int style_for(mjh_icon_state state, style *s) {
-  s->has_badge = 0;
-  s->glyph = 0;
+bool style_for(mjh_icon_state state, style *s) {
+  s->has_badge = false;
+  s->mark = GLYPH_EXCLAMATION;
   s->badge = colour(0);
   switch (state) {
     case MJH_ICON_STOPPED:
       s->fill = colour(0xA7ADB3);
       s->outline = colour(0x5F6368);
-      return 1;
+      return true;
     case MJH_ICON_ACTIVE:
       s->fill = colour(0x34A853);
       s->outline = colour(0x176B2C);
-      return 1;
+      return true;
     case MJH_ICON_FAILING:
       s->fill = colour(0xF2A31B);
       s->outline = colour(0x8A5300);
-      s->has_badge = 1;
+      s->has_badge = true;
       s->badge = colour(0xD93025);
-      s->glyph = 0;
-      return 1;
+      s->mark = GLYPH_EXCLAMATION;
+      return true;
     case MJH_ICON_WAITING:
       s->fill = colour(0x4C8DF0);
       s->outline = colour(0x174EA6);
-      s->has_badge = 1;
+      s->has_badge = true;
       s->badge = colour(0x1A56C4);
-      s->glyph = 1;
-      return 1;
+      s->mark = GLYPH_CLOCK;
+      return true;
   }
-  return 0;
+  return false;
 }
 
-static float round_f(float a) { return (float)(int)(a + 0.5f); }
+float round_f(float a) { return static_cast<float>(static_cast<int>(a + 0.5f)); }
 
-int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra) {
+}  // namespace
+
+bool mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra) {
   style st;
   float S = (float)size;
   float stroke, body_left, body_right, body_top, body_bottom, cx, cy, hx, hy, radius;
@@ -122,11 +128,11 @@ int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra) {
   rgb white = colour(0xFFFFFF);
   int x, y;
 
-  if (size < MJH_ICON_MIN_PX || size > MJH_ICON_MAX_PX || !style_for(state, &st)) return 0;
+  if (size < MJH_ICON_MIN_PX || size > MJH_ICON_MAX_PX || !style_for(state, &st)) return false;
 
   stroke = max_f(1, round_f(S / 16));
-  /* The body: a tall rounded box, centred, or to the left when a badge sits
-   * in the lower right corner. */
+  // The body: a tall rounded box, centred, or to the left when a badge sits
+  // in the lower right corner.
   body_left = round_f(st.has_badge ? S * 0.10f : S * 0.20f);
   body_right = body_left + round_f(S * 0.58f);
   body_top = round_f(S * 0.04f);
@@ -136,8 +142,8 @@ int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra) {
   hx = (body_right - body_left) / 2;
   hy = (body_bottom - body_top) / 2;
   radius = hx * 0.92f;
-  /* The buttons: a line across at 40 % of the height, split in the middle;
-   * on a whole pixel row so that a one-pixel line stays one pixel. */
+  // The buttons: a line across at 40 % of the height, split in the middle;
+  // on a whole pixel row so that a one-pixel line stays one pixel.
   button_y = (float)(int)(body_top + (body_bottom - body_top) * 0.40f) + stroke / 2;
   badge_r = S * 0.25f;
   badge_x = S - badge_r - S * 0.02f;
@@ -156,12 +162,12 @@ int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra) {
       paint(&p, st.outline,
             coverage(min_f(segment_distance(px, py, cx - hx, button_y, cx + hx, button_y, stroke / 2),
                            segment_distance(px, py, cx, body_top, cx, button_y, stroke / 2))) *
-                /* only inside the body */
+                // only inside the body
                 coverage(rounded_box_distance(px, py, cx, cy, hx, hy, radius)));
       if (st.has_badge) {
         erase(&p, coverage(circle_distance(px, py, badge_x, badge_y, badge_r + stroke)));
         paint(&p, st.badge, coverage(circle_distance(px, py, badge_x, badge_y, badge_r)));
-        if (st.glyph == 0) {
+        if (st.mark == GLYPH_EXCLAMATION) {
           float bar = segment_distance(px, py, badge_x, badge_y - badge_r * 0.58f, badge_x, badge_y + badge_r * 0.08f,
                                        glyph_half);
           float dot = circle_distance(px, py, badge_x, badge_y + badge_r * 0.50f, glyph_half * 1.25f);
@@ -179,7 +185,7 @@ int mjh_icon_render(mjh_icon_state state, int size, unsigned char *bgra) {
       out[3] = (unsigned char)(clamp01(p.a) * 255.0f + 0.5f);
     }
   }
-  return 1;
+  return true;
 }
 
 void mjh_icon_straight_alpha(unsigned char *bgra, int size) {
@@ -189,7 +195,7 @@ void mjh_icon_straight_alpha(unsigned char *bgra, int size) {
     unsigned a = p[3];
     for (int c = 0; c < 3; c++) {
       unsigned v = a ? (p[c] * 255u + a / 2) / a : 0;
-      p[c] = (unsigned char)(v > 255 ? 255 : v); /* a colour above its alpha was never premultiplied */
+      p[c] = static_cast<unsigned char>(v > 255 ? 255 : v);  // a colour above its alpha was never premultiplied
     }
   }
 }

@@ -1,90 +1,55 @@
 #include "json.h"
 
-#include "text.h"
-
 #include <string.h>
 
-#define JSMN_STATIC
-#define JSMN_STRICT
-#define JSMN_PARENT_LINKS
-#include "jsmn.h"
+#include <string_view>
 
-/* ---- UTF-8 ---------------------------------------------------------------------- */
+namespace {
 
-/* The length of the UTF-8 sequence at s (at most n bytes), or 0 when invalid. */
-static size_t utf8_sequence(const unsigned char *s, size_t n) {
-  unsigned c = s[0];
-  size_t len;
-  unsigned long cp;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (n < len) return 0;
-  for (size_t i = 1; i < len; i++) {
-    if ((s[i] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (s[i] & 0x3F);
-  }
-  if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    return 0;
-  return len;
-}
+// ---- One pass: the grammar and the tokens ----------------------------------------
 
-void mjh_text_append_short(char *buf, size_t size, const char *s, size_t n, size_t max) {
-  if (size == 0) return;
-  size_t used = strlen(buf);
-  size_t room = size - 1 - used;
-  if (max > room) max = room;
-  if (n <= max) {
-    memcpy(buf + used, s, n);
-    buf[used + n] = '\0';
-    return;
-  }
-  if (max < 3) {
-    buf[used] = '\0';
-    return;
-  }
-  size_t keep = mjh_utf8_prefix(s, n, max - 3);
-  memcpy(buf + used, s, keep);
-  memcpy(buf + used + keep, "...", 4);
-}
-
-/* ---- The grammar ------------------------------------------------------------------ */
-
-typedef struct scanner {
+struct reader {
   const char *s;
   size_t n, pos;
-  int too_deep;
-} scanner;
+  mjh_jtok *tokens;
+  int max, count;  // count goes on past max, so that the whole text is checked first
+  bool too_deep;
+};
 
-static void skip_blanks(scanner *sc) {
-  while (sc->pos < sc->n) {
-    char c = sc->s[sc->pos];
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+void skip_blanks(reader &r) {
+  while (r.pos < r.n) {
+    char c = r.s[r.pos];
     if (c != ' ' && c != '\t' && c != '\n' && c != '\r') break;
-    sc->pos++;
+    r.pos++;
   }
 }
 
-static int is_digit(char c) { return c >= '0' && c <= '9'; }
+bool at(const reader &r, char c) { return r.pos < r.n && r.s[r.pos] == c; }
 
-static int hex_value(char c) {
+// A new token from start, inside token parent; its end is set when it is
+// read whole. Tokens past max are counted, not stored.
+int open_token(reader &r, mjh_json_type type, size_t start, int parent) {
+  int i = r.count++;
+  if (i < r.max) r.tokens[i] = {type, static_cast<int>(start), static_cast<int>(start), 0, parent};
+  if (parent >= 0 && parent < r.max) r.tokens[parent].size++;
+  return i;
+}
+
+void close_token(reader &r, int i, size_t end) {
+  if (i < r.max) r.tokens[i].end = static_cast<int>(end);
+}
+
+int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-/* Four hex digits at s (n bytes available), or -1. */
-static long hex4(const char *s, size_t n) {
+// Four hex digits at s (n bytes available), or -1.
+long hex4(const char *s, size_t n) {
   if (n < 4) return -1;
   long v = 0;
   for (int i = 0; i < 4; i++) {
@@ -95,10 +60,10 @@ static long hex4(const char *s, size_t n) {
   return v;
 }
 
-/* A \u escape at s (after the backslash-u), with its low half when it is a
- * high surrogate. Returns the code point and *len the bytes read after the
- * first backslash-u, or -1 for a lone or reversed surrogate. */
-static long unicode_escape(const char *s, size_t n, size_t *len) {
+// A \u escape at s (after the backslash-u), with its low half when it is a
+// high surrogate. Returns the code point and *len the bytes read after the
+// first backslash-u, or -1 for bad digits or a lone or reversed surrogate.
+long unicode_escape(const char *s, size_t n, size_t *len) {
   long hi = hex4(s, n);
   if (hi < 0) return -1;
   *len = 4;
@@ -111,141 +76,238 @@ static long unicode_escape(const char *s, size_t n, size_t *len) {
   return 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
 }
 
-static int scan_string(scanner *sc) {
-  sc->pos++; /* the opening quote */
-  while (sc->pos < sc->n) {
-    unsigned char c = (unsigned char)sc->s[sc->pos];
+// The character a one-letter escape stands for, or -1.
+int simple_escape(char e) {
+  switch (e) {
+    case '"':
+    case '\\':
+    case '/':
+      return e;
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return -1;
+  }
+}
+
+// A string whose opening quote is at pos; its token lies inside the quotes.
+bool read_string(reader &r, int parent) {
+  int i = open_token(r, MJH_JSON_STRING, r.pos + 1, parent);
+  r.pos++;
+  while (r.pos < r.n) {
+    unsigned char c = static_cast<unsigned char>(r.s[r.pos]);
     if (c == '"') {
-      sc->pos++;
-      return 1;
+      close_token(r, i, r.pos);
+      r.pos++;
+      return true;
     }
-    if (c < 0x20) return 0;
+    if (c < 0x20) return false;
     if (c != '\\') {
-      sc->pos++;
+      r.pos++;
       continue;
     }
-    if (sc->pos + 1 >= sc->n) return 0;
-    char e = sc->s[sc->pos + 1];
+    if (r.pos + 1 >= r.n) return false;
+    char e = r.s[r.pos + 1];
     if (e == 'u') {
       size_t len;
-      if (unicode_escape(sc->s + sc->pos + 2, sc->n - sc->pos - 2, &len) < 0) return 0;
-      sc->pos += 2 + len;
-    } else if (strchr("\"\\/bfnrt", e) != NULL && e != '\0') {
-      sc->pos += 2;
+      if (unicode_escape(r.s + r.pos + 2, r.n - r.pos - 2, &len) < 0) return false;
+      r.pos += 2 + len;
+    } else if (simple_escape(e) >= 0) {
+      r.pos += 2;
     } else {
-      return 0;
+      return false;
     }
   }
-  return 0;
+  return false;
 }
 
-static int scan_digits(scanner *sc) {
-  size_t start = sc->pos;
-  while (sc->pos < sc->n && is_digit(sc->s[sc->pos])) sc->pos++;
-  return sc->pos > start;
+bool scan_digits(reader &r) {
+  size_t start = r.pos;
+  while (r.pos < r.n && is_digit(r.s[r.pos])) r.pos++;
+  return r.pos > start;
 }
 
-static int scan_number(scanner *sc) {
-  if (sc->s[sc->pos] == '-') sc->pos++;
-  if (sc->pos >= sc->n) return 0;
-  if (sc->s[sc->pos] == '0')
-    sc->pos++;
-  else if (!scan_digits(sc))
-    return 0;
-  if (sc->pos < sc->n && sc->s[sc->pos] == '.') {
-    sc->pos++;
-    if (!scan_digits(sc)) return 0;
+bool scan_number(reader &r) {
+  if (r.s[r.pos] == '-') r.pos++;
+  if (r.pos >= r.n) return false;
+  if (r.s[r.pos] == '0')
+    r.pos++;
+  else if (!scan_digits(r))
+    return false;
+  if (at(r, '.')) {
+    r.pos++;
+    if (!scan_digits(r)) return false;
   }
-  if (sc->pos < sc->n && (sc->s[sc->pos] == 'e' || sc->s[sc->pos] == 'E')) {
-    sc->pos++;
-    if (sc->pos < sc->n && (sc->s[sc->pos] == '+' || sc->s[sc->pos] == '-')) sc->pos++;
-    if (!scan_digits(sc)) return 0;
+  if (at(r, 'e') || at(r, 'E')) {
+    r.pos++;
+    if (at(r, '+') || at(r, '-')) r.pos++;
+    if (!scan_digits(r)) return false;
   }
-  return 1;
+  return true;
 }
 
-static int scan_word(scanner *sc, const char *word) {
-  size_t len = strlen(word);
-  if (sc->n - sc->pos < len || memcmp(sc->s + sc->pos, word, len) != 0) return 0;
-  sc->pos += len;
-  return 1;
+bool scan_word(reader &r, std::string_view word) {
+  if (r.n - r.pos < word.size() || memcmp(r.s + r.pos, word.data(), word.size()) != 0) return false;
+  r.pos += word.size();
+  return true;
 }
 
-static int scan_value(scanner *sc, int depth);
+bool read_value(reader &r, int parent, int depth);
 
-/* An object or array whose opening byte is at pos. */
-static int scan_container(scanner *sc, int depth, char close) {
+// An object or array whose opening byte is at pos.
+bool read_container(reader &r, int parent, int depth) {
   if (depth > MJH_JSON_DEPTH_MAX) {
-    sc->too_deep = 1;
-    return 0;
+    r.too_deep = true;
+    return false;
   }
-  sc->pos++;
-  skip_blanks(sc);
-  if (sc->pos < sc->n && sc->s[sc->pos] == close) {
-    sc->pos++;
-    return 1;
+  const bool object = r.s[r.pos] == '{';
+  const char close = object ? '}' : ']';
+  int i = open_token(r, object ? MJH_JSON_OBJECT : MJH_JSON_ARRAY, r.pos, parent);
+  r.pos++;
+  skip_blanks(r);
+  if (at(r, close)) {
+    r.pos++;
+    close_token(r, i, r.pos);
+    return true;
   }
   for (;;) {
-    if (close == '}') {
-      if (sc->pos >= sc->n || sc->s[sc->pos] != '"' || !scan_string(sc)) return 0;
-      skip_blanks(sc);
-      if (sc->pos >= sc->n || sc->s[sc->pos] != ':') return 0;
-      sc->pos++;
-      skip_blanks(sc);
+    int value_parent = i;
+    if (object) {
+      // A member's value belongs to its key.
+      value_parent = r.count;
+      if (!at(r, '"') || !read_string(r, i)) return false;
+      skip_blanks(r);
+      if (!at(r, ':')) return false;
+      r.pos++;
+      skip_blanks(r);
     }
-    if (!scan_value(sc, depth)) return 0;
-    skip_blanks(sc);
-    if (sc->pos >= sc->n) return 0;
-    char c = sc->s[sc->pos++];
-    if (c == close) return 1;
-    if (c != ',') return 0;
-    skip_blanks(sc);
+    if (!read_value(r, value_parent, depth)) return false;
+    skip_blanks(r);
+    if (r.pos >= r.n) return false;
+    char c = r.s[r.pos++];
+    if (c == close) {
+      close_token(r, i, r.pos);
+      return true;
+    }
+    if (c != ',') return false;
+    skip_blanks(r);
   }
 }
 
-static int scan_value(scanner *sc, int depth) {
-  if (sc->pos >= sc->n) return 0;
-  char c = sc->s[sc->pos];
-  if (c == '{') return scan_container(sc, depth + 1, '}');
-  if (c == '[') return scan_container(sc, depth + 1, ']');
-  if (c == '"') return scan_string(sc);
-  if (c == '-' || is_digit(c)) return scan_number(sc);
-  return scan_word(sc, "true") || scan_word(sc, "false") || scan_word(sc, "null");
+bool read_value(reader &r, int parent, int depth) {
+  if (r.pos >= r.n) return false;
+  char c = r.s[r.pos];
+  if (c == '{' || c == '[') return read_container(r, parent, depth + 1);
+  if (c == '"') return read_string(r, parent);
+  size_t start = r.pos;
+  bool ok =
+      c == '-' || is_digit(c) ? scan_number(r) : scan_word(r, "true") || scan_word(r, "false") || scan_word(r, "null");
+  if (!ok) return false;
+  close_token(r, open_token(r, MJH_JSON_PRIMITIVE, start, parent), r.pos);
+  return true;
 }
+
+// ---- Decoding strings ----------------------------------------------------------------
+
+// Appends code point cp to out as UTF-8.
+void add_code_point(mjh_text &out, long cp) {
+  char b[4];
+  size_t n;
+  if (cp < 0x80) {
+    b[0] = static_cast<char>(cp);
+    n = 1;
+  } else if (cp < 0x800) {
+    b[0] = static_cast<char>(0xC0 | (cp >> 6));
+    b[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 2;
+  } else if (cp < 0x10000) {
+    b[0] = static_cast<char>(0xE0 | (cp >> 12));
+    b[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    b[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 3;
+  } else {
+    b[0] = static_cast<char>(0xF0 | (cp >> 18));
+    b[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    b[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    b[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    n = 4;
+  }
+  out.add(std::string_view(b, n));
+}
+
+// Appends string token t decoded to out; a text too long is cut at a
+// character like any append. false for a token that is not a string.
+bool add_decoded(const char *text, const mjh_jtok *t, mjh_text &out) {
+  if (t->type != MJH_JSON_STRING) return false;
+  const char *s = text + t->start;
+  size_t n = static_cast<size_t>(t->end - t->start), plain = 0;
+  for (size_t i = 0; i < n && out.ok();) {
+    if (s[i] != '\\') {
+      i++;
+      continue;
+    }
+    out.add(std::string_view(s + plain, i - plain));
+    long cp;
+    if (s[i + 1] == 'u') {
+      size_t used = 0;
+      cp = unicode_escape(s + i + 2, n - i - 2, &used);
+      if (cp < 0) return false;  // the parser refused these
+      i += 2 + used;
+    } else {
+      cp = simple_escape(s[i + 1]);
+      if (cp < 0) return false;
+      i += 2;
+    }
+    add_code_point(out, cp);
+    plain = i;
+  }
+  if (plain < n) out.add(std::string_view(s + plain, n - plain));
+  return true;
+}
+
+// Appends raw with each control character as a JSON string writes it (the
+// one escaper's form, without its quotes).
+void add_escaping_controls(mjh_text &out, std::string_view raw) {
+  size_t plain = 0;
+  for (size_t i = 0; i < raw.size(); i++) {
+    if (static_cast<unsigned char>(raw[i]) >= 0x20) continue;
+    out.add(raw.substr(plain, i - plain));
+    mjh_text_buffer<8> escaped;
+    escaped.add(mjh_json_quoted{raw.substr(i, 1)});
+    out.add(escaped.view().substr(1, escaped.size() - 2));
+    plain = i + 1;
+  }
+  out.add(raw.substr(plain));
+}
+
+}  // namespace
 
 mjh_json_error mjh_json_parse_object(const char *text, size_t len, mjh_jtok *tokens, int max, int *count) {
   *count = 0;
   if (!mjh_utf8_valid(text, len)) return MJH_JSON_NOT_UTF8;
-  /* Token offsets are ints; the texts read here are far shorter. */
-  if (len > (size_t)1 << 24) return MJH_JSON_TOO_MANY;
-
-  scanner sc = {text, len, 0, 0};
-  skip_blanks(&sc);
-  if (sc.pos == len) return MJH_JSON_EMPTY;
-  int is_object = text[sc.pos] == '{';
-  if (!scan_value(&sc, 0)) return sc.too_deep ? MJH_JSON_TOO_DEEP : MJH_JSON_SYNTAX;
-  if (!is_object) return MJH_JSON_NOT_OBJECT;
-  skip_blanks(&sc);
-  if (sc.pos != len) return MJH_JSON_TRAILING;
-
+  // Token offsets are ints; the texts read here are far shorter.
+  if (len > static_cast<size_t>(1) << 24) return MJH_JSON_TOO_MANY;
   if (max > MJH_JSON_TOKENS_MAX) max = MJH_JSON_TOKENS_MAX;
-  jsmntok_t raw[MJH_JSON_TOKENS_MAX];
-  jsmn_parser parser;
-  jsmn_init(&parser);
-  int n = jsmn_parse(&parser, text, len, raw, (unsigned)max);
-  if (n == JSMN_ERROR_NOMEM) return MJH_JSON_TOO_MANY;
-  if (n < 1 || raw[0].type != JSMN_OBJECT) return MJH_JSON_SYNTAX; /* the grammar check makes this unreachable */
-  for (int i = 0; i < n; i++) {
-    tokens[i].type = raw[i].type == JSMN_OBJECT   ? MJH_JSON_OBJECT
-                     : raw[i].type == JSMN_ARRAY  ? MJH_JSON_ARRAY
-                     : raw[i].type == JSMN_STRING ? MJH_JSON_STRING
-                                                  : MJH_JSON_PRIMITIVE;
-    tokens[i].start = raw[i].start;
-    tokens[i].end = raw[i].end;
-    tokens[i].size = raw[i].size;
-    tokens[i].parent = raw[i].parent;
-  }
-  *count = n;
+  if (max < 0) max = 0;
+
+  reader r = {text, len, 0, tokens, max, 0, false};
+  skip_blanks(r);
+  if (r.pos == len) return MJH_JSON_EMPTY;
+  const bool object = text[r.pos] == '{';
+  if (!read_value(r, -1, 0)) return r.too_deep ? MJH_JSON_TOO_DEEP : MJH_JSON_SYNTAX;
+  if (!object) return MJH_JSON_NOT_OBJECT;
+  skip_blanks(r);
+  if (r.pos != len) return MJH_JSON_TRAILING;
+  if (r.count > max) return MJH_JSON_TOO_MANY;
+  *count = r.count;
   return MJH_JSON_OK;
 }
 
@@ -271,7 +333,7 @@ const char *mjh_json_error_text(mjh_json_error e) {
   return "not JSON";
 }
 
-/* ---- Reading tokens ----------------------------------------------------------------- */
+// ---- Reading tokens -------------------------------------------------------------------
 
 int mjh_json_skip(const mjh_jtok *t, int count, int i) {
   int end = t[i].end;
@@ -280,209 +342,83 @@ int mjh_json_skip(const mjh_jtok *t, int count, int i) {
   return j;
 }
 
-/* Appends code point cp as UTF-8 at out[*len] when it fits in size (NUL kept). */
-static int put_utf8(char *out, size_t size, size_t *len, long cp) {
-  char b[4];
-  size_t n;
-  if (cp < 0x80) {
-    b[0] = (char)cp;
-    n = 1;
-  } else if (cp < 0x800) {
-    b[0] = (char)(0xC0 | (cp >> 6));
-    b[1] = (char)(0x80 | (cp & 0x3F));
-    n = 2;
-  } else if (cp < 0x10000) {
-    b[0] = (char)(0xE0 | (cp >> 12));
-    b[1] = (char)(0x80 | ((cp >> 6) & 0x3F));
-    b[2] = (char)(0x80 | (cp & 0x3F));
-    n = 3;
-  } else {
-    b[0] = (char)(0xF0 | (cp >> 18));
-    b[1] = (char)(0x80 | ((cp >> 12) & 0x3F));
-    b[2] = (char)(0x80 | ((cp >> 6) & 0x3F));
-    b[3] = (char)(0x80 | (cp & 0x3F));
-    n = 4;
-  }
-  if (*len + n >= size) return 0;
-  memcpy(out + *len, b, n);
-  *len += n;
-  return 1;
-}
-
-/* Decodes string token t into out; with cut, stops at the last character that
- * fits instead of failing. Returns the length, or -1. */
-static int decode_string(const char *text, const mjh_jtok *t, char *out, size_t size, int cut) {
-  if (size == 0 || t->type != MJH_JSON_STRING) return -1;
-  const char *s = text + t->start;
-  size_t n = (size_t)(t->end - t->start), len = 0;
-  int full = 0;
-  for (size_t i = 0; i < n;) {
-    long cp;
-    if (s[i] != '\\') {
-      /* Copied whole: the grammar check made the text UTF-8. */
-      size_t seq = utf8_sequence((const unsigned char *)s + i, n - i);
-      if (seq == 0) seq = 1;
-      if (len + seq >= size) {
-        full = 1;
-        break;
-      }
-      memcpy(out + len, s + i, seq);
-      len += seq;
-      i += seq;
-      continue;
-    }
-    char e = s[i + 1];
-    if (e == 'u') {
-      size_t used = 0;
-      cp = unicode_escape(s + i + 2, n - i - 2, &used);
-      if (cp < 0) return -1; /* the grammar check refused these */
-      i += 2 + used;
-    } else {
-      cp = e == 'b' ? '\b' : e == 'f' ? '\f' : e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
-      i += 2;
-    }
-    if (!put_utf8(out, size, &len, cp)) {
-      full = 1;
-      break;
-    }
-  }
-  out[len] = '\0';
-  return full && !cut ? -1 : (int)len;
-}
-
 int mjh_json_string(const char *text, const mjh_jtok *t, char *out, size_t size) {
-  return decode_string(text, t, out, size, 0);
+  if (size == 0 || t->type != MJH_JSON_STRING) return -1;
+  mjh_text o(out, size);
+  if (!add_decoded(text, t, o) || !o.ok()) return -1;
+  return static_cast<int>(o.size());
 }
 
 size_t mjh_json_string_cut(const char *text, const mjh_jtok *t, char *out, size_t size) {
-  int len = decode_string(text, t, out, size, 1);
-  return len < 0 ? 0 : (size_t)len;
+  if (size == 0 || t->type != MJH_JSON_STRING) return 0;
+  mjh_text o(out, size);
+  return add_decoded(text, t, o) ? o.size() : 0;
 }
 
-int mjh_json_string_is(const char *text, const mjh_jtok *t, const char *s) {
-  char buf[64];
-  size_t want = strlen(s);
-  if (want >= sizeof buf) return 0;
-  int len = mjh_json_string(text, t, buf, sizeof buf);
-  return len >= 0 && (size_t)len == want && memcmp(buf, s, want) == 0;
+bool mjh_json_string_is(const char *text, const mjh_jtok *t, const char *s) {
+  mjh_text_buffer<64> decoded;
+  return add_decoded(text, t, decoded) && decoded.ok() && decoded.view() == s;
 }
 
-int mjh_json_whole(const char *text, const mjh_jtok *t, long long min, long long max, long long *out) {
-  if (t->type != MJH_JSON_PRIMITIVE) return 0;
+bool mjh_json_whole(const char *text, const mjh_jtok *t, long long min, long long max, long long *out) {
+  if (t->type != MJH_JSON_PRIMITIVE) return false;
   const char *s = text + t->start;
-  int n = t->end - t->start, i = 0, negative = 0;
+  int n = t->end - t->start, i = 0;
+  bool negative = false;
   if (i < n && s[i] == '-') {
-    negative = 1;
+    negative = true;
     i++;
   }
-  if (i == n) return 0;
+  if (i == n) return false;
   long long magnitude = 0;
-  /* A cap far above any limit read here keeps the sum from overflowing. */
+  // A cap far above any limit read here keeps the sum from overflowing.
   const long long cap = 1000000000000LL;
   for (; i < n; i++) {
-    if (!is_digit(s[i])) return 0; /* a fraction, an exponent, or a word */
+    if (!is_digit(s[i])) return false;  // a fraction, an exponent, or a word
     if (magnitude < cap) magnitude = magnitude * 10 + (s[i] - '0');
   }
   long long v = negative ? -magnitude : magnitude;
-  if (v < min || v > max) return 0;
+  if (v < min || v > max) return false;
   *out = v;
-  return 1;
+  return true;
 }
 
-int mjh_json_bool(const char *text, const mjh_jtok *t, int *out) {
-  if (t->type != MJH_JSON_PRIMITIVE) return 0;
-  int n = t->end - t->start;
-  if (n == 4 && memcmp(text + t->start, "true", 4) == 0) {
-    *out = 1;
-    return 1;
-  }
-  if (n == 5 && memcmp(text + t->start, "false", 5) == 0) {
-    *out = 0;
-    return 1;
-  }
-  return 0;
+bool mjh_json_bool(const char *text, const mjh_jtok *t, bool *out) {
+  if (t->type != MJH_JSON_PRIMITIVE) return false;
+  std::string_view word(text + t->start, static_cast<size_t>(t->end - t->start));
+  if (word != "true" && word != "false") return false;
+  *out = word == "true";
+  return true;
 }
 
 int mjh_json_member(const char *text, const mjh_jtok *t, int count, int obj, const char *key) {
   if (t[obj].type != MJH_JSON_OBJECT) return -1;
   for (int i = obj + 1; i < count; i = mjh_json_skip(t, count, i)) {
     if (t[i].start >= t[obj].end) break;
-    /* i is a key; its value follows it. */
+    // i is a key; its value follows it.
     if (i + 1 < count && mjh_json_string_is(text, &t[i], key)) return i + 1;
-    i++; /* to the value, skipped whole by the loop step */
+    i++;  // to the value, skipped whole by the loop step
   }
   return -1;
 }
 
-/* ---- Writing ------------------------------------------------------------------------ */
+// ---- Messages ------------------------------------------------------------------------
 
-int mjh_json_put_raw(char *buf, size_t size, size_t *used, const char *raw, size_t n) {
-  if (*used + n >= size) return 0;
-  memcpy(buf + *used, raw, n);
-  *used += n;
-  buf[*used] = '\0';
-  return 1;
+void mjh_json_error_with_value(const char *text, const mjh_jtok *t, const char *what, mjh_text *err) {
+  if (err == nullptr) return;
+  // A string's token lies inside its quotes.
+  const int quoted = t->type == MJH_JSON_STRING;
+  std::string_view raw(text + t->start - quoted, static_cast<size_t>(t->end - t->start + 2 * quoted));
+  mjh_text_buffer<64> shown;  // more than the 40 bytes shown
+  add_escaping_controls(shown, raw);
+  err->add(what, mjh_shortened{shown.view(), 40});
 }
 
-int mjh_json_put_string(char *buf, size_t size, size_t *used, const char *s) {
-  size_t start = *used;
-  int ok = mjh_json_put_raw(buf, size, used, "\"", 1);
-  const char *end = s + strlen(s);
-  for (const char *p = s; ok && *p; p++) {
-    unsigned char c = (unsigned char)*p;
-    char esc[8];
-    if (c == '"' || c == '\\') {
-      esc[0] = '\\';
-      esc[1] = (char)c;
-      ok = mjh_json_put_raw(buf, size, used, esc, 2);
-    } else if (c < 0x20) {
-      static const char hex[] = "0123456789abcdef";
-      const char *named = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : NULL;
-      if (named) {
-        ok = mjh_json_put_raw(buf, size, used, named, 2);
-      } else {
-        memcpy(esc, "\\u00", 4);
-        esc[4] = hex[c >> 4];
-        esc[5] = hex[c & 15];
-        ok = mjh_json_put_raw(buf, size, used, esc, 6);
-      }
-    } else if (c < 0x80) {
-      ok = mjh_json_put_raw(buf, size, used, p, 1);
-    } else {
-      size_t seq = utf8_sequence((const unsigned char *)p, (size_t)(end - p));
-      if (seq == 0) {
-        ok = mjh_json_put_raw(buf, size, used, "?", 1);
-      } else {
-        ok = mjh_json_put_raw(buf, size, used, p, seq);
-        p += seq - 1;
-      }
-    }
-  }
-  if (ok) ok = mjh_json_put_raw(buf, size, used, "\"", 1);
-  if (!ok) {
-    *used = start;
-    if (size > 0) buf[start] = '\0';
-  }
-  return ok;
-}
-
-void mjh_json_error_with_value(const char *text, const mjh_jtok *t, const char *what, char *err, size_t err_size) {
-  if (err == NULL || err_size == 0) return;
-  err[0] = '\0';
-  mjh_text_append_short(err, err_size, what, strlen(what), err_size);
-  /* A string's token lies inside its quotes. */
-  int quoted = t->type == MJH_JSON_STRING;
-  const char *raw = text + t->start - quoted;
-  size_t n = (size_t)(t->end - t->start + 2 * quoted);
-  mjh_text_append_short(err, err_size, raw, n, 40);
-}
-
-void mjh_json_unknown_key_error(const char *text, const mjh_jtok *key, char *err, size_t err_size) {
-  if (err == NULL || err_size == 0) return;
-  char name[64];
-  size_t len = mjh_json_string_cut(text, key, name, sizeof name);
-  err[0] = '\0';
-  mjh_text_append_short(err, err_size, "unknown key \"", 13, 13);
-  mjh_text_append_short(err, err_size, name, len, 32);
-  mjh_text_append_short(err, err_size, "\"", 1, 1);
+void mjh_json_unknown_key_error(const char *text, const mjh_jtok *key, mjh_text *err) {
+  if (err == nullptr) return;
+  mjh_text_buffer<64> name;
+  add_decoded(text, key, name);
+  mjh_text_buffer<40> shown;
+  shown.add(mjh_shortened{name.view(), 32});
+  err->add("unknown key ", mjh_json_quoted{shown.view()});
 }

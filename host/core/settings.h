@@ -1,7 +1,7 @@
-/* The agent's saved settings and how each one is stored as a named value
- * (in the registry on Windows: HKCU\Software\Veltrano\Mouse Jiggler). Reading
- * never fails: a missing, mistyped or out-of-range value gives its default.
- * Plain C++ without system headers, tested natively. */
+// The agent's saved settings and how each one is stored as a named value
+// (in the registry on Windows: HKCU\Software\Veltrano\Mouse Jiggler). Reading
+// never fails: a missing, mistyped or out-of-range value gives its default.
+// Plain C++ without system headers, tested natively.
 #ifndef MJH_SETTINGS_H
 #define MJH_SETTINGS_H
 
@@ -10,43 +10,41 @@
 
 #include "options.h"
 
-
-typedef struct mjh_settings {
+struct mjh_settings {
   mjh_options options;
-  int run_on; /* the run was on when the user last left it */
-} mjh_settings;
+  int run_on;  // 0 or 1: the run was on when the user last left it
+};
 
-/* The defaults, which are also what the first launch ever starts: zen, 60 s,
- * only when idle, keep-awake off, run on. */
+// The defaults, which are also what the first launch ever starts: zen, 60 s,
+// only when idle, keep-awake off, run on.
 void mjh_settings_default(mjh_settings *s);
 
-/* How a value is stored. */
-typedef enum mjh_value_type {
-  MJH_VALUE_MISSING, /* no such value */
-  MJH_VALUE_NUMBER,  /* a 32-bit number (REG_DWORD); signed settings read it as two's complement */
-  MJH_VALUE_TEXT,    /* a string (REG_SZ), UTF-8 here */
-  MJH_VALUE_OTHER    /* any other type, or a value too large to read */
-} mjh_value_type;
+// How a value is stored.
+enum mjh_value_type {
+  MJH_VALUE_MISSING,  // no such value
+  MJH_VALUE_NUMBER,   // a 32-bit number (REG_DWORD); signed settings read it as two's complement
+  MJH_VALUE_TEXT,     // a string (REG_SZ), UTF-8 here
+  MJH_VALUE_OTHER     // any other type, or a value too large to read
+};
 
-typedef struct mjh_value {
+struct mjh_value {
   mjh_value_type type;
-  uint32_t number;  /* MJH_VALUE_NUMBER */
-  const char *text; /* MJH_VALUE_TEXT, NUL-terminated */
-} mjh_value;
+  uint32_t number;   // MJH_VALUE_NUMBER
+  const char *text;  // MJH_VALUE_TEXT, NUL-terminated
+};
 
-/* The stored settings, in a fixed order: their value names and types. */
+// The stored settings, in a fixed order, and their value names.
 int mjh_setting_count(void);
-const char *mjh_setting_name(int i);    /* e.g. "interval_s" */
-mjh_value_type mjh_setting_type(int i); /* MJH_VALUE_NUMBER or MJH_VALUE_TEXT */
+const char *mjh_setting_name(int i);  // e.g. "interval_s"
 
-/* Applies stored value i to *s: a value of the right type and range replaces
- * the field; anything else leaves it as it was (the default, when *s started
- * as mjh_settings_default). Returns 1 when the value was used. */
-int mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v);
+// Applies stored value i to *s: a value of the right type and range replaces
+// the field; anything else leaves it as it was (the default, when *s started
+// as mjh_settings_default). Returns true when the value was used.
+bool mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v);
 
-/* The value to store for setting i of *s; a text goes into buf (8 bytes are
- * enough; v->type is MJH_VALUE_MISSING when buf is too small). */
-void mjh_settings_value(const mjh_settings *s, int i, mjh_value *v, char *buf, size_t size);
-
+// The value to store for setting i of *s: the mode as MJH_VALUE_TEXT (a
+// constant, the mode's name), the others as MJH_VALUE_NUMBER;
+// MJH_VALUE_MISSING for no such setting.
+void mjh_settings_value(const mjh_settings *s, int i, mjh_value *v);
 
 #endif

@@ -1,69 +1,60 @@
 #include "clock.h"
 
-enum { TICKS_PER_SECOND = 10000000 };
-static const int64_t k_epoch_1601_to_1970_s = 11644473600LL;
+#include <atomic>
 
-/* SYSTEMTIME covers the years 1601 to 30827; stay well inside them. */
-static const int64_t k_utc_min = -11644473600LL + 366LL * 86400;
-static const int64_t k_utc_max = 910000000000LL;
+namespace {
 
-int64_t mjw_filetime_to_utc(const FILETIME *ft) {
-  uint64_t ticks = ((uint64_t)ft->dwHighDateTime << 32) | ft->dwLowDateTime;
-  return (int64_t)(ticks / TICKS_PER_SECOND) - k_epoch_1601_to_1970_s;
-}
+const int64_t k_ticks_per_second = 10000000;
+const int64_t k_epoch_1601_to_1970_s = 11644473600LL;
 
-FILETIME mjw_utc_to_filetime(int64_t utc) {
-  FILETIME ft;
-  uint64_t ticks;
-  if (utc < k_utc_min) utc = k_utc_min;
-  if (utc > k_utc_max) utc = k_utc_max;
-  ticks = (uint64_t)(utc + k_epoch_1601_to_1970_s) * TICKS_PER_SECOND;
-  ft.dwLowDateTime = (DWORD)ticks;
-  ft.dwHighDateTime = (DWORD)(ticks >> 32);
-  return ft;
-}
+// SYSTEMTIME covers the years 1601 to 30827; stay well inside them.
+const int64_t k_utc_min = -11644473600LL + 366LL * 86400;
+const int64_t k_utc_max = 910000000000LL;
 
-int64_t mjw_now_utc(void) {
-  FILETIME ft;
-  GetSystemTimeAsFileTime(&ft);
-  return mjw_filetime_to_utc(&ft);
-}
+using to_local_ex_fn = BOOL(WINAPI *)(const DYNAMIC_TIME_ZONE_INFORMATION *, const SYSTEMTIME *, SYSTEMTIME *);
+using rule_for_year_fn = BOOL(WINAPI *)(USHORT, PDYNAMIC_TIME_ZONE_INFORMATION, LPTIME_ZONE_INFORMATION);
 
-void mjw_clock_refresh(mjw_clock *c) {
-  DWORD id;
-  LONG bias;
-  ZeroMemory(&c->zone_info, sizeof c->zone_info);
-  id = GetDynamicTimeZoneInformation(&c->zone_info);
-  bias = c->zone_info.Bias;
-  if (id == TIME_ZONE_ID_DAYLIGHT)
-    bias += c->zone_info.DaylightBias;
-  else if (id == TIME_ZONE_ID_STANDARD)
-    bias += c->zone_info.StandardBias;
-  c->fallback_offset = id == TIME_ZONE_ID_INVALID ? 0 : -(int32_t)bias * 60;
-}
+// kernel32's functions that some systems lack, looked up once.
+struct zone_functions {
+  to_local_ex_fn to_local_ex;
+  rule_for_year_fn rule_for_year;
+};
 
-typedef BOOL(WINAPI *to_local_ex_fn)(const DYNAMIC_TIME_ZONE_INFORMATION *, const SYSTEMTIME *, SYSTEMTIME *);
-typedef BOOL(WINAPI *rule_for_year_fn)(USHORT, PDYNAMIC_TIME_ZONE_INFORMATION, LPTIME_ZONE_INFORMATION);
-
-/* The instant's local time under the zone's rule for the instant's year.
- * Some systems lack the Ex form (Wine 8 among them): then the rule of that
- * year, then the zone's current rule. */
-static BOOL to_local(const mjw_clock *c, const SYSTEMTIME *universal, SYSTEMTIME *local) {
-  static to_local_ex_fn to_local_ex;
-  static rule_for_year_fn rule_for_year;
-  static volatile LONG looked_up;
-  TIME_ZONE_INFORMATION rule;
-  if (!looked_up) {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    if (kernel32) {
-      to_local_ex = (to_local_ex_fn)(void (*)(void))GetProcAddress(kernel32, "SystemTimeToTzSpecificLocalTimeEx");
-      rule_for_year = (rule_for_year_fn)(void (*)(void))GetProcAddress(kernel32, "GetTimeZoneInformationForYear");
-    }
-    InterlockedExchange(&looked_up, 1);
+zone_functions look_up_zone_functions() {
+  zone_functions f = {};
+  if (HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll")) {
+    f.to_local_ex = reinterpret_cast<to_local_ex_fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SystemTimeToTzSpecificLocalTimeEx")));
+    f.rule_for_year = reinterpret_cast<rule_for_year_fn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "GetTimeZoneInformationForYear")));
   }
-  if (to_local_ex) return to_local_ex(&c->zone_info, universal, local);
-  if (!rule_for_year || !rule_for_year(universal->wYear, (PDYNAMIC_TIME_ZONE_INFORMATION)&c->zone_info, &rule)) {
-    ZeroMemory(&rule, sizeof rule);
+  return f;
+}
+
+// Any thread may come first: each stores the same answer, atomically.
+zone_functions zone_functions_of_this_system() {
+  static std::atomic<to_local_ex_fn> to_local_ex{nullptr};
+  static std::atomic<rule_for_year_fn> rule_for_year{nullptr};
+  static std::atomic<bool> looked_up{false};
+  if (!looked_up.load(std::memory_order_acquire)) {
+    zone_functions f = look_up_zone_functions();
+    to_local_ex.store(f.to_local_ex, std::memory_order_relaxed);
+    rule_for_year.store(f.rule_for_year, std::memory_order_relaxed);
+    looked_up.store(true, std::memory_order_release);
+  }
+  return {to_local_ex.load(std::memory_order_relaxed), rule_for_year.load(std::memory_order_relaxed)};
+}
+
+// The instant's local time under the zone's rule for the instant's year.
+// Some systems lack the Ex form (Wine 8 among them): then the rule of that
+// year, then the zone's current rule.
+BOOL to_local(const mjw_clock *c, const SYSTEMTIME *universal, SYSTEMTIME *local) {
+  zone_functions f = zone_functions_of_this_system();
+  if (f.to_local_ex) return f.to_local_ex(&c->zone_info, universal, local);
+  TIME_ZONE_INFORMATION rule;
+  if (!f.rule_for_year ||
+      !f.rule_for_year(universal->wYear, const_cast<PDYNAMIC_TIME_ZONE_INFORMATION>(&c->zone_info), &rule)) {
+    rule = {};
     rule.Bias = c->zone_info.Bias;
     rule.StandardBias = c->zone_info.StandardBias;
     rule.DaylightBias = c->zone_info.DaylightBias;
@@ -73,17 +64,51 @@ static BOOL to_local(const mjw_clock *c, const SYSTEMTIME *universal, SYSTEMTIME
   return SystemTimeToTzSpecificLocalTime(&rule, universal, local);
 }
 
+int32_t zone_offset(void *context, int64_t utc) {
+  return mjw_clock_utc_offset(static_cast<const mjw_clock *>(context), utc);
+}
+
+}  // namespace
+
+int64_t mjw_filetime_to_utc(const FILETIME *ft) {
+  uint64_t ticks = (static_cast<uint64_t>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime;
+  return static_cast<int64_t>(ticks / k_ticks_per_second) - k_epoch_1601_to_1970_s;
+}
+
+FILETIME mjw_utc_to_filetime(int64_t utc) {
+  if (utc < k_utc_min) utc = k_utc_min;
+  if (utc > k_utc_max) utc = k_utc_max;
+  uint64_t ticks = static_cast<uint64_t>(utc + k_epoch_1601_to_1970_s) * k_ticks_per_second;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+int64_t mjw_now_utc() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  return mjw_filetime_to_utc(&ft);
+}
+
+void mjw_clock_refresh(mjw_clock *c) {
+  c->zone_info = {};
+  DWORD id = GetDynamicTimeZoneInformation(&c->zone_info);
+  LONG bias = c->zone_info.Bias;
+  if (id == TIME_ZONE_ID_DAYLIGHT)
+    bias += c->zone_info.DaylightBias;
+  else if (id == TIME_ZONE_ID_STANDARD)
+    bias += c->zone_info.StandardBias;
+  c->fallback_offset = id == TIME_ZONE_ID_INVALID ? 0 : -static_cast<int32_t>(bias) * 60;
+}
+
 int32_t mjw_clock_utc_offset(const mjw_clock *c, int64_t utc) {
   FILETIME universal_ft = mjw_utc_to_filetime(utc), local_ft;
   SYSTEMTIME universal, local;
   if (!FileTimeToSystemTime(&universal_ft, &universal) || !to_local(c, &universal, &local) ||
       !SystemTimeToFileTime(&local, &local_ft))
     return c->fallback_offset;
-  return (int32_t)(mjw_filetime_to_utc(&local_ft) - mjw_filetime_to_utc(&universal_ft));
-}
-
-static int32_t zone_offset(void *context, int64_t utc) {
-  return mjw_clock_utc_offset(static_cast<const mjw_clock *>(context), utc);
+  return static_cast<int32_t>(mjw_filetime_to_utc(&local_ft) - mjw_filetime_to_utc(&universal_ft));
 }
 
 mjh_zone mjw_clock_zone(mjw_clock *c) {

@@ -2,46 +2,53 @@
 
 #include <windows.h>
 
-typedef DWORD(WINAPI *get_active_scheme_fn)(HKEY, GUID **);
-typedef DWORD(WINAPI *read_value_index_fn)(HKEY, const GUID *, const GUID *, const GUID *, LPDWORD);
+#include "handle.h"
 
-/* The display subgroup and its "turn off the display after" setting. */
-static const GUID k_video_subgroup = {0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
-static const GUID k_video_powerdown_timeout = {
-    0x3c0bc021, 0xc8a8, 0x4e07, {0xa9, 0x73, 0x6b, 0x14, 0xcb, 0xcb, 0x2b, 0x7e}};
+namespace {
 
-static int on_battery(void) {
+using get_active_scheme_fn = DWORD(WINAPI *)(HKEY, GUID **);
+using read_value_index_fn = DWORD(WINAPI *)(HKEY, const GUID *, const GUID *, const GUID *, LPDWORD);
+
+// The display subgroup and its "turn off the display after" setting.
+const GUID k_video_subgroup = {0x7516b95f, 0xf776, 0x4464, {0x8c, 0x53, 0x06, 0x16, 0x7f, 0x40, 0xcc, 0x99}};
+const GUID k_video_powerdown_timeout = {0x3c0bc021, 0xc8a8, 0x4e07, {0xa9, 0x73, 0x6b, 0x14, 0xcb, 0xcb, 0x2b, 0x7e}};
+
+bool on_battery() {
   SYSTEM_POWER_STATUS status;
   return GetSystemPowerStatus(&status) && status.ACLineStatus == 0;
 }
 
-/* Seconds, 0 for never, -1 when the plan cannot be read. */
-static int display_off_seconds(int battery) {
-  int seconds = -1;
-  HMODULE powrprof = LoadLibraryW(L"powrprof.dll");
-  get_active_scheme_fn get_active_scheme;
-  read_value_index_fn read_value_index;
-  GUID *scheme = NULL;
-  DWORD value = 0;
-  if (!powrprof) return -1;
-  get_active_scheme = (get_active_scheme_fn)(void (*)(void))GetProcAddress(powrprof, "PowerGetActiveScheme");
-  read_value_index = (read_value_index_fn)(void (*)(void))GetProcAddress(
-      powrprof, battery ? "PowerReadDCValueIndex" : "PowerReadACValueIndex");
-  if (get_active_scheme && read_value_index && get_active_scheme(NULL, &scheme) == ERROR_SUCCESS && scheme) {
-    if (read_value_index(NULL, scheme, &k_video_subgroup, &k_video_powerdown_timeout, &value) == ERROR_SUCCESS)
-      seconds = value > 0x7fffffff ? 0x7fffffff : (int)value;
-    LocalFree(scheme);
-  }
-  FreeLibrary(powrprof);
-  return seconds;
+template <typename Fn>
+Fn function_of(HMODULE module, const char *name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
+
+// Seconds, 0 for never, -1 when the plan cannot be read.
+int display_off_seconds(bool battery) {
+  mjw_module powrprof(LoadLibraryW(L"powrprof.dll"));
+  if (!powrprof) return -1;
+  auto get_active_scheme = function_of<get_active_scheme_fn>(powrprof.get(), "PowerGetActiveScheme");
+  auto read_value_index =
+      function_of<read_value_index_fn>(powrprof.get(), battery ? "PowerReadDCValueIndex" : "PowerReadACValueIndex");
+  GUID *scheme = nullptr;
+  if (!get_active_scheme || !read_value_index || get_active_scheme(nullptr, &scheme) != ERROR_SUCCESS || !scheme)
+    return -1;
+  mjw_local scheme_memory(scheme);  // the scheme's GUID is the caller's to free
+  DWORD value = 0;
+  if (read_value_index(nullptr, scheme, &k_video_subgroup, &k_video_powerdown_timeout, &value) != ERROR_SUCCESS)
+    return -1;
+  return value > 0x7fffffff ? 0x7fffffff : static_cast<int>(value);
+}
+
+}  // namespace
 
 void mjw_lock_timeout_read(mjw_lock_timeout *out) {
   BOOL active = FALSE, secure = FALSE;
   UINT timeout = 0;
   out->saver_active = SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &active, 0) && active;
-  out->saver_timeout_s =
-      SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeout, 0) && timeout <= 0x7fffffff ? (int)timeout : 0;
+  out->saver_timeout_s = SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &timeout, 0) && timeout <= 0x7fffffff
+                             ? static_cast<int>(timeout)
+                             : 0;
   out->saver_secure = SystemParametersInfoW(SPI_GETSCREENSAVESECURE, 0, &secure, 0) ? secure != FALSE : -1;
   out->on_battery = on_battery();
   out->display_off_s = display_off_seconds(out->on_battery);

@@ -1,39 +1,64 @@
-/* The agent's named pipe on Windows: its name in this session, the security
- * that keeps it to the user who runs the agent, and the client's call. */
+// The agent's named pipe on Windows: its name in this session, the security
+// that keeps it to the user who runs the agent, and the client's call.
 #ifndef MJW_PIPE_H
 #define MJW_PIPE_H
 
 #include <windows.h>
 
+#include <string_view>
 
-/* \\.\pipe\veltrano-mouse-jiggler-<session id of this process>. */
-void mjw_pipe_name(wchar_t *buf, size_t count);
+#include "handle.h"
+#include "text.h"
 
-/* Security attributes whose DACL grants full access to this process's user
- * and no one else. Returns 0 on failure. Free with mjw_pipe_security_free. */
-int mjw_pipe_security(SECURITY_ATTRIBUTES *sa);
-void mjw_pipe_security_free(SECURITY_ATTRIBUTES *sa);
+// \\.\pipe\veltrano-mouse-jiggler-<session id of this process>, NUL-terminated
+// in buf (count units, at least 1); false when it had to be cut.
+bool mjw_pipe_name(wchar_t *buf, size_t count);
+template <size_t N>
+bool mjw_pipe_name(wchar_t (&buf)[N]) {
+  return mjw_pipe_name(buf, N);
+}
 
-/* 1 when process pid runs as the same user as this process. */
-int mjw_same_user_process(DWORD pid);
+// Security attributes whose DACL grants full access to this process's user
+// and no one else. The descriptor, its DACL and the SID it names live in
+// memory, one block freed with it; moving keeps them where they are.
+struct mjw_pipe_security {
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+  mjw_local memory;
+};
 
-/* 1 while the agent's pipe exists in this session (busy or not). */
-int mjw_pipe_exists(void);
+// Makes s (again). Returns false with a message in err, and GetLastError's
+// code still set, when it cannot.
+bool mjw_pipe_security_make(mjw_pipe_security &s, mjh_text *err);
 
-typedef enum mjw_call_result {
-  MJW_CALL_OK,        /* reply holds one reply line, NUL-terminated */
-  MJW_CALL_NO_AGENT,  /* no agent serves the pipe in this session */
-  MJW_CALL_UNTRUSTED, /* the pipe's server runs as another user: nothing was sent */
-  MJW_CALL_FAILED     /* the exchange failed or timed out; err says how */
-} mjw_call_result;
+// Whether process pid runs as the same user as this process.
+bool mjw_same_user_process(DWORD pid);
 
-/* Sends one request line (ending in '\n') to the agent and reads its reply
- * line into reply, without its '\n'; a reply longer than MJH_REPLY_MAX (or
- * than size - 1) is a failure. Gives up after timeout_ms in all. Nothing is
- * sent unless the pipe's server runs as this user. err gets a message for a
- * person on any result but MJW_CALL_OK. */
-mjw_call_result mjw_pipe_call(const char *request, char *reply, size_t size, DWORD timeout_ms, char *err,
-                              size_t err_size);
+// Whether the agent's pipe exists in this session (busy or not).
+bool mjw_pipe_exists();
 
+enum mjw_call_result {
+  MJW_CALL_OK,         // reply holds one reply line, NUL-terminated
+  MJW_CALL_NO_AGENT,   // no agent serves the pipe in this session
+  MJW_CALL_UNTRUSTED,  // the pipe's server runs as another user: nothing was sent
+  MJW_CALL_FAILED      // the exchange failed or timed out; err says how
+};
+
+// The process that served a call, as far as the call got to know it: also
+// after a failed exchange, so that a caller can wait for an agent that quit
+// before it replied.
+struct mjw_pipe_server {
+  DWORD pid = 0;       // GetNamedPipeServerProcessId's answer; 0 when the call did not connect
+  mjw_handle process;  // that process (SYNCHRONIZE), opened while connected and before the
+                       // request went out, so it is the right one; empty when untrusted
+};
+
+// Sends one request line (ending in '\n') to the agent and reads its reply
+// line into reply, without its '\n'; a reply longer than MJH_REPLY_MAX (or
+// than size - 1) is a failure. Gives up after timeout_ms in all. Nothing is
+// sent unless the pipe's server runs as this user. server (may be null)
+// learns who served the call; err (may be null) gets a message for a person
+// on any result but MJW_CALL_OK.
+mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size, DWORD timeout_ms,
+                              mjw_pipe_server *server, mjh_text *err);
 
 #endif

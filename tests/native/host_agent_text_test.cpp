@@ -9,8 +9,8 @@
 #include "agent_text.h"
 #include "gtest/gtest.h"
 #include "json.h"
-#include "text.h"
 #include "status_util.h"
+#include "text.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ mjh_status status(const std::map<std::string, std::string> &with = {}) {
   for (const char *key : k_status_keys) line += std::string(line.size() > 1 ? "," : "") + "\"" + key + "\":" + v[key];
   line += "}";
   mjh_status s;
-  EXPECT_EQ(mjh_status_read(line.c_str(), &s), 1) << line;
+  EXPECT_TRUE(mjh_status_read(line.c_str(), &s)) << line;
   return s;
 }
 
@@ -163,8 +163,10 @@ TEST_P(Tooltips, SayTheState) {
   mjh_status s = status(c.with);
   char buf[MJH_TOOLTIP_MAX];
   memset(buf, 'x', sizeof buf);
-  mjh_tooltip(&s, c.failing, c.error, c.awake, buf, sizeof buf);
+  mjh_text out(buf);
+  mjh_tooltip(&s, c.failing, c.error, c.awake, out);
   EXPECT_STREQ(buf, c.want);
+  EXPECT_TRUE(out.ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Tooltips, ::testing::ValuesIn(k_tooltips));
@@ -177,7 +179,9 @@ TEST(Tooltip, ALongErrorIsShortenedOnACharacterBoundary) {
     for (int awake = 0; awake <= 1; awake++) {
       char buf[MJH_TOOLTIP_MAX + 16];
       memset(buf, 'x', sizeof buf);
-      mjh_tooltip(&s, 1, error.c_str(), awake, buf, sizeof buf);
+      mjh_text out(buf);
+      mjh_tooltip(&s, 1, error.c_str(), awake, out);
+      EXPECT_TRUE(out.ok()) << "shortened by the tooltip, not cut by the buffer";
       std::string tip = buf;
       EXPECT_LE(tip.size(), (size_t)MJH_TOOLTIP_MAX - 1);
       EXPECT_GE(tip.size(), (size_t)MJH_TOOLTIP_MAX - 4);
@@ -197,18 +201,29 @@ TEST(Tooltip, TheLongestActiveTextFits) {
                          {"next_nudge_in_s", "3600"},
                          {"nudges", "9223372036854775807"},
                          {"last_reset_idle", "0"}});
-  char buf[MJH_TOOLTIP_MAX];
-  mjh_tooltip(&s, 0, "", 1, buf, sizeof buf);
-  EXPECT_STREQ(buf,
+  mjh_text_buffer<MJH_TOOLTIP_MAX> buf;
+  mjh_tooltip(&s, 0, "", 1, buf);
+  EXPECT_STREQ(buf.c_str(),
                "Active (dry run): move -200,-200 px every 3600 s, next nudge in 3600 s, 9223372036854775807 nudges, "
                "idle time NOT reset");
-  // A smaller buffer gets a shorter text, still terminated.
+  // A smaller buffer gets a shorter text, still terminated, and says it was cut.
   char small[20];
-  mjh_tooltip(&s, 0, "", 1, small, sizeof small);
-  EXPECT_STREQ(small, "Active (dry run)...");
+  memset(small, 'x', sizeof small);
+  mjh_text cut(small);
+  mjh_tooltip(&s, 0, "", 1, cut);
+  EXPECT_STREQ(small, "Active (dry run): m");
+  EXPECT_FALSE(cut.ok());
 }
 
 // ---- mjctl status --------------------------------------------------------------------------
+
+// The sentence of mjctl status, without a schedule's times.
+std::string describe(const mjh_reply &r) {
+  mjh_text_buffer<1024> out;
+  mjh_describe_agent_at(&r, nullptr, 0, out);
+  EXPECT_TRUE(out.ok());
+  return out.c_str();
+}
 
 mjh_reply reply(const std::map<std::string, std::string> &with = {}) {
   mjh_reply r;
@@ -224,65 +239,68 @@ mjh_reply reply(const std::map<std::string, std::string> &with = {}) {
 }
 
 TEST(DescribeAgent, SaysTheRunTheAgentAndKeepAwake) {
-  char buf[1024];
   mjh_reply r = reply();
-  mjh_describe_agent(&r, buf, sizeof buf);
-  EXPECT_STREQ(buf,
-               "agent 1.0.0 (pid 1234): active, zen nudges every 60 s, only after 60 s without user input; next "
-               "nudge in 42 s, user idle 18 s; 12 nudges, 0 skipped, 0 failed\n");
+  EXPECT_EQ(describe(r),
+            "agent 1.0.0 (pid 1234): active, zen nudges every 60 s, only after 60 s without user input; next "
+            "nudge in 42 s, user idle 18 s; 12 nudges, 0 skipped, 0 failed\n");
 
   r.keep_awake_held = 1;
   r.failing = 1;
   strcpy(r.last_error, k_error);
-  mjh_describe_agent(&r, buf, sizeof buf);
-  EXPECT_STREQ(buf,
-               "agent 1.0.0 (pid 1234): active but failing, zen nudges every 60 s, only after 60 s without user "
-               "input; next nudge in 42 s, user idle 18 s; 12 nudges, 0 skipped, 0 failed; last error: SendInput "
-               "failed (err 5) - desktop locked or not an interactive session; keeping the computer awake\n");
+  EXPECT_EQ(describe(r),
+            "agent 1.0.0 (pid 1234): active but failing, zen nudges every 60 s, only after 60 s without user "
+            "input; next nudge in 42 s, user idle 18 s; 12 nudges, 0 skipped, 0 failed; last error: SendInput "
+            "failed (err 5) - desktop locked or not an interactive session; keeping the computer awake\n");
 
   // Stopped: what a start would use is the saved settings, not the last run's.
   r = reply({{"active", "0"}, {"next_nudge_in_s", "-1"}});
   r.run_on = 0;
-  r.settings.move = 1;
+  r.settings.mode = MJ_MODE_MOVE;
   r.settings.dx = 3;
   r.settings.dy = 0;
   r.settings.interval_s = 10;
   r.settings.only_when_idle = 0;
-  mjh_describe_agent(&r, buf, sizeof buf);
-  EXPECT_STREQ(buf,
-               "agent 1.0.0 (pid 1234): stopped; set to move nudges of 3,0 px every 10 s, also while the user is "
-               "active\n");
+  EXPECT_EQ(describe(r),
+            "agent 1.0.0 (pid 1234): stopped; set to move nudges of 3,0 px every 10 s, also while the user is "
+            "active\n");
 
   r.run_on = 1;
   strcpy(r.last_error, "CreateThread failed");
-  mjh_describe_agent(&r, buf, sizeof buf);
-  EXPECT_STREQ(buf,
-               "agent 1.0.0 (pid 1234): stopped (CreateThread failed); set to move nudges of 3,0 px every 10 s, also "
-               "while the user is active\n");
+  EXPECT_EQ(describe(r),
+            "agent 1.0.0 (pid 1234): stopped (CreateThread failed); set to move nudges of 3,0 px every 10 s, also "
+            "while the user is active\n");
 }
 
 TEST(DescribeAgent, OtherRepliesAndSmallBuffers) {
-  char buf[256];
   mjh_reply r = reply();
   r.ok = 0;
   strcpy(r.error, "unknown command \"go\"");
-  mjh_describe_agent(&r, buf, sizeof buf);
-  EXPECT_STREQ(buf, "agent error: unknown command \"go\"\n");
+  EXPECT_EQ(describe(r), "agent error: unknown command \"go\"\n");
 
   r = reply();
   r.has_run = 0;
-  mjh_describe_agent(&r, buf, sizeof buf);
-  EXPECT_STREQ(buf, "agent: ok\n");
+  EXPECT_EQ(describe(r), "agent: ok\n");
 
   // Cut to the buffer, on a character boundary, and still one line.
   r = reply();
   strcpy(r.version, "\xc3\xa9\xc3\xa9\xc3\xa9");
   char small[10];
-  mjh_describe_agent(&r, small, sizeof small);
+  mjh_text small_out(small);
+  mjh_describe_agent_at(&r, nullptr, 0, small_out);
   EXPECT_STREQ(small, "agent \xc3\xa9\n");
+  char eight[8];  // "agent " and the line end: the cut character gives way
+  mjh_text eight_out(eight);
+  mjh_describe_agent_at(&r, nullptr, 0, eight_out);
+  EXPECT_STREQ(eight, "agent \n");
   char tiny[1] = {'x'};
-  mjh_describe_agent(&r, tiny, sizeof tiny);
+  mjh_text tiny_out(tiny);
+  mjh_describe_agent_at(&r, nullptr, 0, tiny_out);
   EXPECT_EQ(tiny[0], '\0');
+  // Appended after what out holds.
+  mjh_text_buffer<1024> after;
+  after.add("$ mjctl status\n");
+  mjh_describe_agent_at(&r, nullptr, 0, after);
+  EXPECT_EQ(std::string(after.c_str()), "$ mjctl status\n" + describe(r));
 }
 
 int32_t plus_one_hour(void *, int64_t) { return 3600; }
@@ -327,15 +345,16 @@ TEST(DescribeAgent, SaysTheSchedule) {
     r.next_start = c.next_start;
     strcpy(r.warning, c.warning);
     strcpy(r.stopped_because, c.stopped_because);
-    char buf[1024];
-    mjh_describe_agent_at(&r, &zone, now, buf, sizeof buf);
-    EXPECT_EQ(std::string(buf), c.want);
+    mjh_text_buffer<1024> buf;
+    mjh_describe_agent_at(&r, &zone, now, buf);
+    EXPECT_EQ(std::string(buf.c_str()), c.want);
     // Without a schedule in the reply, the sentence is the one before schedules.
     r.has_schedule = 0;
     r.stopped_because[0] = '\0';
-    mjh_describe_agent_at(&r, &zone, now, buf, sizeof buf);
-    EXPECT_EQ(std::string(buf).find("working hours"), std::string::npos) << buf;
-    EXPECT_EQ(std::string(buf).find("session"), std::string::npos) << buf;
+    buf.clear();
+    mjh_describe_agent_at(&r, &zone, now, buf);
+    EXPECT_EQ(std::string(buf.c_str()).find("working hours"), std::string::npos) << buf.c_str();
+    EXPECT_EQ(std::string(buf.c_str()).find("session"), std::string::npos) << buf.c_str();
   }
 }
 

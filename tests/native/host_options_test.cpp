@@ -15,25 +15,27 @@ struct accepted_case {
   unsigned given;
 };
 
-// Fields: move, interval_s, dx, dy, only_when_idle, dry_run, keep_awake.
+// Fields: mode, interval_s, dx, dy, only_when_idle, dry_run, keep_awake.
 const accepted_case k_accepted[] = {
-    {"{}", {0, 60, 1, 1, 1, 0, 0}, 0},
-    {" \t\r\n{ }\n", {0, 60, 1, 1, 1, 0, 0}, 0},
-    {R"({"mode":"move"})", {1, 60, 1, 1, 1, 0, 0}, MJH_KEY_MODE},
-    {R"({"mode":"zen","interval_s":1})", {0, 1, 1, 1, 1, 0, 0}, MJH_KEY_MODE | MJH_KEY_INTERVAL_S},
+    {"{}", {MJ_MODE_ZEN, 60, 1, 1, 1, 0, 0}, 0},
+    {" \t\r\n{ }\n", {MJ_MODE_ZEN, 60, 1, 1, 1, 0, 0}, 0},
+    {R"({"mode":"move"})", {MJ_MODE_MOVE, 60, 1, 1, 1, 0, 0}, MJH_KEY_MODE},
+    {R"({"mode":"zen","interval_s":1})", {MJ_MODE_ZEN, 1, 1, 1, 1, 0, 0}, MJH_KEY_MODE | MJH_KEY_INTERVAL_S},
     {R"({"interval_s":3600,"dx":-200,"dy":200})",
-     {0, 3600, -200, 200, 1, 0, 0},
+     {MJ_MODE_ZEN, 3600, -200, 200, 1, 0, 0},
      MJH_KEY_INTERVAL_S | MJH_KEY_DX | MJH_KEY_DY},
-    {R"({"dx":0,"dy":-0})", {0, 60, 0, 0, 1, 0, 0}, MJH_KEY_DX | MJH_KEY_DY},
+    {R"({"dx":0,"dy":-0})", {MJ_MODE_ZEN, 60, 0, 0, 1, 0, 0}, MJH_KEY_DX | MJH_KEY_DY},
     {R"({"only_when_idle":false,"dry_run":true,"keep_awake":true})",
-     {0, 60, 1, 1, 0, 1, 1},
+     {MJ_MODE_ZEN, 60, 1, 1, 0, 1, 1},
      MJH_KEY_ONLY_WHEN_IDLE | MJH_KEY_DRY_RUN | MJH_KEY_KEEP_AWAKE},
     {R"({"mode":"move","interval_s":30,"dx":2,"dy":-3,"only_when_idle":true,"dry_run":false,"keep_awake":false})",
-     {1, 30, 2, -3, 1, 0, 0},
+     {MJ_MODE_MOVE, 30, 2, -3, 1, 0, 0},
      MJH_KEYS_ALL},
     // Escapes in keys and strings are decoded before they are compared.
-    {R"({"\u006dode":"mo\u0076e"})", {1, 60, 1, 1, 1, 0, 0}, MJH_KEY_MODE},
-    {R"({"dry_run" : true , "interval_s" : 5 })", {0, 5, 1, 1, 1, 1, 0}, MJH_KEY_DRY_RUN | MJH_KEY_INTERVAL_S},
+    {R"({"\u006dode":"mo\u0076e"})", {MJ_MODE_MOVE, 60, 1, 1, 1, 0, 0}, MJH_KEY_MODE},
+    {R"({"dry_run" : true , "interval_s" : 5 })",
+     {MJ_MODE_ZEN, 5, 1, 1, 1, 1, 0},
+     MJH_KEY_DRY_RUN | MJH_KEY_INTERVAL_S},
 };
 
 class OptionsAccepted : public ::testing::TestWithParam<accepted_case> {};
@@ -43,11 +45,12 @@ TEST_P(OptionsAccepted, GiveTheFieldsAndTheKeysNamed) {
   mjh_options o;
   mjh_options_default(&o);
   unsigned given = 12345;
-  char err[128] = "untouched";
-  ASSERT_EQ(mjh_options_parse(c.text.data(), c.text.size(), MJH_KEYS_ALL, &o, &given, err, sizeof err), 1)
-      << c.text << ": " << err;
+  mjh_text_buffer<128> err;
+  ASSERT_TRUE(mjh_options_parse(c.text.data(), c.text.size(), MJH_KEYS_ALL, &o, &given, &err))
+      << c.text << ": " << err.c_str();
   EXPECT_EQ(memcmp(&o, &c.want, sizeof o), 0) << c.text;
   EXPECT_EQ(given, c.given) << c.text;
+  EXPECT_EQ(err.size(), 0u) << "no message for an accepted text";
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, OptionsAccepted, ::testing::ValuesIn(k_accepted));
@@ -146,10 +149,10 @@ TEST_P(OptionsRefused, NameTheFaultAndChangeNothing) {
   memset(&o, 0x5a, sizeof o);
   before = o;
   unsigned given = 777;
-  char err[128] = "";
-  EXPECT_EQ(mjh_options_parse(c.text.data(), c.text.size(), MJH_KEYS_ALL, &o, &given, err, sizeof err), 0) << c.text;
-  EXPECT_STREQ(err, c.message) << c.text;
-  EXPECT_NE(err[0], '\0');
+  mjh_text_buffer<128> err;
+  EXPECT_FALSE(mjh_options_parse(c.text.data(), c.text.size(), MJH_KEYS_ALL, &o, &given, &err)) << c.text;
+  EXPECT_STREQ(err.c_str(), c.message) << c.text;
+  EXPECT_GT(err.size(), 0u);
   EXPECT_EQ(memcmp(&o, &before, sizeof o), 0) << c.text;
   EXPECT_EQ(given, 777u) << c.text;
 }
@@ -159,35 +162,36 @@ INSTANTIATE_TEST_SUITE_P(Table, OptionsRefused, ::testing::ValuesIn(k_refused));
 TEST(Options, OnlyTheAllowedKeys) {
   mjh_options o;
   mjh_options_default(&o);
-  char err[128];
+  mjh_text_buffer<128> err;
   const std::string text = R"({"keep_awake":true})";
-  EXPECT_EQ(mjh_options_parse(text.data(), text.size(), MJH_KEYS_DLL, &o, nullptr, err, sizeof err), 0);
-  EXPECT_STREQ(err, "\"keep_awake\" is not an option here");
-  EXPECT_EQ(mjh_options_parse(text.data(), text.size(), MJH_KEY_KEEP_AWAKE, &o, nullptr, err, sizeof err), 1);
+  EXPECT_FALSE(mjh_options_parse(text.data(), text.size(), MJH_KEYS_DLL, &o, nullptr, &err));
+  EXPECT_STREQ(err.c_str(), "\"keep_awake\" is not an option here");
+  EXPECT_TRUE(mjh_options_parse(text.data(), text.size(), MJH_KEY_KEEP_AWAKE, &o, nullptr, &err));
   EXPECT_EQ(o.keep_awake, 1);
 }
 
 TEST(Options, ReadOnlyTheGivenLength) {
   mjh_options o;
   mjh_options_default(&o);
-  char err[128];
+  mjh_text_buffer<128> err;
   const char text[] = R"({"dx":5}garbage)";
-  EXPECT_EQ(mjh_options_parse(text, 8, MJH_KEYS_ALL, &o, nullptr, err, sizeof err), 1) << err;
+  EXPECT_TRUE(mjh_options_parse(text, 8, MJH_KEYS_ALL, &o, nullptr, &err)) << err.c_str();
   EXPECT_EQ(o.dx, 5);
 }
 
 TEST(Options, RefuseTooManyValuesAndOverlongTexts) {
   mjh_options o;
   mjh_options_default(&o);
-  char err[128];
+  mjh_text_buffer<128> err;
   std::string many = R"({"a":[)";
   for (int i = 0; i < 300; i++) many += i ? ",1" : "1";
   many += "]}";
-  EXPECT_EQ(mjh_options_parse(many.data(), many.size(), MJH_KEYS_ALL, &o, nullptr, err, sizeof err), 0);
-  EXPECT_STREQ(err, "too many values");
+  EXPECT_FALSE(mjh_options_parse(many.data(), many.size(), MJH_KEYS_ALL, &o, nullptr, &err));
+  EXPECT_STREQ(err.c_str(), "too many values");
+  err.clear();
   std::string longer = "{" + std::string(5000, ' ') + "}";
-  EXPECT_EQ(mjh_options_parse(longer.data(), longer.size(), MJH_KEYS_ALL, &o, nullptr, err, sizeof err), 0);
-  EXPECT_STREQ(err, "too long: more than 4096 bytes");
+  EXPECT_FALSE(mjh_options_parse(longer.data(), longer.size(), MJH_KEYS_ALL, &o, nullptr, &err));
+  EXPECT_STREQ(err.c_str(), "too long: more than 4096 bytes");
 }
 
 TEST(Options, MessagesAreCutToTheBuffer) {
@@ -195,37 +199,57 @@ TEST(Options, MessagesAreCutToTheBuffer) {
   mjh_options_default(&o);
   char err[12];
   memset(err, 'x', sizeof err);
+  mjh_text message(err);
   const std::string text = R"({"speed":3})";
-  EXPECT_EQ(mjh_options_parse(text.data(), text.size(), MJH_KEYS_ALL, &o, nullptr, err, sizeof err), 0);
+  EXPECT_FALSE(mjh_options_parse(text.data(), text.size(), MJH_KEYS_ALL, &o, nullptr, &message));
   EXPECT_EQ(strlen(err), sizeof err - 1);
-  EXPECT_EQ(mjh_options_parse(text.data(), text.size(), MJH_KEYS_ALL, &o, nullptr, nullptr, 0), 0);
+  EXPECT_FALSE(message.ok());
+  EXPECT_FALSE(mjh_options_parse(text.data(), text.size(), MJH_KEYS_ALL, &o, nullptr, nullptr));
 }
 
 TEST(Options, TextsForTheDllAndReplies) {
-  mjh_options o = {1, 30, -2, 200, 0, 1, 1};
-  char buf[256];
-  size_t len = mjh_options_dll_text(&o, buf, sizeof buf);
-  EXPECT_EQ(len, strlen(buf));
-  EXPECT_STREQ(buf, R"({"mode":"move","interval_s":30,"dx":-2,"dy":200,"only_when_idle":false,"dry_run":true})");
-  len = mjh_options_json(&o, buf, sizeof buf);
-  EXPECT_EQ(len, strlen(buf));
+  mjh_options o = {MJ_MODE_MOVE, 30, -2, 200, 0, 1, 1};
+  mjh_text_buffer<256> buf;
+  mjh_options_dll_text(&o, buf);
+  EXPECT_STREQ(buf.c_str(),
+               R"({"mode":"move","interval_s":30,"dx":-2,"dy":200,"only_when_idle":false,"dry_run":true})");
+  buf.clear();
+  mjh_options_json(&o, buf);
   EXPECT_STREQ(
-      buf,
+      buf.c_str(),
       R"({"mode":"move","interval_s":30,"dx":-2,"dy":200,"only_when_idle":false,"dry_run":true,"keep_awake":true})");
-  EXPECT_EQ(mjh_options_object(&o, 0, buf, sizeof buf), 2u);
-  EXPECT_STREQ(buf, "{}");
+  // Members alone, for an object being written: a comma only after another member.
+  mjh_text_buffer<256> members;
+  members.add('{');
+  mjh_options_members(&o, 0, members);
+  EXPECT_STREQ(members.c_str(), "{");
+  mjh_options_members(&o, MJH_KEY_KEEP_AWAKE | MJH_KEY_DX, members);
+  EXPECT_STREQ(members.c_str(), R"({"dx":-2,"keep_awake":true)");
+  mjh_options_members(&o, MJH_KEY_MODE, members);
+  EXPECT_STREQ(members.c_str(), R"({"dx":-2,"keep_awake":true,"mode":"move")");
+  mjh_text_buffer<256> bare;
+  mjh_options_members(&o, MJH_KEY_DRY_RUN, bare);
+  EXPECT_STREQ(bare.c_str(), R"("dry_run":true)");
 
   // What the writer writes, the reader reads back.
   mjh_options back;
   mjh_options_default(&back);
-  char err[128];
-  len = mjh_options_json(&o, buf, sizeof buf);
-  ASSERT_EQ(mjh_options_parse(buf, len, MJH_KEYS_ALL, &back, nullptr, err, sizeof err), 1) << err;
+  mjh_text_buffer<128> err;
+  ASSERT_TRUE(mjh_options_parse(buf.c_str(), buf.size(), MJH_KEYS_ALL, &back, nullptr, &err)) << err.c_str();
   EXPECT_EQ(memcmp(&o, &back, sizeof o), 0);
 
-  // Too small: 0, never a cut object.
-  for (size_t size = 0; size <= len; size++) EXPECT_EQ(mjh_options_json(&o, buf, size), 0u) << size;
-  EXPECT_EQ(mjh_options_json(&o, buf, len + 1), len);
+  // Too small: the builder says so, for the caller to check once.
+  const size_t len = buf.size();
+  char small[256];
+  for (size_t size = 1; size <= len; size++) {
+    mjh_text t(small, size);
+    mjh_options_json(&o, t);
+    EXPECT_FALSE(t.ok()) << size;
+  }
+  mjh_text exact(small, len + 1);
+  mjh_options_json(&o, exact);
+  EXPECT_TRUE(exact.ok());
+  EXPECT_EQ(exact.view(), buf.view());
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ const char k_status_line[] =
 std::string status_text(const mjh_status &s) {
   char buf[512];
   snprintf(buf, sizeof buf, "%d %s %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %s", s.active,
-           s.mode, s.interval_s, s.dx, s.dy, s.only_when_idle, s.dry_run, s.nudges, s.skipped, s.failed, s.idle_s,
-           s.since_last_nudge_s, s.next_nudge_in_s, s.running_s, s.last_reset_idle, s.last_method);
+           mj_mode_name(s.mode), s.interval_s, s.dx, s.dy, s.only_when_idle, s.dry_run, s.nudges, s.skipped, s.failed,
+           s.idle_s, s.since_last_nudge_s, s.next_nudge_in_s, s.running_s, s.last_reset_idle, s.last_method);
   return buf;
 }
 
@@ -119,7 +119,7 @@ std::string repeat(const std::string &s, int n) {
   return out;
 }
 
-const mjh_options k_saved = {1, 30, 2, -3, 0, 0, 1};
+const mjh_options k_saved = {MJ_MODE_MOVE, 30, 2, -3, 0, 0, 1};
 
 struct request_case {
   std::string line;
@@ -140,12 +140,12 @@ const request_case k_requests[] = {
      nullptr,
      MJH_CMD_START,
      MJH_KEY_MODE | MJH_KEY_INTERVAL_S,
-     {0, 5, 2, -3, 0, 0, 1}},
+     {MJ_MODE_ZEN, 5, 2, -3, 0, 0, 1}},
     {R"({"cmd":"start","options":{"keep_awake":false,"dry_run":true}})",
      nullptr,
      MJH_CMD_START,
      MJH_KEY_KEEP_AWAKE | MJH_KEY_DRY_RUN,
-     {1, 30, 2, -3, 0, 1, 0}},
+     {MJ_MODE_MOVE, 30, 2, -3, 0, 1, 0}},
     {R"({"cmd":"st\u0061tus"})", nullptr, MJH_CMD_STATUS, 0, k_saved},
 
     {"", "empty request", MJH_CMD_STATUS, 0, {}},
@@ -204,16 +204,17 @@ TEST_P(Requests, AreReadOrRefusedWithAMessage) {
   mjh_request out, before;
   memset(&out, 0x3c, sizeof out);
   before = out;
-  char err[160] = "";
-  int ok = mjh_request_parse(c.line.data(), c.line.size(), &k_saved, &out, err, sizeof err);
+  mjh_text_buffer<160> err;
+  bool ok = mjh_request_parse(c.line.data(), c.line.size(), &k_saved, &out, &err);
   if (c.error == nullptr) {
-    ASSERT_EQ(ok, 1) << c.line << ": " << err;
+    ASSERT_TRUE(ok) << c.line << ": " << err.c_str();
     EXPECT_EQ(out.cmd, c.cmd);
     EXPECT_EQ(out.given, c.given);
     EXPECT_EQ(memcmp(&out.options, &c.options, sizeof out.options), 0) << c.line;
+    EXPECT_EQ(err.size(), 0u);
   } else {
-    EXPECT_EQ(ok, 0) << c.line;
-    EXPECT_STREQ(err, c.error) << c.line;
+    EXPECT_FALSE(ok) << c.line;
+    EXPECT_STREQ(err.c_str(), c.error) << c.line;
     EXPECT_EQ(memcmp(&out, &before, sizeof out), 0) << c.line;
   }
 }
@@ -233,8 +234,8 @@ TEST(Requests, TwoInOneFeedAreReadInTurn) {
     at += used;
     ASSERT_EQ(result, MJH_LINE_READY);
     mjh_request out;
-    char err[128];
-    ASSERT_EQ(mjh_request_parse(r.line, r.len, &k_saved, &out, err, sizeof err), 1) << err;
+    mjh_text_buffer<128> err;
+    ASSERT_TRUE(mjh_request_parse(r.line, r.len, &k_saved, &out, &err)) << err.c_str();
     got.push_back(out);
     mjh_line_reader_next(&r);
   }
@@ -247,9 +248,9 @@ TEST(Requests, TwoInOneFeedAreReadInTurn) {
 
 TEST(Requests, WithoutSavedSettingsStartFromTheDefaults) {
   mjh_request out;
-  char err[128];
+  mjh_text_buffer<128> err;
   const std::string line = R"({"cmd":"start","options":{"dx":7}})";
-  ASSERT_EQ(mjh_request_parse(line.data(), line.size(), nullptr, &out, err, sizeof err), 1) << err;
+  ASSERT_TRUE(mjh_request_parse(line.data(), line.size(), nullptr, &out, &err)) << err.c_str();
   mjh_options want;
   mjh_options_default(&want);
   want.dx = 7;
@@ -258,88 +259,111 @@ TEST(Requests, WithoutSavedSettingsStartFromTheDefaults) {
 
 // What mjctl writes, the agent reads: every command, every subset of keys.
 TEST(Requests, FormattedRequestsReadBack) {
-  const mjh_options options = {1, 3600, -200, 200, 0, 1, 1};
+  const mjh_options options = {MJ_MODE_MOVE, 3600, -200, 200, 0, 1, 1};
   mjh_options defaults;
   mjh_options_default(&defaults);
   for (int cmd = MJH_CMD_STATUS; cmd <= MJH_CMD_QUIT; cmd++) {
     for (unsigned keys = 0; keys <= MJH_KEYS_ALL; keys++) {
-      char buf[MJH_REQUEST_MAX];
-      size_t len = mjh_request_format((mjh_command)cmd, &options, keys, buf, sizeof buf);
-      ASSERT_GT(len, 0u);
-      ASSERT_EQ(len, strlen(buf));
-      ASSERT_EQ(buf[len - 1], '\n');
+      mjh_text_buffer<MJH_REQUEST_MAX> buf;
+      ASSERT_TRUE(mjh_request_format((mjh_command)cmd, &options, keys, nullptr, buf));
+      ASSERT_TRUE(buf.ok());
+      const size_t len = buf.size();
+      ASSERT_EQ(buf.last(), '\n');
       // Through the line reader, as the agent gets it.
       mjh_line_reader r;
       mjh_line_reader_init(&r);
       size_t used;
-      ASSERT_EQ(mjh_line_reader_feed(&r, buf, len, &used), MJH_LINE_READY);
+      ASSERT_EQ(mjh_line_reader_feed(&r, buf.c_str(), len, &used), MJH_LINE_READY);
       EXPECT_EQ(used, len);
       mjh_request out;
-      char err[128];
-      ASSERT_EQ(mjh_request_parse(r.line, r.len, &defaults, &out, err, sizeof err), 1) << buf << err;
+      mjh_text_buffer<128> err;
+      ASSERT_TRUE(mjh_request_parse(r.line, r.len, &defaults, &out, &err)) << buf.c_str() << err.c_str();
       EXPECT_EQ(out.cmd, cmd);
       unsigned sent = cmd == MJH_CMD_START ? keys : 0;
-      EXPECT_EQ(out.given, sent) << buf;
+      EXPECT_EQ(out.given, sent) << buf.c_str();
       mjh_options want = defaults;
-      if (sent & MJH_KEY_MODE) want.move = options.move;
+      if (sent & MJH_KEY_MODE) want.mode = options.mode;
       if (sent & MJH_KEY_INTERVAL_S) want.interval_s = options.interval_s;
       if (sent & MJH_KEY_DX) want.dx = options.dx;
       if (sent & MJH_KEY_DY) want.dy = options.dy;
       if (sent & MJH_KEY_ONLY_WHEN_IDLE) want.only_when_idle = options.only_when_idle;
       if (sent & MJH_KEY_DRY_RUN) want.dry_run = options.dry_run;
       if (sent & MJH_KEY_KEEP_AWAKE) want.keep_awake = options.keep_awake;
-      EXPECT_EQ(memcmp(&out.options, &want, sizeof want), 0) << buf;
+      EXPECT_EQ(memcmp(&out.options, &want, sizeof want), 0) << buf.c_str();
     }
   }
-  EXPECT_STREQ(mjh_command_name(MJH_CMD_START), "start");
-  EXPECT_STREQ(mjh_command_name(MJH_CMD_QUIT), "quit");
-  EXPECT_STREQ(mjh_command_name((mjh_command)5), "");
+  // Each command by its name.
+  const char *const names[] = {"status", "start", "stop", "nudge", "quit"};
   char buf[64];
-  EXPECT_GT(mjh_request_format(MJH_CMD_STATUS, nullptr, MJH_KEYS_ALL, buf, sizeof buf), 0u);
-  EXPECT_STREQ(buf, "{\"cmd\":\"status\"}\n");
-  EXPECT_EQ(mjh_request_format(MJH_CMD_START, &options, MJH_KEYS_ALL, buf, sizeof buf), 0u);  // does not fit
-  EXPECT_STREQ(buf, "");
-  EXPECT_EQ(mjh_request_format((mjh_command)99, nullptr, 0, buf, sizeof buf), 0u);
+  for (int cmd = MJH_CMD_STATUS; cmd <= MJH_CMD_QUIT; cmd++) {
+    mjh_text line(buf);
+    EXPECT_TRUE(mjh_request_format((mjh_command)cmd, nullptr, MJH_KEYS_ALL, nullptr, line));
+    EXPECT_TRUE(line.ok());
+    EXPECT_EQ(std::string(buf), std::string("{\"cmd\":\"") + names[cmd] + "\"}\n");
+  }
+  mjh_text start(buf);  // does not fit: the builder says so, the caller sends nothing
+  EXPECT_TRUE(mjh_request_format(MJH_CMD_START, &options, MJH_KEYS_ALL, nullptr, start));
+  EXPECT_FALSE(start.ok());
+  EXPECT_EQ(std::string(buf).rfind("{\"cmd\":\"start\",\"options\":{\"mode\":\"move\"", 0), 0u) << buf;
+  for (int cmd : {5, 99, -1}) {
+    mjh_text unknown(buf);
+    EXPECT_FALSE(mjh_request_format((mjh_command)cmd, nullptr, 0, nullptr, unknown)) << cmd;
+    EXPECT_STREQ(buf, "") << cmd;
+  }
 }
 
 // ---- Replies -----------------------------------------------------------------------------
 
 TEST(Replies, OkAndErrorReadBack) {
-  char buf[MJH_REPLY_MAX];
+  mjh_text_buffer<MJH_REPLY_MAX> buf;
   mjh_reply r;
-  size_t len = mjh_reply_ok(buf, sizeof buf);
-  EXPECT_STREQ(buf, "{\"ok\":true}\n");
-  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1);
+  mjh_reply_ok(buf);
+  EXPECT_STREQ(buf.c_str(), "{\"ok\":true}\n");
+  ASSERT_TRUE(mjh_reply_read(buf.c_str(), buf.size(), &r));
   EXPECT_EQ(r.ok, 1);
   EXPECT_EQ(r.has_run, 0);
 
   const char *message = "\"dx\" must be a whole number from -200 to 200, not \"\\\"\"\ttab \xc3\xa9";
-  len = mjh_reply_error(message, buf, sizeof buf);
-  EXPECT_EQ(len, strlen(buf));
-  EXPECT_EQ(std::string(buf),
+  buf.clear();
+  mjh_reply_error(message, buf);
+  EXPECT_EQ(std::string(buf.c_str()),
             "{\"ok\":false,\"error\":\"\\\"dx\\\" must be a whole number from -200 to 200, not "
             "\\\"\\\\\\\"\\\"\\ttab \xc3\xa9\"}\n");
-  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1);
+  ASSERT_TRUE(mjh_reply_read(buf.c_str(), buf.size(), &r));
   EXPECT_EQ(r.ok, 0);
   EXPECT_STREQ(r.error, message);
 
   // Bytes that are not UTF-8 cannot break the reply.
-  len = mjh_reply_error("bad \xff byte", buf, sizeof buf);
-  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1);
+  buf.clear();
+  mjh_reply_error("bad \xff byte", buf);
+  ASSERT_TRUE(mjh_reply_read(buf.c_str(), buf.size(), &r));
   EXPECT_STREQ(r.error, "bad ? byte");
 
   // A long message is cut, not lost, and read back cut to the field.
   std::string longer(3000, 'e');
-  len = mjh_reply_error(longer.c_str(), buf, sizeof buf);
-  ASSERT_GT(len, 0u);
-  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1);
+  buf.clear();
+  mjh_reply_error(longer.c_str(), buf);
+  ASSERT_TRUE(buf.ok());
+  EXPECT_EQ(std::string(buf.c_str()), "{\"ok\":false,\"error\":\"" + std::string(508, 'e') + "...\"}\n");
+  ASSERT_TRUE(mjh_reply_read(buf.c_str(), buf.size(), &r));
   EXPECT_EQ(strlen(r.error), sizeof r.error - 1);
-  EXPECT_EQ(mjh_reply_error("x", buf, 10), 0u);
+  char small[10];
+  mjh_text cut(small);
+  mjh_reply_error("x", cut);
+  EXPECT_FALSE(cut.ok());
+}
+
+// A status reply, written whole.
+std::string status_reply(const mjh_agent_state &a, const char *run_line) {
+  mjh_text_buffer<MJH_REPLY_MAX> out;
+  mjh_reply_status(&a, run_line, out);
+  EXPECT_TRUE(out.ok());
+  return out.c_str();
 }
 
 mjh_agent_state agent_state() {
   mjh_agent_state a = {};
-  a.settings = {1, 5, -2, 3, 0, 1, 1};
+  a.settings = {MJ_MODE_MOVE, 5, -2, 3, 0, 1, 1};
   a.run_on = 1;
   a.keep_awake_held = 1;
   a.failing = 1;
@@ -351,19 +375,20 @@ mjh_agent_state agent_state() {
 
 TEST(Replies, StatusReadsBackWhole) {
   const mjh_agent_state a = agent_state();
-  char buf[MJH_REPLY_MAX];
-  size_t len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
-  ASSERT_GT(len, 0u);
-  EXPECT_EQ(len, strlen(buf));
+  mjh_text_buffer<MJH_REPLY_MAX> reply;
+  mjh_reply_status(&a, k_status_line, reply);
+  ASSERT_TRUE(reply.ok());
+  const char *buf = reply.c_str();
+  const size_t len = reply.size();
   EXPECT_EQ(buf[len - 1], '\n');
   EXPECT_NE(std::string(buf).find(std::string("\"run\":") + k_status_line + ",\"agent\":{"), std::string::npos);
 
   mjh_reply r;
-  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+  ASSERT_TRUE(mjh_reply_read(buf, len, &r)) << buf;
   EXPECT_EQ(r.ok, 1);
   EXPECT_EQ(r.has_run, 1);
   mjh_status want;
-  ASSERT_EQ(mjh_status_read(k_status_line, &want), 1);
+  ASSERT_TRUE(mjh_status_read(k_status_line, &want));
   EXPECT_EQ(status_text(r.run), status_text(want));
   EXPECT_EQ(memcmp(&r.settings, &a.settings, sizeof a.settings), 0);
   EXPECT_EQ(r.run_on, 1);
@@ -378,21 +403,23 @@ TEST(Replies, StatusReadsBackWhole) {
   std::string crlf = std::string(buf, len - 1) + "\r\n";
   ASSERT_EQ(mjh_reply_read(crlf.data(), crlf.size(), &r), 1);
 
-  // Too small a buffer: 0 and nothing half-written.
-  EXPECT_EQ(mjh_reply_status(&a, k_status_line, buf, len), 0u);
-  EXPECT_STREQ(buf, "");
+  // Too small a buffer: the builder says so.
+  std::string small(len, 'x');
+  mjh_text cut(small.data(), len);
+  mjh_reply_status(&a, k_status_line, cut);
+  EXPECT_FALSE(cut.ok());
 }
 
 TEST(Replies, AStatusLineThatIsNotAnObjectBecomesNull) {
   mjh_agent_state a = agent_state();
   a.failing = 0;
-  char buf[MJH_REPLY_MAX];
   for (const char *bad : {(const char *)nullptr, "", "{\"active\":1", "{} x", "[1]"}) {
-    size_t len = mjh_reply_status(&a, bad, buf, sizeof buf);
-    ASSERT_GT(len, 0u);
-    EXPECT_EQ(std::string(buf).rfind("{\"ok\":true,\"run\":null,\"agent\":{", 0), 0u) << buf;
+    mjh_text_buffer<MJH_REPLY_MAX> buf;
+    mjh_reply_status(&a, bad, buf);
+    ASSERT_TRUE(buf.ok());
+    EXPECT_EQ(std::string(buf.c_str()).rfind("{\"ok\":true,\"run\":null,\"agent\":{", 0), 0u) << buf.c_str();
     mjh_reply r;
-    ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+    ASSERT_TRUE(mjh_reply_read(buf.c_str(), buf.size(), &r)) << buf.c_str();
     EXPECT_EQ(r.has_run, 1);
     EXPECT_EQ(r.run.active, 0);
   }
@@ -415,9 +442,7 @@ TEST(Replies, MembersOfANewerAgentArePassedOver) {
 
 TEST(Replies, WhatIsNotAReplyIsRefusedAndChangesNothing) {
   const mjh_agent_state a = agent_state();
-  char buf[MJH_REPLY_MAX];
-  size_t len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
-  const std::string good(buf, len);
+  const std::string good = status_reply(a, k_status_line);
   auto without = [&](const std::string &member) {
     std::string s = good;
     size_t p = s.find(member);
@@ -517,25 +542,26 @@ TEST_P(ScheduleRequests, AreReadBesideTheOptionsOrRefusedWhole) {
   mjh_request out, before;
   memset(&out, 0x3c, sizeof out);
   before = out;
-  char err[200] = "";
-  int ok = mjh_request_parse(line.data(), line.size(), &k_saved, &out, err, sizeof err);
+  mjh_text_buffer<200> err;
+  bool ok = mjh_request_parse(line.data(), line.size(), &k_saved, &out, &err);
   if (refused) {
-    EXPECT_EQ(ok, 0) << line;
+    EXPECT_FALSE(ok) << line;
     if (c.error != nullptr) {
-      EXPECT_STREQ(err, c.error) << line;
+      EXPECT_STREQ(err.c_str(), c.error) << line;
     }
-    EXPECT_NE(err[0], '\0') << line;
+    EXPECT_GT(err.size(), 0u) << line;
     EXPECT_EQ(memcmp(&out, &before, sizeof out), 0) << line;
     return;
   }
-  ASSERT_EQ(ok, 1) << line << ": " << err;
+  ASSERT_TRUE(ok) << line << ": " << err.c_str();
   EXPECT_EQ(out.given, c.given) << line;
   EXPECT_EQ(out.schedule.given, c.schedule_given) << line;
-  char text[MJH_HOURS_TEXT_MAX];
-  mjh_hours_text(&out.schedule.hours, text, sizeof text);
-  EXPECT_STREQ(text, c.hours) << line;
-  mjh_days_text(out.schedule.hours.days, text, sizeof text);
-  EXPECT_STREQ(text, c.days) << line;
+  mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
+  mjh_hours_text(&out.schedule.hours, hours);
+  EXPECT_STREQ(hours.c_str(), c.hours) << line;
+  mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
+  mjh_days_text(out.schedule.hours.days, days);
+  EXPECT_STREQ(days.c_str(), c.days) << line;
   EXPECT_EQ(out.schedule.for_s, c.for_s) << line;
   EXPECT_EQ(out.schedule.until_minute, c.until_minute) << line;
 }
@@ -547,8 +573,8 @@ TEST(ScheduleRequests, OtherRequestsCarryNone) {
   for (const char *line : {R"({"cmd":"status"})", R"({"cmd":"start"})", R"({"cmd":"start","options":{"dx":2}})"}) {
     mjh_request out;
     memset(&out, 0x3c, sizeof out);
-    char err[128];
-    ASSERT_EQ(mjh_request_parse(line, strlen(line), &k_saved, &out, err, sizeof err), 1) << err;
+    mjh_text_buffer<128> err;
+    ASSERT_TRUE(mjh_request_parse(line, strlen(line), &k_saved, &out, &err)) << err.c_str();
     EXPECT_EQ(out.schedule.given, 0u) << line;
   }
 }
@@ -556,18 +582,18 @@ TEST(ScheduleRequests, OtherRequestsCarryNone) {
 // What mjctl writes with a schedule, the agent reads: each schedule with and
 // without option keys, and only start carries them.
 TEST(ScheduleRequests, FormattedRequestsReadBack) {
-  const mjh_options options = {1, 3600, -200, 200, 0, 1, 1};
+  const mjh_options options = {MJ_MODE_MOVE, 3600, -200, 200, 0, 1, 1};
   std::vector<mjh_schedule_request> schedules;
   mjh_schedule_request r;
   mjh_schedule_request_none(&r);
   schedules.push_back(r);
-  char err[128];
-  ASSERT_EQ(mjh_hours_parse("00:00-01:00,02:00-03:00,04:00-05:00,06:00-07:00,08:00-09:00,10:00-11:00,12:00-13:00,"
-                            "22:00-23:30",
-                            &r.hours, err, sizeof err),
-            1)
-      << err;
-  ASSERT_EQ(mjh_days_parse("mon,wed-fri,sun", &r.hours.days, err, sizeof err), 1) << err;
+  mjh_text_buffer<128> err;
+  ASSERT_TRUE(
+      mjh_hours_parse("00:00-01:00,02:00-03:00,04:00-05:00,06:00-07:00,08:00-09:00,10:00-11:00,12:00-13:00,"
+                      "22:00-23:30",
+                      &r.hours, &err))
+      << err.c_str();
+  ASSERT_TRUE(mjh_days_parse("mon,wed-fri,sun", &r.hours.days, &err)) << err.c_str();
   r.given = MJH_SCHED_KEY_HOURS | MJH_SCHED_KEY_DAYS | MJH_SCHED_KEY_FOR;
   r.for_s = MJH_DURATION_MAX_S;
   schedules.push_back(r);
@@ -584,12 +610,13 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
   for (const mjh_schedule_request &sent : schedules) {
     for (unsigned keys : {0u, (unsigned)MJH_KEY_DX, (unsigned)MJH_KEYS_ALL}) {
       for (int cmd : {MJH_CMD_START, MJH_CMD_STATUS}) {
-        char buf[MJH_REQUEST_MAX];
-        size_t len = mjh_request_format_schedule((mjh_command)cmd, &options, keys, &sent, buf, sizeof buf);
-        ASSERT_GT(len, 0u);
-        ASSERT_EQ(buf[len - 1], '\n');
+        mjh_text_buffer<MJH_REQUEST_MAX> text;
+        ASSERT_TRUE(mjh_request_format((mjh_command)cmd, &options, keys, &sent, text));
+        ASSERT_TRUE(text.ok());
+        ASSERT_EQ(text.last(), '\n');
+        const char *buf = text.c_str();
         mjh_request out;
-        ASSERT_EQ(mjh_request_parse(buf, len - 1, &defaults, &out, err, sizeof err), 1) << buf << err;
+        ASSERT_TRUE(mjh_request_parse(buf, text.size() - 1, &defaults, &out, &err)) << buf << err.c_str();
         const bool start = cmd == MJH_CMD_START;
         EXPECT_EQ(out.given, start ? keys : 0u) << buf;
         ASSERT_EQ(out.schedule.given, start ? sent.given : 0u) << buf;
@@ -597,11 +624,11 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
         if (keys == MJH_KEYS_ALL) {
           EXPECT_EQ(memcmp(&out.options, &options, sizeof options), 0) << buf;
         }
-        char a[MJH_HOURS_TEXT_MAX], b[MJH_HOURS_TEXT_MAX];
         if (sent.given & MJH_SCHED_KEY_HOURS) {
-          mjh_hours_text(&sent.hours, a, sizeof a);
-          mjh_hours_text(&out.schedule.hours, b, sizeof b);
-          EXPECT_STREQ(a, b);
+          mjh_text_buffer<MJH_HOURS_TEXT_MAX> a, b;
+          mjh_hours_text(&sent.hours, a);
+          mjh_hours_text(&out.schedule.hours, b);
+          EXPECT_STREQ(a.c_str(), b.c_str());
         }
         if (sent.given & MJH_SCHED_KEY_DAYS) {
           EXPECT_EQ(out.schedule.hours.days, sent.hours.days);
@@ -615,10 +642,11 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
       }
     }
   }
-  // Too small a buffer: 0 and nothing half-written.
+  // Too small a buffer: the builder says so.
   char small[60];
-  EXPECT_EQ(mjh_request_format_schedule(MJH_CMD_START, &options, MJH_KEYS_ALL, &schedules[1], small, sizeof small), 0u);
-  EXPECT_STREQ(small, "");
+  mjh_text cut(small);
+  EXPECT_TRUE(mjh_request_format(MJH_CMD_START, &options, MJH_KEYS_ALL, &schedules[1], cut));
+  EXPECT_FALSE(cut.ok());
 }
 
 // The agent's schedule as mjh_schedule_json writes it.
@@ -627,8 +655,8 @@ std::string schedule_json(const char *hours, const char *days, int64_t session_e
   mjh_hours h;
   mjh_hours_none(&h);
   if (hours != nullptr) {
-    EXPECT_EQ(mjh_hours_parse(hours, &h, nullptr, 0), 1);
-    EXPECT_EQ(mjh_days_parse(days, &h.days, nullptr, 0), 1);
+    EXPECT_TRUE(mjh_hours_parse(hours, &h, nullptr));
+    EXPECT_TRUE(mjh_days_parse(days, &h.days, nullptr));
   }
   mjh_session session = {session_end == MJH_NO_TIME ? MJH_SESSION_NONE : MJH_SESSION_FOR, 0, session_end};
   mjh_decision d;
@@ -636,9 +664,10 @@ std::string schedule_json(const char *hours, const char *days, int64_t session_e
   d.inside = hours == nullptr;
   d.action = next_start == MJH_NO_TIME ? MJH_SCHED_RUN : MJH_SCHED_WAIT;
   d.next_start = next_start;
-  char buf[1024];
-  EXPECT_GT(mjh_schedule_json(&h, &session, &d, warning, buf, sizeof buf), 0u);
-  return buf;
+  mjh_text_buffer<1024> buf;
+  mjh_schedule_json(&h, &session, &d, warning, buf);
+  EXPECT_TRUE(buf.ok());
+  return buf.c_str();
 }
 
 TEST(Replies, ScheduleAndWhyTheRunStoppedReadBack) {
@@ -647,12 +676,10 @@ TEST(Replies, ScheduleAndWhyTheRunStoppedReadBack) {
       schedule_json("08:30-12:00,13:00-17:30", "mon-fri", MJH_NO_TIME, 1765353600, "locks after 300 s: use 145 s");
   a.schedule_json = schedule.c_str();
   a.stopped_because = "outside working \"hours\"";
-  char buf[MJH_REPLY_MAX];
-  size_t len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
-  ASSERT_GT(len, 0u);
-  EXPECT_NE(std::string(buf).find(",\"schedule\":" + schedule + ","), std::string::npos) << buf;
+  std::string buf = status_reply(a, k_status_line);
+  EXPECT_NE(buf.find(",\"schedule\":" + schedule + ","), std::string::npos) << buf;
   mjh_reply r;
-  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+  ASSERT_EQ(mjh_reply_read(buf.data(), buf.size(), &r), 1) << buf;
   EXPECT_EQ(r.has_schedule, 1);
   EXPECT_STREQ(r.hours, "08:30-12:00,13:00-17:30");
   EXPECT_STREQ(r.days, "mon-fri");
@@ -667,8 +694,8 @@ TEST(Replies, ScheduleAndWhyTheRunStoppedReadBack) {
   const std::string session_only = schedule_json(nullptr, nullptr, 1765400000, MJH_NO_TIME, nullptr);
   a.schedule_json = session_only.c_str();
   a.stopped_because = nullptr;
-  len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
-  ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+  buf = status_reply(a, k_status_line);
+  ASSERT_EQ(mjh_reply_read(buf.data(), buf.size(), &r), 1) << buf;
   EXPECT_EQ(r.has_schedule, 1);
   EXPECT_STREQ(r.hours, "");
   EXPECT_STREQ(r.days, "");
@@ -682,11 +709,11 @@ TEST(Replies, ScheduleAndWhyTheRunStoppedReadBack) {
   // one object is left out rather than breaking the reply.
   for (const char *fragment : {(const char *)nullptr, "", "{\"hours\":", "[1]", "{} {}"}) {
     a.schedule_json = fragment;
-    len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
-    ASSERT_GT(len, 0u);
-    EXPECT_EQ(std::string(buf).find("schedule"), std::string::npos) << buf;
-    EXPECT_EQ(std::string(buf).find("stopped_because"), std::string::npos) << buf;
-    ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+    buf = status_reply(a, k_status_line);
+    ASSERT_FALSE(buf.empty());
+    EXPECT_EQ(buf.find("schedule"), std::string::npos) << buf;
+    EXPECT_EQ(buf.find("stopped_because"), std::string::npos) << buf;
+    ASSERT_EQ(mjh_reply_read(buf.data(), buf.size(), &r), 1) << buf;
     EXPECT_EQ(r.has_schedule, 0);
     EXPECT_EQ(r.session_end, MJH_NO_TIME);
     EXPECT_EQ(r.next_start, MJH_NO_TIME);
@@ -718,11 +745,9 @@ TEST(Replies, ADamagedScheduleIsPassedOverWhole) {
     mjh_agent_state a = agent_state();
     a.schedule_json = schedule.c_str();
     a.stopped_because = "session ended after 2 h";
-    char buf[MJH_REPLY_MAX];
-    size_t len = mjh_reply_status(&a, k_status_line, buf, sizeof buf);
-    ASSERT_GT(len, 0u);
+    const std::string buf = status_reply(a, k_status_line);
     mjh_reply r;
-    ASSERT_EQ(mjh_reply_read(buf, len, &r), 1) << buf;
+    ASSERT_TRUE(mjh_reply_read(buf.data(), buf.size(), &r)) << buf;
     EXPECT_EQ(r.has_schedule, 0) << schedule;
     EXPECT_STREQ(r.hours, "") << schedule;
     EXPECT_STREQ(r.warning, "") << schedule;

@@ -25,7 +25,7 @@ TEST(Settings, DefaultsAreTheFirstLaunch) {
   mjh_settings s;
   memset(&s, 0x7f, sizeof s);
   mjh_settings_default(&s);
-  EXPECT_EQ(s.options.move, 0);
+  EXPECT_EQ(s.options.mode, MJ_MODE_ZEN);
   EXPECT_EQ(s.options.interval_s, 60);
   EXPECT_EQ(s.options.dx, 1);
   EXPECT_EQ(s.options.dy, 1);
@@ -38,20 +38,23 @@ TEST(Settings, DefaultsAreTheFirstLaunch) {
 TEST(Settings, TheTableNamesEveryValueOnce) {
   const char *want[] = {"mode", "interval_s", "dx", "dy", "only_when_idle", "dry_run", "keep_awake", "run_on"};
   ASSERT_EQ(mjh_setting_count(), 8);
+  mjh_settings s;
+  mjh_settings_default(&s);
   for (int i = 0; i < 8; i++) {
     EXPECT_STREQ(mjh_setting_name(i), want[i]);
-    EXPECT_EQ(mjh_setting_type(i), i == 0 ? MJH_VALUE_TEXT : MJH_VALUE_NUMBER);
+    mjh_value v;
+    mjh_settings_value(&s, i, &v);
+    EXPECT_EQ(v.type, i == 0 ? MJH_VALUE_TEXT : MJH_VALUE_NUMBER) << want[i];
   }
   EXPECT_STREQ(mjh_setting_name(8), "");
   EXPECT_STREQ(mjh_setting_name(-1), "");
-  EXPECT_EQ(mjh_setting_type(8), MJH_VALUE_OTHER);
 }
 
 struct stored_case {
   const char *name;
   mjh_value value;
   bool used;
-  int want;  // the field afterwards
+  int want;  // the field afterwards (the mode: 1 move, 0 zen)
 };
 
 const char k_not_utf8[] = "mo\xff\xfe";
@@ -97,7 +100,7 @@ const stored_case k_stored[] = {
 
 int field_of(const mjh_settings &s, const char *name) {
   const std::string n = name;
-  if (n == "mode") return s.options.move;
+  if (n == "mode") return s.options.mode == MJ_MODE_MOVE;
   if (n == "interval_s") return s.options.interval_s;
   if (n == "dx") return s.options.dx;
   if (n == "dy") return s.options.dy;
@@ -114,7 +117,7 @@ TEST_P(StoredValues, AreUsedOnlyWhenRight) {
   mjh_settings s, defaults;
   mjh_settings_default(&s);
   mjh_settings_default(&defaults);
-  EXPECT_EQ(mjh_settings_apply(&s, index_of(c.name), &c.value), c.used ? 1 : 0);
+  EXPECT_EQ(mjh_settings_apply(&s, index_of(c.name), &c.value), c.used);
   EXPECT_EQ(field_of(s, c.name), c.want);
   // Nothing else moved.
   int i = index_of(c.name);
@@ -131,39 +134,45 @@ TEST(Settings, OutOfRangeIndexesAndNullValuesAreIgnored) {
   mjh_settings_default(&s);
   before = s;
   mjh_value v = number(5);
-  EXPECT_EQ(mjh_settings_apply(&s, -1, &v), 0);
-  EXPECT_EQ(mjh_settings_apply(&s, mjh_setting_count(), &v), 0);
-  EXPECT_EQ(mjh_settings_apply(&s, 1, nullptr), 0);
+  EXPECT_FALSE(mjh_settings_apply(&s, -1, &v));
+  EXPECT_FALSE(mjh_settings_apply(&s, mjh_setting_count(), &v));
+  EXPECT_FALSE(mjh_settings_apply(&s, 1, nullptr));
   EXPECT_EQ(memcmp(&s, &before, sizeof s), 0);
-  char buf[8];
-  mjh_settings_value(&s, 99, &v, buf, sizeof buf);
+  mjh_settings_value(&s, 99, &v);
+  EXPECT_EQ(v.type, MJH_VALUE_MISSING);
+  mjh_settings_value(&s, -1, &v);
   EXPECT_EQ(v.type, MJH_VALUE_MISSING);
 }
 
 TEST(Settings, WhatIsStoredReadsBackTheSame) {
-  mjh_settings s;
-  s.options = {1, 3600, -200, -1, 0, 1, 1};
-  s.run_on = 0;
-  mjh_settings back;
-  mjh_settings_default(&back);
-  for (int i = 0; i < mjh_setting_count(); i++) {
-    mjh_value v;
-    char buf[8];
-    mjh_settings_value(&s, i, &v, buf, sizeof buf);
-    EXPECT_EQ(v.type, mjh_setting_type(i)) << mjh_setting_name(i);
-    EXPECT_EQ(mjh_settings_apply(&back, i, &v), 1) << mjh_setting_name(i);
+  for (mj_mode mode : {MJ_MODE_MOVE, MJ_MODE_ZEN}) {
+    mjh_settings s;
+    s.options = {mode, 3600, -200, -1, 0, 1, 1};
+    s.run_on = 0;
+    mjh_settings back;
+    mjh_settings_default(&back);
+    back.options.mode = mode == MJ_MODE_MOVE ? MJ_MODE_ZEN : MJ_MODE_MOVE;
+    for (int i = 0; i < mjh_setting_count(); i++) {
+      mjh_value v;
+      mjh_settings_value(&s, i, &v);
+      EXPECT_NE(v.type, MJH_VALUE_MISSING) << mjh_setting_name(i);
+      EXPECT_TRUE(mjh_settings_apply(&back, i, &v)) << mjh_setting_name(i);
+    }
+    EXPECT_EQ(memcmp(&s, &back, sizeof s), 0);
   }
-  EXPECT_EQ(memcmp(&s, &back, sizeof s), 0);
 
+  mjh_settings s;
+  mjh_settings_default(&s);
+  s.options.dx = -200;
+  s.options.mode = MJ_MODE_MOVE;
   mjh_value v;
-  char buf[8];
-  mjh_settings_value(&s, index_of("dx"), &v, buf, sizeof buf);
+  mjh_settings_value(&s, index_of("dx"), &v);
   EXPECT_EQ(v.number, 0xFFFFFF38u);  // two's complement of -200
-  mjh_settings_value(&s, index_of("mode"), &v, buf, sizeof buf);
+  mjh_settings_value(&s, index_of("mode"), &v);
   EXPECT_STREQ(v.text, "move");
-  char small[4];
-  mjh_settings_value(&s, index_of("mode"), &v, small, sizeof small);
-  EXPECT_EQ(v.type, MJH_VALUE_MISSING);
+  s.options.mode = MJ_MODE_ZEN;
+  mjh_settings_value(&s, index_of("mode"), &v);
+  EXPECT_STREQ(v.text, "zen");
 }
 
 // A store filled with every kind of wrong value reads as the defaults.
@@ -177,7 +186,7 @@ TEST(Settings, ACorruptedStoreGivesTheDefaults) {
     mjh_settings s, defaults;
     mjh_settings_default(&s);
     mjh_settings_default(&defaults);
-    for (int i = 0; i < mjh_setting_count(); i++) EXPECT_EQ(mjh_settings_apply(&s, i, &w), 0) << i;
+    for (int i = 0; i < mjh_setting_count(); i++) EXPECT_FALSE(mjh_settings_apply(&s, i, &w)) << i;
     EXPECT_EQ(memcmp(&s, &defaults, sizeof s), 0);
   }
 }

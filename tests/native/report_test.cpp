@@ -41,7 +41,7 @@ std::string line(const std::map<std::string, std::string> &with = {}) {
 
 mjh_status read(const std::string &text) {
   mjh_status s;
-  EXPECT_EQ(mjh_status_read(text.c_str(), &s), 1) << text;
+  EXPECT_TRUE(mjh_status_read(text.c_str(), &s)) << text;
   return s;
 }
 
@@ -52,7 +52,7 @@ TEST(StatusRead, TakesEveryMemberOfTheWorkedExample) {
       "\"running_s\":100,\"last_reset_idle\":1,\"last_method\":\"SendInput move\",\"platform\":\"windows\","
       "\"mechanism\":\"SendInput\",\"version\":\"1.0.0\"}");
   EXPECT_EQ(s.active, 1);
-  EXPECT_STREQ(s.mode, "move");
+  EXPECT_EQ(s.mode, MJ_MODE_MOVE);
   EXPECT_EQ(s.interval_s, 30);
   EXPECT_EQ(s.dx, 2);
   EXPECT_EQ(s.dy, 0);
@@ -86,14 +86,17 @@ TEST(StatusRead, RefusesLinesItCannotRead) {
       line({{"failed", ""}}),
       line({{"mode", "zen"}}),
       line({{"mode", "\"zenzenzenzen\""}}),
+      line({{"mode", "\"jump\""}}),
+      line({{"mode", "\"Zen\""}}),
       line({{"last_method", "\"" + std::string(60, 'm') + "\""}}),
   };
   for (const std::string &text : refused) {
     mjh_status s;
-    EXPECT_EQ(mjh_status_read(text.c_str(), &s), 0) << text;
+    EXPECT_FALSE(mjh_status_read(text.c_str(), &s)) << text;
   }
   mjh_status s;
-  EXPECT_EQ(mjh_status_read(nullptr, &s), 0);
+  EXPECT_FALSE(mjh_status_read(nullptr, &s));
+  EXPECT_EQ(read(line()).mode, MJ_MODE_ZEN);
 }
 
 // ---- Events between two lines --------------------------------------------------
@@ -149,9 +152,10 @@ class Events : public ::testing::TestWithParam<event_case> {};
 TEST_P(Events, OneLinePerKind) {
   const event_case &c = GetParam();
   mjh_status before = read(line(c.before)), after = read(line(c.after));
-  char buf[1024] = "leftover";
-  int lines = mjh_describe_events(&before, &after, c.error_text, "12:00:05", buf, sizeof buf);
-  EXPECT_EQ(std::string(buf), c.said);
+  mjh_text_buffer<1024> buf;
+  buf.add("before|");
+  int lines = mjh_describe_events(&before, &after, c.error_text, "12:00:05", buf);
+  EXPECT_EQ(std::string(buf.c_str()), std::string("before|") + c.said) << "appended";
   int newlines = 0;
   for (const char *p = c.said; *p; p++) newlines += *p == '\n';
   EXPECT_EQ(lines, newlines);
@@ -163,8 +167,10 @@ TEST(Events, AreCutToTheBufferAndTerminated) {
   mjh_status before = read(line()), after = read(line({{"failed", "1"}}));
   char buf[24];
   memset(buf, 'x', sizeof buf);
-  mjh_describe_events(&before, &after, std::string(200, 'e').c_str(), "12:00:05", buf, sizeof buf);
+  mjh_text out(buf);
+  mjh_describe_events(&before, &after, std::string(200, 'e').c_str(), "12:00:05", out);
   EXPECT_EQ(std::string(buf), "12:00:05 failure 1: eee");
+  EXPECT_FALSE(out.ok());
 }
 
 // ---- Start, countdown and counts --------------------------------------------------
@@ -198,13 +204,13 @@ class Texts : public ::testing::TestWithParam<text_case> {};
 TEST_P(Texts, SayTheRunInWords) {
   const text_case &c = GetParam();
   mjh_status s = read(line(c.with));
-  char buf[256];
-  mjh_describe_run(&s, buf, sizeof buf);
-  EXPECT_STREQ(buf, c.run);
-  mjh_describe_countdown(&s, buf, sizeof buf);
-  EXPECT_STREQ(buf, c.countdown);
-  mjh_describe_counts(&s, buf, sizeof buf);
-  EXPECT_STREQ(buf, c.counts);
+  mjh_text_buffer<256> run, countdown, counts;
+  mjh_describe_run(&s, run);
+  EXPECT_STREQ(run.c_str(), c.run);
+  mjh_describe_countdown(&s, countdown);
+  EXPECT_STREQ(countdown.c_str(), c.countdown);
+  mjh_describe_counts(&s, counts);
+  EXPECT_STREQ(counts.c_str(), c.counts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Texts, ::testing::ValuesIn(k_text_cases));

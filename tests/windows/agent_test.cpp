@@ -7,11 +7,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "notification_area.h"
 #include "pipe_dacl_check.h"
 #include "protocol.h"
 #include "resource.h"
@@ -74,6 +77,37 @@ long timed_io(HANDLE pipe, bool writing, void *data, DWORD size, DWORD timeout_m
 bool send_bytes(HANDLE pipe, const std::string &bytes, DWORD timeout_ms = 10000) {
   return timed_io(pipe, true, const_cast<char *>(bytes.data()), static_cast<DWORD>(bytes.size()), timeout_ms) ==
          static_cast<long>(bytes.size());
+}
+
+enum class LineEnd { Line, Closed, TimedOut };
+
+// Reads up to and without the next '\n' into line; tells whether the line
+// came, the agent closed the connection first, or time ran out.
+LineEnd read_line_or_end(HANDLE pipe, std::string *line, DWORD timeout_ms) {
+  line->clear();
+  ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  while (GetTickCount64() < deadline) {
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    char c;
+    DWORD done = 0;
+    bool timed_out = false;
+    BOOL ok = ReadFile(pipe, &c, 1, nullptr, &ov);
+    if (ok || GetLastError() == ERROR_IO_PENDING) {
+      ULONGLONG now = GetTickCount64();
+      if (WaitForSingleObject(ov.hEvent, now < deadline ? static_cast<DWORD>(deadline - now) : 0) != WAIT_OBJECT_0) {
+        CancelIo(pipe);
+        timed_out = true;
+      }
+      ok = GetOverlappedResult(pipe, &ov, &done, TRUE);
+    }
+    CloseHandle(ov.hEvent);
+    if (timed_out) return LineEnd::TimedOut;
+    if (!ok || done != 1) return LineEnd::Closed;
+    if (c == '\n') return LineEnd::Line;
+    *line += c;
+  }
+  return LineEnd::TimedOut;
 }
 
 // Reads up to and without the next '\n'; "" when none comes in time.
@@ -220,7 +254,7 @@ TEST_F(AgentTest, FirstLaunchEverStartsARunWithTheDefaultsAndSavesThem) {
   mjh_reply reply;
   ASSERT_TRUE(agent.wait_ready(&reply));
   EXPECT_EQ(reply.run.active, 1);
-  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_ZEN);
   EXPECT_EQ(reply.run.interval_s, 60);
   EXPECT_EQ(reply.run.only_when_idle, 1);
   EXPECT_EQ(reply.run.dry_run, 0);
@@ -261,7 +295,7 @@ TEST_F(AgentTest, SettingsSurviveARestartAndAStartChangesOnlyTheKeysItNames) {
     ASSERT_TRUE(reply.ok) << reply.error;
     ASSERT_TRUE(status(&reply));
     EXPECT_EQ(reply.run.active, 1);
-    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
     EXPECT_EQ(reply.run.interval_s, 120);
     EXPECT_EQ(reply.run.dx, 3);
     EXPECT_EQ(reply.run.only_when_idle, 0);
@@ -277,7 +311,7 @@ TEST_F(AgentTest, SettingsSurviveARestartAndAStartChangesOnlyTheKeysItNames) {
     ASSERT_TRUE(agent.wait_ready(&reply));
     EXPECT_EQ(reply.run.active, 1);
     EXPECT_EQ(reply.run_on, 1);
-    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
     EXPECT_EQ(reply.run.interval_s, 120);
     EXPECT_EQ(reply.run.dx, 3);
     EXPECT_EQ(reply.run.dy, 1);
@@ -303,7 +337,7 @@ TEST_F(AgentTest, SettingsSurviveARestartAndAStartChangesOnlyTheKeysItNames) {
     EXPECT_TRUE(reply.ok);
     ASSERT_TRUE(status(&reply));
     EXPECT_EQ(reply.run.active, 1);
-    EXPECT_STREQ(reply.run.mode, "move");
+    EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
     EXPECT_EQ(reply.run.interval_s, 120);
   }
 }
@@ -344,7 +378,7 @@ TEST_F(AgentTest, MistypedOrOutOfRangeStoredValuesGiveTheirDefaultsAndAWorkingRu
   mjh_reply reply;
   ASSERT_TRUE(agent.wait_ready(&reply));
   EXPECT_EQ(reply.run.active, 1) << "run_on defaults to on";
-  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_ZEN);
   EXPECT_EQ(reply.run.interval_s, 60);
   EXPECT_EQ(reply.run.dx, 1);
   EXPECT_EQ(reply.run.dy, 1);
@@ -371,7 +405,7 @@ TEST_F(AgentTest, AValidStoredValueIsKeptBesideBadOnes) {
   mjh_reply reply;
   ASSERT_TRUE(agent.wait_ready(&reply));
   EXPECT_EQ(reply.run.active, 0);
-  EXPECT_EQ(reply.settings.move, 1);
+  EXPECT_EQ(reply.settings.mode, MJ_MODE_MOVE);
   EXPECT_EQ(reply.settings.interval_s, 60);
 }
 
@@ -432,7 +466,7 @@ TEST_F(AgentTest, MenuCommandsToggleStartWithWindowsAndTheRun) {
   ASSERT_TRUE(status(&reply));
   EXPECT_EQ(reply.run.active, 1);
   EXPECT_EQ(reply.run.interval_s, 300);
-  EXPECT_STREQ(reply.run.mode, "move") << "a menu change restarts a run that is on";
+  EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE) << "a menu change restarts a run that is on";
 }
 
 // ---- Ways out --------------------------------------------------------------------------------
@@ -561,7 +595,7 @@ TEST_F(AgentTest, BadRequestsGetAnErrorReplyAndChangeNothing) {
   mjh_reply reply;
   ASSERT_TRUE(status(&reply));
   EXPECT_EQ(reply.run.active, 1);
-  EXPECT_STREQ(reply.run.mode, "zen");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_ZEN);
   EXPECT_EQ(reply.settings.interval_s, 60);
 }
 
@@ -876,6 +910,233 @@ TEST_F(AgentTest, RunForFromTheMenuAndTheWorkingHoursDialog) {
   EXPECT_STREQ(reply.hours, "22:00-06:00");
   EXPECT_STREQ(reply.days, kDayNames[(local.wDayOfWeek + 1) % 7]);
   EXPECT_EQ(reply.run.active, 0) << "the user had stopped the run";
+}
+
+// ---- A slow notification area ------------------------------------------------------------------
+
+// A hidden window on a thread of its own that adds its icon to the
+// notification area when told to, and removes it again.
+class IconAdder {
+ public:
+  IconAdder() : state_(std::make_shared<State>()) {
+    std::shared_ptr<State> state = state_;
+    thread_ = std::thread([state] { state->run(); });
+    ready_ = WaitForSingleObject(state_->ready, 30000) == WAIT_OBJECT_0 && state_->window;
+  }
+  IconAdder(const IconAdder &) = delete;
+  IconAdder &operator=(const IconAdder &) = delete;
+
+  // A thread still stuck in the notification area is left behind rather
+  // than waited for without end.
+  ~IconAdder() {
+    state_->quit = true;
+    SetEvent(state_->go);
+    if (WaitForSingleObject(state_->finished, 30000) == WAIT_OBJECT_0)
+      thread_.join();
+    else
+      thread_.detach();
+  }
+
+  bool ready() const { return ready_; }
+  void add() { SetEvent(state_->go); }
+  // Whether the add has returned, waiting up to timeout_ms for it.
+  bool returned(DWORD timeout_ms) { return WaitForSingleObject(state_->added, timeout_ms) == WAIT_OBJECT_0; }
+  bool add_succeeded() const { return state_->succeeded; }
+
+ private:
+  struct State {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE added = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HWND window = nullptr;
+    std::atomic<bool> quit{false}, succeeded{false};
+
+    void run() {
+      window = CreateWindowExW(0, L"STATIC", L"icon adder", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+      SetEvent(ready);
+      WaitForSingleObject(go, INFINITE);
+      if (window && !quit) {
+        NOTIFYICONDATAW nid = {};
+        nid.cbSize = sizeof nid;
+        nid.hWnd = window;
+        nid.uID = 1;
+        nid.uFlags = NIF_ICON | NIF_TIP;
+        nid.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+        wcscpy(nid.szTip, L"icon adder");
+        succeeded = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+        SetEvent(added);
+        if (succeeded) Shell_NotifyIconW(NIM_DELETE, &nid);
+      }
+      if (window) DestroyWindow(window);
+      SetEvent(finished);
+    }
+    ~State() {
+      for (HANDLE h : {ready, go, added, finished}) CloseHandle(h);
+    }
+  };
+
+  std::shared_ptr<State> state_;
+  std::thread thread_;
+  bool ready_ = false;
+};
+
+// Whether the window's thread answers a message within timeout_ms.
+bool answers(HWND window, DWORD timeout_ms) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeout_ms, &result) != 0;
+}
+
+std::string image_of_process(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return "?";
+  char path[MAX_PATH];
+  DWORD n = MAX_PATH;
+  std::string image = QueryFullProcessImageNameA(process, 0, path, &n) ? std::string(path, n) : "?";
+  CloseHandle(process);
+  return image;
+}
+
+TEST(NotificationArea, AnIconAddWaitsWhileItIsHeldAndGoesThroughOnceLetGo) {
+  IconAdder adder;
+  ASSERT_TRUE(adder.ready());
+  HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+  ASSERT_NE(tray, nullptr);
+  ASSERT_TRUE(answers(tray, 10000)) << "the notification area is held already";
+  {
+    NotificationAreaHold hold;
+    ASSERT_TRUE(hold.held()) << hold.error();
+    EXPECT_EQ(hold.left_over(), 0u);
+    std::printf("holding thread %lu of process %lu (%s)\n", hold.thread_id(), hold.process_id(),
+                image_of_process(hold.process_id()).c_str());
+    adder.add();
+    EXPECT_FALSE(adder.returned(2000)) << "NIM_ADD returned while the notification area was held";
+    EXPECT_FALSE(answers(tray, 500)) << "the notification area's window answered while held";
+    IconAdder late;  // this process may still make windows
+    EXPECT_TRUE(late.ready());
+    hold.release();
+    EXPECT_TRUE(adder.returned(10000)) << "NIM_ADD still waits after the release";
+  }
+  EXPECT_TRUE(adder.add_succeeded());
+  EXPECT_TRUE(answers(tray, 10000));
+}
+
+TEST(NotificationArea, AHoldEndsWithItsLeaseAndAHoldLeftBehindIsUndone) {
+  HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+  ASSERT_NE(tray, nullptr);
+  {
+    IconAdder adder;
+    ASSERT_TRUE(adder.ready());
+    NotificationAreaHold hold(1500);  // never released: a test that hangs
+    ASSERT_TRUE(hold.held()) << hold.error();
+    adder.add();
+    EXPECT_FALSE(adder.returned(500));
+    EXPECT_TRUE(adder.returned(20000)) << "the lease did not let go";
+  }
+  // A holder killed while holding leaves the thread suspended.
+  {
+    NotificationAreaHold dead(60000);
+    ASSERT_TRUE(dead.held()) << dead.error();
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, dead.thread_id());
+    ASSERT_NE(thread, nullptr);
+    SuspendThread(thread);  // the suspension a killed holder leaves
+    dead.release();
+    EXPECT_FALSE(answers(tray, 500));
+    {
+      NotificationAreaHold next;
+      EXPECT_TRUE(next.held()) << next.error();
+      EXPECT_EQ(next.left_over(), 1u);
+    }
+    bool answered = answers(tray, 10000);
+    if (!answered) ResumeThread(thread);  // for the tests after this one
+    CloseHandle(thread);
+    EXPECT_TRUE(answered) << "the left-over hold was not undone";
+  }
+}
+
+// Log-off while a request waits on a slow notification area. The agent is
+// running nudges with keep-awake; its notification area is held; a stop
+// request comes in (its reply not read yet), so the agent's window thread
+// goes to update the icon and waits; then the session ends.
+//
+// Expected to fail (within the bounds below) until the agent is rebuilt:
+// today WM_ENDSESSION's shut-down waits for the pipe thread, which waits in
+// SendMessageW for the window thread to answer the stop, which waits for
+// the notification area: WM_ENDSESSION does not return, and the agent never
+// ends (the teardown kills it). Set MJ_AGENT_REBUILT to run it.
+TEST_F(AgentTest, LogOffWithARequestWaitingOnASlowNotificationArea) {
+  if (!std::getenv("MJ_AGENT_REBUILT")) GTEST_SKIP() << "expected to fail until the agent is rebuilt: MJ_AGENT_REBUILT";
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  ASSERT_EQ(start_with("\"interval_s\":1,\"only_when_idle\":false,\"dry_run\":false,\"keep_awake\":true"), "");
+  mjh_reply reply;
+  ASSERT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.run.active && r.run.nudges >= 1 && r.keep_awake_held; }, 30));
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+
+  NotificationAreaHold hold;
+  ASSERT_TRUE(hold.held()) << hold.error();
+  HANDLE pipe = connect_agent(10000);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(send_bytes(pipe, "{\"cmd\":\"stop\"}\n"));
+  Sleep(500);  // time for the window thread to reach the notification area
+
+  // The session ends, from another thread, each message with its timeout;
+  // the notification area stays held meanwhile.
+  struct LogOff {
+    std::atomic<bool> query_answered{false}, end_answered{false};
+    std::atomic<DWORD_PTR> query_result{0};
+    std::atomic<ULONGLONG> end_took_ms{0};
+  } log_off;
+  std::thread session([&log_off, window] {
+    DWORD_PTR result = 0;
+    log_off.query_answered =
+        SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &result) != 0;
+    log_off.query_result = result;
+    ULONGLONG begin = GetTickCount64();
+    log_off.end_answered =
+        SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &result) != 0;
+    log_off.end_took_ms = GetTickCount64() - begin;
+  });
+  session.join();  // at most ten seconds
+  hold.release();
+
+  EXPECT_TRUE(log_off.query_answered) << "WM_QUERYENDSESSION not answered within 5 s";
+  EXPECT_EQ(log_off.query_result, static_cast<DWORD_PTR>(TRUE));
+  EXPECT_TRUE(log_off.end_answered) << "WM_ENDSESSION not answered within 5 s";
+  EXPECT_LT(log_off.end_took_ms, 2000u) << "WM_ENDSESSION took too long";
+
+  // The stop gets its answer: done, refused because the agent is going, or a
+  // connection the agent closed; never silence.
+  std::string line;
+  LineEnd end = read_line_or_end(pipe, &line, 5000);
+  CloseHandle(pipe);
+  EXPECT_TRUE(end != LineEnd::TimedOut) << "the stop request got no answer";
+  if (end == LineEnd::Line) {
+    EXPECT_TRUE(line == "{\"ok\":true}" || line == "{\"ok\":false,\"error\":\"the agent is shutting down\"}") << line;
+  }
+
+  // The run is stopped: with a nudge every second, the idle time grows past
+  // several intervals only when they have ended.
+  bool quiet = false;
+  for (int i = 0; i < 100 && !quiet; i++) {
+    LASTINPUTINFO info = {};
+    info.cbSize = sizeof info;
+    quiet = GetLastInputInfo(&info) && GetTickCount() - info.dwTime >= 4000;
+    if (!quiet) Sleep(100);
+  }
+  EXPECT_TRUE(quiet) << "nudges go on after the session ended";
+
+  // The process ends, by itself or on WM_CLOSE; keep-awake belongs to the
+  // process (Wine shows no other process's execution state), so its end is
+  // the proof that keep-awake is let go.
+  long code = agent.wait_exit(3000);
+  if (code == -1) {
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    code = agent.wait_exit(5000);
+  }
+  EXPECT_NE(code, -1) << "the agent did not end after the session ended";
 }
 
 }  // namespace

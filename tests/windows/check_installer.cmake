@@ -1,15 +1,25 @@
-# The per-user installer under Wine: builds it twice (an older and a newer
-# version), installs the older silently and checks the files, the Start-menu
-# shortcut, the installed-programs entry and mjctl from the installed folder;
-# fills in the agent's settings and start with Windows, upgrades to the newer
-# with the agent started at the end, and uninstalls: no file, shortcut,
-# entry, registry value or agent process is left.
+# The installers under Wine. The per-user one, in three versions: installs
+# the oldest silently and checks the files, the Start-menu shortcut, the
+# installed-programs entry and mjctl from the installed folder; fills in the
+# agent's settings and start with Windows; upgrades silently with the agent
+# off (it stays off) and again with it running (it runs again after); leaves
+# behind what an upgrade interrupted between its steps may leave; uninstalls
+# silently (printing nothing) beside a program of the agent's name started
+# from another folder: no file, shortcut, entry, registry value or agent
+# process of the product is left, and that other program still runs. The
+# per-machine one, in two versions: installs into Program Files with the
+# machine's start at log-on and nothing per user, a per-user install beside
+# it, an upgrade that starts the agent (LAUNCHAPP=1), a silent uninstall.
 #   -DCMAKE_ARGS_FILE= (build_msi.cmake's arguments) -DBUILD_MSI= -DEMULATOR= -DWORK_DIR=
+cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 set(product "Veltrano Mouse Jiggler")
 set(old_version 1.0.0)
 set(new_version 1.0.1)
+set(newest_version 1.0.2)
+set(machine_product "Veltrano Mouse Jiggler (all users)")
+set(machine_run_key "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run")
 set(settings_key "HKCU\\Software\\Veltrano\\Mouse Jiggler")
 set(run_key "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run")
 set(neighbour "MjInstallerTestNeighbour")
@@ -42,25 +52,68 @@ function(windows_path unix_path out_var)
   set(${out_var} "${path}" PARENT_SCOPE)
 endfunction()
 
-# The agent processes of this Wine prefix, by process id.
-function(agent_pids out_var)
+# The processes of this Wine prefix whose command line matches a pattern
+# (grep -E), less those that match `but_not`, by process id.
+function(prefix_pids pattern but_not out_var)
   execute_process(COMMAND sh -c
     "prefix=\"\${WINEPREFIX:-\$HOME/.wine-mouse-jiggler}\"
-     for p in $(pgrep -f 'mjtray[.]exe'); do
-       tr '\\0' '\\n' </proc/$p/environ 2>/dev/null | grep -qxF \"WINEPREFIX=$prefix\" && echo $p
+     for p in $(pgrep -f '${pattern}'); do
+       tr '\\0' ' ' 2>/dev/null </proc/$p/cmdline | grep -qE '${but_not}' && continue
+       tr '\\0' '\\n' 2>/dev/null </proc/$p/environ | grep -qxF \"WINEPREFIX=$prefix\" && echo $p
      done; true"
     OUTPUT_VARIABLE pids)
   string(STRIP "${pids}" pids)
+  string(REPLACE "\n" ";" pids "${pids}")
   set(${out_var} "${pids}" PARENT_SCOPE)
 endfunction()
 
-# The product codes of installed entries of this product.
+# The agent processes of this Wine prefix (not the decoy below).
+function(agent_pids out_var)
+  prefix_pids("mjtray[.]exe" "decoy" pids)
+  set(${out_var} "${pids}" PARENT_SCOPE)
+endfunction()
+
+# Waits up to 20 s for an agent process other than those in `not_these`.
+function(await_agent not_these out_var)
+  foreach(i RANGE 40)
+    agent_pids(pids)
+    foreach(pid IN LISTS not_these)
+      list(REMOVE_ITEM pids ${pid})
+    endforeach()
+    if(pids)
+      break()
+    endif()
+    execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 0.5)
+  endforeach()
+  set(${out_var} "${pids}" PARENT_SCOPE)
+endfunction()
+
+# Waits up to 20 s for every agent process to end.
+function(await_no_agent what)
+  foreach(i RANGE 40)
+    agent_pids(pids)
+    if(NOT pids)
+      return()
+    endif()
+    execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 0.5)
+  endforeach()
+  message(FATAL_ERROR "${what}: the agent still runs (process ${pids})")
+endfunction()
+
+# The product codes of installed entries of this product (or of the one named
+# in ARGV1).
 function(installed_entries out_var)
+  set(name "${product}")
+  if(ARGC GREATER 1)
+    set(name "${ARGV1}")
+  endif()
+  string(REPLACE "(" "\\(" name "${name}")
+  string(REPLACE ")" "\\)" name "${name}")
   wine_ok("uninstaller --list" uninstaller --list)
   string(REPLACE "\n" ";" lines "${ok_out}")
   set(codes "")
   foreach(line IN LISTS lines)
-    if(line MATCHES "^({[0-9A-F-]+})\\|\\|\\|${product}$")
+    if(line MATCHES "^({[0-9A-F-]+})\\|\\|\\|${name}$")
       list(APPEND codes ${CMAKE_MATCH_1})
     endif()
   endforeach()
@@ -81,10 +134,10 @@ function(entry_version code out_var)
 endfunction()
 
 function(expect_single_entry version)
-  installed_entries(codes)
+  installed_entries(codes ${ARGN})
   list(LENGTH codes count)
   if(NOT count EQUAL 1)
-    message(FATAL_ERROR "installed programs hold ${count} entries of ${product}, wanted 1: ${codes}")
+    message(FATAL_ERROR "installed programs hold ${count} entries of ${product} ${ARGN}, wanted 1: ${codes}")
   endif()
   entry_version(${codes} got)
   if(NOT got STREQUAL version)
@@ -100,18 +153,65 @@ function(expect_registry_value key name want)
   endif()
 endfunction()
 
-# Both installers, from the same files.
-file(STRINGS ${CMAKE_ARGS_FILE} msi_args)
-foreach(version ${old_version} ${new_version})
-  execute_process(COMMAND ${CMAKE_COMMAND} ${msi_args} -DVERSION=${version}
-    -DOUTPUT=${WORK_DIR}/mj-${version}.msi -DSTAGE=${WORK_DIR}/stage-${version} -P ${BUILD_MSI}
-    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "building the ${version} installer failed:\n${out}")
+function(expect_no_registry_value key name what)
+  wine(q reg query "${key}" /v "${name}")
+  if(q_rc EQUAL 0)
+    message(FATAL_ERROR "${what} left ${key} \"${name}\":\n${q_out}")
   endif()
+endfunction()
+
+function(expect_no_registry_key key what)
+  wine(q reg query "${key}")
+  if(q_rc EQUAL 0)
+    message(FATAL_ERROR "${what} left ${key}:\n${q_out}")
+  endif()
+endfunction()
+
+# No installed-programs entry of the product and no folder of its program.
+function(expect_uninstalled name dir what)
+  installed_entries(codes "${name}")
+  if(codes)
+    message(FATAL_ERROR "after ${what} installed programs still list ${name}: ${codes}")
+  endif()
+  if(EXISTS "${dir}")
+    file(GLOB_RECURSE left "${dir}/*")
+    message(FATAL_ERROR "${what} left ${dir}: ${left}")
+  endif()
+endfunction()
+
+# msiexec that must succeed and print nothing (it runs mjctl, whose output
+# would show in a terminal).
+function(msiexec_silently what)
+  wine(w msiexec ${ARGN})
+  if(NOT w_rc EQUAL 0)
+    message(FATAL_ERROR "${what} failed (${w_rc}):\n${w_out}\n${w_err}")
+  endif()
+  if(NOT w_out STREQUAL "" OR NOT w_err STREQUAL "")
+    message(FATAL_ERROR "${what} printed:\n${w_out}\n${w_err}")
+  endif()
+endfunction()
+
+# The installers, from the same files: per user in three versions, per
+# machine in two.
+file(STRINGS ${CMAKE_ARGS_FILE} msi_args)
+foreach(scope user machine)
+  foreach(version ${old_version} ${new_version} ${newest_version})
+    if(scope STREQUAL "machine" AND version STREQUAL newest_version)
+      continue()
+    endif()
+    execute_process(COMMAND ${CMAKE_COMMAND} ${msi_args} -DVERSION=${version} -DSCOPE=${scope}
+      -DOUTPUT=${WORK_DIR}/mj-${scope}-${version}.msi -DSTAGE=${WORK_DIR}/stage-${scope}-${version} -P ${BUILD_MSI}
+      RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "building the ${scope} ${version} installer failed:\n${out}")
+    endif()
+  endforeach()
 endforeach()
-windows_path(${WORK_DIR}/mj-${old_version}.msi old_msi)
-windows_path(${WORK_DIR}/mj-${new_version}.msi new_msi)
+windows_path(${WORK_DIR}/mj-user-${old_version}.msi old_msi)
+windows_path(${WORK_DIR}/mj-user-${new_version}.msi new_msi)
+windows_path(${WORK_DIR}/mj-user-${newest_version}.msi newest_msi)
+windows_path(${WORK_DIR}/mj-machine-${old_version}.msi machine_old_msi)
+windows_path(${WORK_DIR}/mj-machine-${new_version}.msi machine_new_msi)
 
 # Where the installer puts things for this user.
 wine_ok("reading LOCALAPPDATA" cmd /c echo %LOCALAPPDATA%)
@@ -126,11 +226,17 @@ set(shortcut "${ok_out}")
 
 # A clean start: what an earlier, interrupted run may have left.
 installed_entries(leftovers)
-foreach(code IN LISTS leftovers)
+installed_entries(machine_leftovers "${machine_product}")
+foreach(code IN LISTS leftovers machine_leftovers)
   wine(w msiexec /x ${code} /qn)
 endforeach()
 wine(w reg delete "${settings_key}" /f)
 wine(w reg delete "${run_key}" /v "${product}" /f)
+wine(w reg delete "${machine_run_key}" /v "${product}" /f)
+prefix_pids("decoy.*mjtray[.]exe" "^$" decoys)
+foreach(pid IN LISTS decoys)
+  execute_process(COMMAND kill ${pid})
+endforeach()
 set(programs_existed FALSE)
 if(EXISTS "${programs_dir}")
   set(programs_existed TRUE)
@@ -143,12 +249,16 @@ string(TIMESTAMP t1 "%s")
 math(EXPR seconds "${t1} - ${t0}")
 message(STATUS "silent install of ${old_version}: ${seconds} s")
 
-file(GLOB installed RELATIVE "${install_dir}" "${install_dir}/*")
-list(SORT installed)
-set(want_files LICENSE-jsmn.txt LICENSE.txt mjctl.exe mjtray.exe veltrano-mouse-jiggler.dll)
-if(NOT installed STREQUAL want_files)
-  message(FATAL_ERROR "${install_dir} holds \"${installed}\", wanted \"${want_files}\"")
-endif()
+set(want_files LICENSE.txt admx/en-US/veltrano-mouse-jiggler.adml admx/veltrano-mouse-jiggler.admx
+  mjctl.exe mjtray.exe veltrano-mouse-jiggler.dll)
+function(expect_installed_files dir what)
+  file(GLOB_RECURSE installed RELATIVE "${dir}" "${dir}/*")
+  list(SORT installed)
+  if(NOT installed STREQUAL want_files)
+    message(FATAL_ERROR "${what}: ${dir} holds \"${installed}\", wanted \"${want_files}\"")
+  endif()
+endfunction()
+expect_installed_files("${install_dir}" "the install")
 file(READ "${install_dir}/LICENSE.txt" license)
 if(NOT license MATCHES "Copyright \\(c\\) 2026 the veltrano-mouse-jiggler authors")
   message(FATAL_ERROR "the installed LICENSE.txt lacks the copyright line")
@@ -181,19 +291,16 @@ wine_ok("reg add" reg add "${settings_key}" /v mode /t REG_SZ /d move /f)
 wine_ok("reg add" reg add "${run_key}" /v "${product}" /t REG_SZ /d "\"${local_app_data}\\Programs\\${product}\\mjtray.exe\"" /f)
 wine_ok("reg add" reg add "${run_key}" /v "${neighbour}" /t REG_SZ /d "C:\\neighbour.exe" /f)
 
-# ---- The newer version over it, starting the agent at the end.
-wine_ok("msiexec /i ${new_version} /qn LAUNCHAPP=1" msiexec /i "${new_msi}" /qn LAUNCHAPP=1)
+# ---- The newer version over it, with the agent off: it stays off.
+msiexec_silently("msiexec /i ${new_version} /qn" /i "${new_msi}" /qn)
 expect_single_entry(${new_version})
-file(GLOB installed RELATIVE "${install_dir}" "${install_dir}/*")
-list(SORT installed)
-if(NOT installed STREQUAL want_files)
-  message(FATAL_ERROR "after the upgrade ${install_dir} holds \"${installed}\"")
-endif()
+expect_installed_files("${install_dir}" "the upgrade")
 expect_registry_value("${settings_key}" mode "move")
 expect_registry_value("${run_key}" "${product}" "mjtray\\.exe")
-wine(q reg query "${settings_key}\\Installer" /v UpgradePending)
-if(q_rc EQUAL 0)
-  message(FATAL_ERROR "the upgrade left its mark UpgradePending behind")
+expect_no_registry_value("${settings_key}\\Installer" UpgradePending "the upgrade")
+agent_pids(pids)
+if(pids)
+  message(FATAL_ERROR "a silent upgrade started the agent (${pids}), which was not running")
 endif()
 
 # The older one over the newer refuses and changes nothing.
@@ -203,33 +310,60 @@ if(w_rc EQUAL 0)
 endif()
 expect_single_entry(${new_version})
 
-# The agent, if it stays up (a placeholder mjtray.exe exits at once).
-set(agent_seen "")
+# ---- The newest over it with the agent running: it runs again after.
+wine_ok("mjctl start" "${install_dir}/mjctl.exe" start --dry-run)
+await_agent("" agent_before)
+if(NOT agent_before)
+  message(FATAL_ERROR "mjctl start did not leave the agent running")
+endif()
+msiexec_silently("msiexec /i ${newest_version} /qn" /i "${newest_msi}" /qn)
+expect_single_entry(${newest_version})
+expect_installed_files("${install_dir}" "the upgrade with the agent running")
+expect_registry_value("${settings_key}" mode "move")
+expect_registry_value("${run_key}" "${product}" "mjtray\\.exe")
+await_agent("${agent_before}" agent_after)
+if(NOT agent_after)
+  message(FATAL_ERROR "the agent (process ${agent_before}) did not run again after a silent upgrade")
+endif()
+agent_pids(pids)
+foreach(pid IN LISTS agent_before)
+  if(pid IN_LIST pids)
+    message(FATAL_ERROR "the agent of the older version (process ${pid}) still runs after the upgrade")
+  endif()
+endforeach()
+wine_ok("mjctl status" "${install_dir}/mjctl.exe" status)
+expect_no_registry_key("${settings_key}\\Restart after install" "the upgrade")
+message(STATUS "the agent ran before the upgrade (process ${agent_before}) and again after it (${agent_after})")
+# Let it settle into its message loop and open its pipe.
+execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1)
+
+# What an upgrade interrupted between its steps may leave: an older
+# installer's mark, and the record of an agent stopped for the files.
+wine_ok("reg add" reg add "${settings_key}\\Installer" /v UpgradePending /t REG_DWORD /d 1 /f)
+windows_path("${install_dir}/" install_dir_windows)
+wine_ok("winepath" winepath -w "${install_dir}")
+wine_ok("reg add" reg add "${settings_key}\\Restart after install" /v "${ok_out}\\" /t REG_DWORD /d 1 /f)
+
+# A program of the agent's name from another folder (mjctl under that name,
+# with the DLL beside it), which the uninstall must leave alone.
+file(MAKE_DIRECTORY ${WORK_DIR}/decoy)
+file(COPY_FILE "${install_dir}/mjctl.exe" ${WORK_DIR}/decoy/mjtray.exe)
+file(COPY_FILE "${install_dir}/veltrano-mouse-jiggler.dll" ${WORK_DIR}/decoy/veltrano-mouse-jiggler.dll)
+execute_process(COMMAND sh -c "${EMULATOR} '${WORK_DIR}/decoy/mjtray.exe' run --dry-run --interval 3600 --for 600 >/dev/null 2>&1 &")
 foreach(i RANGE 40)
-  agent_pids(agent_seen)
-  if(agent_seen)
+  prefix_pids("decoy.mjtray[.]exe" "^$" decoys)
+  if(decoys)
     break()
   endif()
   execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 0.5)
 endforeach()
-if(agent_seen)
-  message(STATUS "the agent runs after the upgrade (process ${agent_seen})")
-  # Let it settle into its message loop and open its pipe.
-  execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 2)
-else()
-  message(STATUS "mjtray.exe did not stay running after LAUNCHAPP=1: the uninstall runs without an agent")
+if(NOT decoys)
+  message(FATAL_ERROR "the decoy mjtray.exe did not start")
 endif()
 
-# ---- Uninstall: nothing of the product is left.
-wine_ok("msiexec /x ${new_version} /qn" msiexec /x "${new_msi}" /qn)
-installed_entries(codes)
-if(codes)
-  message(FATAL_ERROR "installed programs still list ${product}: ${codes}")
-endif()
-if(EXISTS "${install_dir}")
-  file(GLOB_RECURSE left "${install_dir}/*")
-  message(FATAL_ERROR "the uninstall left ${install_dir}: ${left}")
-endif()
+# ---- Uninstall, silently: nothing of the product is left.
+msiexec_silently("msiexec /x ${newest_version} /qn" /x "${newest_msi}" /qn)
+expect_uninstalled("${product}" "${install_dir}" "the uninstall")
 if(NOT programs_existed AND EXISTS "${programs_dir}")
   message(FATAL_ERROR "the uninstall left the Programs folder it made")
 endif()
@@ -258,8 +392,80 @@ if(q_rc EQUAL 0)
 endif()
 expect_registry_value("${run_key}" "${neighbour}" "neighbour")
 wine(q reg delete "${run_key}" /v "${neighbour}" /f)
+await_no_agent("the uninstall")
+foreach(pid IN LISTS decoys)
+  if(NOT EXISTS /proc/${pid})
+    message(FATAL_ERROR "the uninstall ended the decoy mjtray.exe (process ${pid}) from another folder")
+  endif()
+  execute_process(COMMAND kill ${pid})
+endforeach()
+message(STATUS "installed ${old_version}, upgraded to ${new_version} and ${newest_version} and uninstalled without leftovers")
+
+# ---- Per machine: Program Files, the machine's start at log-on, nothing per user.
+msiexec_silently("msiexec /i machine ${old_version} /qn" /i "${machine_old_msi}" /qn)
+wine_ok("reading ProgramW6432" cmd /c echo %ProgramW6432%)
+set(program_files "${ok_out}")
+wine_ok("winepath" winepath -u "${program_files}\\${product}")
+set(machine_dir "${ok_out}")
+expect_installed_files("${machine_dir}" "the per-machine install")
+expect_single_entry(${old_version} "${machine_product}")
+set(machine_entry ${entry_code})
+wine(q reg query "${machine_run_key}" /v "${product}")
+string(FIND "${q_out}" "REG_SZ    \"${program_files}\\${product}\\mjtray.exe\" --logon machine" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "the machine's start at log-on is not the agent with --logon machine:\n${q_out}")
+endif()
+wine_ok("reading ALLUSERSPROFILE" cmd /c echo %ALLUSERSPROFILE%)
+wine_ok("winepath" winepath -u "${ok_out}\\Microsoft\\Windows\\Start Menu\\Programs\\${product}.lnk")
+set(machine_shortcut "${ok_out}")
+# Windows resolves the Start menu of a per-machine package (ALLUSERS=1) to
+# all users'; Wine 8 to the installing user's, which is all it can show.
+if(NOT EXISTS "${machine_shortcut}")
+  if(NOT EXISTS "${shortcut}")
+    message(FATAL_ERROR "no Start-menu shortcut at ${machine_shortcut} (nor at ${shortcut}, where Wine puts it)")
+  endif()
+  message(STATUS "the per-machine shortcut is in the user's Start menu, where Wine puts it for ALLUSERS=1")
+  set(machine_shortcut "${shortcut}")
+endif()
+expect_no_registry_key("HKCU\\Software\\Veltrano" "the per-machine install")
+expect_no_registry_value("${run_key}" "${product}" "the per-machine install")
+if(EXISTS "${install_dir}")
+  message(FATAL_ERROR "the per-machine install wrote into the user's profile")
+endif()
 agent_pids(pids)
 if(pids)
-  message(FATAL_ERROR "the agent still runs after the uninstall (process ${pids})")
+  message(STATUS "a silent per-machine install started the agent (${pids})")
 endif()
-message(STATUS "installed ${old_version}, upgraded to ${new_version} and uninstalled without leftovers")
+
+# A per-user install beside it, and its uninstall, leave it as it is.
+msiexec_silently("msiexec /i ${old_version} /qn beside" /i "${old_msi}" /qn)
+expect_installed_files("${install_dir}" "the per-user install beside the per-machine one")
+expect_single_entry(${old_version})
+expect_single_entry(${old_version} "${machine_product}")
+msiexec_silently("msiexec /x ${old_version} /qn beside" /x "${old_msi}" /qn)
+expect_installed_files("${machine_dir}" "the per-user uninstall beside the per-machine install")
+expect_registry_value("${machine_run_key}" "${product}" "--logon machine")
+if(EXISTS "${install_dir}")
+  message(FATAL_ERROR "the per-user uninstall beside the per-machine install left ${install_dir}")
+endif()
+
+# The newer per-machine version, starting the agent at the end.
+msiexec_silently("msiexec /i machine ${new_version} /qn LAUNCHAPP=1" /i "${machine_new_msi}" /qn LAUNCHAPP=1)
+expect_single_entry(${new_version} "${machine_product}")
+expect_installed_files("${machine_dir}" "the per-machine upgrade")
+expect_registry_value("${machine_run_key}" "${product}" "--logon machine")
+await_agent("" machine_agent)
+if(NOT machine_agent)
+  message(FATAL_ERROR "LAUNCHAPP=1 did not start the agent from Program Files")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 2)
+
+msiexec_silently("msiexec /x machine ${new_version} /qn" /x "${machine_new_msi}" /qn)
+expect_uninstalled("${machine_product}" "${machine_dir}" "the per-machine uninstall")
+if(EXISTS "${machine_shortcut}")
+  message(FATAL_ERROR "the per-machine uninstall left the shortcut ${machine_shortcut}")
+endif()
+expect_no_registry_value("${machine_run_key}" "${product}" "the per-machine uninstall")
+expect_no_registry_key("HKLM\\Software\\Veltrano" "the per-machine uninstall")
+await_no_agent("the per-machine uninstall")
+message(STATUS "per machine: installed ${old_version} beside a per-user install, upgraded to ${new_version} and uninstalled without leftovers")

@@ -23,8 +23,9 @@ list(FILTER entries EXCLUDE REGEX "/$")
 list(SORT entries)
 set(want
   ${top}/LICENSE
-  ${top}/LICENSE-jsmn
   ${top}/README.md
+  ${top}/admx/en-US/veltrano-mouse-jiggler.adml
+  ${top}/admx/veltrano-mouse-jiggler.admx
   ${top}/bin/mjctl.exe
   ${top}/bin/mjtray.exe
   ${top}/bin/veltrano-mouse-jiggler.dll
@@ -46,4 +47,4 @@ file(READ ${WORK_DIR}/unzipped/${top}/LICENSE license)
 if(NOT license MATCHES "^MIT License\n\nCopyright \\(c\\) 2026 the veltrano-mouse-jiggler authors\n")
   message(FATAL_ERROR "the bundle's LICENSE is not the MIT licence of the authors")
 endif()
-message(STATUS "${top}.zip holds the thirteen files of the release")
+message(STATUS "${top}.zip holds the fourteen files of the release")

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <regex>
@@ -249,6 +250,8 @@ const cli_case k_cli_cases[] = {
     {"start --hours 17:00-09:00x", USAGE("--hours: \"09:00x\" is not a time of day: write HH:MM from 00:00 to "
                                          "24:00, e\\.g\\. 08:30")},
     {"start --hours 08:00-12:00,11:00-13:00", USAGE("--hours: .*overlap.*")},
+    {"start --hours 9-5",
+     USAGE("--hours: \"9-5\" ends before it starts: write 09:00-17:00, or 21:00-05:00 for a night")},
     {"start --hours \"\"", USAGE("--hours: no working hours given: write e\\.g\\. 08:30-12:00,13:00-17:30, or any")},
     {"start --days someday", USAGE("--days: \"someday\" is not a day: .*")},
     {"start --options \"{\\\"for\\\":60}\" --for 2m",
@@ -355,9 +358,9 @@ const run_case k_run_cases[] = {
 std::string lock_warning(int interval_s, int only_when_idle) {
   mjw_lock_timeout lock;
   mjw_lock_timeout_read(&lock);
-  char text[256];
-  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, text, sizeof text);
-  return text[0] ? std::string("mjctl: warning: ") + text + "\n" : "";
+  mjh_text_buffer<256> text;
+  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, text);
+  return text.size() ? std::string("mjctl: warning: ") + text.c_str() + "\n" : "";
 }
 
 class RunFlags : public ::testing::TestWithParam<run_case> {};
@@ -773,12 +776,12 @@ class FakeAgent {
 
   explicit FakeAgent(Handler handler) : handler_(std::move(handler)) {
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_TRUE(mjw_pipe_security(&sa_));
+    EXPECT_TRUE(mjw_pipe_security_make(sa_, nullptr));
     wchar_t name[128];
-    mjw_pipe_name(name, 128);
+    mjw_pipe_name(name);
     pipe_ = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384,
-                             16384, 0, &sa_);
+                             16384, 0, &sa_.attributes);
     EXPECT_NE(pipe_, INVALID_HANDLE_VALUE) << "another agent serves this session? error " << GetLastError();
     thread_ = std::thread(&FakeAgent::serve, this);
   }
@@ -788,7 +791,6 @@ class FakeAgent {
     thread_.join();
     close_pipe();
     CloseHandle(stop_);
-    mjw_pipe_security_free(&sa_);
   }
 
   std::vector<std::string> requests() {
@@ -798,7 +800,7 @@ class FakeAgent {
 
  private:
   Handler handler_;
-  SECURITY_ATTRIBUTES sa_ = {};
+  mjw_pipe_security sa_;
   HANDLE pipe_ = INVALID_HANDLE_VALUE, stop_ = nullptr;
   std::thread thread_;
   std::mutex mu_;
@@ -872,7 +874,7 @@ std::string status_reply(bool active) {
                     "\"platform\":\"windows\",\"mechanism\":\"SendInput\",\"version\":\"1.0.0\"}";
   mjh_agent_state agent = {};
   mjh_options_default(&agent.settings);
-  agent.settings.move = 1;
+  agent.settings.mode = MJ_MODE_MOVE;
   agent.settings.interval_s = 30;
   agent.settings.dx = agent.settings.dy = 2;
   agent.run_on = active;
@@ -880,18 +882,19 @@ std::string status_reply(bool active) {
   agent.last_error = "";
   agent.pid = 4242;
   agent.version = "1.0.0";
-  char buf[MJH_REPLY_MAX];
-  size_t n = mjh_reply_status(&agent, run.c_str(), buf, sizeof buf);
-  return std::string(buf, n);
+  mjh_text_buffer<MJH_REPLY_MAX> buf;
+  mjh_reply_status(&agent, run.c_str(), buf);
+  EXPECT_TRUE(buf.ok());
+  return buf.c_str();
 }
 
 // What mjctl status says of a status reply.
 std::string sentence_for(const std::string &reply_line) {
   mjh_reply reply;
   if (!mjh_reply_read(reply_line.data(), reply_line.size(), &reply)) return "(not a reply)";
-  char text[512];
-  mjh_describe_agent(&reply, text, sizeof text);
-  return text;
+  mjh_text_buffer<512> text;
+  mjh_describe_agent_at(&reply, nullptr, 0, text);
+  return text.c_str();
 }
 
 const std::string k_ok = "{\"ok\":true}\n";
@@ -919,19 +922,19 @@ struct start_case {
 };
 
 // The agent's saved settings the requests apply to: none of them defaults.
-const mjh_options k_saved = {1, 300, 5, -5, 0, 1, 1};
+const mjh_options k_saved = {MJ_MODE_MOVE, 300, 5, -5, 0, 1, 1};
 
 const start_case k_start_cases[] = {
     {"", 0, k_saved},
-    {"--interval 30", MJH_KEY_INTERVAL_S, {1, 30, 5, -5, 0, 1, 1}},
-    {"--mode zen --dx 3", MJH_KEY_MODE | MJH_KEY_DX, {0, 300, 3, -5, 0, 1, 1}},
-    {"--idle-only", MJH_KEY_ONLY_WHEN_IDLE, {1, 300, 5, -5, 1, 1, 1}},
+    {"--interval 30", MJH_KEY_INTERVAL_S, {MJ_MODE_MOVE, 30, 5, -5, 0, 1, 1}},
+    {"--mode zen --dx 3", MJH_KEY_MODE | MJH_KEY_DX, {MJ_MODE_ZEN, 300, 3, -5, 0, 1, 1}},
+    {"--idle-only", MJH_KEY_ONLY_WHEN_IDLE, {MJ_MODE_MOVE, 300, 5, -5, 1, 1, 1}},
     {"--always --keep-awake --dry-run --dy 7",
      MJH_KEY_ONLY_WHEN_IDLE | MJH_KEY_KEEP_AWAKE | MJH_KEY_DRY_RUN | MJH_KEY_DY,
-     {1, 300, 5, 7, 0, 1, 1}},
+     {MJ_MODE_MOVE, 300, 5, 7, 0, 1, 1}},
     {"--options \"{\\\"keep_awake\\\":false,\\\"dry_run\\\":false}\"",
      MJH_KEY_KEEP_AWAKE | MJH_KEY_DRY_RUN,
-     {1, 300, 5, -5, 0, 0, 0}},
+     {MJ_MODE_MOVE, 300, 5, -5, 0, 0, 0}},
     {"--options {}", 0, k_saved},
 };
 
@@ -951,9 +954,9 @@ TEST_P(MjctlStart, NamesOnlyTheKeysOfItsFlags) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1], "{\"cmd\":\"status\"}\n");
   mjh_request request;
-  char err[256] = "";
-  ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, err, sizeof err))
-      << requests[0] << err;
+  mjh_text_buffer<256> err;
+  ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, &err))
+      << requests[0] << err.c_str();
   EXPECT_EQ(request.cmd, MJH_CMD_START);
   EXPECT_EQ(request.given, c.keys) << requests[0];
   EXPECT_EQ(memcmp(&request.options, &c.options, sizeof c.options), 0) << requests[0];
@@ -1006,16 +1009,17 @@ TEST(MjctlAgent, StartSendsTheScheduleKeys) {
     std::vector<std::string> requests = agent.requests();
     ASSERT_EQ(requests.size(), 2u) << c.flags;
     mjh_request request;
-    char err[256] = "";
-    ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, err, sizeof err))
-        << requests[0] << err;
+    mjh_text_buffer<256> err;
+    ASSERT_TRUE(mjh_request_parse(requests[0].data(), requests[0].size() - 1, &k_saved, &request, &err))
+        << requests[0] << err.c_str();
     EXPECT_EQ(request.given, c.keys) << requests[0];
     EXPECT_EQ(request.schedule.given, c.schedule_keys) << requests[0];
-    char text[MJH_HOURS_TEXT_MAX];
-    mjh_hours_text(&request.schedule.hours, text, sizeof text);
-    EXPECT_STREQ(text, c.hours) << requests[0];
-    mjh_days_text(request.schedule.hours.days, text, sizeof text);
-    EXPECT_STREQ(text, c.days) << requests[0];
+    mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
+    mjh_hours_text(&request.schedule.hours, hours);
+    EXPECT_STREQ(hours.c_str(), c.hours) << requests[0];
+    mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
+    mjh_days_text(request.schedule.hours.days, days);
+    EXPECT_STREQ(days.c_str(), c.days) << requests[0];
     EXPECT_EQ(request.schedule.for_s, c.for_s) << requests[0];
     EXPECT_EQ(request.schedule.until_minute, c.until_minute) << requests[0];
   }
@@ -1027,18 +1031,18 @@ TEST(MjctlAgent, StatusSaysTheScheduleAndWhyTheRunStopped) {
   const int64_t now = mjw_now_utc();
   mjh_hours hours;
   mjh_hours_none(&hours);
-  ASSERT_TRUE(mjh_hours_parse("08:30-12:00,13:00-17:30", &hours, nullptr, 0));
-  ASSERT_TRUE(mjh_days_parse("mon-fri", &hours.days, nullptr, 0));
+  ASSERT_TRUE(mjh_hours_parse("08:30-12:00,13:00-17:30", &hours, nullptr));
+  ASSERT_TRUE(mjh_days_parse("mon-fri", &hours.days, nullptr));
   mjh_session session = {MJH_SESSION_FOR, now, now + 3 * 86400};
   mjh_decision d = {};
   d.action = MJH_SCHED_WAIT;
   d.next_start = now + 2 * 86400;
-  char schedule[512];
-  ASSERT_GT(mjh_schedule_json(&hours, &session, &d, "locks after 60 s: use 25 s or less", schedule, sizeof schedule),
-            0u);
+  mjh_text_buffer<512> schedule;
+  mjh_schedule_json(&hours, &session, &d, "locks after 60 s: use 25 s or less", schedule);
+  ASSERT_TRUE(schedule.ok());
   std::string reply = status_reply(false);
   reply.replace(reply.rfind("}}"), 2,
-                std::string(",\"schedule\":") + schedule + ",\"stopped_because\":\"outside working hours\"}}");
+                std::string(",\"schedule\":") + schedule.c_str() + ",\"stopped_because\":\"outside working hours\"}}");
   FakeAgent agent([&reply](const std::string &) { return reply; });
   Mjctl mjctl("status");
   EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
@@ -1049,9 +1053,9 @@ TEST(MjctlAgent, StatusSaysTheScheduleAndWhyTheRunStopped) {
   mjw_clock clock;
   mjw_clock_refresh(&clock);
   mjh_zone zone = mjw_clock_zone(&clock);
-  char want[1024];
-  mjh_describe_agent_at(&read, &zone, now, want, sizeof want);
-  EXPECT_EQ(mjctl.out(), want);
+  mjh_text_buffer<1024> want;
+  mjh_describe_agent_at(&read, &zone, now, want);
+  EXPECT_EQ(mjctl.out(), want.c_str());
   EXPECT_TRUE(std::regex_match(mjctl.out(),
                                std::regex("agent 1\\.0\\.0 \\(pid 4242\\): stopped \\(outside working hours\\); set to "
                                           ".*; working hours mon-fri 08:30-12:00,13:00-17:30: outside, next start "
@@ -1080,13 +1084,58 @@ TEST(MjctlAgent, StopSaysWhatTheAgentNowDoes) {
   EXPECT_EQ(agent.requests(), (std::vector<std::string>{"{\"cmd\":\"stop\"}\n", "{\"cmd\":\"status\"}\n"}));
 }
 
-TEST(MjctlAgent, QuitWaitsUntilThePipeIsGone) {
-  FakeAgent agent([](const std::string &) { return std::string(FakeAgent::kHangUp) + k_ok; });
+// A stand-in agent in a process of its own, as the real one is: this program
+// again, running only this test, with kFakeAgentVariable set. It answers a
+// quit, closes its pipe, and lives on for kLingerMs before it ends, as an
+// agent may that still has things to let go of after its pipe is gone.
+const char kFakeAgentVariable[] = "MJCTL_TEST_FAKE_AGENT_PROCESS";
+const DWORD kLingerMs = 2000;
+
+TEST(FakeAgentProcess, AnswersAQuitAndLingers) {
+  if (!std::getenv(kFakeAgentVariable)) GTEST_SKIP() << "run only as the stand-in agent's process";
+  {
+    FakeAgent agent([](const std::string &) { return std::string(FakeAgent::kHangUp) + k_ok; });
+    for (int i = 0; i < 600 && mjw_pipe_exists(); i++) Sleep(100);  // until the quit has closed it
+    EXPECT_EQ(agent.requests(), std::vector<std::string>{"{\"cmd\":\"quit\"}\n"});
+  }
+  Sleep(kLingerMs);
+}
+
+TEST(MjctlAgent, QuitWaitsUntilTheAgentsProcessHasEnded) {
+  std::string exe = beside_this_program("mjctl_tests.exe");
+  std::string line = "\"" + exe + "\" --gtest_filter=FakeAgentProcess.* --gtest_brief=1";
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  ASSERT_TRUE(SetEnvironmentVariableA(kFakeAgentVariable, "1"));
+  BOOL started = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  SetEnvironmentVariableA(kFakeAgentVariable, nullptr);
+  ASSERT_TRUE(started) << GetLastError();
+  struct Child {
+    PROCESS_INFORMATION pi;
+    ~Child() {
+      if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+      CloseHandle(pi.hThread);
+      CloseHandle(pi.hProcess);
+    }
+  } child{pi};
+  bool serving = false;
+  for (int i = 0; i < 600 && !serving && WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; i++) {
+    serving = mjw_pipe_exists();
+    if (!serving) Sleep(100);
+  }
+  ASSERT_TRUE(serving) << "the stand-in agent did not come up";
+
   Mjctl mjctl("quit");
   EXPECT_EQ(mjctl.finish(), 0) << mjctl.err();
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 0), (DWORD)WAIT_OBJECT_0)
+      << "mjctl returned while the agent's process was still running";
   EXPECT_EQ(mjctl.out(), "the agent has stopped its run and quit\n");
   EXPECT_EQ(mjctl.err(), "");
-  EXPECT_EQ(agent.requests(), std::vector<std::string>{"{\"cmd\":\"quit\"}\n"});
+  DWORD code = 99;
+  if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code)) {
+    EXPECT_EQ(code, 0u) << "the stand-in agent saw another request than one quit";
+  }
 }
 
 TEST(MjctlAgent, QuitGivesUpOnAnAgentThatStays) {
@@ -1094,7 +1143,8 @@ TEST(MjctlAgent, QuitGivesUpOnAnAgentThatStays) {
   Mjctl mjctl("quit");
   EXPECT_EQ(mjctl.finish(), 1);
   EXPECT_EQ(mjctl.out(), "");
-  EXPECT_EQ(mjctl.err(), "mjctl: the agent said it would quit, but it is still there after 10 s\n");
+  EXPECT_EQ(mjctl.err(), "mjctl: the agent said it would quit, but its process (pid " +
+                             std::to_string(GetCurrentProcessId()) + ") is still running after 10 s\n");
 }
 
 struct failure_case {
@@ -1190,8 +1240,8 @@ TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
 
 // The agent's status reply, read straight from its pipe.
 bool agent_status(mjh_reply *reply, std::string *line = nullptr) {
-  char buf[MJH_REPLY_MAX + 1], err[256];
-  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", buf, sizeof buf, 10000, err, sizeof err) != MJW_CALL_OK) return false;
+  char buf[MJH_REPLY_MAX + 1];
+  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", buf, sizeof buf, 10000, nullptr, nullptr) != MJW_CALL_OK) return false;
   if (line) *line = buf;
   return mjh_reply_read(buf, strlen(buf), reply) && reply->ok && reply->has_run;
 }
@@ -1245,7 +1295,7 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   EXPECT_EQ(_stricmp(image_of(agent).c_str(), beside_this_program("mjtray.exe").c_str()), 0) << image_of(agent);
   EXPECT_TRUE(reply.run.active);
   EXPECT_TRUE(reply.run_on);
-  EXPECT_STREQ(reply.run.mode, "move");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
   EXPECT_EQ(reply.run.interval_s, 1);
   EXPECT_EQ(reply.run.dx, 3);
   EXPECT_EQ(reply.run.only_when_idle, 0);
@@ -1279,7 +1329,7 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   EXPECT_EQ(resume.finish(), 0) << resume.err();
   ASSERT_TRUE(agent_status(&reply));
   EXPECT_TRUE(reply.run.active);
-  EXPECT_STREQ(reply.run.mode, "move");
+  EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
   EXPECT_EQ(reply.run.interval_s, 1);
   EXPECT_EQ(reply.run.dx, 3);
   EXPECT_EQ(reply.run.only_when_idle, 0);
@@ -1296,11 +1346,36 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   EXPECT_EQ(quit.finish(), 0) << quit.err();
   EXPECT_EQ(quit.out(), "the agent has stopped its run and quit\n");
   EXPECT_FALSE(mjw_pipe_exists());
-  EXPECT_EQ(WaitForSingleObject(agent, 60000), (DWORD)WAIT_OBJECT_0) << "the agent process lives on";
+  EXPECT_EQ(WaitForSingleObject(agent, 0), (DWORD)WAIT_OBJECT_0) << "quit returned before the agent's process ended";
   CloseHandle(agent);
   Mjctl after("status");
   EXPECT_EQ(after.finish(), 1);
   EXPECT_EQ(after.err(), "mjctl: no agent is running in this session (mjctl start starts one)\n");
+}
+
+// quit returns once the agent's process has ended: a start right after it
+// starts a new agent (one that finds the old one still ending leaves at
+// once), and that one answers with its run active.
+TEST_F(RealAgent, QuitThenStartAtOnceFiveTimesOver) {
+  Mjctl first("start --dry-run --always --interval 1");
+  ASSERT_EQ(first.finish(), 0) << first.err();
+  mjh_reply reply;
+  ASSERT_TRUE(agent_status(&reply));
+  unsigned long previous = reply.pid;
+  for (int round = 1; round <= 5; round++) {
+    Mjctl quit("quit");
+    ASSERT_EQ(quit.finish(), 0) << "round " << round << ": " << quit.err();
+    EXPECT_EQ(quit.out(), "the agent has stopped its run and quit\n");
+    Mjctl start("start");
+    ASSERT_EQ(start.finish(), 0) << "round " << round << ": " << start.err();
+    EXPECT_TRUE(std::regex_search(start.out(), std::regex("^agent [0-9.]+ \\(pid [0-9]+\\): active, ")))
+        << "round " << round << ": " << start.out();
+    ASSERT_TRUE(agent_status(&reply)) << "round " << round;
+    EXPECT_TRUE(reply.run.active) << "round " << round;
+    EXPECT_EQ(reply.run.dry_run, 1) << "the saved settings";
+    EXPECT_NE(reply.pid, previous) << "round " << round << ": not a new agent";
+    previous = reply.pid;
+  }
 }
 
 TEST_F(RealAgent, QuitEndsTheRunsNudges) {

@@ -1,17 +1,20 @@
 // The agent's pipe under Wine: its security, the client's call against small
 // servers of this test (one that answers, one that never does, one that
-// hangs up, one that talks too much), and the keep-awake thread.
+// hangs up, one that talks too much), the keep-awake thread, and texts
+// between UTF-8 and UTF-16.
 #include "pipe.h"
 
 #include <windows.h>
 
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "gtest/gtest.h"
 #include "keep_awake.h"
 #include "pipe_dacl_check.h"
 #include "protocol.h"
+#include "wide.h"
 
 namespace {
 
@@ -34,30 +37,44 @@ TEST(PipeName, IsThisSessionsAgentPipe) {
   DWORD session = 0;
   ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
   EXPECT_EQ(pipe_name(), L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session));
+  wchar_t whole[128];
+  EXPECT_TRUE(mjw_pipe_name(whole));
   wchar_t small[12];
-  mjw_pipe_name(small, 12);
+  EXPECT_FALSE(mjw_pipe_name(small, 12));
   EXPECT_EQ(std::wstring(small).size(), 11u) << "cut to the buffer, NUL-terminated";
+  EXPECT_EQ(std::wstring(small), pipe_name().substr(0, 11));
 }
 
 TEST(PipeSecurity, OneAceForThisUserAlone) {
-  SECURITY_ATTRIBUTES sa;
-  ASSERT_TRUE(mjw_pipe_security(&sa));
-  EXPECT_FALSE(sa.bInheritHandle);
-  HANDLE pipe = create_agent_pipe(&sa);
+  mjw_pipe_security made;
+  ASSERT_TRUE(mjw_pipe_security_make(made, nullptr));
+  EXPECT_EQ(made.attributes.nLength, sizeof made.attributes);
+  EXPECT_FALSE(made.attributes.bInheritHandle);
+  EXPECT_EQ(made.attributes.lpSecurityDescriptor, made.memory.get()) << "the descriptor is the memory held";
+
+  // Moved, the descriptor stays where it was and belongs to the new owner.
+  mjw_pipe_security sa = std::move(made);
+  EXPECT_FALSE(made.memory);
+  EXPECT_EQ(sa.attributes.lpSecurityDescriptor, sa.memory.get());
+  HANDLE pipe = create_agent_pipe(&sa.attributes);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
 
   ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
 
   // The agent's one instance: a second agent cannot create its own.
-  HANDLE second = create_agent_pipe(&sa);
+  HANDLE second = create_agent_pipe(&sa.attributes);
   EXPECT_EQ(second, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_PIPE_BUSY);
   if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
-
   CloseHandle(pipe);
-  mjw_pipe_security_free(&sa);
-  EXPECT_EQ(sa.lpSecurityDescriptor, nullptr);
-  mjw_pipe_security_free(&sa);  // twice is harmless
+
+  // Made again: a new block, as good as the first.
+  ASSERT_TRUE(mjw_pipe_security_make(sa, nullptr));
+  EXPECT_EQ(sa.attributes.lpSecurityDescriptor, sa.memory.get());
+  pipe = create_agent_pipe(&sa.attributes);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
+  CloseHandle(pipe);
 }
 
 TEST(SameUser, ThisProcessAChildAndNoProcess) {
@@ -78,13 +95,12 @@ TEST(SameUser, ThisProcessAChildAndNoProcess) {
 
 TEST(PipeExists, OnlyWhileAnInstanceDoes) {
   EXPECT_FALSE(mjw_pipe_exists());
-  SECURITY_ATTRIBUTES sa;
-  ASSERT_TRUE(mjw_pipe_security(&sa));
-  HANDLE pipe = create_agent_pipe(&sa);
+  mjw_pipe_security sa;
+  ASSERT_TRUE(mjw_pipe_security_make(sa, nullptr));
+  HANDLE pipe = create_agent_pipe(&sa.attributes);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(mjw_pipe_exists());
   CloseHandle(pipe);
-  mjw_pipe_security_free(&sa);
   EXPECT_FALSE(mjw_pipe_exists());
 }
 
@@ -97,8 +113,8 @@ class Server {
  public:
   Server(Behaviour behaviour, std::string reply = "") : behaviour_(behaviour), reply_(std::move(reply)) {
     release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_TRUE(mjw_pipe_security(&sa_));
-    pipe_ = create_agent_pipe(&sa_);
+    EXPECT_TRUE(mjw_pipe_security_make(sa_, nullptr));
+    pipe_ = create_agent_pipe(&sa_.attributes);
     EXPECT_NE(pipe_, INVALID_HANDLE_VALUE) << GetLastError();
     thread_ = std::thread(&Server::serve, this);
   }
@@ -108,7 +124,6 @@ class Server {
     if (thread_.joinable()) thread_.join();
     CloseHandle(pipe_);
     CloseHandle(release_);
-    mjw_pipe_security_free(&sa_);
   }
 
   // The request as the server read it (after the call has returned).
@@ -121,7 +136,7 @@ class Server {
  private:
   Behaviour behaviour_;
   std::string reply_, request_;
-  SECURITY_ATTRIBUTES sa_ = {};
+  mjw_pipe_security sa_;
   HANDLE pipe_ = INVALID_HANDLE_VALUE, release_ = nullptr;
   std::thread thread_;
 
@@ -154,17 +169,30 @@ struct Call {
   mjw_call_result result;
   std::string reply, err;
   ULONGLONG took_ms;
+  mjw_pipe_server server;
 };
 
 Call call(const char *request, DWORD timeout_ms = 5000, size_t size = MJH_REPLY_MAX + 1) {
-  std::string reply(size, '?'), err(256, '?');
+  std::string reply(size, '?');
+  char err[256];
+  mjh_text message(err);
   ULONGLONG start = GetTickCount64();
   Call c;
-  c.result = mjw_pipe_call(request, &reply[0], reply.size(), timeout_ms, &err[0], err.size());
+  c.server.pid = 12345;  // the call sets it whatever happens
+  c.result = mjw_pipe_call(request, &reply[0], reply.size(), timeout_ms, &c.server, &message);
   c.took_ms = GetTickCount64() - start;
   c.reply = reply.c_str();
-  c.err = err.c_str();
+  c.err = message.c_str();
   return c;
+}
+
+// The server a call names is this process (the test's servers run here),
+// opened so that it can be waited for.
+void expect_served_by_this_process(const mjw_pipe_server &server) {
+  EXPECT_EQ(server.pid, GetCurrentProcessId());
+  ASSERT_TRUE(server.process);
+  EXPECT_EQ(GetProcessId(server.process.get()), GetCurrentProcessId());
+  EXPECT_EQ(WaitForSingleObject(server.process.get(), 0), (DWORD)WAIT_TIMEOUT) << "a handle that can be waited for";
 }
 
 TEST(PipeCall, NoAgent) {
@@ -172,6 +200,8 @@ TEST(PipeCall, NoAgent) {
   EXPECT_EQ(c.result, MJW_CALL_NO_AGENT);
   EXPECT_EQ(c.err, "no agent is running in this session");
   EXPECT_EQ(c.reply, "");
+  EXPECT_EQ(c.server.pid, 0u);
+  EXPECT_FALSE(c.server.process);
 }
 
 TEST(PipeCall, SendsTheRequestAndReadsOneReplyLine) {
@@ -179,7 +209,33 @@ TEST(PipeCall, SendsTheRequestAndReadsOneReplyLine) {
   Call c = call("{\"cmd\":\"stop\"}\n");
   EXPECT_EQ(c.result, MJW_CALL_OK) << c.err;
   EXPECT_EQ(c.reply, "{\"ok\":true}");
+  EXPECT_EQ(c.err, "");
   EXPECT_EQ(server.request(), "{\"cmd\":\"stop\"}\n");
+  expect_served_by_this_process(c.server);
+}
+
+// The message is appended to what err holds; err and server may be null.
+TEST(PipeCall, AppendsItsMessageAndTakesNullsForWhatItTells) {
+  char buf[128];
+  mjh_text err(buf);
+  err.add("status: ");
+  char reply[64];
+  EXPECT_EQ(mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 1000, nullptr, &err), MJW_CALL_NO_AGENT);
+  EXPECT_STREQ(err.c_str(), "status: no agent is running in this session");
+  EXPECT_EQ(mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 1000, nullptr, nullptr), MJW_CALL_NO_AGENT);
+
+  {
+    Server server(Behaviour::Reply, "{\"ok\":true}\n");
+    EXPECT_EQ(mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 5000, nullptr, nullptr), MJW_CALL_OK);
+    EXPECT_STREQ(reply, "{\"ok\":true}");
+  }
+  // A message longer than err's room is cut, and marked so.
+  Server server(Behaviour::HangUp);
+  char tiny[16];
+  mjh_text short_err(tiny);
+  EXPECT_EQ(mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 5000, nullptr, &short_err), MJW_CALL_FAILED);
+  EXPECT_STREQ(short_err.c_str(), "the agent close");
+  EXPECT_FALSE(short_err.ok());
 }
 
 TEST(PipeCall, ReplyOfTheLargestSize) {
@@ -230,6 +286,9 @@ TEST(PipeCall, ServerThatHangsUpAtOnce) {
   EXPECT_EQ(c.result, MJW_CALL_FAILED);
   EXPECT_EQ(c.err, "the agent closed the connection without a whole reply");
   EXPECT_EQ(c.reply, "");
+  // Who served it is known all the same: an agent that quit before its
+  // reply can still be waited for.
+  expect_served_by_this_process(c.server);
 }
 
 TEST(PipeCall, ServerThatClosesWithoutALineEnd) {
@@ -261,10 +320,10 @@ TEST(KeepAwake, StartStopAndHeld) {
   mjw_keep_awake_stop(&k);  // not held: nothing to do
   ASSERT_TRUE(mjw_keep_awake_start(&k));
   EXPECT_TRUE(mjw_keep_awake_held(&k));
-  HANDLE thread = k.thread;
+  HANDLE thread = k.thread.get();
   EXPECT_EQ(WaitForSingleObject(thread, 0), (DWORD)WAIT_TIMEOUT) << "the holding thread lives";
   EXPECT_TRUE(mjw_keep_awake_start(&k));
-  EXPECT_EQ(k.thread, thread) << "a second start keeps the one thread";
+  EXPECT_EQ(k.thread.get(), thread) << "a second start keeps the one thread";
 
   // Wine keeps one execution state per process, so this thread can read what
   // the holding thread set: a call without ES_CONTINUOUS returns it unchanged.
@@ -274,8 +333,8 @@ TEST(KeepAwake, StartStopAndHeld) {
 
   mjw_keep_awake_stop(&k);
   EXPECT_FALSE(mjw_keep_awake_held(&k));
-  EXPECT_EQ(k.thread, nullptr);
-  EXPECT_EQ(k.stop, nullptr);
+  EXPECT_FALSE(k.thread);
+  EXPECT_FALSE(k.stop);
   EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), (EXECUTION_STATE)ES_CONTINUOUS) << "cleared on stop";
   mjw_keep_awake_stop(&k);
   for (int i = 0; i < 20; i++) {  // again and again, nothing left behind
@@ -283,6 +342,138 @@ TEST(KeepAwake, StartStopAndHeld) {
     mjw_keep_awake_stop(&k);
   }
   EXPECT_FALSE(mjw_keep_awake_held(&k));
+}
+
+TEST(KeepAwake, ReleasedWhenItGoesOutOfScope) {
+  DWORD thread_id = 0;
+  {
+    mjw_keep_awake k;
+    ASSERT_TRUE(mjw_keep_awake_start(&k));
+    thread_id = GetThreadId(k.thread.get());
+    ASSERT_NE(thread_id, 0u);
+  }
+  EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), (EXECUTION_STATE)ES_CONTINUOUS) << "cleared";
+  // The holding thread has ended, not merely been let go of.
+  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, thread_id);
+  if (thread) {
+    EXPECT_EQ(WaitForSingleObject(thread, 0), (DWORD)WAIT_OBJECT_0);
+    CloseHandle(thread);
+  }
+}
+
+// ---- Texts between UTF-8 and UTF-16 ------------------------------------------------
+
+struct widen_case {
+  const char *utf8;
+  size_t count;         // units of the buffer
+  const wchar_t *wide;  // what it holds
+  bool whole;
+};
+
+const widen_case k_widen_cases[] = {
+    {"", 1, L"", true},
+    {"abc", 4, L"abc", true},
+    {"abc", 3, L"ab", false},
+    {"abc", 1, L"", false},
+    {"\xC3\xA9\xE2\x82\xAC", 3, L"\u00E9\u20AC", true},  // two and three bytes, one unit each
+    {"\xF0\x9F\x98\x80!", 4, L"\xD83D\xDE00!", true},    // four bytes, a surrogate pair
+    {"a\xF0\x9F\x98\x80", 3, L"a", false},               // never half a pair
+    {"a\xFF"
+     "b",
+     4,
+     L"a\xFFFD"
+     L"b",
+     true},                                                      // a stray byte
+    {"\xC0\xAF", 3, L"\xFFFD\xFFFD", true},                      // an overlong form, byte by byte
+    {"\xED\xA0\x80", 4, L"\xFFFD\xFFFD\xFFFD", true},            // a surrogate written in UTF-8
+    {"ab\xE2\x82", 5, L"ab\xFFFD\xFFFD", true},                  // a sequence cut short at the end
+    {"\xF4\x90\x80\x80", 5, L"\xFFFD\xFFFD\xFFFD\xFFFD", true},  // past U+10FFFF
+};
+
+class Widen : public ::testing::TestWithParam<widen_case> {};
+
+TEST_P(Widen, KeepsWholeCharactersAndMarksTheRest) {
+  const widen_case &c = GetParam();
+  std::wstring buf(c.count + 4, L'#');
+  EXPECT_EQ(mjw_widen(c.utf8, &buf[0], c.count), c.whole) << c.utf8;
+  EXPECT_EQ(std::wstring(buf.c_str()), c.wide) << c.utf8;
+  EXPECT_EQ(buf.substr(c.count), L"####") << "nothing written past the buffer";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Widen, ::testing::ValuesIn(k_widen_cases));
+
+// For UTF-8 that is whole and valid, the same units as Windows' own converter.
+TEST(Wide, AgreesWithWindowsOnValidText) {
+  const char *texts[] = {"\\\\.\\pipe\\veltrano-mouse-jiggler-1",
+                         "Gr\xC3\xBC\xC3\x9F"
+                         "e",
+                         "\xE6\x97\xA5\xE6\x9C\xAC", "\xF0\x9F\x90\xAD \xF0\x9F\x96\xB1", "\x7F\xC2\x80\xEF\xBF\xBF"};
+  for (const char *text : texts) {
+    wchar_t ours[64], theirs[64];
+    ASSERT_TRUE(mjw_widen(text, ours));
+    ASSERT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, theirs, 64), 0) << text;
+    EXPECT_EQ(std::wstring(ours), std::wstring(theirs)) << text;
+
+    char back[256];
+    mjh_text narrow(back);
+    mjw_narrow(ours, narrow);
+    EXPECT_STREQ(narrow.c_str(), text) << "there and back";
+    char windows_back[256];
+    ASSERT_GT(WideCharToMultiByte(CP_UTF8, 0, theirs, -1, windows_back, sizeof windows_back, nullptr, nullptr), 0);
+    EXPECT_STREQ(narrow.c_str(), windows_back);
+  }
+}
+
+struct narrow_case {
+  std::wstring wide;
+  std::string utf8;
+};
+
+TEST(Wide, NarrowAppendsUtf8AndReplacesLoneSurrogates) {
+  const narrow_case cases[] = {
+      {L"", ""},
+      {L"abc", "abc"},
+      {L"\u00E9\u20AC", "\xC3\xA9\xE2\x82\xAC"},
+      {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+      {L"a\xD83D", "a\xEF\xBF\xBD"},  // a high surrogate at the end
+      {L"\xDE00"
+       L"b",
+       "\xEF\xBF\xBD"
+       "b"},                                                    // a low one alone
+      {L"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},            // a pair the wrong way round
+      {L"\xD83D\xD83D\xDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},  // a high one, then a pair
+  };
+  for (const narrow_case &c : cases) {
+    char buf[64];
+    mjh_text out(buf);
+    out.add("> ");
+    mjw_narrow(c.wide.c_str(), out);
+    EXPECT_EQ(std::string(out.c_str()), "> " + c.utf8);
+    EXPECT_TRUE(out.ok());
+  }
+  // A count stops before the NUL; a null text appends nothing.
+  char buf[16];
+  mjh_text out(buf);
+  mjw_narrow(L"abcdef", 3, out);
+  mjw_narrow(nullptr, out);
+  EXPECT_STREQ(out.c_str(), "abc");
+}
+
+TEST(Wide, NarrowIntoASmallTextCutsAtACharacter) {
+  std::wstring euros(300, L'\u20AC');  // longer than the converter's chunk, 900 bytes of UTF-8
+  std::string all;
+  for (int i = 0; i < 300; i++) all += "\xE2\x82\xAC";
+  std::string big(1024, '\0');
+  mjh_text whole(&big[0], big.size());
+  mjw_narrow(euros.c_str(), whole);
+  EXPECT_TRUE(whole.ok());
+  EXPECT_EQ(std::string(whole.c_str()), all);
+
+  char buf[101];  // room for 100 bytes: 33 whole characters
+  mjh_text cut(buf);
+  mjw_narrow(euros.c_str(), cut);
+  EXPECT_FALSE(cut.ok());
+  EXPECT_EQ(std::string(cut.c_str()), all.substr(0, 99));
 }
 
 }  // namespace

@@ -8,10 +8,11 @@
 #include <cwchar>
 #include <string>
 
+#include "civil_time.h"
 #include "clock.h"
 #include "gtest/gtest.h"
+#include "lock_rule.h"
 #include "lock_timeout.h"
-#include "schedule.h"
 
 namespace {
 
@@ -211,10 +212,10 @@ TEST_F(LockTimeout, TheWarningNamesWhatHappens) {
   mjw_lock_timeout lock;
   mjw_lock_timeout_read(&lock);
   if (lock.source != MJW_LOCK_SCREEN_SAVER) GTEST_SKIP() << "the display turns off first here";
-  char text[256];
-  mjh_interval_warning_short_of(240, 1, lock.seconds, lock.kind, text, sizeof text);
-  EXPECT_STREQ(text, lock.kind == MJH_LOCK_SCREEN_LOCK ? "locks after 300 s: use 145 s or less"
-                                                       : "screen saver after 300 s: use 145 s or less");
+  mjh_text_buffer<256> text;
+  mjh_interval_warning_short_of(240, true, lock.seconds, lock.kind, text);
+  EXPECT_STREQ(text.c_str(), lock.kind == MJH_LOCK_SCREEN_LOCK ? "locks after 300 s: use 145 s or less"
+                                                               : "screen saver after 300 s: use 145 s or less");
 }
 
 }  // namespace

@@ -8,10 +8,13 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+/* after windows.h */
+#include <tlhelp32.h>
 
 #include "agent_text.h"
 #include "clock.h"
 #include "conditions.h"
+#include "handle.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
@@ -20,7 +23,8 @@
 #include "process_watch.h"
 #include "protocol.h"
 #include "report.h"
-#include "schedule.h"
+#include "schedule_text.h"
+#include "text.h"
 
 #ifndef MJCTL_VERSION
 #define MJCTL_VERSION "unknown"
@@ -74,6 +78,10 @@ static const char k_usage[] =
     "flags (run, nudge, status):\n"
     "  --json            print raw JSON lines instead of sentences: the DLL's\n"
     "                    status lines, or the agent's status reply\n"
+    "flags (quit):\n"
+    "  --wait            wait until the agent's process has ended; one still\n"
+    "                    there 5 s after quit is ended (that process alone)\n"
+    "  --quiet           with --wait: print nothing, the exit code tells\n"
     "\n"
     "On a console the countdown is one line refreshed in place; into a pipe or a\n"
     "file it is a plain line after the start and after each event. With --json,\n"
@@ -104,11 +112,30 @@ enum command {
   CMD_STATUS,
   CMD_QUIT,
   CMD_VERSION,
-  CMD_HELP
+  CMD_HELP,
+  /* The installer's steps, run from the installed folder (not in the usage
+   * text): installer-stop and installer-cleanup when the product is removed
+   * (also as the older half of an upgrade), installer-start at the end of an
+   * install. */
+  CMD_INSTALLER_STOP,
+  CMD_INSTALLER_START,
+  CMD_INSTALLER_CLEANUP,
+  CMD_LAST = CMD_INSTALLER_CLEANUP
 };
 
-static const char *const k_command_names[] = {"",     "run",    "nudge", "idle",    "start",
-                                              "stop", "status", "quit",  "version", "help"};
+static const char *const k_command_names[] = {"",
+                                              "run",
+                                              "nudge",
+                                              "idle",
+                                              "start",
+                                              "stop",
+                                              "status",
+                                              "quit",
+                                              "version",
+                                              "help",
+                                              "installer-stop",
+                                              "installer-start",
+                                              "installer-cleanup"};
 
 /* The flags from F_MODE to F_IDLE_ONLY set options: --options replaces them. */
 enum flag {
@@ -126,11 +153,19 @@ enum flag {
   F_UNTIL,
   F_HOURS,
   F_DAYS,
+  F_WAIT,
+  F_QUIET,
   F_WHILE,
   F_COUNT
 };
 
-enum { FOR_RUN = 1 << CMD_RUN, FOR_NUDGE = 1 << CMD_NUDGE, FOR_START = 1 << CMD_START, FOR_STATUS = 1 << CMD_STATUS };
+enum {
+  FOR_RUN = 1 << CMD_RUN,
+  FOR_NUDGE = 1 << CMD_NUDGE,
+  FOR_START = 1 << CMD_START,
+  FOR_STATUS = 1 << CMD_STATUS,
+  FOR_QUIT = 1 << CMD_QUIT
+};
 
 static const struct {
   const char *name;
@@ -153,13 +188,16 @@ static const struct {
     {"--until", 1, FOR_RUN | FOR_START, NULL, 0, 0},
     {"--hours", 1, FOR_START, NULL, 0, 0},
     {"--days", 1, FOR_START, NULL, 0, 0},
+    {"--wait", 0, FOR_QUIT, NULL, 0, 0},
+    {"--quiet", 0, FOR_QUIT, NULL, 0, 0},
     {"--while", 1, FOR_RUN, NULL, 0, 0},
 };
 
 struct settings {
   enum command command;
+  const char *operands[2];       /* the installer's steps: their words after the command */
   int given[F_COUNT];            /* 1 when the flag was given */
-  const char *mode;              /* --mode */
+  mj_mode mode;                  /* --mode */
   int number[F_COUNT];           /* the values of the number flags */
   const char *options;           /* --options */
   mjh_options run;               /* the run's options: the defaults, then the flags or --options */
@@ -243,29 +281,30 @@ static int parse_flag(int argc, char **argv, int *i, struct settings *s) {
   if (!k_flags[f].takes_value && value) return usage_error("%s takes no value", name);
   s->given[f] = 1;
 
-  char err[256];
+  mjh_text_buffer<256> err;
   mjh_schedule_request *r = &s->schedule;
   if (f == F_FOR) {
-    if (!mjh_duration_parse(value, &r->for_s, err, sizeof err)) return usage_error("--for: %s", err);
+    if (!mjh_duration_parse(value, &r->for_s, &err)) return usage_error("--for: %s", err.c_str());
     r->given |= MJH_SCHED_KEY_FOR;
   } else if (f == F_UNTIL) {
     if (strcmp(value, "end") == 0)
       r->until_minute = MJH_UNTIL_END_OF_HOURS;
-    else if (!mjh_time_of_day_parse(value, &r->until_minute, err, sizeof err))
-      return usage_error("--until: %s", err);
+    else if (!mjh_time_of_day_parse(value, &r->until_minute, &err))
+      return usage_error("--until: %s", err.c_str());
     r->given |= MJH_SCHED_KEY_UNTIL;
   } else if (f == F_HOURS) {
-    if (!mjh_hours_parse(value, &r->hours, err, sizeof err)) return usage_error("--hours: %s", err);
+    mjh_text_buffer<256> message;
+    if (!mjh_hours_parse(value, &r->hours, &message)) return usage_error("--hours: %s", message.c_str());
     r->given |= MJH_SCHED_KEY_HOURS;
   } else if (f == F_DAYS) {
-    if (!mjh_days_parse(value, &r->hours.days, err, sizeof err)) return usage_error("--days: %s", err);
+    mjh_text_buffer<256> message;
+    if (!mjh_days_parse(value, &r->hours.days, &message)) return usage_error("--days: %s", message.c_str());
     r->given |= MJH_SCHED_KEY_DAYS;
   } else if (f == F_WHILE) {
     return read_while(value, s);
   } else if (f == F_MODE) {
-    if (strcmp(value, "zen") != 0 && strcmp(value, "move") != 0)
+    if (!mj_mode_read(value, strlen(value), &s->mode))
       return usage_error("--mode needs zen or move, not \"%s\"", value);
-    s->mode = value;
   } else if (f == F_OPTIONS) {
     s->options = value;
   } else if (k_flags[f].unit && !read_whole(value, k_flags[f].lo, k_flags[f].hi, &s->number[f])) {
@@ -290,14 +329,14 @@ static int read_run_options(struct settings *s) {
   s->run_keys = 0;
   if (s->given[F_OPTIONS]) {
     unsigned allowed = s->command == CMD_NUDGE ? MJH_KEYS_DLL : MJH_KEYS_ALL;
-    char err[256];
     if (s->command == CMD_START) {
       /* A start's options text may carry the schedule's keys too; the flags
        * may not name them again. */
       mjh_schedule_request text;
       mjh_schedule_request_none(&text);
-      if (!mjh_start_options_parse(s->options, strlen(s->options), o, &s->run_keys, &text, err, sizeof err))
-        return usage_error("--options: %s", err);
+      mjh_text_buffer<256> message;
+      if (!mjh_start_options_parse(s->options, strlen(s->options), o, &s->run_keys, &text, &message))
+        return usage_error("--options: %s", message.c_str());
       if (text.given & s->schedule.given)
         return usage_error("--options names a schedule key that a flag names too: give it once");
       if (text.given & MJH_SCHED_KEY_HOURS) s->schedule.hours.span_count = text.hours.span_count;
@@ -310,13 +349,17 @@ static int read_run_options(struct settings *s) {
         return usage_error("--for and --until exclude each other");
       return EXIT_OK;
     }
-    if (!mjh_options_parse(s->options, strlen(s->options), allowed, o, &s->run_keys, err, sizeof err))
-      return usage_error("--options: %s", err);
+    mjh_text_buffer<256> message;
+    if (!mjh_options_parse(s->options, strlen(s->options), allowed, o, &s->run_keys, &message))
+      return usage_error("--options: %s", message.c_str());
     return EXIT_OK;
   }
   const int *given = s->given;
   unsigned *keys = &s->run_keys;
-  if (s->mode) set_option(keys, MJH_KEY_MODE, &o->move, strcmp(s->mode, "move") == 0);
+  if (given[F_MODE]) {
+    o->mode = s->mode;
+    *keys |= MJH_KEY_MODE;
+  }
   if (given[F_INTERVAL]) set_option(keys, MJH_KEY_INTERVAL_S, &o->interval_s, s->number[F_INTERVAL]);
   if (given[F_DX]) set_option(keys, MJH_KEY_DX, &o->dx, s->number[F_DX]);
   if (given[F_DY]) set_option(keys, MJH_KEY_DY, &o->dy, s->number[F_DY]);
@@ -341,8 +384,12 @@ static int parse_command_line(int argc, char **argv, struct settings *s) {
       if (parse_flag(argc, argv, &i, s) != EXIT_OK) return EXIT_USAGE;
       continue;
     }
+    if (s->command >= CMD_INSTALLER_STOP && !s->operands[1]) {
+      s->operands[s->operands[0] ? 1 : 0] = arg;
+      continue;
+    }
     if (s->command != CMD_NONE) return usage_error("unexpected argument \"%s\"", arg);
-    for (int c = CMD_RUN; c <= CMD_HELP; c++)
+    for (int c = CMD_RUN; c <= CMD_LAST; c++)
       if (strcmp(arg, k_command_names[c]) == 0) s->command = (enum command)c;
     if (s->command == CMD_NONE) return usage_error("unknown command \"%s\"", arg);
   }
@@ -356,6 +403,7 @@ static int parse_command_line(int argc, char **argv, struct settings *s) {
       if (s->given[f])
         return usage_error("--options cannot be combined with %s: put it in the options text", k_flags[f].name);
   }
+  if (s->given[F_QUIET] && !s->given[F_WAIT]) return usage_error("--quiet goes with --wait");
   if (s->given[F_ALWAYS] && s->given[F_IDLE_ONLY]) return usage_error("--always and --idle-only contradict each other");
   if (s->given[F_FOR] && s->given[F_UNTIL]) return usage_error("--for and --until exclude each other");
   if (s->command == CMD_RUN && s->given[F_UNTIL] && s->schedule.until_minute == MJH_UNTIL_END_OF_HOURS)
@@ -399,10 +447,10 @@ static void read_status(mjh_status *s, char *copy, size_t size) {
  * screen lock, screen saver or display-off timeout now in force. */
 static void warn_if_interval_unsafe(int interval_s, int only_when_idle) {
   mjw_lock_timeout lock;
-  char warning[256];
+  mjh_text_buffer<256> warning;
   mjw_lock_timeout_read(&lock);
-  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, warning, sizeof warning);
-  if (warning[0]) fprintf(stderr, "mjctl: warning: %s\n", warning);
+  mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, warning);
+  if (warning.size()) fprintf(stderr, "mjctl: warning: %s\n", warning.c_str());
 }
 
 /* The end of an --until session from now, in this computer's zone, and how
@@ -412,7 +460,7 @@ static int64_t until_end(int minute, char *text, size_t size) {
   mjw_clock_refresh(&clock);
   mjh_zone zone = mjw_clock_zone(&clock);
   mjh_session session;
-  int tomorrow = 0;
+  bool tomorrow = false;
   mjh_session_until(&session, &zone, mjw_now_utc(), minute, &tomorrow);
   snprintf(text, size, "%02d:%02d%s", minute / 60, minute % 60, tomorrow ? " tomorrow" : "");
   return session.end;
@@ -423,7 +471,7 @@ static int64_t until_end(int minute, char *text, size_t size) {
 enum {
   AGENT_CALL_MS = 5000,   /* one request and its reply */
   AGENT_START_MS = 10000, /* a freshly started agent's first answer */
-  AGENT_QUIT_MS = 10000,  /* the agent's pipe gone after quit */
+  AGENT_QUIT_MS = 10000,  /* the agent's process ended after quit */
   AGENT_POLL_MS = 100
 };
 
@@ -431,18 +479,20 @@ enum {
  * reply line goes into reply. */
 static mjw_call_result agent_call_schedule(mjh_command cmd, const mjh_options *o, unsigned keys,
                                            const mjh_schedule_request *schedule, char *reply, size_t size,
-                                           DWORD timeout_ms, char *err, size_t err_size) {
-  char request[MJH_REQUEST_MAX + 1];
-  if (!mjh_request_format_schedule(cmd, o, keys, schedule, request, sizeof request)) {
-    snprintf(err, err_size, "cannot write the request");
+                                           DWORD timeout_ms, char *err, size_t err_size,
+                                           mjw_pipe_server *server = nullptr) {
+  mjh_text_buffer<MJH_REQUEST_MAX + 1> request;
+  mjh_text message(err, err_size);
+  if (!mjh_request_format(cmd, o, keys, schedule, request) || !request.ok()) {
+    message.add("cannot write the request");
     return MJW_CALL_FAILED;
   }
-  return mjw_pipe_call(request, reply, size, timeout_ms, err, err_size);
+  return mjw_pipe_call(request.view(), reply, size, timeout_ms, server, &message);
 }
 
 static mjw_call_result agent_call(mjh_command cmd, const mjh_options *o, unsigned keys, char *reply, size_t size,
-                                  DWORD timeout_ms, char *err, size_t err_size) {
-  return agent_call_schedule(cmd, o, keys, NULL, reply, size, timeout_ms, err, err_size);
+                                  DWORD timeout_ms, char *err, size_t err_size, mjw_pipe_server *server = nullptr) {
+  return agent_call_schedule(cmd, o, keys, NULL, reply, size, timeout_ms, err, err_size, server);
 }
 
 /* The exit code for a call that did not get through; messages on stderr. */
@@ -472,7 +522,7 @@ static int agent_reply(const char *line, mjh_reply *reply) {
  * prints its reply line as it is (--json); warn: also warn when the interval
  * of its settings cannot keep ahead of the screen lock. */
 static int tell_agent_state(int json, int warn) {
-  char line[MJH_REPLY_MAX + 1], err[256], text[1024];
+  char line[MJH_REPLY_MAX + 1], err[256];
   mjw_call_result result = agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
   if (result == MJW_CALL_NO_AGENT) {
     fputs("mjctl: no agent is running in this session (mjctl start starts one)\n", stderr);
@@ -492,8 +542,9 @@ static int tell_agent_state(int json, int warn) {
   mjw_clock clock;
   mjw_clock_refresh(&clock);
   mjh_zone zone = mjw_clock_zone(&clock);
-  mjh_describe_agent_at(&reply, &zone, mjw_now_utc(), text, sizeof text);
-  fputs(text, stdout);
+  mjh_text_buffer<1024> text;
+  mjh_describe_agent_at(&reply, &zone, mjw_now_utc(), text);
+  fputs(text.c_str(), stdout);
   if (warn) {
     fflush(stdout);
     warn_if_interval_unsafe(reply.settings.interval_s, reply.settings.only_when_idle);
@@ -602,7 +653,10 @@ static int command_stop(void) {
 
 static int command_quit(void) {
   char line[MJH_REPLY_MAX + 1], err[256];
-  mjw_call_result result = agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  /* The call opens the agent's process before the request goes out, so that
+   * the process waited for below is the one that was asked to quit. */
+  mjw_pipe_server agent;
+  mjw_call_result result = agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err, &agent);
   if (result == MJW_CALL_NO_AGENT) {
     print_line("no agent is running in this session: nothing to quit");
     return EXIT_OK;
@@ -610,15 +664,230 @@ static int command_quit(void) {
   if (result != MJW_CALL_OK) return agent_call_failed(result, err);
   mjh_reply reply;
   if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  /* Gone once its pipe is: the run is stopped before the agent closes it. */
-  for (ULONGLONG deadline = GetTickCount64() + AGENT_QUIT_MS; mjw_pipe_exists();) {
-    if (GetTickCount64() >= deadline) {
-      fprintf(stderr, "mjctl: the agent said it would quit, but it is still there after %d s\n", AGENT_QUIT_MS / 1000);
-      return EXIT_REFUSED;
-    }
-    Sleep(AGENT_POLL_MS);
+  /* Gone once its process has ended, not when its pipe has: until then the
+   * agent still holds what makes a new agent leave at once. */
+  if (WaitForSingleObject(agent.process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
+    fprintf(stderr, "mjctl: the agent said it would quit, but its process (pid %lu) is still running after %d s\n",
+            (unsigned long)agent.pid, AGENT_QUIT_MS / 1000);
+    return EXIT_REFUSED;
   }
   print_line("the agent has stopped its run and quit");
+  return EXIT_OK;
+}
+
+/* ---- quit --wait, and the installer's steps ------------------------------------ */
+
+enum { AGENT_GRACE_MS = 5000 }; /* after quit, before the agent's process is ended */
+
+/* The process that serves this session's agent pipe, found on a connection of
+ * its own before anything is sent, and opened to wait for it and end it. An
+ * empty handle: no agent, or one that runs as another user. */
+static mjw_handle agent_process(void) {
+  wchar_t name[64];
+  mjw_pipe_name(name, sizeof name / sizeof name[0]);
+  mjw_file pipe;
+  for (ULONGLONG deadline = GetTickCount64() + AGENT_CALL_MS;;) {
+    pipe.reset(CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (pipe || GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() >= deadline) break;
+    WaitNamedPipeW(name, AGENT_POLL_MS);
+  }
+  ULONG pid = 0;
+  if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid) || !mjw_same_user_process(pid)) return mjw_handle();
+  return mjw_handle(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+}
+
+/* Tells the agent of process `process` to quit and waits until that process
+ * has ended; still there AGENT_GRACE_MS later, it is ended, and no other. */
+static int quit_and_wait(const mjw_handle &process, bool quiet) {
+  char line[MJH_REPLY_MAX + 1], err[256];
+  /* Whatever the reply (or none), the process goes: the caller wants it gone. */
+  agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
+  mjh_text_buffer<160> text;
+  if (WaitForSingleObject(process.get(), AGENT_GRACE_MS) != WAIT_OBJECT_0) {
+    if (!TerminateProcess(process.get(), 1) || WaitForSingleObject(process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
+      text.add("mjctl: the agent (process ", GetProcessId(process.get()), ") did not quit and cannot be ended (error ",
+               GetLastError(), ")\n");
+      if (!quiet) fputs(text.c_str(), stderr);
+      return EXIT_REFUSED;
+    }
+    text.add("mjctl: the agent (process ", GetProcessId(process.get()), ") did not quit within ", AGENT_GRACE_MS / 1000,
+             " s: ended it\n");
+    if (!quiet) fputs(text.c_str(), stderr);
+  }
+  if (!quiet) print_line("the agent has stopped its run and quit");
+  return EXIT_OK;
+}
+
+/* quit --wait: nothing to say when no agent is running. */
+static int command_quit_wait(bool quiet) {
+  if (!mjw_pipe_exists()) return EXIT_OK;
+  mjw_handle process = agent_process();
+  if (!process) {
+    if (!quiet) fputs("mjctl: cannot open the agent's process: nothing was sent\n", stderr);
+    return EXIT_REFUSED;
+  }
+  return quit_and_wait(process, quiet);
+}
+
+/* The installer's record, for the length of an upgrade, that it stopped the
+ * agent started from a folder (a value named by the folder): volatile, so it
+ * never outlives the log-on, and read only by installer-start. */
+#define MJCTL_SETTINGS_KEY L"Software\\Veltrano\\Mouse Jiggler"
+#define MJCTL_VENDOR_KEY L"Software\\Veltrano"
+#define MJCTL_RESTART_KEY MJCTL_SETTINGS_KEY L"\\Restart after install"
+#define MJCTL_RUN_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+#define MJCTL_RUN_VALUE L"Veltrano Mouse Jiggler"
+
+/* This mjctl's folder, with its final backslash. */
+static bool own_folder(wchar_t *folder, DWORD count) {
+  DWORD n = GetModuleFileNameW(NULL, folder, count);
+  if (n == 0 || n >= count) return false;
+  wchar_t *slash = wcsrchr(folder, L'\\');
+  if (!slash) return false;
+  slash[1] = L'\0';
+  return true;
+}
+
+/* Whether path (len characters) names the mjtray.exe beside this mjctl. */
+static bool names_our_agent(const wchar_t *path, size_t len) {
+  wchar_t ours[MAX_PATH + 16];
+  if (!own_folder(ours, MAX_PATH)) return false;
+  wcscat(ours, L"mjtray.exe");
+  return len == wcslen(ours) && _wcsnicmp(path, ours, len) == 0;
+}
+
+/* Whether this step runs for the older half of an upgrade. Windows tells the
+ * older version's removal UPGRADINGPRODUCTCODE (the operand); Wine does not,
+ * but removes it with a msiexec of its own started by the newer version's:
+ * a step whose parent and grandparent are both msiexec. Nothing is stored,
+ * so an upgrade that stops half-way changes no later removal. */
+static bool part_of_upgrade(const char *upgrading_product) {
+  if (upgrading_product && upgrading_product[0]) return true;
+  mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+  DWORD chain[3] = {GetCurrentProcessId(), 0, 0};
+  bool msiexec[3] = {false, false, false};
+  for (int level = 0; level < 2; level++) {
+    PROCESSENTRY32W e = {};
+    e.dwSize = sizeof e;
+    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e))
+      if (e.th32ProcessID == chain[level]) chain[level + 1] = e.th32ParentProcessID;
+    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e))
+      if (e.th32ProcessID == chain[level + 1] && chain[level + 1] != 0)
+        msiexec[level + 1] = _wcsicmp(e.szExeFile, L"msiexec.exe") == 0;
+  }
+  return msiexec[1] && msiexec[2];
+}
+
+/* Removes the restart record of this folder, and its key when empty. */
+static void forget_restart(const wchar_t *folder) {
+  mjw_key key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive()) !=
+      ERROR_SUCCESS)
+    return;
+  RegDeleteValueW(key.get(), folder);
+  DWORD values = 0;
+  if (RegQueryInfoKeyW(key.get(), NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL) ==
+          ERROR_SUCCESS &&
+      values == 0) {
+    key.reset();
+    RegDeleteKeyW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY);
+  }
+}
+
+/* Deletes key (under HKCU) when it holds no values and no subkeys. */
+static void delete_if_empty(const wchar_t *name) {
+  mjw_key key;
+  DWORD subkeys = 1, values = 1;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, name, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS ||
+      RegQueryInfoKeyW(key.get(), NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
+          ERROR_SUCCESS)
+    return;
+  key.reset();
+  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, name);
+}
+
+/* installer-stop [UPGRADINGPRODUCTCODE]: before the files go, the agent of
+ * this user and session, when it runs the mjtray.exe beside this mjctl,
+ * quits (and is waited for); an agent from elsewhere is left alone. For an
+ * upgrade, the newer version's installer-start starts it again. Prints
+ * nothing. */
+static int command_installer_stop(const struct settings *s) {
+  wchar_t folder[MAX_PATH + 16], image[MAX_PATH + 16];
+  DWORD size = MAX_PATH;
+  mjw_handle process = agent_process();
+  if (!process || !own_folder(folder, MAX_PATH) || !QueryFullProcessImageNameW(process.get(), 0, image, &size) ||
+      !names_our_agent(image, size))
+    return EXIT_OK;
+  mjw_key key;
+  DWORD one = 1;
+  if (part_of_upgrade(s->operands[0]) &&
+      RegCreateKeyExW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE, NULL,
+                      key.receive(), NULL) == ERROR_SUCCESS)
+    RegSetValueExW(key.get(), folder, 0, REG_DWORD, (const BYTE *)&one, sizeof one);
+  return quit_and_wait(process, true);
+}
+
+/* installer-start: at the end of an install, starts the mjtray.exe beside
+ * this mjctl again when installer-stop stopped it for the upgrade. Prints
+ * nothing. */
+static int command_installer_start(void) {
+  wchar_t folder[MAX_PATH + 16], path[MAX_PATH + 16], command_line[MAX_PATH + 32];
+  if (!own_folder(folder, MAX_PATH)) return EXIT_OK;
+  DWORD type = 0, value = 0, size = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, folder, RRF_RT_REG_DWORD, &type, &value, &size) !=
+      ERROR_SUCCESS)
+    return EXIT_OK;
+  forget_restart(folder);
+  wcscpy(path, folder);
+  wcscat(path, L"mjtray.exe");
+  wcscpy(command_line, L"\"");
+  wcscat(command_line, path);
+  wcscat(command_line, L"\"");
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessW(path, command_line, NULL, NULL, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, NULL, folder,
+                      &si, &pi))
+    return EXIT_REFUSED;
+  mjw_handle owned_process(pi.hProcess), owned_thread(pi.hThread);
+  return EXIT_OK;
+}
+
+/* installer-cleanup user|machine [UPGRADINGPRODUCTCODE]: when the product
+ * goes for good (not for an upgrade): the user's start with Windows, when it
+ * names the mjtray.exe beside this mjctl (a value naming another install
+ * stays); for the per-user product also the agent's settings, which are the
+ * user's own and go with it (a per-machine product leaves every user's). The
+ * package's tables cannot tell an upgrade under Wine, hence this step.
+ * Prints nothing. */
+static int command_installer_cleanup(const struct settings *s) {
+  wchar_t folder[MAX_PATH + 16], command[MAX_PATH + 64];
+  if (!own_folder(folder, MAX_PATH) || part_of_upgrade(s->operands[1])) return EXIT_OK;
+  if (s->operands[0] && strcmp(s->operands[0], "user") == 0) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, MJCTL_SETTINGS_KEY);
+    RegDeleteKeyW(HKEY_CURRENT_USER, MJCTL_SETTINGS_KEY);
+    delete_if_empty(MJCTL_VENDOR_KEY);
+  } else {
+    forget_restart(folder);
+  }
+  DWORD size = sizeof command - sizeof command[0];
+  if (RegGetValueW(HKEY_CURRENT_USER, MJCTL_RUN_KEY, MJCTL_RUN_VALUE, RRF_RT_REG_SZ | RRF_NOEXPAND, NULL, command,
+                   &size) != ERROR_SUCCESS)
+    return EXIT_OK;
+  /* "path" or "path" --flags, or a bare path. */
+  const wchar_t *path = command;
+  size_t len = wcslen(command);
+  if (command[0] == L'"') {
+    const wchar_t *end = wcschr(command + 1, L'"');
+    path = command + 1;
+    len = end ? (size_t)(end - path) : 0;
+  }
+  if (!names_our_agent(path, len)) return EXIT_OK;
+  mjw_key key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJCTL_RUN_KEY, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+    RegDeleteValueW(key.get(), MJCTL_RUN_VALUE);
   return EXIT_OK;
 }
 
@@ -704,8 +973,9 @@ static BOOL WINAPI on_console_event(DWORD type) {
 }
 
 static int command_run(const struct settings *s) {
-  char options[256];
-  if (!mjh_options_dll_text(&s->run, options, sizeof options)) {
+  mjh_text_buffer<256> options;
+  mjh_options_dll_text(&s->run, options);
+  if (!options.ok()) {
     fputs("mjctl: cannot write the options text\n", stderr);
     return EXIT_REFUSED;
   }
@@ -723,11 +993,11 @@ static int command_run(const struct settings *s) {
     return EXIT_REFUSED;
   }
 
-  if (!mj_start(options)) {
+  if (!mj_start(options.c_str())) {
     fprintf(stderr, "mjctl: the DLL did not start the run: %s\n", mj_last_error());
     return EXIT_REFUSED;
   }
-  mjw_keep_awake keep_awake = {NULL, NULL};
+  mjw_keep_awake keep_awake;
   if (s->run.keep_awake && !mjw_keep_awake_start(&keep_awake)) {
     fprintf(stderr, "mjctl: cannot keep the system and display on (error %lu)\n", GetLastError());
     mj_stop();
@@ -737,25 +1007,26 @@ static int command_run(const struct settings *s) {
   ULONGLONG deadline = started + (ULONGLONG)s->schedule.for_s * 1000;
   int live = !s->given[F_JSON] && stdout_is_console();
 
-  char line[1024], last_line[1024], text[2048], countdown[128] = "", shown[128] = "";
+  char line[1024], last_line[1024];
+  mjh_text_buffer<2048> text;
+  mjh_text_buffer<128> countdown, shown;
   mjh_status prev, now;
   read_status(&prev, last_line, sizeof last_line);
   if (s->given[F_JSON]) {
     print_line(last_line);
   } else {
-    mjh_describe_run(&prev, text, sizeof text);
-    printf("started: %s\n", text);
+    mjh_describe_run(&prev, text);
+    printf("started: %s\n", text.c_str());
     if (keep_awake.thread) printf("keeping the system and display on while the run is active\n");
-    char duration[64] = "";
+    mjh_text_buffer<64> duration;
     if (s->schedule.for_s >= 60) {
-      duration[0] = ' ';
-      duration[1] = '(';
-      mjh_duration_text(s->schedule.for_s, duration + 2, sizeof duration - 3);
-      strcat(duration, ")");
+      duration.add(" (");
+      mjh_duration_text(s->schedule.for_s, duration);
+      duration.add(')');
     }
     if (s->given[F_WHILE]) printf("running while %s%s runs\n", watched.what, watched.pid_note);
     if (s->given[F_FOR])
-      printf("stopping after %lld s%s; Ctrl+C stops earlier\n", (long long)s->schedule.for_s, duration);
+      printf("stopping after %lld s%s; Ctrl+C stops earlier\n", (long long)s->schedule.for_s, duration.c_str());
     else if (s->given[F_UNTIL])
       printf("running until %s; Ctrl+C stops earlier\n", until);
     else
@@ -788,21 +1059,24 @@ static int command_run(const struct settings *s) {
 
     char clock[16];
     clock_text(clock, sizeof clock);
-    int events = mjh_describe_events(&prev, &now, mj_last_error(), clock, text, sizeof text);
-    mjh_describe_countdown(&now, countdown, sizeof countdown);
+    text.clear();
+    int events = mjh_describe_events(&prev, &now, mj_last_error(), clock, text);
+    countdown.clear();
+    mjh_describe_countdown(&now, countdown);
     if (events > 0 || reason != STOP_NONE) {
-      if (live && shown[0]) printf("\r%*s\r", (int)strlen(shown), "");
-      shown[0] = '\0';
-      fputs(text, stdout);
+      if (live && shown.size() > 0) printf("\r%*s\r", (int)shown.size(), "");
+      shown.clear();
+      fputs(text.c_str(), stdout);
       announce_countdown = 1;
     }
-    if (reason == STOP_NONE && strcmp(countdown, shown) != 0 && (live || announce_countdown)) {
-      int wipe = (int)strlen(shown) - (int)strlen(countdown); /* blanks over the rest of a longer line */
+    if (reason == STOP_NONE && countdown.view() != shown.view() && (live || announce_countdown)) {
+      int wipe = (int)shown.size() - (int)countdown.size(); /* blanks over the rest of a longer line */
       if (live)
-        printf("\r%s%*s", countdown, wipe > 0 ? wipe : 0, "");
+        printf("\r%s%*s", countdown.c_str(), wipe > 0 ? wipe : 0, "");
       else
-        printf("%s\n", countdown);
-      snprintf(shown, sizeof shown, "%s", countdown);
+        printf("%s\n", countdown.c_str());
+      shown.clear();
+      shown.add(countdown.view());
       announce_countdown = 0;
     }
     fflush(stdout);
@@ -811,13 +1085,14 @@ static int command_run(const struct settings *s) {
 
   SetEvent(g_run_stopped);
   if (!s->given[F_JSON]) {
-    mjh_describe_counts(&now, text, sizeof text);
+    text.clear();
+    mjh_describe_counts(&now, text);
     mjh_text_buffer<200> why;
     why.add(reason == STOP_CTRL_C        ? "Ctrl+C"
             : reason == STOP_WHILE_ENDED ? watched.what
                                          : "time is up",
             reason == STOP_WHILE_ENDED ? " ended" : "");
-    printf("stopped after %llu s (%s): %s\n", (GetTickCount64() - started) / 1000, why.c_str(), text);
+    printf("stopped after %llu s (%s): %s\n", (GetTickCount64() - started) / 1000, why.c_str(), text.c_str());
     fflush(stdout);
   }
   return EXIT_OK;
@@ -826,23 +1101,25 @@ static int command_run(const struct settings *s) {
 /* ---- The other commands ---------------------------------------------------------- */
 
 static int command_nudge(const struct settings *s) {
-  char options[256];
-  if (!mjh_options_dll_text(&s->run, options, sizeof options)) {
+  mjh_text_buffer<256> options;
+  mjh_options_dll_text(&s->run, options);
+  if (!options.ok()) {
     fputs("mjctl: cannot write the options text\n", stderr);
     return EXIT_REFUSED;
   }
-  if (!mj_nudge_now(options)) {
+  if (!mj_nudge_now(options.c_str())) {
     fprintf(stderr, "mjctl: the nudge failed: %s\n", mj_last_error());
     return EXIT_REFUSED;
   }
-  char line[1024], text[128];
+  char line[1024];
   mjh_status now;
   read_status(&now, line, sizeof line);
   if (s->given[F_JSON]) {
     print_line(line);
   } else {
-    mjh_describe_nudge(&now, text, sizeof text);
-    printf("nudge: %s\n", text);
+    mjh_text_buffer<128> text;
+    mjh_describe_nudge(&now, text);
+    printf("nudge: %s\n", text.c_str());
   }
   return EXIT_OK;
 }
@@ -906,7 +1183,16 @@ int main(int argc, char **argv) {
       rc = command_status(&s);
       break;
     case CMD_QUIT:
-      rc = command_quit();
+      rc = s.given[F_WAIT] ? command_quit_wait(s.given[F_QUIET]) : command_quit();
+      break;
+    case CMD_INSTALLER_STOP:
+      rc = command_installer_stop(&s);
+      break;
+    case CMD_INSTALLER_START:
+      rc = command_installer_start();
+      break;
+    case CMD_INSTALLER_CLEANUP:
+      rc = command_installer_cleanup(&s);
       break;
     case CMD_VERSION:
       printf("mjctl %s, veltrano-mouse-jiggler.dll %s\n", MJCTL_VERSION, mj_version());

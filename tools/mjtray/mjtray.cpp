@@ -14,13 +14,13 @@
 #include "clock.h"
 #include "icon.h"
 #include "json.h"
-#include "text.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
 #include "pipe_server.h"
 #include "resource.h"
 #include "settings_store.h"
+#include "text.h"
 
 #ifndef MJTRAY_VERSION
 #define MJTRAY_VERSION "unknown"
@@ -122,7 +122,8 @@ static HICON make_icon(mjh_icon_state state, int px) {
     DeleteObject(colour);
     return NULL;
   }
-  mjh_icon_straight_alpha(static_cast<unsigned char *>(bits), px);       /* icons take straight alpha, as icon files hold it */
+  /* Icons take straight alpha, as icon files hold it. */
+  mjh_icon_straight_alpha(static_cast<unsigned char *>(bits), px);
   mask = CreateBitmap(px, px, 1, 1, NULL); /* unused beside an alpha channel, but required */
   if (mask) {
     memset(&info, 0, sizeof info);
@@ -163,36 +164,21 @@ static mjh_icon_state current_icon_state(const app *a) {
 
 /* The tooltip: the run's line, or why there is none (waiting, a session
  * that ended), and the lock warning first when there is one. */
-static void make_tooltip(const app *a, char *tip, size_t size) {
-  char line[256], reason[160], full[512];
-  size_t kept;
-  mjh_status shown;
+static void make_tooltip(const app *a, mjh_text &tip) {
+  mjh_status shown = {};
+  if (a->warning_short[0]) tip.add("Warning: ", a->warning_short, ". ");
   if (a->running) {
-    if (a->have_status) {
-      shown = a->last_status;
-    } else {
-      memset(&shown, 0, sizeof shown);
-    }
-    mjh_tooltip(&shown, a->failing, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), line, sizeof line);
+    if (a->have_status) shown = a->last_status;
+    mjh_tooltip(&shown, a->failing, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), tip);
   } else if (a->waiting) {
-    mjh_waiting_text(&a->decision, &a->session, &a->zone, mjw_now_utc(), reason, sizeof reason);
-    _snprintf(line, sizeof line, "Waiting: %s", reason);
+    mjh_text_buffer<160> reason;
+    mjh_waiting_text(&a->decision, &a->session, &a->zone, mjw_now_utc(), reason);
+    tip.add("Waiting: ", reason.c_str());
   } else if (a->stopped_because[0]) {
-    _snprintf(line, sizeof line, "Stopped: %s", a->stopped_because);
+    tip.add("Stopped: ", a->stopped_because);
   } else {
-    memset(&shown, 0, sizeof shown);
-    mjh_tooltip(&shown, 0, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), line, sizeof line);
+    mjh_tooltip(&shown, false, mj_last_error(), mjw_keep_awake_held(&a->keep_awake), tip);
   }
-  line[sizeof line - 1] = '\0';
-  /* Written whole first, then cut to size: never inside a character. */
-  if (a->warning_short[0])
-    _snprintf(full, sizeof full, "Warning: %s. %s", a->warning_short, line);
-  else
-    _snprintf(full, sizeof full, "%s", line);
-  full[sizeof full - 1] = '\0';
-  kept = mjh_utf8_prefix(full, strlen(full), size - 1);
-  memcpy(tip, full, kept);
-  tip[kept] = '\0';
 }
 
 static void fill_notify_data(const app *a, NOTIFYICONDATAW *nid) {
@@ -208,7 +194,7 @@ static void refresh_icon(app *a, int re_add) {
   NOTIFYICONDATAW nid;
   mjh_icon_state state = current_icon_state(a);
   int px = icon_size(a->window);
-  char tip[MJH_TOOLTIP_MAX];
+  mjh_text_buffer<MJH_TOOLTIP_MAX> tip; /* cut to the notification area's limit, never inside a character */
   wchar_t wide_tip[MJH_TOOLTIP_MAX];
 
   if (!a->icon || state != a->icon_state || px != a->icon_px) {
@@ -221,8 +207,8 @@ static void refresh_icon(app *a, int re_add) {
       a->icon_changed = 1;
     }
   }
-  make_tooltip(a, tip, sizeof tip);
-  if (!MultiByteToWideChar(CP_UTF8, 0, tip, -1, wide_tip, MJH_TOOLTIP_MAX)) wcscpy(wide_tip, APP_TITLE);
+  make_tooltip(a, tip);
+  if (!MultiByteToWideChar(CP_UTF8, 0, tip.c_str(), -1, wide_tip, MJH_TOOLTIP_MAX)) wcscpy(wide_tip, APP_TITLE);
 
   fill_notify_data(a, &nid);
   nid.uFlags = NIF_ICON | NIF_TIP | NIF_SHOWTIP | NIF_MESSAGE;
@@ -276,8 +262,9 @@ static void save_settings(app *a) {
 /* Starts (or restarts) the run with o. Returns 1, or 0 with the DLL's
  * reason, the run as it was before. */
 static int run_start(app *a, const mjh_options *o) {
-  char text[256];
-  if (!mjh_options_dll_text(o, text, sizeof text) || !mj_start(text)) return 0;
+  mjh_text_buffer<256> text;
+  mjh_options_dll_text(o, text);
+  if (!text.ok() || !mj_start(text.c_str())) return 0;
   a->running = 1;
   a->failing = 0;
   a->have_status = 0;
@@ -314,11 +301,10 @@ static void show_error(app *a, const wchar_t *what, const char *reason) {
  * the current mode. */
 static void read_lock_timeout(app *a) {
   const mjh_options *o = &a->settings.options;
+  mjh_text warning(a->warning), warning_short(a->warning_short);
   mjw_lock_timeout_read(&a->lock);
-  mjh_interval_warning_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, a->warning,
-                          sizeof a->warning);
-  mjh_interval_warning_short_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, a->warning_short,
-                                sizeof a->warning_short);
+  mjh_interval_warning_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, warning);
+  mjh_interval_warning_short_of(o->interval_s, o->only_when_idle, a->lock.seconds, a->lock.kind, warning_short);
 }
 
 /* A session that ended is over: a new start goes by the working hours. */
@@ -362,8 +348,10 @@ static void redecide(app *a) {
       a->stopped_because[sizeof a->stopped_because - 1] = '\0';
     }
   } else {
-    if (a->decision.reason == MJH_REASON_SESSION_ENDED)
-      mjh_reason_text(&a->decision, &a->session, &a->zone, now, a->stopped_because, sizeof a->stopped_because);
+    if (a->decision.reason == MJH_REASON_SESSION_ENDED) {
+      mjh_text because(a->stopped_because);
+      mjh_reason_text(&a->decision, &a->session, &a->zone, now, because);
+    }
     if (a->running) run_stop(a);
     if (a->decision.action == MJH_SCHED_WAIT) {
       a->waiting = 1;
@@ -425,7 +413,7 @@ static void settings_changed(app *a) {
 /* A session from the menu: it starts the run now. */
 static void choose_session(app *a, UINT id) {
   int64_t now = mjw_now_utc();
-  char err[128];
+  mjh_text_buffer<128> err;
   int i;
   a->session_to_end_of_hours = 0;
   if (id == IDM_RUN_UNTIL_STOPPED) {
@@ -434,8 +422,8 @@ static void choose_session(app *a, UINT id) {
     a->session.start = now;
   } else if (id == IDM_RUN_UNTIL_END) {
     mjh_session until_end;
-    if (!mjh_session_until_end_of_hours(&until_end, &a->hours, &a->zone, now, err, sizeof err)) {
-      show_error(a, L"Run until the end of today's working hours", err);
+    if (!mjh_session_until_end_of_hours(&until_end, &a->hours, &a->zone, now, &err)) {
+      show_error(a, L"Run until the end of today's working hours", err.c_str());
       return;
     }
     a->session = until_end;
@@ -453,8 +441,9 @@ static void choose_session(app *a, UINT id) {
 /* One nudge with the saved mode and distances (a dry run when the settings
  * say so). Returns 1, or 0 with the DLL's reason in mj_last_error. */
 static int nudge_once(const app *a) {
-  char text[256];
-  return mjh_options_dll_text(&a->settings.options, text, sizeof text) && mj_nudge_now(text);
+  mjh_text_buffer<256> text;
+  mjh_options_dll_text(&a->settings.options, text);
+  return text.ok() && mj_nudge_now(text.c_str());
 }
 
 static void nudge_now(app *a) {
@@ -466,24 +455,24 @@ static void nudge_now(app *a) {
 /* A start: its options and schedule take effect together, or not at all
  * (an error reply). A run the schedule lets go on starts now. */
 static void start_request(app *a, const mjh_request *req, pipe_call *call) {
-  size_t size = sizeof call->reply;
   int64_t now = mjw_now_utc();
   mjh_hours hours = a->hours;
   mjh_session session = a->session;
   mjh_decision d;
-  char err[160];
+  mjh_text_buffer<160> err;
 
   if (session.end != MJH_NO_TIME && session.end <= now) {
     forget_session(a);
     session = a->session;
   }
-  if (!mjh_schedule_request_apply(&req->schedule, &hours, &session, &a->zone, now, err, sizeof err)) {
-    call->reply_len = mjh_reply_error(err, call->reply, size);
+  mjh_text_buffer<160> why;
+  if (!mjh_schedule_request_apply(&req->schedule, &hours, &session, &a->zone, now, &why)) {
+    pipe_call_error(call, why.c_str());
     return;
   }
   mjh_decide(&hours, &session, &a->zone, now, &d);
   if (d.action == MJH_SCHED_RUN && !run_start(a, &req->options)) {
-    call->reply_len = mjh_reply_error(mj_last_error(), call->reply, size);
+    pipe_call_error(call, mj_last_error());
     return;
   }
   if (req->given) a->settings.options = req->options;
@@ -496,20 +485,19 @@ static void start_request(app *a, const mjh_request *req, pipe_call *call) {
   save_settings(a);
   read_lock_timeout(a);
   redecide(a);
-  call->reply_len = mjh_reply_ok(call->reply, size);
+  pipe_call_ok(call);
 }
 
 static void answer_request(app *a, pipe_call *call) {
   const mjh_request *req = &call->request;
-  size_t size = sizeof call->reply;
   if (a->exiting) {
-    call->reply_len = mjh_reply_error("the agent is exiting", call->reply, size);
+    pipe_call_error(call, "the agent is exiting");
     return;
   }
   switch (req->cmd) {
     case MJH_CMD_STATUS: {
       mjh_agent_state agent;
-      char schedule[1024];
+      mjh_text_buffer<1024> schedule;
       mjh_decision shown;
       const char *run_line;
       if (a->running) read_status(a); /* the failing state as of now */
@@ -524,10 +512,14 @@ static void answer_request(app *a, pipe_call *call) {
       agent.version = MJTRAY_VERSION;
       mjh_decide(&a->hours, &a->session, &a->zone, mjw_now_utc(), &shown);
       if (!a->settings.run_on) shown.next_start = MJH_NO_TIME; /* nothing starts a run the user stopped */
-      if (!mjh_schedule_json(&a->hours, &a->session, &shown, a->warning, schedule, sizeof schedule)) schedule[0] = '\0';
-      agent.schedule_json = schedule[0] ? schedule : NULL;
+      mjh_schedule_json(&a->hours, &a->session, &shown, a->warning, schedule);
+      agent.schedule_json = schedule.ok() ? schedule.c_str() : NULL;
       agent.stopped_because = a->stopped_because;
-      call->reply_len = mjh_reply_status(&agent, run_line, call->reply, size);
+      {
+        mjh_text reply(call->reply);
+        mjh_reply_status(&agent, run_line, reply);
+        call->reply_len = reply.ok() ? reply.size() : 0; /* 0: the server answers that the agent is not answering */
+      }
       break;
     }
     case MJH_CMD_START:
@@ -539,16 +531,16 @@ static void answer_request(app *a, pipe_call *call) {
       a->stopped_because[0] = '\0';
       save_settings(a);
       redecide(a);
-      call->reply_len = mjh_reply_ok(call->reply, size);
+      pipe_call_ok(call);
       break;
     case MJH_CMD_NUDGE:
       if (nudge_once(a))
-        call->reply_len = mjh_reply_ok(call->reply, size);
+        pipe_call_ok(call);
       else
-        call->reply_len = mjh_reply_error(mj_last_error(), call->reply, size);
+        pipe_call_error(call, mj_last_error());
       break;
     case MJH_CMD_QUIT:
-      call->reply_len = mjh_reply_ok(call->reply, size);
+      pipe_call_ok(call);
       PostMessageW(a->window, WM_MJ_EXIT, 0, 0);
       break;
   }
@@ -589,18 +581,18 @@ static void set_item_text(HMENU menu, UINT item, BOOL by_position, const wchar_t
 static void mark_interval_warning(const app *a, HMENU menu, HMENU intervals) {
   const mjh_options *o = &a->settings.options;
   static const wchar_t *const what[] = {L"screen lock", L"screen saver", L"display-off"};
-  char length[32], safe[32];
+  mjh_text_buffer<32> length, safe;
   wchar_t text[128];
   int at = submenu_position(menu, intervals), best, pos;
   if (!a->warning[0] || at < 0) return;
-  mjh_duration_text(a->lock.seconds, length, sizeof length);
-  _snwprintf(text, 128, L"&Interval (too long for the %hs %ls)", length,
+  mjh_duration_text(a->lock.seconds, length);
+  _snwprintf(text, 128, L"&Interval (too long for the %hs %ls)", length.c_str(),
              what[a->lock.kind <= MJH_LOCK_DISPLAY_OFF ? a->lock.kind : 0]);
   text[127] = L'\0';
   set_item_text(menu, (UINT)at, TRUE, text);
   best = mjh_largest_safe_interval(o->only_when_idle, a->lock.seconds);
-  mjh_duration_text(best, safe, sizeof safe);
-  _snwprintf(text, 128, L"%hs \x2014 the longest that beats the lock", safe);
+  mjh_duration_text(best, safe);
+  _snwprintf(text, 128, L"%hs \x2014 the longest that beats the lock", safe.c_str());
   text[127] = L'\0';
   pos = 0; /* in order among the others */
   while (pos < GetMenuItemCount(intervals) && (int)GetMenuItemID(intervals, pos) != -1) {
@@ -642,8 +634,8 @@ static void prepare_menu(app *a, HMENU menu) {
     check(menu, session_ids[i], session_ids[i] == session_item);
   if (!a->hours.span_count) EnableMenuItem(menu, IDM_RUN_UNTIL_END, MF_BYCOMMAND | MF_GRAYED);
   SetMenuDefaultItem(menu, IDM_TOGGLE, FALSE); /* what a left click does */
-  check(menu, IDM_MODE_ZEN, !o->move);
-  check(menu, IDM_MODE_MOVE, o->move);
+  check(menu, IDM_MODE_ZEN, o->mode == MJ_MODE_ZEN);
+  check(menu, IDM_MODE_MOVE, o->mode == MJ_MODE_MOVE);
   for (i = 0; i < INTERVAL_CHOICES; ++i) {
     check(menu, k_interval_ids[i], o->interval_s == k_intervals[i]);
     if (o->interval_s == k_intervals[i]) listed = 1;
@@ -734,7 +726,8 @@ static void hours_dialog_enable(HWND dialog) {
  * does not read (the core's parser says why). */
 static int hours_dialog_read(HWND dialog, mjh_hours *h) {
   wchar_t wide[256];
-  char spans[256 * 3], err[160];
+  char spans[256 * 3];
+  mjh_text_buffer<160> err;
   unsigned days = 0;
   int day;
   mjh_hours read;
@@ -747,9 +740,9 @@ static int hours_dialog_read(HWND dialog, mjh_hours *h) {
     if (IsDlgButtonChecked(dialog, IDC_DAY_FIRST + day) == BST_CHECKED) days |= 1u << day;
   GetDlgItemTextW(dialog, IDC_SPANS, wide, 256);
   if (!WideCharToMultiByte(CP_UTF8, 0, wide, -1, spans, sizeof spans, NULL, NULL)) spans[0] = '\0';
-  if (!mjh_hours_parse(spans, &read, err, sizeof err)) {
+  if (!mjh_hours_parse(spans, &read, &err)) {
     wchar_t message[200];
-    _snwprintf(message, 200, L"Spans: %hs", err);
+    _snwprintf(message, 200, L"Spans: %hs", err.c_str());
     message[199] = L'\0';
     SetDlgItemTextW(dialog, IDC_HOURS_ERROR, message);
     SetFocus(GetDlgItem(dialog, IDC_SPANS));
@@ -768,7 +761,7 @@ static INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, 
   mjh_hours *h = (mjh_hours *)GetWindowLongPtrW(dialog, DWLP_USER);
   switch (msg) {
     case WM_INITDIALOG: {
-      char spans[MJH_HOURS_TEXT_MAX];
+      mjh_text_buffer<MJH_HOURS_TEXT_MAX> spans;
       wchar_t wide[MJH_HOURS_TEXT_MAX];
       unsigned days;
       int day;
@@ -778,8 +771,8 @@ static INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, 
       days = h->span_count ? h->days : 0x1fu;
       for (day = 0; day < 7; ++day)
         CheckDlgButton(dialog, IDC_DAY_FIRST + day, (days >> day) & 1u ? BST_CHECKED : BST_UNCHECKED);
-      if (h->span_count && mjh_hours_text(h, spans, sizeof spans) &&
-          MultiByteToWideChar(CP_UTF8, 0, spans, -1, wide, MJH_HOURS_TEXT_MAX))
+      mjh_hours_text(h, spans);
+      if (h->span_count && spans.ok() && MultiByteToWideChar(CP_UTF8, 0, spans.c_str(), -1, wide, MJH_HOURS_TEXT_MAX))
         SetDlgItemTextW(dialog, IDC_SPANS, wide);
       else
         SetDlgItemTextW(dialog, IDC_SPANS, L"08:30-12:00,13:00-17:30");
@@ -831,7 +824,7 @@ static void on_command(app *a, UINT id) {
       return;
     case IDM_MODE_ZEN:
     case IDM_MODE_MOVE:
-      o->move = id == IDM_MODE_MOVE;
+      o->mode = id == IDM_MODE_MOVE ? MJ_MODE_MOVE : MJ_MODE_ZEN;
       settings_changed(a);
       return;
     case IDM_ONLY_WHEN_IDLE:

@@ -37,7 +37,7 @@ struct pipe_server {
   HANDLE thread, stop_event;
   CRITICAL_SECTION lock; /* guards saved */
   mjh_options saved;
-  SECURITY_ATTRIBUTES security;
+  mjw_pipe_security security;
   wchar_t name[64];
   int stopping;
   slot slots[PIPE_SERVER_INSTANCES];
@@ -110,9 +110,21 @@ static void slot_write(pipe_server *server, slot *s) {
     slot_drop(server, s);
 }
 
+void pipe_call_ok(pipe_call *call) {
+  mjh_text reply(call->reply);
+  mjh_reply_ok(reply);
+  call->reply_len = reply.ok() ? reply.size() : 0;
+}
+
+void pipe_call_error(pipe_call *call, const char *message) {
+  mjh_text reply(call->reply);
+  mjh_reply_error(message, reply);
+  call->reply_len = reply.ok() ? reply.size() : 0;
+}
+
 /* Parses one request line here and has the UI thread act on it. */
 static void slot_answer(pipe_server *server, slot *s) {
-  char err[256];
+  mjh_text_buffer<256> err;
   mjh_options saved;
   size_t len = s->reader.len;
   const char *line = s->reader.line;
@@ -120,12 +132,11 @@ static void slot_answer(pipe_server *server, slot *s) {
   saved = server->saved;
   LeaveCriticalSection(&server->lock);
   s->call.reply_len = 0;
-  if (!mjh_request_parse(line, len, &saved, &s->call.request, err, sizeof err)) {
-    s->call.reply_len = mjh_reply_error(err, s->call.reply, sizeof s->call.reply);
+  if (!mjh_request_parse(line, len, &saved, &s->call.request, &err)) {
+    pipe_call_error(&s->call, err.c_str());
   } else {
     SendMessageW(server->window, server->message, 0, (LPARAM)&s->call);
-    if (!s->call.reply_len)
-      s->call.reply_len = mjh_reply_error("the agent is not answering", s->call.reply, sizeof s->call.reply);
+    if (!s->call.reply_len) pipe_call_error(&s->call, "the agent is not answering");
   }
 }
 
@@ -143,7 +154,7 @@ static void slot_consume(pipe_server *server, slot *s) {
       return;
     }
     if (r == MJH_LINE_TOO_LONG) {
-      s->call.reply_len = mjh_reply_error("request line longer than 4096 bytes", s->call.reply, sizeof s->call.reply);
+      pipe_call_error(&s->call, "request line longer than 4096 bytes");
       s->drain_after_write = 1;
       slot_write(server, s);
       return;
@@ -276,7 +287,7 @@ static void server_free(pipe_server *server) {
     if (s->ov.hEvent) CloseHandle(s->ov.hEvent);
   }
   if (server->stop_event) CloseHandle(server->stop_event);
-  mjw_pipe_security_free(&server->security);
+  server->security.memory.reset();
   DeleteCriticalSection(&server->lock);
   HeapFree(GetProcessHeap(), 0, server);
 }
@@ -292,8 +303,8 @@ pipe_server *pipe_server_start(HWND window, UINT message, const mjh_options *sav
   server->message = message;
   server->saved = *saved;
   InitializeCriticalSection(&server->lock);
-  mjw_pipe_name(server->name, sizeof server->name / sizeof server->name[0]);
-  if (!mjw_pipe_security(&server->security)) {
+  mjw_pipe_name(server->name);
+  if (!mjw_pipe_security_make(server->security, nullptr)) {
     *error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
     server_free(server);
     return NULL;
@@ -305,7 +316,7 @@ pipe_server *pipe_server_start(HWND window, UINT message, const mjh_options *sav
     DWORD first = i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0;
     s->pipe = CreateNamedPipeW(server->name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                               PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &server->security);
+                               PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &server->security.attributes);
     if (s->pipe == INVALID_HANDLE_VALUE) {
       *error = GetLastError();
       server_free(server);

@@ -18,8 +18,12 @@ enum {
 typedef struct pipe_call {
   mjh_request request;
   char reply[MJH_REPLY_MAX];
-  size_t reply_len;
+  size_t reply_len; /* 0: no reply written (the server then answers that the agent is not answering) */
 } pipe_call;
+
+/* Set the call's reply: {"ok":true}, or {"ok":false,"error":message}. */
+void pipe_call_ok(pipe_call *call);
+void pipe_call_error(pipe_call *call, const char *message);
 
 typedef struct pipe_server pipe_server;
 

@@ -76,10 +76,9 @@ int settings_store_save(const mjh_settings *s) {
       ERROR_SUCCESS)
     return 0;
   for (i = 0; i < mjh_setting_count(); ++i) {
-    char text[TEXT_MAX * 3 + 1];
     mjh_value v;
     LSTATUS rc;
-    mjh_settings_value(s, i, &v, text, sizeof text);
+    mjh_settings_value(s, i, &v);
     if (v.type == MJH_VALUE_NUMBER) {
       wchar_t wide_name[64];
       DWORD number = v.number;
@@ -105,19 +104,22 @@ void settings_store_load_hours(mjh_hours *h) {
   read_value(key, MJH_STORED_HOURS, &hours, hours_text, sizeof hours_text);
   read_value(key, MJH_STORED_DAYS, &days, days_text, sizeof days_text);
   RegCloseKey(key);
-  mjh_hours_from_stored(&hours, &days, h);
+  /* Damaged hours are read as none here, as before: this agent cannot yet
+   * say that it waits for them to be set again. */
+  if (mjh_hours_from_stored(&hours, &days, h) == MJH_STORED_DAMAGED) mjh_hours_none(h);
 }
 
 int settings_store_save_hours(const mjh_hours *h) {
   HKEY key;
-  char hours[MJH_HOURS_TEXT_MAX], days[MJH_DAYS_TEXT_MAX];
+  mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
+  mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
   int ok;
+  if (!mjh_hours_to_stored(h, hours, days)) return 0;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
       ERROR_SUCCESS)
     return 0;
-  mjh_hours_to_stored(h, hours, days);
-  ok = write_text(key, MJH_STORED_HOURS, hours) == ERROR_SUCCESS &&
-       write_text(key, MJH_STORED_DAYS, days) == ERROR_SUCCESS;
+  ok = write_text(key, MJH_STORED_HOURS, hours.c_str()) == ERROR_SUCCESS &&
+       write_text(key, MJH_STORED_DAYS, days.c_str()) == ERROR_SUCCESS;
   RegCloseKey(key);
   return ok;
 }

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "schedule.h"
+#include "schedule_text.h"
 #include "settings.h"
 
 /* HKEY_CURRENT_USER\Software\Veltrano\Mouse Jiggler */
