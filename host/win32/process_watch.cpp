@@ -5,11 +5,13 @@
 
 #include <utility>
 
+#include "wide.h"
+
 namespace {
 
 enum {
   WATCH_APPLY_MS = 5000,
-  NAME_UTF8_MAX = MAX_PATH * 3,
+  NAME_UTF8_MAX = MAX_PATH * 3,  // a file name of MAX_PATH UTF-16 units
   LIST_BUFFER_SPARE = 16 * 1024  // room for processes started between two calls
 };
 
@@ -18,14 +20,11 @@ const NTSTATUS k_info_length_mismatch = static_cast<NTSTATUS>(0xC0000004L);
 // The thread's watcher, for the foreground hook, whose callback has no context.
 thread_local mjw_process_watch *t_watch = nullptr;
 
-// The index of the listed program named by a wide image name or path (length
-// UTF-16 units, or -1 when NUL-terminated), or -1.
-int find_wide(const mjh_programs &list, const wchar_t *image, int length = -1) {
-  char name[NAME_UTF8_MAX];
-  int n = WideCharToMultiByte(CP_UTF8, 0, image, length, name, sizeof name, nullptr, nullptr);
-  if (length < 0) n--;  // the NUL
-  if (n <= 0) return -1;
-  return mjh_programs_find(list, std::string_view(name, static_cast<size_t>(n)));
+// The index of the listed program a UTF-16 image name (units long) is, or -1.
+int find_wide(const mjh_programs &list, const wchar_t *image, size_t units) {
+  mjh_text_buffer<NAME_UTF8_MAX> name;
+  mjw_narrow(image, units, name);
+  return name.ok() ? mjh_programs_find(list, name.view()) : -1;
 }
 
 }  // namespace
@@ -129,8 +128,9 @@ void mjw_process_watch::run() {
                                     WINEVENT_OUTOFCONTEXT));
       for (bool &known : name_lengths_) known = false;
       for (int i = 0; i < list_.count; i++) {
-        int units = MultiByteToWideChar(CP_UTF8, 0, list_.names[i], -1, nullptr, 0) - 1;
-        if (units > 0 && units <= MJH_PROGRAM_NAME_MAX) name_lengths_[units] = true;
+        wchar_t wide[MJH_PROGRAM_NAME_MAX + 1];
+        mjw_widen(list_.names[i], wide);
+        name_lengths_[wcslen(wide)] = true;
       }
       unheld_running_ = 0;
       if (list_.count > 0) look();
@@ -210,9 +210,8 @@ void mjw_process_watch::look() {
     const SYSTEM_PROCESS_INFORMATION *p = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION *>(at);
     size_t units = p->ImageName.Length / sizeof(wchar_t);
     // Most names are passed over by their length alone.
-    int index = units <= MJH_PROGRAM_NAME_MAX && name_lengths_[units]
-                    ? find_wide(list_, p->ImageName.Buffer, static_cast<int>(units))
-                    : -1;
+    int index =
+        units <= MJH_PROGRAM_NAME_MAX && name_lengths_[units] ? find_wide(list_, p->ImageName.Buffer, units) : -1;
     DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(p->UniqueProcessId));
     if (index >= 0 && p->SessionId == session_ && !holds(pid)) {
       mjw_handle process;
@@ -263,7 +262,9 @@ void mjw_process_watch::follow_foreground(HWND window) {
   wchar_t image[MAX_PATH * 2];
   DWORD size = sizeof image / sizeof image[0];
   if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &size)) return;
-  foreground_index_ = find_wide(list_, image);
+  const wchar_t *name = wcsrchr(image, L'\\');
+  name = name ? name + 1 : image;
+  foreground_index_ = find_wide(list_, name, wcslen(name));
   if (foreground_index_ >= 0 && !holds(pid) && held_count_ < MJW_PROCESS_HELD_MAX)
     held_[held_count_++] = {pid, foreground_index_, std::move(process)};
 }

@@ -25,6 +25,7 @@
 #include "report.h"
 #include "schedule_text.h"
 #include "text.h"
+#include "wide.h"
 
 #ifndef MJCTL_VERSION
 #define MJCTL_VERSION "unknown"
@@ -931,11 +932,10 @@ static int while_open(const struct settings *s, struct while_target *t) {
       return EXIT_REFUSED;
     }
     wchar_t image[MAX_PATH * 2];
-    char name[MAX_PATH * 6];
     DWORD size = MAX_PATH * 2;
-    if (QueryFullProcessImageNameW(t->process.get(), 0, image, &size) &&
-        WideCharToMultiByte(CP_UTF8, 0, image, -1, name, sizeof name, NULL, NULL) > 1) {
-      what.add(mjh_image_name(name));
+    const wchar_t *name = QueryFullProcessImageNameW(t->process.get(), 0, image, &size) ? wcsrchr(image, L'\\') : NULL;
+    if (name && name[1]) {
+      mjw_narrow(name + 1, what);
       pid_note.add(" (process ", s->while_pid, ")");
     } else {
       what.add("process ", s->while_pid);
