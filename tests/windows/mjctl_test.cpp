@@ -19,6 +19,7 @@
 #include "lock_timeout.h"
 #include "pipe.h"
 #include "protocol.h"
+#include "sleepers.h"
 
 namespace {
 
@@ -289,6 +290,25 @@ const cli_case k_cli_cases[] = {
      USAGE("--options cannot be combined with --keep-awake: put it in the options text")},
     {"start --options {} --idle-only",
      USAGE("--options cannot be combined with --idle-only: put it in the options text")},
+
+// run --while: a process id or one program name, running.
+#define WHILE_ONE "--while takes one process id or one program name, e\\.g\\. 1234 or obs64\\.exe"
+    {"run --while", USAGE("--while needs a value")},
+    {"run --while \"\"", USAGE(WHILE_ONE)},
+    {"run --while any", USAGE(WHILE_ONE)},
+    {"run --while obs64.exe,mstsc.exe", USAGE(WHILE_ONE)},
+    {"run --while 0", USAGE("--while: \"0\" is not a process id")},
+    {"run --while 4294967296", USAGE("--while: \"4294967296\" is not a process id")},
+    {"run --while 00000000000000000001", USAGE("--while: \"00000000000000000001\" is not a process id")},
+    {"run --while C:\\obs\\obs64.exe",
+     USAGE("--while: \"C:\\\\\\\\obs\\\\\\\\obs64\\.exe\" is not a program name: give the name alone, without its "
+           "folder or drive \\(e\\.g\\. obs64\\.exe\\)")},
+    {"run --while obs*", USAGE("--while: \"obs\\*\" is not a program name: wildcards are not taken: give the whole "
+                               "name \\(e\\.g\\. obs64\\.exe\\)")},
+    {"start --while 1234", USAGE("--while does not apply to start")},
+    {"nudge --while obs64.exe", USAGE("--while does not apply to nudge")},
+    {"run --while 4294967292", REFUSED("--while: no process 4294967292 is running")},
+    {"run --dry-run --while no-such-program", REFUSED("--while: no-such-program\\.exe is not running in this session")},
 };
 
 class Cli : public ::testing::TestWithParam<cli_case> {};
@@ -462,6 +482,87 @@ TEST(MjctlRun, ForTakesTheFormsPeopleType) {
   Mjctl longer("run --dry-run --for 1h30m");
   ASSERT_TRUE(longer.wait_for_output("Ctrl+C stops earlier\n")) << longer.out();
   EXPECT_EQ(lines_of(longer.out())[1], "stopping after 5400 s (1 h 30 min); Ctrl+C stops earlier");
+}
+
+// run --while: the run lasts as long as a program does. Generous bounds: the
+// run's loop looks five times a second, so it ends within a second or two.
+const DWORD k_while_end_bound_ms = 5000;
+
+class MjctlRunWhile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    name_ = "mjctl" + std::to_string(GetCurrentProcessId()) + "while.exe";
+    path_ = folder_.copy(name_);
+    ASSERT_NE(path_, "");
+  }
+  // Ends the program with end(), then waits for mjctl: its exit code, and
+  // the milliseconds it took after the program had ended.
+  long end_and_finish(Mjctl &mjctl, const std::function<void()> &end, sleeper &program, ULONGLONG *took_ms) {
+    end();
+    EXPECT_TRUE(program.ended(10000));
+    ULONGLONG ended = GetTickCount64();
+    long code = mjctl.finish();
+    *took_ms = GetTickCount64() - ended;
+    return code;
+  }
+  sleeper_folder folder_;
+  std::string name_, path_;
+};
+
+TEST_F(MjctlRunWhile, AProgramByNameUntilItsLastCopyEnds) {
+  sleeper first(path_), second(path_);
+  ASSERT_TRUE(first.started());
+  ASSERT_TRUE(second.started());
+  Mjctl mjctl("run --dry-run --interval 1 --while " + name_.substr(0, name_.size() - 4));  // ".exe" is added
+  ASSERT_TRUE(mjctl.wait_for_output("Ctrl+C stops\n")) << mjctl.out() << mjctl.err();
+  std::vector<std::string> lines = lines_of(mjctl.out());
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "running while " + name_ + " runs");
+  EXPECT_EQ(lines[2], "Ctrl+C stops");
+
+  first.end();
+  ASSERT_TRUE(first.ended(10000));
+  Sleep(2000);
+  EXPECT_EQ(mjctl.out().find("stopped after"), std::string::npos) << "one copy still runs: " << mjctl.out();
+  ULONGLONG took = 0;
+  ASSERT_EQ(end_and_finish(
+                mjctl, [&] { second.end(); }, second, &took),
+            0)
+      << mjctl.err();
+  EXPECT_LT(took, k_while_end_bound_ms);
+  lines = lines_of(mjctl.out());
+  EXPECT_TRUE(std::regex_match(lines.back(), std::regex("stopped after [0-9]+ s \\(" + name_ + " ended\\): .*")))
+      << lines.back();
+  EXPECT_EQ(mjctl.err(), "");
+  std::printf("mjctl ended %llu ms after the program\n", took);
+}
+
+TEST_F(MjctlRunWhile, AProcessByItsIdEndedFromOutside) {
+  sleeper program(path_);
+  ASSERT_TRUE(program.started());
+  Mjctl mjctl("run --dry-run --json --while " + std::to_string(program.pid()));
+  ASSERT_TRUE(mjctl.wait_for_output("{")) << mjctl.err();
+  ULONGLONG took = 0;
+  ASSERT_EQ(end_and_finish(
+                mjctl, [&] { program.kill(); }, program, &took),
+            0)
+      << mjctl.err();
+  EXPECT_LT(took, k_while_end_bound_ms);
+  EXPECT_EQ(lines_of(mjctl.out()).back().rfind("{\"active\":0,", 0), 0u) << mjctl.out();
+
+  sleeper again(path_);
+  ASSERT_TRUE(again.started());
+  std::string pid = std::to_string(again.pid());
+  Mjctl said("run --dry-run --while " + pid);
+  ASSERT_TRUE(said.wait_for_output("Ctrl+C stops\n")) << said.err();
+  EXPECT_EQ(lines_of(said.out())[1], "running while " + name_ + " (process " + pid + ") runs");
+  ASSERT_EQ(end_and_finish(
+                said, [&] { again.end(); }, again, &took),
+            0)
+      << said.err();
+  EXPECT_TRUE(
+      std::regex_match(lines_of(said.out()).back(), std::regex("stopped after [0-9]+ s \\(" + name_ + " ended\\): .*")))
+      << said.out();
 }
 
 // The local time of day `minutes_ahead` from now, as HH:MM, and its minute.

@@ -13,16 +13,19 @@
 
 #include "agent_text.h"
 #include "clock.h"
+#include "conditions.h"
 #include "handle.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
 #include "options.h"
 #include "pipe.h"
+#include "process_watch.h"
 #include "protocol.h"
 #include "report.h"
 #include "schedule_text.h"
 #include "text.h"
+#include "wide.h"
 
 #ifndef MJCTL_VERSION
 #define MJCTL_VERSION "unknown"
@@ -69,6 +72,10 @@ static const char k_usage[] =
     "  --hours SPANS     working hours the agent keeps, e.g. 08:30-12:00,13:00-17:30\n"
     "                    (it runs inside them, waits outside); any clears them\n"
     "  --days DAYS       the days they start on, e.g. mon-fri, sat,sun, all\n"
+    "flags (run only):\n"
+    "  --while PID|NAME  run until that process ends: a process id, or a program\n"
+    "                    running in this session (e.g. obs64.exe: until its last\n"
+    "                    copy ends)\n"
     "flags (run, nudge, status):\n"
     "  --json            print raw JSON lines instead of sentences: the DLL's\n"
     "                    status lines, or the agent's status reply\n"
@@ -88,9 +95,10 @@ static const char k_usage[] =
     "included. run works beside the agent. run and start warn (stderr) when the\n"
     "interval cannot keep ahead of the screen lock, and name the largest that can.\n"
     "\n"
-    "exit codes: 0 done (a run ended by --for, --until or Ctrl+C included, stop or\n"
-    "quit with no agent running); 1 the DLL or the agent refused or failed (its\n"
-    "message on stderr), no agent for status, or the idle time is unknown;\n"
+    "exit codes: 0 done (a run ended by --for, --until, --while or Ctrl+C\n"
+    "included, stop or quit with no agent running); 1 the DLL or the agent\n"
+    "refused or failed (its message on stderr), no agent for status, the idle\n"
+    "time is unknown, or --while names no running process;\n"
     "2 bad command line.\n";
 
 /* ---- Command line ---------------------------------------------------------- */
@@ -148,6 +156,7 @@ enum flag {
   F_DAYS,
   F_WAIT,
   F_QUIET,
+  F_WHILE,
   F_COUNT
 };
 
@@ -182,6 +191,7 @@ static const struct {
     {"--days", 1, FOR_START, NULL, 0, 0},
     {"--wait", 0, FOR_QUIT, NULL, 0, 0},
     {"--quiet", 0, FOR_QUIT, NULL, 0, 0},
+    {"--while", 1, FOR_RUN, NULL, 0, 0},
 };
 
 struct settings {
@@ -194,6 +204,8 @@ struct settings {
   mjh_options run;               /* the run's options: the defaults, then the flags or --options */
   unsigned run_keys;             /* the keys the flags or --options named */
   mjh_schedule_request schedule; /* --for, --until, --hours, --days (and start's --options) */
+  DWORD while_pid;               /* --while: a process id, or 0 for */
+  mjh_programs while_program;    /* ...one program name */
 };
 
 /* Format checks where the compiler knows the attribute. */
@@ -230,6 +242,23 @@ static int find_flag(const char *name) {
   for (int f = 0; f < F_COUNT; f++)
     if (strcmp(name, k_flags[f].name) == 0) return f;
   return -1;
+}
+
+/* --while: a process id (digits alone) or one program name. */
+static int read_while(const char *value, struct settings *s) {
+  size_t digits = strspn(value, "0123456789");
+  if (digits > 0 && value[digits] == '\0') {
+    unsigned long long pid = digits <= 10 ? strtoull(value, NULL, 10) : 0;
+    if (pid == 0 || pid > 0xffffffffull) return usage_error("--while: \"%s\" is not a process id", value);
+    s->while_pid = (DWORD)pid;
+    return EXIT_OK;
+  }
+  mjh_text_buffer<256> err;
+  const char *one = "--while takes one process id or one program name, e.g. 1234 or obs64.exe";
+  if (value[strspn(value, " \t")] == '\0') return usage_error("%s", one);
+  if (!mjh_programs_parse(value, &s->while_program, &err)) return usage_error("--while: %s", err.c_str());
+  if (s->while_program.count != 1) return usage_error("%s", one);
+  return EXIT_OK;
 }
 
 /* Reads one flag at argv[*i], with its value after '=' or in the next
@@ -272,6 +301,8 @@ static int parse_flag(int argc, char **argv, int *i, struct settings *s) {
     mjh_text_buffer<256> message;
     if (!mjh_days_parse(value, &r->hours.days, &message)) return usage_error("--days: %s", message.c_str());
     r->given |= MJH_SCHED_KEY_DAYS;
+  } else if (f == F_WHILE) {
+    return read_while(value, s);
   } else if (f == F_MODE) {
     if (!mj_mode_read(value, strlen(value), &s->mode))
       return usage_error("--mode needs zen or move, not \"%s\"", value);
@@ -873,7 +904,61 @@ static int agent_run_active(void) {
 
 /* ---- run ----------------------------------------------------------------------- */
 
-enum stop_reason { STOP_NONE, STOP_TIME_UP, STOP_CTRL_C };
+enum stop_reason { STOP_NONE, STOP_TIME_UP, STOP_CTRL_C, STOP_WHILE_ENDED };
+
+/* What run --while waits for: a process by its id, or every process of a
+ * program in this session (watched, so that copies started later count too). */
+struct while_target {
+  mjw_handle process;      /* by id */
+  mjw_process_watch watch; /* by name */
+  char what[160] = "";     /* "obs64.exe", or "process 1234" when its name is unknown */
+  char pid_note[32] = "";  /* " (process 1234)" beside a process's name, or "" */
+};
+
+/* Finds what --while names; says so and returns EXIT_REFUSED when it does
+ * not run. */
+static int while_open(const struct settings *s, struct while_target *t) {
+  mjh_text what(t->what), pid_note(t->pid_note);
+  if (s->while_pid) {
+    t->process.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, s->while_pid));
+    DWORD error = GetLastError();
+    if (t->process && WaitForSingleObject(t->process.get(), 0) != WAIT_TIMEOUT) t->process.reset();
+    if (!t->process && error == ERROR_ACCESS_DENIED) {
+      fprintf(stderr, "mjctl: --while: process %lu cannot be watched (access denied)\n", s->while_pid);
+      return EXIT_REFUSED;
+    }
+    if (!t->process) {
+      fprintf(stderr, "mjctl: --while: no process %lu is running\n", s->while_pid);
+      return EXIT_REFUSED;
+    }
+    wchar_t image[MAX_PATH * 2];
+    DWORD size = MAX_PATH * 2;
+    const wchar_t *name = QueryFullProcessImageNameW(t->process.get(), 0, image, &size) ? wcsrchr(image, L'\\') : NULL;
+    if (name && name[1]) {
+      mjw_narrow(name + 1, what);
+      pid_note.add(" (process ", s->while_pid, ")");
+    } else {
+      what.add("process ", s->while_pid);
+    }
+    return EXIT_OK;
+  }
+  what.add(s->while_program.names[0]);
+  if (!t->watch.start(NULL, 0)) {
+    fprintf(stderr, "mjctl: --while: cannot watch for %s (error %lu)\n", t->what, GetLastError());
+    return EXIT_REFUSED;
+  }
+  t->watch.watch(s->while_program, false);
+  if (t->watch.state().running == 0) {
+    fprintf(stderr, "mjctl: --while: %s is not running in this session\n", t->what);
+    return EXIT_REFUSED;
+  }
+  return EXIT_OK;
+}
+
+static bool while_ended(struct while_target *t) {
+  if (t->process) return WaitForSingleObject(t->process.get(), 0) == WAIT_OBJECT_0;
+  return t->watch.state().running == 0;
+}
 
 static HANDLE g_stop_requested; /* set by the console handler */
 static HANDLE g_run_stopped;    /* set once mj_stop has returned */
@@ -894,6 +979,8 @@ static int command_run(const struct settings *s) {
     fputs("mjctl: cannot write the options text\n", stderr);
     return EXIT_REFUSED;
   }
+  struct while_target watched;
+  if (s->given[F_WHILE] && while_open(s, &watched) != EXIT_OK) return EXIT_REFUSED;
   if (agent_run_active())
     fputs("mjctl: note: this session's agent is running nudges too; this run goes on beside it\n", stderr);
   warn_if_interval_unsafe(s->run.interval_s, s->run.only_when_idle);
@@ -937,6 +1024,7 @@ static int command_run(const struct settings *s) {
       mjh_duration_text(s->schedule.for_s, duration);
       duration.add(')');
     }
+    if (s->given[F_WHILE]) printf("running while %s%s runs\n", watched.what, watched.pid_note);
     if (s->given[F_FOR])
       printf("stopping after %lld s%s; Ctrl+C stops earlier\n", (long long)s->schedule.for_s, duration.c_str());
     else if (s->given[F_UNTIL])
@@ -955,6 +1043,8 @@ static int command_run(const struct settings *s) {
       reason = STOP_TIME_UP;
     else if (s->given[F_UNTIL] && mjw_now_utc() >= until_utc)
       reason = STOP_TIME_UP;
+    else if (s->given[F_WHILE] && while_ended(&watched))
+      reason = STOP_WHILE_ENDED;
     if (reason != STOP_NONE) {
       mj_stop();
       mjw_keep_awake_stop(&keep_awake);
@@ -997,8 +1087,12 @@ static int command_run(const struct settings *s) {
   if (!s->given[F_JSON]) {
     text.clear();
     mjh_describe_counts(&now, text);
-    printf("stopped after %llu s (%s): %s\n", (GetTickCount64() - started) / 1000,
-           reason == STOP_CTRL_C ? "Ctrl+C" : "time is up", text.c_str());
+    mjh_text_buffer<200> why;
+    why.add(reason == STOP_CTRL_C        ? "Ctrl+C"
+            : reason == STOP_WHILE_ENDED ? watched.what
+                                         : "time is up",
+            reason == STOP_WHILE_ENDED ? " ended" : "");
+    printf("stopped after %llu s (%s): %s\n", (GetTickCount64() - started) / 1000, why.c_str(), text.c_str());
     fflush(stdout);
   }
   return EXIT_OK;
