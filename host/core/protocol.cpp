@@ -11,7 +11,7 @@ enum {
   RUN_TEXT_MAX = 2048       // the DLL's status line, with room to grow
 };
 
-const char *const k_command_names[] = {"status", "start", "stop", "nudge", "quit"};
+const char *const k_command_names[] = {"status", "start", "stop", "nudge", "quit", "show"};
 enum { COMMAND_COUNT = sizeof k_command_names / sizeof k_command_names[0] };
 
 // ---- Reading replies -------------------------------------------------------------
@@ -85,6 +85,40 @@ void read_schedule(const char *text, const mjh_jtok *t, int count, int agent, mj
 
 // The members of a status reply: "run" and "agent". Members this version does
 // not know (a newer agent's) are passed over.
+// "state", "reason" and "elevated", read whole or not at all.
+void read_state(const char *text, const mjh_jtok *t, int count, int agent, mjh_reply *r) {
+  char state[16];
+  if (!member_text(text, t, count, agent, "state", state, sizeof state)) return;
+  const std::string_view s = state;
+  if (s != "active" && s != "waiting" && s != "stopped") return;
+  if (!member_text(text, t, count, agent, "reason", r->reason, sizeof r->reason)) return;
+  memcpy(r->state, state, sizeof state);
+  bool elevated = false;
+  if (member_bool(text, t, count, agent, "elevated", &elevated)) r->elevated = elevated;
+  r->has_state = true;
+}
+
+// "conditions", read whole or not at all.
+void read_conditions(const char *text, const mjh_jtok *t, int count, int agent, mjh_reply *r) {
+  int at = mjh_json_member(text, t, count, agent, "conditions");
+  if (at < 0 || t[at].type != MJH_JSON_OBJECT) return;
+  mjh_reply c = *r;
+  long long floor;
+  int v = mjh_json_member(text, t, count, at, "battery_floor");
+  if (!member_text_or_null(text, t, count, at, "while_running", c.while_running, sizeof c.while_running) ||
+      !member_bool(text, t, count, at, "foreground", &c.foreground) ||
+      !member_bool(text, t, count, at, "ac_only", &c.ac_only) || v < 0 ||
+      !mjh_json_whole(text, &t[v], 0, MJH_BATTERY_STOP_MAX, &floor))
+    return;
+  mjh_programs check;
+  if (c.while_running[0] && !mjh_programs_parse(c.while_running, &check, nullptr)) return;
+  r->battery_floor = static_cast<int>(floor);
+  memcpy(r->while_running, c.while_running, sizeof r->while_running);
+  r->foreground = c.foreground;
+  r->ac_only = c.ac_only;
+  r->has_conditions = true;
+}
+
 bool read_status_members(const char *text, const mjh_jtok *t, int count, int agent, mjh_reply *r) {
   int run = mjh_json_member(text, t, count, 0, "run");
   if (run < 0) return false;
@@ -114,6 +148,10 @@ bool read_status_members(const char *text, const mjh_jtok *t, int count, int age
   if (at >= 0 && t[at].type == MJH_JSON_STRING)
     mjh_json_string_cut(text, &t[at], r->stopped_because, sizeof r->stopped_because);
   read_schedule(text, t, count, agent, r);
+  read_state(text, t, count, agent, r);
+  read_conditions(text, t, count, agent, r);
+  at = mjh_json_member(text, t, count, agent, "policy");
+  if (at >= 0 && !mjh_policy_from_json(text, t, count, at, &r->policy)) mjh_policy_none(&r->policy);
   return true;
 }
 
@@ -290,6 +328,12 @@ void mjh_reply_status(const mjh_agent_state *agent, const char *run_line, mjh_te
   mjh_options_json(&agent->settings, out);
   if (schedule != nullptr) out.add(",\"schedule\":", schedule);
   if (agent->stopped_because != nullptr) out.add(",\"stopped_because\":", mjh_json_quoted{agent->stopped_because});
+  if (agent->state != nullptr)
+    out.add(",\"state\":", mjh_json_quoted{agent->state},
+            ",\"reason\":", mjh_json_quoted{agent->reason != nullptr ? agent->reason : ""},
+            ",\"elevated\":", agent->elevated);
+  if (is_object(agent->conditions_json)) out.add(",\"conditions\":", agent->conditions_json);
+  if (is_object(agent->policy_json)) out.add(",\"policy\":", agent->policy_json);
   out.add("}}\n");
 }
 
@@ -301,6 +345,7 @@ bool mjh_reply_read(const char *line, size_t len, mjh_reply *out) {
 
   mjh_reply r{};
   mjh_options_default(&r.settings);
+  mjh_policy_none(&r.policy);
   r.session_end = MJH_NO_TIME;
   r.next_start = MJH_NO_TIME;
   if (!member_bool(line, t, count, 0, "ok", &r.ok)) return false;
