@@ -269,7 +269,7 @@ void mjh_agent::decide() {
     mjh_hold_text(conditions, program_state_, hold_, held);
     // "waiting for obs64.exe" is said "waiting" and its reason "for obs64.exe".
     std::string_view words = held.view();
-    if (words.compare(0, 8, "waiting ") == 0) words = mjh_slice(words, 8);
+    if (mjh_starts_with(words, "waiting ")) words = mjh_slice(words, 8);
     reason.add(words);
   } else {
     want_run = true;

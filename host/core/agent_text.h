@@ -60,14 +60,6 @@ struct mjh_tooltip_facts {
 // MJH_TOOLTIP_MAX - 1 bytes, never cut inside a character.
 void mjh_agent_tooltip(const mjh_tooltip_facts &f, mjh_text &out);
 
-// Appends the tooltip's one line, e.g. "Active: zen every 60 s, next nudge in
-// 42 s, 12 nudges, idle time reset" ("waiting for 60 s idle" in place of the
-// countdown while the user's input holds the nudge back), "Stopped", or
-// "Failing: SendInput failed (err 5) - ..." with the DLL's error text
-// shortened, then ", keeping awake" when it fits. At most
-// MJH_TOOLTIP_MAX - 1 bytes, never cut inside a UTF-8 character.
-void mjh_tooltip(const mjh_status *run, bool failing, const char *last_error, bool keep_awake_held, mjh_text &out);
-
 // Appends the sentence of `mjctl status` for a status reply, ending in '\n',
 // e.g. "agent 1.0.0 (pid 1234): active, zen nudges every 60 s, only after 60 s
 // without user input; next nudge in 42 s, user idle 18 s; 12 nudges, 0

@@ -57,6 +57,9 @@ void mjh_line_reader_next(mjh_line_reader *r);
 // a second launch of mjtray asks it to.
 enum mjh_command { MJH_CMD_STATUS, MJH_CMD_START, MJH_CMD_STOP, MJH_CMD_NUDGE, MJH_CMD_QUIT, MJH_CMD_SHOW };
 
+// The command's name in requests, e.g. "status"; null for no command.
+const char *mjh_command_name(mjh_command cmd);
+
 struct mjh_request {
   mjh_command cmd;
   mjh_options options;            // start: `saved` with the keys of "options" applied

@@ -662,15 +662,6 @@ bool mjh_start_options_from_tokens(const char *text, const mjh_jtok *t, int coun
   return true;
 }
 
-bool mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsigned *given, mjh_schedule_request *r,
-                             mjh_text *err) {
-  mjh_jtok tokens[MJH_JSON_TOKENS_MAX];
-  int count;
-  const mjh_json_error e = mjh_json_parse_object(text ? text : "", text ? len : 0, tokens, MJH_JSON_TOKENS_MAX, &count);
-  if (e != MJH_JSON_OK) return fail(err, mjh_json_error_text(e));
-  return mjh_start_options_from_tokens(text, tokens, count, 0, o, given, r, err);
-}
-
 namespace {
 
 // A member's key, after a comma unless the object was just opened.

@@ -100,8 +100,8 @@ struct tooltip_case {
 const char k_error[] = "SendInput failed (err 5) - desktop locked or not an interactive session";
 
 const tooltip_case k_tooltips[] = {
-    {{{"active", "0"}}, 0, "", 0, "Stopped"},
-    {{{"active", "0"}}, 1, k_error, 1, "Stopped, keeping awake"},
+    {{{"active", "0"}}, 0, "", 0, "Stopped: click to start"},
+    {{{"active", "0"}}, 1, k_error, 0, "Stopped: click to start"},
     {{}, 0, "", 0, "Active: zen every 60 s, next nudge in 42 s, 12 nudges, idle time reset"},
     {{}, 0, "", 1, "Active: zen every 60 s, next nudge in 42 s, 12 nudges, idle time reset, keeping awake"},
     // The user typed 4 s ago: the nudge waits for a whole minute of idle time.
@@ -155,6 +155,19 @@ const tooltip_case k_tooltips[] = {
     {{}, 1, nullptr, 0, "Failing: nudges do not reset the idle time"},
     {{}, 1, "bad \xff byte", 0, "Failing: bad ? byte"},
 };
+
+// The tooltip of a run as the agent gives it, without a reason or warning.
+void mjh_tooltip(const mjh_status *run, bool failing, const char *error, bool awake, mjh_text &out) {
+  mjh_tooltip_facts f = {};
+  f.state = run->active ? MJH_RUN_ACTIVE : MJH_RUN_STOPPED;
+  f.reason = "";
+  f.run = run;
+  f.failing = failing;
+  f.last_error = error;
+  f.keep_awake_held = awake;
+  f.warning = "";
+  mjh_agent_tooltip(f, out);
+}
 
 class Tooltips : public ::testing::TestWithParam<tooltip_case> {};
 
