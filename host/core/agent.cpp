@@ -720,8 +720,10 @@ void mjh_agent::write_status(mjh_text &reply) {
   mjh_decision shown;
   decide_schedule(session_, now, &shown);
   if (!settings_.run_on) shown.next_start = MJH_NO_TIME;  // nothing starts a run the user stopped
+  mjh_hours hours = hours_;
+  mjh_policy_apply_hours(policy_, &hours);  // the hours in force
   mjh_text_buffer<1024> schedule;
-  mjh_schedule_json(&hours_, &session_.session, &shown, warning_, schedule);
+  mjh_schedule_json(&hours, &session_.session, &shown, warning_, schedule);
   agent.schedule_json = schedule.ok() ? schedule.c_str() : nullptr;
   agent.stopped_because = state_ == MJH_RUN_ACTIVE ? "" : reason_;
   agent.state = mjh_run_state_name(state_);
