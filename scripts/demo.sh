@@ -11,7 +11,11 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows --target mjctl mjtray
 . scripts/wine-env.sh
 cd build/windows/bin
-mjctl() { /usr/lib/wine/wine64 mjctl.exe "$@"; }
+wine=/usr/lib/wine/wine64
+mjctl() { $wine mjctl.exe "$@"; }
+
+# The demo's settings (2 s, always) are not left behind for the app.
+mj_keep_agent_settings
 
 mjctl version
 echo

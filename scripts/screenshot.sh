@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes the README's picture of mjtray: the agent in the notification area of
-# a Wine virtual desktop, its menu open with the Interval submenu, cropped to
-# the taskbar's corner: docs/images/mjtray-menu.png.
+# Makes the README's pictures of mjtray in the notification area of a Wine
+# virtual desktop, cropped to the taskbar's corner: its first launch with the
+# notification that says where it is (docs/images/mjtray-first-launch.png),
+# and its menu open with the Power submenu (docs/images/mjtray-menu.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,10 +10,12 @@ build="${MJ_BUILD_DIR:-build/windows}" # another build folder of the windows pre
 cmake --preset windows -B "$build" >/dev/null
 cmake --build "$build" --target mjtray
 out="$PWD/docs/images/mjtray-menu.png"
+first="$PWD/docs/images/mjtray-first-launch.png"
 mkdir -p "$(dirname "$out")"
 shot=$(mktemp -d)
 
 . scripts/wine-env.sh
+mj_keep_agent_settings
 wine=/usr/lib/wine/wine64
 # The first launch's settings: a run with the defaults. A screen saver after
 # 2 min, which a 60 s interval in only-when-idle mode cannot keep ahead of:
@@ -51,7 +54,15 @@ for _ in $(seq 1 120); do
   sleep 0.5
 done
 
-# Right click opens the menu; hovering over "Interval" opens its submenu.
+# The first launch ever says where the agent is, beside its icon.
+sleep 2
+import -window root "$shot/screen.png"
+convert "$shot/screen.png" -crop 800x600+0+0 +repage -gravity SouthEast -crop 490x200+0+0 +repage -strip "$first"
+# A click on the notification closes it.
+xdotool mousemove 700 560 click 1
+sleep 1
+
+# Right click opens the menu; hovering over "Power" opens its submenu.
 xdotool mousemove $icon_x $icon_y
 sleep 0.5
 xdotool click 3
@@ -62,13 +73,15 @@ for _ in $(seq 1 40); do
   sleep 0.25
 done
 [ -n "$menu" ] || { echo "screenshot: the menu did not open" >&2; exit 1; }
-# WxH+X+Y; "Interval" is the fourth item, after two items and a separator.
-read -r menu_x menu_y < <(echo "$menu" | sed -E 's/^[0-9]+x[0-9]+\+([0-9]+)\+([0-9]+).*/\1 \2/')
-xdotool mousemove $((menu_x + 40)) $((menu_y + 68))
+# WxH+X+Y; "Power" comes after nine items (16 px each here) and two
+# separators (9 px), below the menu's border.
+read -r menu_h menu_x menu_y < <(echo "$menu" | sed -E 's/^[0-9]+x([0-9]+)\+([0-9]+)\+([0-9]+).*/\1 \2 \3/')
+xdotool mousemove $((menu_x + 40)) $((menu_y + 3 + 9 * 16 + 2 * 9 + 8))
 sleep 1.5
 import -window root "$shot/screen.png"
-convert "$shot/screen.png" -crop 800x600+0+0 +repage -gravity SouthEast -crop 490x240+0+0 +repage -strip "$out"
+height=$((menu_h + 40))
+convert "$shot/screen.png" -crop 800x600+0+0 +repage -gravity SouthEast -crop "560x${height}+0+0" +repage -strip "$out"
 xdotool key Escape Escape
 restore_saver
 rm -rf "$shot"
-echo "screenshot: wrote $out"
+echo "screenshot: wrote $first and $out"

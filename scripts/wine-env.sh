@@ -19,3 +19,24 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
 /usr/lib/wine/wineserver -w 2>/dev/null || true
+
+# For the scripts that start the agent in the user's prefix (the demo, the
+# screenshots): the agent keeps its settings in the user's registry, and a
+# script's must not become those of an app installed later in this profile.
+# Call mj_keep_agent_settings first: on exit, once every Wine process of the
+# prefix has ended, what was there is put back.
+mj_keep_agent_settings() {
+  mj_settings_key='HKCU\Software\Veltrano\Mouse Jiggler'
+  mj_settings_saved=$(mktemp -d)
+  mj_had_settings=0
+  /usr/lib/wine/wine64 reg export "$mj_settings_key" "Z:$mj_settings_saved/settings.reg" /y >/dev/null 2>&1 &&
+    mj_had_settings=1
+  trap '/usr/lib/wine/wineserver -k 2>/dev/null; mj_put_back_agent_settings; /usr/lib/wine/wineserver -k 2>/dev/null; kill $mj_xvfb_pid 2>/dev/null || true' EXIT
+}
+mj_put_back_agent_settings() {
+  /usr/lib/wine/wine64 reg delete "$mj_settings_key" /f >/dev/null 2>&1 || true
+  if [ "$mj_had_settings" = 1 ]; then
+    /usr/lib/wine/wine64 reg import "Z:$mj_settings_saved/settings.reg" >/dev/null 2>&1 || true
+  fi
+  rm -rf "$mj_settings_saved"
+}

@@ -4,10 +4,12 @@
 
 const int64_t mjh_run_for_choices[4] = {30 * 60, 60 * 60, 2 * 60 * 60, 4 * 60 * 60};
 const int mjh_interval_choices[5] = {30, 60, 120, 300, 600};
+const int mjh_battery_floor_choices[5] = {0, 10, 20, 30, 50};
 
 namespace {
 
 const char k_shutting_down[] = "the agent is shutting down";
+const char k_turned_off[] = "turned off by your organization";
 
 // The keys a request named, taken from `from` into `to`.
 void take_keys(mjh_options *to, const mjh_options &from, unsigned keys) {
@@ -24,6 +26,13 @@ bool same_spans(const mjh_hours &a, const mjh_hours &b) {
   if (a.span_count != b.span_count) return false;
   for (int i = 0; i < a.span_count; i++)
     if (a.spans[i].start != b.spans[i].start || a.spans[i].end != b.spans[i].end) return false;
+  return true;
+}
+
+bool same_programs(const mjh_programs &a, const mjh_programs &b) {
+  if (a.count != b.count) return false;
+  for (int i = 0; i < a.count; i++)
+    if (strcmp(a.names[i], b.names[i]) != 0) return false;
   return true;
 }
 
@@ -71,6 +80,9 @@ mjh_agent::mjh_agent(mjh_agent_effects &effects, const char *version, uint32_t p
     : fx_(effects), version_(version), pid_(pid) {
   mjh_settings_default(&settings_);
   mjh_hours_none(&hours_);
+  mjh_programs_none(&programs_);
+  mjh_policy_none(&policy_);
+  mjh_battery_gate_reset(&gate_);
   forget_session();
   decision_ = mjh_decision{};
   status_ = mjh_status{};
@@ -82,13 +94,21 @@ void mjh_agent::launch(const mjh_agent_start &start) {
   launched_ = true;
   settings_ = start.settings;
   hours_ = start.hours;
+  programs_ = start.programs;
+  programs_damaged_ = start.programs_damaged;
+  policy_ = start.policy;
+  power_ = start.power;
+  elevated_ = start.elevated;
   forget_session();
+  apply_policy_to_settings();
   read_lock_setting();
   if (start.first_launch) save();
+  program_state_ = fx_.watch_programs(programs_, settings_.foreground != 0);
   decide();
+  if (start.first_launch) say_where_it_is();
 }
 
-void mjh_agent::save() { fx_.save(settings_, hours_); }
+void mjh_agent::save() { fx_.save(settings_, hours_, programs_damaged_ ? nullptr : &programs_); }
 
 void mjh_agent::forget_session() {
   session_.session = mjh_session{};
@@ -102,12 +122,25 @@ void mjh_agent::drop_ended_session(int64_t now) {
   if (session_.session.end != MJH_NO_TIME && session_.session.end <= now) forget_session();
 }
 
+mjh_options mjh_agent::options_in_force() const {
+  mjh_options o = settings_.options;
+  mjh_policy_apply(policy_, &o);
+  return o;
+}
+
 void mjh_agent::read_lock_setting() {
   lock_ = fx_.lock_setting();
-  const mjh_options &o = settings_.options;
+  const mjh_options o = options_in_force();
   mjh_text warning(warning_), warning_short(warning_short_);
   mjh_interval_warning_of(o.interval_s, o.only_when_idle, lock_.seconds, lock_.kind, warning);
   mjh_interval_warning_short_of(o.interval_s, o.only_when_idle, lock_.seconds, lock_.kind, warning_short);
+}
+
+// Start with Windows as a policy decides it, where one does.
+void mjh_agent::apply_policy_to_settings() {
+  if (policy_.start_with_windows < 0) return;
+  const bool want = policy_.start_with_windows == 1;
+  if (fx_.autostart() != want) fx_.set_autostart(want);
 }
 
 bool mjh_agent::options_text(const mjh_options &o, mjh_text &out) const {
@@ -115,24 +148,42 @@ bool mjh_agent::options_text(const mjh_options &o, mjh_text &out) const {
   return out.ok();
 }
 
+void mjh_agent::note(const char *title, const char *text) {
+  if (settings_.notifications) fx_.notify(title, text);
+}
+
+void mjh_agent::say_where_it_is() {
+  fx_.notify("Veltrano Mouse Jiggler is running",
+             "It is the mouse in the notification area; right-click it for its menu.");
+}
+
 void mjh_agent::read_status() {
   mjh_status now;
   if (!mjh_status_read(fx_.run_status(), &now)) return;
+  const bool was_failing = failing_;
   failing_ = have_status_ ? mjh_failing_update(&status_, &now, failing_) : false;
   status_ = now;
   have_status_ = true;
+  // Told once, when nudges begin to fail; again only after they worked.
+  if (failing_ && !was_failing) {
+    mjh_text_buffer<256> why;
+    const char *error = fx_.last_error();
+    why.add(error && error[0] ? error : "the nudges do not reset the idle time");
+    note("Nudges are failing", why.c_str());
+  }
 }
 
-// Starts (or restarts) the run with the settings. Returns false with the
-// DLL's reason in last_error.
+// Starts (or restarts) the run with the settings in force. Returns false
+// with the DLL's reason in last_error.
 bool mjh_agent::run_start() {
   mjh_text_buffer<256> text;
-  if (exiting_ || !options_text(settings_.options, text) || !fx_.run_start(text.c_str())) return false;
+  const mjh_options o = options_in_force();
+  if (exiting_ || !options_text(o, text) || !fx_.run_start(text.c_str())) return false;
   running_ = true;
   failing_ = false;
   have_status_ = false;
   read_status();
-  keep_awake_held_ = fx_.keep_awake(settings_.options.keep_awake);
+  keep_awake_held_ = fx_.keep_awake(o.keep_awake);
   return true;
 }
 
@@ -144,41 +195,101 @@ void mjh_agent::run_stop() {
   failing_ = false;
 }
 
-// After every change: whether the run goes on now, the run started or
-// stopped to match, the icon, and the one timer to the next instant the
-// answer may change. The user's run_on is left alone, but for a session that
-// ended with nothing to start the run again: that stop is the one the user
-// asked for.
+void mjh_agent::decide_schedule(const session_state &session, int64_t now, mjh_decision *d) const {
+  mjh_hours hours = hours_;
+  mjh_policy_apply_hours(policy_, &hours);
+  mjh_decide(&hours, &session.session, fx_.zone(), now, d);
+}
+
+// After every change: what the run does now (active, waiting or stopped,
+// and why), the run started or stopped to match, the icon, and the one timer
+// to the next instant the answer may change. The user's run_on is left
+// alone, but for a session that ended with nothing to start the run again:
+// that stop is the one the user asked for.
 void mjh_agent::decide() {
   if (exiting_) return;
-  int64_t now = fx_.now_utc();
+  const int64_t now = fx_.now_utc();
+  const int64_t before = clock_utc_;
   clock_utc_ = now;
   clock_tick_ = fx_.tick_ms();
-  mjh_decide(&hours_, &session_.session, fx_.zone(), now, &decision_);
-  waiting_ = false;
-  if (!settings_.run_on) {
-    if (running_) run_stop();
-  } else if (decision_.action == MJH_SCHED_RUN) {
+  decide_schedule(session_, now, &decision_);
+  mjh_conditions conditions;
+  conditions.programs = programs_;
+  conditions.foreground = settings_.foreground != 0;
+  conditions.battery = mjh_battery_rule{settings_.ac_only != 0, settings_.battery_floor};
+  const mjh_power_hold power = mjh_battery_gate_feed(&gate_, conditions.battery, power_);
+  hold_ = mjh_conditions_hold(conditions, program_state_, power);
+
+  const mjh_session &s = session_.session;
+  const bool ended = decision_.reason == MJH_REASON_SESSION_ENDED;
+  mjh_text reason(reason_);
+  bool want_run = false;
+  if (!ended) {
     stopped_because_[0] = '\0';
-    if (!running_ && !run_start()) {
-      mjh_text because(stopped_because_);
-      because.add("the run did not start: ", fx_.last_error());
+  } else if (settings_.run_on && !stopped_because_[0]) {
+    // Why the run stopped by itself, kept until the user acts.
+    mjh_text because(stopped_because_);
+    if (slept_ && s.end > before)
+      because.add("session ended while the computer slept");
+    else
+      mjh_reason_text(&decision_, &s, fx_.zone(), now, because);
+    if (s.end != notified_session_end_) {
+      notified_session_end_ = s.end;
+      note("Session ended", stopped_because_);
     }
-  } else {
-    if (decision_.reason == MJH_REASON_SESSION_ENDED) {
-      mjh_text because(stopped_because_);
-      mjh_reason_text(&decision_, &session_.session, fx_.zone(), now, because);
-    } else if (decision_.reason == MJH_REASON_HOURS_DAMAGED) {
-      mjh_text because(stopped_because_);
-      mjh_waiting_text(&decision_, &session_.session, fx_.zone(), now, because);
-    }
-    if (running_) run_stop();
-    if (decision_.action == MJH_SCHED_WAIT) {
-      waiting_ = true;
+  }
+  if (!policy_.allowed) {
+    state_ = MJH_RUN_STOPPED;
+    reason.add(k_turned_off);
+  } else if (!settings_.run_on) {
+    state_ = MJH_RUN_STOPPED;
+    reason.add(stopped_because_);
+  } else if (decision_.action == MJH_SCHED_STOP) {
+    state_ = MJH_RUN_STOPPED;
+    reason.add(stopped_because_);
+    settings_.run_on = 0;
+    save();
+  } else if (decision_.action == MJH_SCHED_WAIT) {
+    state_ = MJH_RUN_WAITING;
+    if (ended) {
+      reason.add(stopped_because_, ", next start ");
+      if (decision_.next_start == MJH_NO_TIME)
+        reason.add("none");
+      else
+        mjh_when_text(fx_.zone(), now, decision_.next_start, reason);
     } else {
-      settings_.run_on = 0;
-      save();
+      mjh_waiting_text(&decision_, &s, fx_.zone(), now, reason);
     }
+  } else if (programs_damaged_) {
+    state_ = MJH_RUN_WAITING;
+    reason.add("saved program list damaged: set it again");
+  } else if (hold_ != 0) {
+    state_ = MJH_RUN_WAITING;
+    mjh_text_buffer<256> held;
+    mjh_hold_text(conditions, program_state_, hold_, held);
+    // "waiting for obs64.exe" is said "waiting" and its reason "for obs64.exe".
+    std::string_view words = held.view();
+    if (mjh_starts_with(words, "waiting ")) words = mjh_slice(words, 8);
+    reason.add(words);
+  } else {
+    want_run = true;
+    state_ = MJH_RUN_ACTIVE;
+    if (s.kind == MJH_SESSION_UNTIL_STOPPED) {
+      reason.add("until stopped");
+    } else if (s.end != MJH_NO_TIME && s.end > now) {
+      reason.add("until ");
+      mjh_when_text(fx_.zone(), now, s.end, reason);
+      if (!decision_.inside) reason.add(", overriding working hours");
+    }
+  }
+  slept_ = false;
+
+  if (want_run && !running_ && !run_start()) {
+    state_ = MJH_RUN_STOPPED;
+    reason.clear();
+    reason.add("the run did not start: ", fx_.last_error());
+  } else if (!want_run && running_) {
+    run_stop();
   }
   show();
   arm_timer();
@@ -186,7 +297,7 @@ void mjh_agent::decide() {
 
 void mjh_agent::arm_timer() {
   if (exiting_) return;
-  int64_t ms = settings_.run_on && decision_.recheck_s > 0 ? decision_.recheck_s * 1000 : -1;
+  int64_t ms = settings_.run_on && policy_.allowed && decision_.recheck_s > 0 ? decision_.recheck_s * 1000 : -1;
   if (running_) {
     // The run is looked at again just after its next nudge is due: whether
     // it worked, for the icon. Never faster than once a second.
@@ -200,35 +311,25 @@ void mjh_agent::arm_timer() {
 
 // ---- What the icon shows ----------------------------------------------------------
 
-void mjh_agent::tooltip(mjh_text &out) const {
-  mjh_text_buffer<512> line;
-  mjh_status none = mjh_status{};
-  if (running_) {
-    mjh_tooltip(have_status_ ? &status_ : &none, failing_, fx_.last_error(), keep_awake_held_, line);
-  } else if (waiting_) {
-    line.add("Waiting: ");
-    mjh_waiting_text(&decision_, &session_.session, fx_.zone(), fx_.now_utc(), line);
-  } else if (stopped_because_[0]) {
-    line.add("Stopped: ", stopped_because_);
-  } else {
-    mjh_tooltip(&none, false, fx_.last_error(), keep_awake_held_, line);
-  }
-  if (warning_short_[0]) out.add("Warning: ", warning_short_, ". ");
-  out.add(line.view());
-}
-
 void mjh_agent::show() {
   if (exiting_) return;
-  mjh_icon_state icon;
-  if (running_ && have_status_)
-    icon = mjh_icon_for(&status_, failing_, false);
-  else if (running_)
-    icon = MJH_ICON_ACTIVE;
-  else
-    icon = waiting_ ? MJH_ICON_WAITING : MJH_ICON_STOPPED;
+  mjh_status none = mjh_status{};
+  mjh_tooltip_facts facts = {};
+  facts.state = state_;
+  facts.reason = reason_;
+  facts.run = running_ && have_status_ ? &status_ : &none;
+  facts.failing = failing_;
+  facts.last_error = fx_.last_error();
+  facts.keep_awake_held = keep_awake_held_;
+  facts.warning = warning_short_;
+  facts.elevated = elevated_;
+  facts.policy_off = !policy_.allowed;
+  mjh_icon_state icon = state_ == MJH_RUN_ACTIVE    ? (failing_ ? MJH_ICON_FAILING : MJH_ICON_ACTIVE)
+                        : state_ == MJH_RUN_WAITING ? MJH_ICON_WAITING
+                                                    : MJH_ICON_STOPPED;
   char tip[MJH_TOOLTIP_MAX];
   mjh_text text(tip);
-  tooltip(text);
+  mjh_agent_tooltip(facts, text);
   if (shown_ && icon == shown_icon_ && strcmp(tip, shown_tooltip_) == 0) return;
   shown_ = true;
   shown_icon_ = icon;
@@ -237,15 +338,32 @@ void mjh_agent::show() {
 }
 
 void mjh_agent::menu(mjh_menu_model *m) const {
-  const mjh_options &o = settings_.options;
+  const mjh_options o = options_in_force();
   *m = mjh_menu_model{};
   m->run_on = settings_.run_on != 0;
+  m->start_allowed = policy_.allowed;
   m->mode = o.mode;
   m->interval_s = o.interval_s;
   m->only_when_idle = o.only_when_idle != 0;
   m->keep_awake = o.keep_awake != 0;
-  m->autostart = fx_.autostart();
-  m->until_end_of_hours_possible = hours_.span_count > 0;
+  m->keep_awake_fixed = policy_.keep_awake >= 0;
+  mjh_text keep_awake(m->keep_awake_label);
+  mjh_policy_menu_label(policy_, MJH_POLICY_KEEP_AWAKE, "&Keep the computer awake", keep_awake);
+  m->autostart = mjh_policy_start_with_windows(policy_, fx_.autostart());
+  m->autostart_fixed = policy_.start_with_windows >= 0;
+  mjh_text autostart(m->autostart_label);
+  mjh_policy_menu_label(policy_, MJH_POLICY_START_WITH_WINDOWS, "Start with &Windows", autostart);
+  m->hours_fixed = policy_.from[MJH_POLICY_WORKING_HOURS] != MJH_SCOPE_NONE;
+  mjh_text hours(m->hours_label);
+  mjh_policy_menu_label(policy_, MJH_POLICY_WORKING_HOURS, "&Working hours...", hours);
+  mjh_hours in_force = hours_;
+  mjh_policy_apply_hours(policy_, &in_force);
+  m->until_end_of_hours_possible = in_force.span_count > 0;
+  m->max_interval_s = policy_.max_interval_s;
+  m->while_programs = programs_.count > 0;
+  m->ac_only = settings_.ac_only != 0;
+  m->battery_floor = settings_.battery_floor;
+  m->notifications = settings_.notifications != 0;
 
   m->session = MJH_ACTION_TOGGLE;
   const mjh_session &s = session_.session;
@@ -262,22 +380,26 @@ void mjh_agent::menu(mjh_menu_model *m) const {
     }
   }
 
+  // One name for what takes over after the inactivity, in both items.
+  static const char *const what[] = {"screen lock", "screen saver", "display-off timeout"};
+  const char *takes_over = what[lock_.kind <= MJH_LOCK_DISPLAY_OFF ? lock_.kind : 0];
   mjh_text interval(m->interval_label);
   interval.add("&Interval");
   m->interval_unsafe = warning_[0] != '\0';
   if (m->interval_unsafe) {
-    static const char *const what[] = {"screen lock", "screen saver", "display-off"};
     interval.add(" (too long for the ");
     mjh_duration_text(lock_.seconds, interval);
-    interval.add(' ', what[lock_.kind <= MJH_LOCK_DISPLAY_OFF ? lock_.kind : 0], ')');
+    interval.add(' ', takes_over, ')');
     m->safe_interval_s = mjh_largest_safe_interval(o.only_when_idle, lock_.seconds);
     mjh_text safe(m->safe_interval_label);
     mjh_duration_text(m->safe_interval_s, safe);
-    safe.add(" \xe2\x80\x94 the longest that beats the lock");
+    safe.add(" \xe2\x80\x94 the longest that keeps ahead of the ", takes_over);
   }
 }
 
 // ---- Events -------------------------------------------------------------------------
+
+bool mjh_agent::policy_refuses(mjh_text *err) const { return !mjh_policy_check_allowed(policy_, err); }
 
 void mjh_agent::user_stop() {
   settings_.run_on = 0;
@@ -288,12 +410,17 @@ void mjh_agent::user_stop() {
 }
 
 void mjh_agent::user_start() {
+  mjh_text_buffer<256> why;
+  if (policy_refuses(&why)) {
+    fx_.notify("Veltrano Mouse Jiggler", why.c_str());
+    return;
+  }
   drop_ended_session(fx_.now_utc());
   settings_.run_on = 1;
+  stopped_because_[0] = '\0';
   decide();
-  if (settings_.run_on && !running_ && !waiting_) {
+  if (settings_.run_on && state_ == MJH_RUN_STOPPED) {
     settings_.run_on = 0;
-    stopped_because_[0] = '\0';
     mjh_text_buffer<512> text;
     text.add(fx_.last_error());
     fx_.notify("The run did not start", text.c_str());
@@ -317,7 +444,19 @@ void mjh_agent::options_changed() {
   decide();
 }
 
+// The program condition changed: the shell watches the new list.
+void mjh_agent::conditions_changed() {
+  save();
+  program_state_ = fx_.watch_programs(programs_, settings_.foreground != 0);
+  decide();
+}
+
 void mjh_agent::choose_session(mjh_user_action action, int64_t value) {
+  mjh_text_buffer<256> err;
+  if (policy_refuses(&err)) {
+    fx_.notify("Veltrano Mouse Jiggler", err.c_str());
+    return;
+  }
   int64_t now = fx_.now_utc();
   session_state chosen;
   chosen.to_end_of_hours = false;
@@ -327,8 +466,9 @@ void mjh_agent::choose_session(mjh_user_action action, int64_t value) {
     chosen.session.start = now;
     chosen.session.end = MJH_NO_TIME;
   } else if (action == MJH_ACTION_RUN_UNTIL_END_OF_HOURS) {
-    mjh_text_buffer<256> err;
-    if (!mjh_session_until_end_of_hours(&chosen.session, &hours_, fx_.zone(), now, &err)) {
+    mjh_hours hours = hours_;
+    mjh_policy_apply_hours(policy_, &hours);
+    if (!mjh_session_until_end_of_hours(&chosen.session, &hours, fx_.zone(), now, &err)) {
       fx_.notify("Run until the end of today's working hours", err.c_str());
       return;
     }
@@ -347,8 +487,13 @@ void mjh_agent::choose_session(mjh_user_action action, int64_t value) {
 void mjh_agent::action(mjh_user_action action, int64_t value) {
   if (exiting_ || !launched_) return;
   mjh_options &o = settings_.options;
+  mjh_text_buffer<256> err;
   switch (action) {
     case MJH_ACTION_TOGGLE:
+      if (policy_refuses(&err)) {  // a click changes nothing the organization decided
+        fx_.notify("Veltrano Mouse Jiggler", err.c_str());
+        return;
+      }
       if (settings_.run_on)
         user_stop();
       else
@@ -362,10 +507,20 @@ void mjh_agent::action(mjh_user_action action, int64_t value) {
       return;
     case MJH_ACTION_NUDGE: {
       mjh_text_buffer<256> text;
-      if (!options_text(o, text) || !fx_.nudge(text.c_str())) {
+      if (policy_refuses(&err)) {
+        fx_.notify("Veltrano Mouse Jiggler", err.c_str());
+        return;
+      }
+      if (!options_text(options_in_force(), text) || !fx_.nudge(text.c_str())) {
         mjh_text_buffer<512> why;
         why.add(fx_.last_error());
         fx_.notify("The nudge failed", why.c_str());
+      } else {
+        // A sign that it nudged, and how it went.
+        mjh_status after;
+        mjh_text_buffer<128> how;
+        if (mjh_status_read(fx_.run_status(), &after)) mjh_describe_nudge(&after, how);
+        fx_.notify("Nudged", how.c_str());
       }
       if (running_) read_status();
       show();
@@ -378,11 +533,16 @@ void mjh_agent::action(mjh_user_action action, int64_t value) {
       return;
     case MJH_ACTION_INTERVAL:
       if (value < 1 || value > 3600) return;
+      if (!mjh_policy_check_interval(policy_, static_cast<int>(value), &err)) {
+        fx_.notify("Interval", err.c_str());
+        return;
+      }
       o.interval_s = static_cast<int>(value);
       options_changed();
       return;
     case MJH_ACTION_INTERVAL_SAFE:
       o.interval_s = mjh_largest_safe_interval(o.only_when_idle, lock_.seconds);
+      if (policy_.max_interval_s > 0 && o.interval_s > policy_.max_interval_s) o.interval_s = policy_.max_interval_s;
       options_changed();
       return;
     case MJH_ACTION_ONLY_WHEN_IDLE:
@@ -390,6 +550,7 @@ void mjh_agent::action(mjh_user_action action, int64_t value) {
       options_changed();
       return;
     case MJH_ACTION_KEEP_AWAKE:
+      if (policy_.keep_awake >= 0) return;  // the menu item is greyed
       o.keep_awake = !o.keep_awake;
       options_changed();
       return;
@@ -398,7 +559,23 @@ void mjh_agent::action(mjh_user_action action, int64_t value) {
     case MJH_ACTION_RUN_UNTIL_STOPPED:
       choose_session(action, value);
       return;
+    case MJH_ACTION_AC_ONLY:
+      settings_.ac_only = !settings_.ac_only;
+      save();
+      decide();
+      return;
+    case MJH_ACTION_BATTERY_FLOOR:
+      if (!mjh_battery_stop_valid(static_cast<int>(value), nullptr)) return;
+      settings_.battery_floor = static_cast<int>(value);
+      save();
+      decide();
+      return;
+    case MJH_ACTION_NOTIFICATIONS:
+      settings_.notifications = !settings_.notifications;
+      save();
+      return;
     case MJH_ACTION_AUTOSTART:
+      if (policy_.start_with_windows >= 0) return;  // the menu item is greyed
       if (!fx_.set_autostart(!fx_.autostart())) fx_.notify("Start with Windows", "the registry refused the change");
       return;
     case MJH_ACTION_EXIT:
@@ -413,6 +590,7 @@ bool mjh_agent::edit_hours(const mjh_hours_edit &edit, mjh_text *err) {
     if (err) err->add(k_shutting_down);
     return false;
   }
+  if (!mjh_policy_check_hours(policy_, err)) return false;
   mjh_hours h = hours_;
   if (edit.clear) {
     mjh_hours_none(&h);
@@ -429,6 +607,20 @@ bool mjh_agent::edit_hours(const mjh_hours_edit &edit, mjh_text *err) {
   hours_ = h;
   save();
   decide();
+  return true;
+}
+
+bool mjh_agent::edit_programs(const mjh_programs_edit &edit, mjh_text *err) {
+  if (exiting_ || !launched_) {
+    if (err) err->add(k_shutting_down);
+    return false;
+  }
+  if (edit.set_programs) {
+    programs_ = edit.programs;
+    programs_damaged_ = false;
+  }
+  if (edit.set_foreground) settings_.foreground = edit.foreground;
+  conditions_changed();
   return true;
 }
 
@@ -454,10 +646,44 @@ void mjh_agent::settings_changed() {
   decide();
 }
 
+void mjh_agent::policy_changed(const mjh_policy &policy) {
+  if (exiting_ || !launched_) return;
+  const mjh_options before = options_in_force();
+  policy_ = policy;
+  apply_policy_to_settings();
+  read_lock_setting();
+  const mjh_options after = options_in_force();
+  if (running_ && memcmp(&before, &after, sizeof before) != 0 && !run_start()) {
+    read_status();
+    running_ = have_status_ && status_.active;
+  }
+  decide();
+}
+
+void mjh_agent::power_changed(const mjh_power_reading &power) {
+  if (exiting_ || !launched_) return;
+  power_ = power;
+  read_lock_setting();  // the display-off timeout differs on battery
+  decide();
+}
+
+void mjh_agent::programs_changed(const mjh_program_state &state) {
+  if (exiting_ || !launched_) return;
+  program_state_ = state;
+  decide();
+}
+
+// After a sleep everything is decided again at once: a session that ended
+// meanwhile has ended, and keep-awake is asserted again.
 void mjh_agent::resumed() {
   if (exiting_ || !launched_) return;
   read_lock_setting();
   if (running_) read_status();
+  if (keep_awake_held_) {
+    fx_.keep_awake(false);
+    keep_awake_held_ = fx_.keep_awake(true);
+  }
+  slept_ = true;
   decide();
 }
 
@@ -474,6 +700,9 @@ void mjh_agent::shut_down() {
   fx_.run_stop();
   keep_awake_held_ = fx_.keep_awake(false);
   running_ = false;
+  mjh_programs none;
+  mjh_programs_none(&none);
+  fx_.watch_programs(none, false);
 }
 
 // ---- Requests -----------------------------------------------------------------------
@@ -489,51 +718,96 @@ void mjh_agent::write_status(mjh_text &reply) {
   agent.pid = pid_;
   agent.version = version_;
   mjh_decision shown;
-  mjh_decide(&hours_, &session_.session, fx_.zone(), now, &shown);
+  decide_schedule(session_, now, &shown);
   if (!settings_.run_on) shown.next_start = MJH_NO_TIME;  // nothing starts a run the user stopped
+  mjh_hours hours = hours_;
+  mjh_policy_apply_hours(policy_, &hours);  // the hours in force
   mjh_text_buffer<1024> schedule;
-  mjh_schedule_json(&hours_, &session_.session, &shown, warning_, schedule);
+  mjh_schedule_json(&hours, &session_.session, &shown, warning_, schedule);
   agent.schedule_json = schedule.ok() ? schedule.c_str() : nullptr;
-  agent.stopped_because = stopped_because_;
+  agent.stopped_because = state_ == MJH_RUN_ACTIVE ? "" : reason_;
+  agent.state = mjh_run_state_name(state_);
+  agent.reason = reason_;
+  agent.elevated = elevated_;
+  mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 128> conditions;
+  conditions.add("{\"while_running\":");
+  if (programs_.count) {
+    mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
+    mjh_programs_text(programs_, list);
+    conditions.add(mjh_json_quoted{list.view()});
+  } else {
+    conditions.add("null");
+  }
+  conditions.add(",\"foreground\":", settings_.foreground != 0, ",\"ac_only\":", settings_.ac_only != 0,
+                 ",\"battery_floor\":", settings_.battery_floor, '}');
+  agent.conditions_json = conditions.ok() ? conditions.c_str() : nullptr;
+  mjh_text_buffer<2048> policy;
+  mjh_policy_json(policy_, policy);
+  agent.policy_json = policy.ok() ? policy.c_str() : nullptr;
   mjh_reply_status(&agent, fx_.run_status(), reply);
 }
 
-// A start: its options and schedule take effect together, or not at all (an
-// error reply). It changes only the keys it names, on the settings as they
-// are now.
+// A start: its options, schedule and conditions take effect together, or not
+// at all (an error reply). It changes only the keys it names, on the
+// settings as they are now.
 void mjh_agent::apply_start(const mjh_request &request, mjh_text &reply) {
+  mjh_text_buffer<256> err;
+  if (!mjh_policy_check_request(policy_, request.options, request.given, request.schedule.given, &err)) {
+    mjh_reply_error(err.c_str(), reply);
+    return;
+  }
   int64_t now = fx_.now_utc();
   drop_ended_session(now);
   mjh_hours hours = hours_;
   session_state session = session_;
-  mjh_text_buffer<256> err;
   if (!mjh_schedule_request_apply(&request.schedule, &hours, &session.session, fx_.zone(), now, &err)) {
     mjh_reply_error(err.c_str(), reply);
     return;
   }
-  if (request.schedule.given & (MJH_SCHED_KEY_FOR | MJH_SCHED_KEY_UNTIL))
-    session.to_end_of_hours =
-        (request.schedule.given & MJH_SCHED_KEY_UNTIL) && request.schedule.until_minute == MJH_UNTIL_END_OF_HOURS;
+  const mjh_schedule_request &r = request.schedule;
+  if (r.given & (MJH_SCHED_KEY_FOR | MJH_SCHED_KEY_UNTIL))
+    session.to_end_of_hours = (r.given & MJH_SCHED_KEY_UNTIL) && r.until_minute == MJH_UNTIL_END_OF_HOURS;
 
-  mjh_decision d;
-  mjh_decide(&hours, &session.session, fx_.zone(), now, &d);
-  mjh_options before = settings_.options;
+  // What was, to go back to when the run does not start.
+  const mjh_settings settings_before = settings_;
+  const mjh_hours hours_before = hours_;
+  const session_state session_before = session_;
+  const mjh_programs programs_before = programs_;
+  const bool programs_damaged_before = programs_damaged_;
+
   take_keys(&settings_.options, request.options, request.given);
-  if (d.action == MJH_SCHED_RUN && !run_start()) {
-    mjh_reply_error(fx_.last_error(), reply);
-    settings_.options = before;
-    read_status();
-    running_ = have_status_ && status_.active;
-    decide();
-    return;
+  if (r.given & MJH_SCHED_KEY_WHILE_RUNNING) {
+    programs_ = r.programs;
+    programs_damaged_ = false;
   }
+  if (r.given & MJH_SCHED_KEY_FOREGROUND) settings_.foreground = r.foreground;
+  if (r.given & MJH_SCHED_KEY_AC_ONLY) settings_.ac_only = r.ac_only;
+  if (r.given & MJH_SCHED_KEY_BATTERY_FLOOR) settings_.battery_floor = r.battery_floor;
   hours_ = hours;
   session_ = session;
   settings_.run_on = 1;
   stopped_because_[0] = '\0';
-  save();
+  const bool watch = !same_programs(programs_, programs_before) || settings_.foreground != settings_before.foreground;
+  if (watch) program_state_ = fx_.watch_programs(programs_, settings_.foreground != 0);
   read_lock_setting();
+  // A run that was on restarts with what the request named.
+  if (running_) run_stop();
   decide();
+  if (state_ == MJH_RUN_STOPPED) {
+    mjh_text_buffer<512> why;
+    why.add(fx_.last_error());
+    mjh_reply_error(why.c_str(), reply);
+    settings_ = settings_before;
+    hours_ = hours_before;
+    session_ = session_before;
+    programs_ = programs_before;
+    programs_damaged_ = programs_damaged_before;
+    if (watch) program_state_ = fx_.watch_programs(programs_, settings_.foreground != 0);
+    read_lock_setting();
+    decide();
+    return;
+  }
+  save();
   mjh_reply_ok(reply);
 }
 
@@ -542,6 +816,7 @@ void mjh_agent::request(const mjh_request &request, mjh_text &reply) {
     mjh_reply_error(k_shutting_down, reply);
     return;
   }
+  mjh_text_buffer<256> err;
   switch (request.cmd) {
     case MJH_CMD_STATUS:
       if (running_) read_status();  // the failing state as of now
@@ -556,8 +831,12 @@ void mjh_agent::request(const mjh_request &request, mjh_text &reply) {
       mjh_reply_ok(reply);
       return;
     case MJH_CMD_NUDGE: {
+      if (policy_refuses(&err)) {
+        mjh_reply_error(err.c_str(), reply);
+        return;
+      }
       mjh_text_buffer<256> text;
-      if (options_text(settings_.options, text) && fx_.nudge(text.c_str()))
+      if (options_text(options_in_force(), text) && fx_.nudge(text.c_str()))
         mjh_reply_ok(reply);
       else
         mjh_reply_error(fx_.last_error(), reply);
@@ -569,6 +848,10 @@ void mjh_agent::request(const mjh_request &request, mjh_text &reply) {
       mjh_reply_ok(reply);
       shut_down();
       fx_.quit();
+      return;
+    case MJH_CMD_SHOW:
+      say_where_it_is();
+      mjh_reply_ok(reply);
       return;
   }
   mjh_reply_error("unknown command", reply);

@@ -1,10 +1,12 @@
 // The agent's decisions, in one object driven by events: a pipe request, a
-// menu command or a click, the one timer, a change of the clock, the zone or
-// the screen-lock settings, a resume, the pointer resting on the icon, the end
-// of the session. Everything it does to the world (the DLL's run, keep-awake,
-// the saved settings, the icon and its tooltip, the timer, the end of the
-// agent) goes through mjh_agent_effects, which the Windows shell implements
-// with the real things and the tests with fakes.
+// menu command or a click, the one timer, a change of the clock, the zone,
+// the screen-lock settings, the organization's policies, the power source or
+// the programs that run, a resume from sleep, the pointer resting on the
+// icon, the end of the session. Everything it does to the world (the DLL's
+// run, keep-awake, the saved settings, the icon and its tooltip, messages
+// beside the icon, the programs to watch, the timer, start with Windows, the
+// end of the agent) goes through mjh_agent_effects, which the Windows shell
+// implements with the real things and the tests with fakes.
 //
 // Every event is handled whole before the next one is given: the shell never
 // calls an event from inside another, and the object never calls back into
@@ -12,7 +14,10 @@
 // shut_down, which may come at any time, even in the middle of another event
 // (the session is ending), and leaves the object inert.
 //
-// Plain C++ without system headers, tested natively.
+// The run is on when the user wants it on, and inside working hours (if
+// set), and the conditions hold (if set); a session overrides working hours
+// but not the conditions; a policy overrides all. Plain C++ without system
+// headers, tested natively.
 #ifndef MJH_AGENT_H
 #define MJH_AGENT_H
 
@@ -20,9 +25,11 @@
 #include <stdint.h>
 
 #include "agent_text.h"
+#include "conditions.h"
 #include "icon.h"
 #include "lock_rule.h"
 #include "options.h"
+#include "policy.h"
 #include "protocol.h"
 #include "schedule.h"
 #include "schedule_text.h"
@@ -51,10 +58,10 @@ class mjh_agent_effects {
   // whether they are held now.
   virtual bool keep_awake(bool on) = 0;
 
-  // Writes the settings and the working hours whole (damaged working hours
-  // leave the stored ones as they are, for the user to see and set again);
-  // false when the store refused.
-  virtual bool save(const mjh_settings &settings, const mjh_hours &hours) = 0;
+  // Writes the settings, the working hours and the programs whole (damaged
+  // working hours or a damaged list leave the stored ones as they are, for
+  // the user to see and set again); false when the store refused.
+  virtual bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) = 0;
 
   // The clock: UTC seconds since 1970, a monotonic tick in milliseconds, and
   // the zone of local time (valid until the next event).
@@ -68,9 +75,13 @@ class mjh_agent_effects {
   // The icon's state and its tooltip (UTF-8), given only when either changed.
   virtual void show(mjh_icon_state icon, const char *tooltip) = 0;
 
-  // A message the user should see without having to answer it (a balloon),
-  // e.g. why a start from the menu failed.
+  // A message beside the icon (a balloon) that needs no answer.
   virtual void notify(const char *title, const char *text) = 0;
+
+  // The programs whose runs the shell watches (none: stop watching), and
+  // whether it also tells which of them owns the foreground window. Returns
+  // which of them run now; later changes come as programs_changed.
+  virtual mjh_program_state watch_programs(const mjh_programs &programs, bool foreground) = 0;
 
   // The one timer: the shell calls mjh_agent::timer after ms milliseconds
   // (replacing an earlier request), or never when ms is negative.
@@ -103,6 +114,9 @@ enum mjh_user_action {
   MJH_ACTION_RUN_FOR,  // value: seconds
   MJH_ACTION_RUN_UNTIL_END_OF_HOURS,
   MJH_ACTION_RUN_UNTIL_STOPPED,
+  MJH_ACTION_AC_ONLY,        // "Only on mains power", on or off
+  MJH_ACTION_BATTERY_FLOOR,  // value: 0 (off) or 5 to 95
+  MJH_ACTION_NOTIFICATIONS,  // on or off
   MJH_ACTION_AUTOSTART,
   MJH_ACTION_EXIT
 };
@@ -111,15 +125,25 @@ enum mjh_user_action {
 extern const int64_t mjh_run_for_choices[4];
 // The Interval choices of the menu, in seconds.
 extern const int mjh_interval_choices[5];
+// The "Stop below" choices of the menu, in percent (0: off).
+extern const int mjh_battery_floor_choices[5];
 
-// What the menu shows when it opens.
+// What the menu shows when it opens. A label ends in " (set by your
+// organization)" and its item is greyed where a policy decides.
 struct mjh_menu_model {
-  bool run_on;  // the item says Stop, else Start
+  bool run_on;         // the item says Stop, else Start
+  bool start_allowed;  // Start and Nudge now: false when a policy turned the agent off
   mj_mode mode;
   int interval_s;
   bool only_when_idle;
   bool keep_awake;
+  bool keep_awake_fixed;  // by a policy
+  char keep_awake_label[96];
   bool autostart;
+  bool autostart_fixed;  // by a policy
+  char autostart_label[96];
+  bool hours_fixed;  // working hours set by a policy
+  char hours_label[96];
   // The session in progress: MJH_ACTION_RUN_FOR with its seconds,
   // MJH_ACTION_RUN_UNTIL_END_OF_HOURS or MJH_ACTION_RUN_UNTIL_STOPPED; or
   // MJH_ACTION_TOGGLE when none.
@@ -128,10 +152,16 @@ struct mjh_menu_model {
   bool until_end_of_hours_possible;  // working hours are set
   // The interval cannot keep ahead of the screen lock: the Interval item's
   // label says so and the submenu offers the longest safe interval.
+  int max_interval_s;  // a policy's limit, 0 when none: longer choices are greyed
   bool interval_unsafe;
   int safe_interval_s;
   char interval_label[96];       // "&Interval" or "&Interval (too long for the 5 min screen saver)"
-  char safe_interval_label[96];  // "2 min 25 s - the longest that keeps ahead of the lock"
+  char safe_interval_label[96];  // "2 min 25 s - the longest that keeps ahead of the screen saver"
+  // The conditions.
+  bool while_programs;  // a list of programs is set
+  bool ac_only;
+  int battery_floor;
+  bool notifications;
 };
 
 // A change of the working hours from the dialog: only what the user changed
@@ -157,11 +187,25 @@ bool mjh_hours_edit_between(const mjh_hours_fields &shown, const mjh_hours_field
 // Friday and a typical day.
 void mjh_hours_fields_of(const mjh_hours &h, mjh_hours_fields *fields);
 
-// What the agent was started with, from the settings store.
+// A change of the program condition from its dialog: only what the user
+// changed in it.
+struct mjh_programs_edit {
+  bool set_programs;
+  mjh_programs programs;
+  bool set_foreground;
+  bool foreground;
+};
+
+// What the agent was started with.
 struct mjh_agent_start {
   mjh_settings settings;
-  mjh_hours hours;    // damaged when the stored ones do not read: the run waits
-  bool first_launch;  // nothing was stored: the defaults are saved at once
+  mjh_hours hours;          // damaged when the stored ones do not read: the run waits
+  mjh_programs programs;    // the program condition, as stored
+  bool programs_damaged;    // the stored list does not read: the run waits
+  bool first_launch;        // nothing was stored: the defaults are saved at once, and the agent says where it is
+  mjh_policy policy;        // the organization's policies
+  mjh_power_reading power;  // the power source and battery now
+  bool elevated;            // the agent runs as administrator
 };
 
 class mjh_agent {
@@ -178,11 +222,16 @@ class mjh_agent {
   // The working hours dialog was closed with OK. Returns false, with the
   // reason, when the edit cannot be applied (the dialog stays open).
   bool edit_hours(const mjh_hours_edit &edit, mjh_text *err);
+  // The programs dialog was closed with OK, likewise.
+  bool edit_programs(const mjh_programs_edit &edit, mjh_text *err);
   void timer();
   void clock_changed();     // the clock was set, or the zone or daylight saving changed
   void settings_changed();  // the screen saver or power settings may have changed
-  void resumed();           // the computer woke from sleep or hibernation
-  void pointer_on_icon();   // the tooltip is about to show: its countdown is made fresh
+  void policy_changed(const mjh_policy &policy);
+  void power_changed(const mjh_power_reading &power);
+  void programs_changed(const mjh_program_state &state);
+  void resumed();          // the computer woke from sleep or hibernation
+  void pointer_on_icon();  // the tooltip is about to show: its countdown is made fresh
   // The session ends, the agent is closed or told to exit: the run stops and
   // keep-awake is let go, the user's choice is kept. Idempotent; may come in
   // the middle of another event. Afterwards every event does nothing and
@@ -191,8 +240,11 @@ class mjh_agent {
 
   // ---- What the shell shows ----
   void menu(mjh_menu_model *m) const;
-  const mjh_hours &hours() const { return hours_; }
+  const mjh_hours &hours() const { return hours_; }  // the user's own, as the dialog edits them
+  const mjh_programs &programs() const { return programs_; }
+  bool foreground() const { return settings_.foreground != 0; }
   bool exiting() const { return exiting_; }
+  mjh_run_state state() const { return state_; }
 
  private:
   struct session_state {
@@ -201,6 +253,7 @@ class mjh_agent {
   };
 
   void decide();
+  void decide_schedule(const session_state &session, int64_t now, mjh_decision *d) const;
   bool run_start();
   void run_stop();
   void read_status();
@@ -214,27 +267,47 @@ class mjh_agent {
   void user_stop();
   void choose_session(mjh_user_action action, int64_t value);
   void options_changed();
+  void conditions_changed();
+  void apply_policy_to_settings();
+  void say_where_it_is();
+  void note(const char *title, const char *text);  // a notification the user may turn off
   void apply_start(const mjh_request &request, mjh_text &reply);
   void write_status(mjh_text &reply);
-  void tooltip(mjh_text &out) const;
   bool options_text(const mjh_options &o, mjh_text &out) const;
+  mjh_options options_in_force() const;
+  bool policy_refuses(mjh_text *err) const;
 
   mjh_agent_effects &fx_;
   const char *version_;
   uint32_t pid_;
 
   mjh_settings settings_;
-  mjh_hours hours_;
+  mjh_hours hours_;  // the user's working hours
   session_state session_;
   mjh_decision decision_;
-  bool waiting_ = false;
-  char stopped_because_[160] = "";
+  mjh_policy policy_;
+  bool elevated_ = false;
+
+  // The conditions and what the world says of them.
+  mjh_programs programs_;
+  bool programs_damaged_ = false;
+  mjh_program_state program_state_ = {0, -1};
+  mjh_power_reading power_ = {MJH_AC_UNKNOWN, -1, false};
+  mjh_battery_gate gate_;
+  unsigned hold_ = 0;  // MJH_HOLD_* now
+
+  // What the run does, and why.
+  mjh_run_state state_ = MJH_RUN_STOPPED;
+  char reason_[256] = "";
+  char stopped_because_[160] = "";  // why the run stopped by itself, kept until the user acts
+  bool slept_ = false;              // the next decision follows a resume
 
   bool running_ = false;
   bool have_status_ = false;
   mjh_status status_;
   bool failing_ = false;
   bool keep_awake_held_ = false;
+  int64_t notified_session_end_ = MJH_NO_TIME;  // the session whose end was told
 
   mjh_lock_setting lock_;
   char warning_[256] = "";

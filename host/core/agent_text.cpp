@@ -15,66 +15,6 @@ bool waits_for_idle(const mjh_status *s) {
          s->next_nudge_in_s == s->interval_s - s->idle_s && s->idle_s + 1 < since;
 }
 
-int32_t utc_offset_zero(void *, int64_t) { return 0; }
-
-// The schedule's part of the sentence, each piece after "; ".
-void add_schedule(mjh_text &out, const mjh_reply *reply, const mjh_zone *zone, int64_t now) {
-  if (reply->hours[0]) {
-    out.add("; working hours ", reply->days, ' ', reply->hours, ": ", reply->inside ? "inside" : "outside");
-    if (reply->next_start != MJH_NO_TIME) {
-      out.add(", next start ");
-      mjh_when_text(zone, now, reply->next_start, out);
-    }
-  }
-  if (reply->session_end != MJH_NO_TIME) {
-    out.add("; session ends ");
-    mjh_when_text(zone, now, reply->session_end, out);
-  }
-  if (reply->warning[0]) out.add("; warning: ", reply->warning);
-}
-
-// The sentence without its line end.
-void add_sentence(mjh_text &out, const mjh_reply *reply, const mjh_zone *zone, int64_t now) {
-  const mjh_status *run = &reply->run;
-  if (!reply->ok) {
-    out.add("agent error: ", reply->error);
-    return;
-  }
-  if (!reply->has_run) {
-    out.add("agent: ok");
-    return;
-  }
-  out.add("agent ", reply->version, " (pid ", reply->pid, "): ");
-  if (run->active) {
-    out.add(reply->failing ? "active but failing" : "active", ", ");
-    mjh_describe_run(run, out);
-    mjh_text_buffer<128> countdown;
-    mjh_describe_countdown(run, countdown);
-    if (countdown.size() > 0) out.add("; ", countdown.view());
-    out.add("; ");
-    mjh_describe_counts(run, out);
-    if (reply->failing && reply->last_error[0]) out.add("; last error: ", reply->last_error);
-  } else {
-    out.add("stopped");
-    if (reply->stopped_because[0])
-      out.add(" (", reply->stopped_because, ')');
-    else if (reply->run_on && reply->last_error[0])
-      out.add(" (", reply->last_error, ')');
-    // Say what a start would use: the saved settings, not the last run's.
-    mjh_status saved{};
-    saved.mode = reply->settings.mode;
-    saved.interval_s = reply->settings.interval_s;
-    saved.dx = reply->settings.dx;
-    saved.dy = reply->settings.dy;
-    saved.only_when_idle = reply->settings.only_when_idle;
-    saved.dry_run = reply->settings.dry_run;
-    out.add("; set to ");
-    mjh_describe_run(&saved, out);
-  }
-  if (reply->keep_awake_held) out.add("; keeping the computer awake");
-  if (reply->has_schedule) add_schedule(out, reply, zone, now);
-}
-
 }  // namespace
 
 bool mjh_failing_update(const mjh_status *prev, const mjh_status *now, bool was_failing) {
@@ -98,14 +38,33 @@ mjh_icon_state mjh_icon_for(const mjh_status *run, bool failing, bool waiting) {
   return waiting ? MJH_ICON_WAITING : MJH_ICON_STOPPED;
 }
 
-void mjh_tooltip(const mjh_status *run, bool failing, const char *last_error, bool keep_awake_held, mjh_text &out) {
+const char *mjh_run_state_name(mjh_run_state s) {
+  return s == MJH_RUN_ACTIVE ? "active" : s == MJH_RUN_WAITING ? "waiting" : "stopped";
+}
+
+void mjh_state_text(const char *state, const char *reason, bool capital, mjh_text &out) {
+  if (capital && state[0] >= 'a' && state[0] <= 'z')
+    out.add(static_cast<char>(state[0] - 'a' + 'A'), state + 1);
+  else
+    out.add(state);
+  if (reason == nullptr || reason[0] == '\0') return;
+  // "waiting for obs64.exe", "active until 17:30", "waiting: on battery".
+  const std::string_view r = reason;
+  const bool joins = mjh_starts_with(r, "for ") || mjh_starts_with(r, "until ");
+  out.add(joins ? " " : ": ", reason);
+}
+
+void mjh_agent_tooltip(const mjh_tooltip_facts &f, mjh_text &out) {
   mjh_text_buffer<512> text;
-  if (run == nullptr || !run->active) {
-    text.add("Stopped");
-  } else if (failing) {
-    text.add("Failing: ", last_error != nullptr && last_error[0] ? last_error : "nudges do not reset the idle time");
-  } else {
-    text.add("Active", run->dry_run ? " (dry run)" : "", ": ");
+  if (f.elevated) text.add("As administrator: ");
+  if (f.warning != nullptr && f.warning[0]) text.add("Warning: ", f.warning, ". ");
+  if (f.state == MJH_RUN_ACTIVE && f.failing) {
+    text.add("Failing: ",
+             f.last_error != nullptr && f.last_error[0] ? f.last_error : "nudges do not reset the idle time");
+  } else if (f.state == MJH_RUN_ACTIVE && f.run != nullptr) {
+    mjh_state_text("active", f.reason, true, text);
+    const mjh_status *run = f.run;
+    text.add(run->dry_run ? " (dry run): " : ": ");
     if (run->mode == MJ_MODE_MOVE)
       text.add("move ", run->dx, ',', run->dy, " px every ", run->interval_s, " s");
     else
@@ -117,32 +76,14 @@ void mjh_tooltip(const mjh_status *run, bool failing, const char *last_error, bo
     text.add(", ", run->nudges, ' ', run->nudges == 1 ? "nudge" : "nudges");
     if (run->nudges > 0 && strcmp(run->last_method, "dry-run") != 0 && run->last_reset_idle >= 0)
       text.add(", idle time ", run->last_reset_idle ? "reset" : "NOT reset");
+  } else {
+    mjh_state_text(mjh_run_state_name(f.state), f.reason, true, text);
+    if (f.state == MJH_RUN_STOPPED && !f.policy_off)
+      text.add(f.reason != nullptr && f.reason[0] ? "; click to start" : ": click to start");
   }
-  // The error is the one long part: what gets shortened, and keep-awake only
-  // comes when it fits beside the rest.
   const size_t limit = MJH_TOOLTIP_MAX - 1;
   const size_t start = out.size();
   out.add(mjh_shortened{text.view(), limit});
   static const char awake[] = ", keeping awake";
-  if (keep_awake_held && out.size() - start + (sizeof awake - 1) <= limit) out.add(awake);
-}
-
-void mjh_describe_agent_at(const mjh_reply *reply, const mjh_zone *zone, int64_t now, mjh_text &out) {
-  const mjh_zone utc = {utc_offset_zero, nullptr};
-  if (zone == nullptr) zone = &utc;
-  if (!out.ok()) return;
-  const size_t start = out.size();
-  mjh_text_buffer<1024> sentence;
-  add_sentence(sentence, reply, zone, now);
-  out.add(sentence.view(), '\n');
-  if (out.ok()) return;
-  // Cut: the line still ends in '\n', in place of its last character when
-  // there is no room beside it.
-  size_t end = out.size();
-  out.rewind(end);
-  out.add('\n');
-  if (out.ok() || end == start) return;
-  while (end > start + 1 && (static_cast<unsigned char>(out.c_str()[end - 1]) & 0xC0) == 0x80) end--;
-  out.rewind(end - 1);
-  out.add('\n');
+  if (f.keep_awake_held && out.size() - start + (sizeof awake - 1) <= limit) out.add(awake);
 }

@@ -21,13 +21,44 @@ mjh_icon_state mjh_icon_for(const mjh_status *run, bool failing, bool waiting);
 
 enum { MJH_TOOLTIP_MAX = 128 };  // the notification area's limit, NUL included
 
-// Appends the tooltip's one line, e.g. "Active: zen every 60 s, next nudge in
-// 42 s, 12 nudges, idle time reset" ("waiting for 60 s idle" in place of the
-// countdown while the user's input holds the nudge back), "Stopped", or
-// "Failing: SendInput failed (err 5) - ..." with the DLL's error text
-// shortened, then ", keeping awake" when it fits. At most
-// MJH_TOOLTIP_MAX - 1 bytes, never cut inside a UTF-8 character.
-void mjh_tooltip(const mjh_status *run, bool failing, const char *last_error, bool keep_awake_held, mjh_text &out);
+// The one vocabulary of what the agent's run does, used by the tooltip, the
+// status reply and mjctl's sentence: active, waiting or stopped, with the
+// reason. The run is on when the user wants it on, and inside working hours
+// (if set), and the conditions hold (if set); a session overrides working
+// hours but not the conditions; a policy overrides all. The reason names the
+// one thing that holds the run back now ("on battery", "for obs64.exe or
+// mstsc.exe", "outside working hours, next start 08:30", "turned off by your
+// organization", "session ended after 2 h"), or for an active run what its
+// session does ("until 17:30, overriding working hours").
+enum mjh_run_state { MJH_RUN_ACTIVE, MJH_RUN_WAITING, MJH_RUN_STOPPED };
+
+const char *mjh_run_state_name(mjh_run_state s);  // "active", "waiting", "stopped"
+
+// "waiting: on battery", "waiting for obs64.exe", "stopped: session ended
+// after 2 h", "active until 17:30": the state and its reason as a sentence
+// begins (capital: as a tooltip begins).
+void mjh_state_text(const char *state, const char *reason, bool capital, mjh_text &out);
+
+// What the tooltip says.
+struct mjh_tooltip_facts {
+  mjh_run_state state;
+  const char *reason;     // as above; "" when none
+  const mjh_status *run;  // the run's status line, read (active)
+  bool failing;
+  const char *last_error;
+  bool keep_awake_held;
+  const char *warning;  // the lock warning, short; "" when none
+  bool elevated;        // the agent runs as administrator
+  bool policy_off;      // a policy turned the agent off: a click does nothing
+};
+
+// The tooltip: "Active: zen every 60 s, next nudge in 42 s, 12 nudges",
+// "Active until 17:30: ...", "Waiting: on battery", "Waiting for
+// obs64.exe", "Stopped: click to start", "Stopped: session ended after 2 h;
+// click to start", "Failing: SendInput failed (err 5) - ..."; first
+// "Warning: <warning>. " and "As administrator: " when they apply. At most
+// MJH_TOOLTIP_MAX - 1 bytes, never cut inside a character.
+void mjh_agent_tooltip(const mjh_tooltip_facts &f, mjh_text &out);
 
 // Appends the sentence of `mjctl status` for a status reply, ending in '\n',
 // e.g. "agent 1.0.0 (pid 1234): active, zen nudges every 60 s, only after 60 s

@@ -10,7 +10,7 @@
 #include "options.h"
 #include "text.h"
 
-enum { MJH_JSON_TOKENS_MAX = 256, MJH_JSON_DEPTH_MAX = 16 };
+enum { MJH_JSON_TOKENS_MAX = 512, MJH_JSON_DEPTH_MAX = 16 };
 
 enum mjh_json_type { MJH_JSON_OBJECT = 1, MJH_JSON_ARRAY, MJH_JSON_STRING, MJH_JSON_PRIMITIVE };
 

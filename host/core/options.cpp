@@ -4,11 +4,6 @@
 
 namespace {
 
-enum {
-  OPTIONS_TEXT_MAX = 4096,  // longer than any request that could carry it
-  OPTIONS_TOKENS_MAX = 128
-};
-
 enum option_kind { KIND_MODE, KIND_WHOLE, KIND_BOOL };
 
 struct option_key {
@@ -106,25 +101,6 @@ bool mjh_options_from_tokens(const char *text, const mjh_jtok *t, int count, int
   *o = result;
   if (given != nullptr) *given = named;
   return true;
-}
-
-bool mjh_options_parse(const char *text, size_t len, unsigned allowed, mjh_options *o, unsigned *given, mjh_text *err) {
-  if (text == nullptr) {
-    text = "";
-    len = 0;
-  }
-  if (len > OPTIONS_TEXT_MAX) {
-    if (err) err->add("too long: more than ", static_cast<int>(OPTIONS_TEXT_MAX), " bytes");
-    return false;
-  }
-  mjh_jtok tokens[OPTIONS_TOKENS_MAX];
-  int count;
-  mjh_json_error e = mjh_json_parse_object(text, len, tokens, OPTIONS_TOKENS_MAX, &count);
-  if (e != MJH_JSON_OK) {
-    if (err) err->add(mjh_json_error_text(e));
-    return false;
-  }
-  return mjh_options_from_tokens(text, tokens, count, 0, allowed, false, o, given, err);
 }
 
 void mjh_options_members(const mjh_options *o, unsigned keys, mjh_text &out) {

@@ -234,39 +234,6 @@ void mjh_policy_json(const mjh_policy &p, mjh_text &out) {
   out.add("]}");
 }
 
-void mjh_policy_sentence(const mjh_policy &p, mjh_text &out) {
-  size_t start = out.size();
-  const char *sep = "set by your organization: ";
-  auto part = [&]() -> mjh_text & {
-    out.add(sep);
-    sep = ", ";
-    return out;
-  };
-  if (!p.allowed) part().add("turned off");
-  if (p.max_interval_s > 0) part().add("at most ", p.max_interval_s, " s between nudges");
-  if (p.keep_awake >= 0) part().add(p.keep_awake ? "keep-awake on" : "keep-awake off");
-  if (p.from[MJH_POLICY_WORKING_HOURS] != MJH_SCOPE_NONE) {
-    if (p.hours.span_count == 0) {
-      part().add("no working hours");
-    } else {
-      part().add("working hours ");
-      mjh_days_text(p.hours.days, out);
-      out.add(' ');
-      mjh_hours_text(&p.hours, out);
-    }
-  }
-  if (p.start_with_windows >= 0) part().add(p.start_with_windows ? "starts with Windows" : "never starts with Windows");
-  if (out.size() == start) out.rewind(start);
-}
-
-void mjh_policy_damage_sentence(const mjh_policy &p, mjh_text &out) {
-  for (int i = 0; i < p.damage_count; i++) {
-    const mjh_policy_damage &d = p.damage[i];
-    out.add(i ? "; " : "policy values ignored as damaged: ", k_policies[d.id].name, " (", scope_name(d.scope),
-            "): ", d.problem);
-  }
-}
-
 void mjh_policy_menu_label(const mjh_policy &p, int id, const char *label, mjh_text &out) {
   out.add(label);
   bool set = id >= 0 && id < MJH_POLICY_COUNT && p.from[id] != MJH_SCOPE_NONE;

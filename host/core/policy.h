@@ -120,6 +120,14 @@ bool mjh_policy_check_request(const mjh_policy &p, const mjh_options &o, unsigne
 // when none. Check out.ok() for a whole object.
 void mjh_policy_json(const mjh_policy &p, mjh_text &out);
 
+struct mjh_jtok;  // json.h
+
+// Reads back the "policy" object that mjh_policy_json wrote (object token obj
+// of a parsed reply): the values in force as their scopes gave them, and the
+// damaged ones as named. Members this version does not know are passed over.
+// Returns false, *p as none, for an object of another form.
+bool mjh_policy_from_json(const char *text, const mjh_jtok *t, int count, int obj, mjh_policy *p);
+
 // For people (mjctl status): "set by your organization: at most 300 s between
 // nudges, keep-awake on, working hours mon-fri 08:30-17:00" ("" when nothing
 // is set), and "policy values ignored as damaged: KeepAwake (user): not a

@@ -16,6 +16,7 @@
 #include <stddef.h>
 
 #include "options.h"
+#include "policy.h"
 #include "report.h"
 #include "schedule_text.h"
 #include "text.h"
@@ -52,7 +53,12 @@ void mjh_line_reader_next(mjh_line_reader *r);
 
 // ---- Requests ----------------------------------------------------------------
 
-enum mjh_command { MJH_CMD_STATUS, MJH_CMD_START, MJH_CMD_STOP, MJH_CMD_NUDGE, MJH_CMD_QUIT };
+// "show": the agent shows where it is (a notification beside its icon), as
+// a second launch of mjtray asks it to.
+enum mjh_command { MJH_CMD_STATUS, MJH_CMD_START, MJH_CMD_STOP, MJH_CMD_NUDGE, MJH_CMD_QUIT, MJH_CMD_SHOW };
+
+// The command's name in requests, e.g. "status"; null for no command.
+const char *mjh_command_name(mjh_command cmd);
 
 struct mjh_request {
   mjh_command cmd;
@@ -90,9 +96,14 @@ struct mjh_agent_state {
   const char *last_error;  // the DLL's last error text, "" when none
   unsigned long pid;       // the agent's process id
   const char *version;     // the agent's version
-  // Both optional (null: left out, as an agent without schedules does):
+  // Optional (null: left out, as an older agent does):
   const char *schedule_json;    // mjh_schedule_json's object, sent as "schedule" when it is one
-  const char *stopped_because;  // why the run last stopped by itself, e.g. "session ended after 2 h"
+  const char *stopped_because;  // why the run is not on now, e.g. "session ended after 2 h"
+  const char *state;            // "active", "waiting" or "stopped"
+  const char *reason;           // the one thing that holds the run back, or what a session does
+  bool elevated;                // the agent runs as administrator
+  const char *conditions_json;  // {"while_running":...,"foreground":...,"ac_only":...,"battery_floor":...}
+  const char *policy_json;      // mjh_policy_json's object, sent as "policy" when it is one
 };
 
 // {"ok":true}\n
@@ -106,8 +117,10 @@ void mjh_reply_error(const char *message, mjh_text &out);
 // run_line is the DLL's status line, inserted as it is ("run":null when it is
 // not one JSON object). agent.keep_awake: held now; settings.keep_awake: what
 // the user wants. Later versions may add members anywhere, in "agent" too:
-// readers pass over members they do not know. With a schedule, "agent" also
-// carries "schedule":{<mjh_schedule_json>} and "stopped_because":"...".
+// readers pass over members they do not know. "agent" also carries, when
+// given: "schedule":{<mjh_schedule_json>}, "stopped_because":"...",
+// "state":"waiting", "reason":"on battery", "elevated":false,
+// "conditions":{...} and "policy":{<mjh_policy_json>}.
 void mjh_reply_status(const mjh_agent_state *agent, const char *run_line, mjh_text &out);
 
 // A reply as a client reads it.
@@ -131,6 +144,19 @@ struct mjh_reply {
   int64_t next_start;              // when a waiting run starts again, or MJH_NO_TIME
   char warning[256];               // the interval cannot keep ahead of the lock: why; "" when it can
   char stopped_because[128];       // "" when the agent says nothing of it
+  // What the run does now, in the agent's words (has_state false: an older
+  // agent that does not say):
+  bool has_state;
+  char state[16];    // "active", "waiting", "stopped"
+  char reason[256];  // e.g. "on battery", "outside working hours, next start 08:30"
+  bool elevated;
+  // The conditions set (has_conditions false when the agent does not say):
+  bool has_conditions;
+  char while_running[MJH_PROGRAMS_TEXT_MAX];  // "" for none
+  bool foreground, ac_only;
+  int battery_floor;
+  // The organization's policies the agent follows (none when it does not say).
+  mjh_policy policy;
 };
 
 // Reads one reply line (with or without its '\n'). Returns true, or false

@@ -493,18 +493,29 @@ bool mjh_hours_to_stored(const mjh_hours *h, mjh_text &hours, mjh_text &days) {
 namespace {
 
 constexpr size_t SCHEDULE_VALUE_MAX = 128;  // longer than any text the keys accept
-constexpr const char *k_schedule_keys[] = {"hours", "days", "for", "until"};
+constexpr const char *k_schedule_keys[] = {"hours",         "days",       "for",     "until",
+                                           "while_running", "foreground", "ac_only", "battery_floor"};
+constexpr unsigned SCHEDULE_KEY_COUNT = sizeof k_schedule_keys / sizeof k_schedule_keys[0];
 
 unsigned schedule_key_bit(const char *text, const mjh_jtok *key) {
-  for (unsigned i = 0; i < 4; i++)
+  for (unsigned i = 0; i < SCHEDULE_KEY_COUNT; i++)
     if (mjh_json_string_is(text, key, k_schedule_keys[i])) return 1u << i;
   return 0;
 }
 
 const char *schedule_key_name(unsigned bit) {
-  for (unsigned i = 0; i < 4; i++)
+  for (unsigned i = 0; i < SCHEDULE_KEY_COUNT; i++)
     if (bit == 1u << i) return k_schedule_keys[i];
   return "";
+}
+
+// A true or false member, or `"<key>" must be true or false, not <value>`.
+bool schedule_bool(const char *text, const mjh_jtok *v, const char *key, bool *out, mjh_text *err) {
+  if (mjh_json_bool(text, v, out)) return true;
+  mjh_text_buffer<64> message;
+  message.add('"', key, "\" must be true or false, not ");
+  mjh_json_error_with_value(text, v, message.c_str(), err);
+  return false;
 }
 
 // The decoded text of string token v into out, or false with `"<key>" must
@@ -533,6 +544,33 @@ bool read_text_value(const char *key, const char *value, mjh_text *err, Parse pa
 bool read_schedule_value(const char *text, const mjh_jtok *v, unsigned bit, mjh_schedule_request *r, mjh_text *err) {
   char value[SCHEDULE_VALUE_MAX];
   switch (bit) {
+    case MJH_SCHED_KEY_WHILE_RUNNING: {
+      char list[MJH_PROGRAMS_TEXT_MAX + 1];
+      if (v->type == MJH_JSON_STRING) {
+        const int n = mjh_json_string(text, v, list, sizeof list);
+        if (n >= 0 && std::string_view(list).size() == static_cast<size_t>(n))
+          return read_text_value("while_running", list, err,
+                                 [r](const char *s, mjh_text *e) { return mjh_programs_parse(s, &r->programs, e); });
+      }
+      mjh_json_error_with_value(
+          text, v, "\"while_running\" must be a text such as \"obs64.exe,mstsc.exe\" or \"any\", not ", err);
+      return false;
+    }
+    case MJH_SCHED_KEY_FOREGROUND:
+      return schedule_bool(text, v, "foreground", &r->foreground, err);
+    case MJH_SCHED_KEY_AC_ONLY:
+      return schedule_bool(text, v, "ac_only", &r->ac_only, err);
+    case MJH_SCHED_KEY_BATTERY_FLOOR: {
+      long long floor;
+      if (mjh_json_whole(text, v, 0, MJH_BATTERY_STOP_MAX, &floor) &&
+          mjh_battery_stop_valid(static_cast<int>(floor), nullptr)) {
+        r->battery_floor = static_cast<int>(floor);
+        return true;
+      }
+      mjh_json_error_with_value(text, v, "\"battery_floor\" must be 0 (off) or a whole percent from 5 to 95, not ",
+                                err);
+      return false;
+    }
     case MJH_SCHED_KEY_HOURS:
       return schedule_text(text, v, "hours", "a text such as \"08:30-12:00,13:00-17:30\" or \"any\"", value, err) &&
              read_text_value("hours", value, err,
@@ -592,6 +630,7 @@ bool schedule_from_tokens(const char *text, const mjh_jtok *t, int count, int ob
 void mjh_schedule_request_none(mjh_schedule_request *r) {
   *r = mjh_schedule_request{};
   mjh_hours_none(&r->hours);
+  mjh_programs_none(&r->programs);
 }
 
 bool mjh_start_options_from_tokens(const char *text, const mjh_jtok *t, int count, int obj, mjh_options *o,
@@ -621,15 +660,6 @@ bool mjh_start_options_from_tokens(const char *text, const mjh_jtok *t, int coun
   if (!mjh_options_from_tokens(text, rest, n, 0, MJH_KEYS_ALL, false, o, given, err)) return false;
   *r = schedule;
   return true;
-}
-
-bool mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsigned *given, mjh_schedule_request *r,
-                             mjh_text *err) {
-  mjh_jtok tokens[MJH_JSON_TOKENS_MAX];
-  int count;
-  const mjh_json_error e = mjh_json_parse_object(text ? text : "", text ? len : 0, tokens, MJH_JSON_TOKENS_MAX, &count);
-  if (e != MJH_JSON_OK) return fail(err, mjh_json_error_text(e));
-  return mjh_start_options_from_tokens(text, tokens, count, 0, o, given, r, err);
 }
 
 namespace {
@@ -667,6 +697,24 @@ void mjh_schedule_request_put(const mjh_schedule_request *r, mjh_text &out) {
     else
       put_clock(out, r->until_minute);
     out.add('"');
+  }
+  if (r->given & MJH_SCHED_KEY_WHILE_RUNNING) {
+    mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
+    mjh_programs_text(r->programs, list);
+    put_key(out, "while_running");
+    out.add(mjh_json_quoted{list.view()});
+  }
+  if (r->given & MJH_SCHED_KEY_FOREGROUND) {
+    put_key(out, "foreground");
+    out.add(r->foreground);
+  }
+  if (r->given & MJH_SCHED_KEY_AC_ONLY) {
+    put_key(out, "ac_only");
+    out.add(r->ac_only);
+  }
+  if (r->given & MJH_SCHED_KEY_BATTERY_FLOOR) {
+    put_key(out, "battery_floor");
+    out.add(r->battery_floor);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "conditions.h"
 #include "options.h"
 #include "schedule.h"
 #include "settings.h"
@@ -113,25 +114,39 @@ bool mjh_hours_to_stored(const mjh_hours *h, mjh_text &hours, mjh_text &days);
 
 // ---- A start request's schedule ----------------------------------------------
 
-// The keys of a start request's "options" beside mjh_options' keys:
+// The keys of a start request's "options" beside mjh_options' keys: when the
+// run goes on, and while what:
 //   "hours": "08:30-12:00,13:00-17:30" or "any"    the working hours to keep
 //   "days":  "mon-fri"                             the days they start on
 //   "for":   5400 (seconds) or "1h30m"             a session of that length
 //   "until": "17:30", or "end" for the end of today's working hours
+//   "while_running": "obs64.exe,mstsc.exe" or "any"  programs the run is on while
+//   "foreground": true                             only while one of them owns the foreground window
+//   "ac_only": true                                only on mains power
+//   "battery_floor": 20                            stop below 20 % battery (0: off)
 // "for" and "until" exclude each other.
 enum {
   MJH_SCHED_KEY_HOURS = 1 << 0,
   MJH_SCHED_KEY_DAYS = 1 << 1,
   MJH_SCHED_KEY_FOR = 1 << 2,
-  MJH_SCHED_KEY_UNTIL = 1 << 3
+  MJH_SCHED_KEY_UNTIL = 1 << 3,
+  MJH_SCHED_KEY_WHILE_RUNNING = 1 << 4,
+  MJH_SCHED_KEY_FOREGROUND = 1 << 5,
+  MJH_SCHED_KEY_AC_ONLY = 1 << 6,
+  MJH_SCHED_KEY_BATTERY_FLOOR = 1 << 7,
+  MJH_SCHED_KEYS_CONDITIONS = 0xf0
 };
 constexpr int MJH_UNTIL_END_OF_HOURS = -1;
 
 struct mjh_schedule_request {
-  unsigned given;    // MJH_SCHED_KEY_* named
-  mjh_hours hours;   // "hours": span_count and spans; "days": days
-  int64_t for_s;     // "for"
-  int until_minute;  // "until": 0 to 1440, or MJH_UNTIL_END_OF_HOURS
+  unsigned given;         // MJH_SCHED_KEY_* named
+  mjh_hours hours;        // "hours": span_count and spans; "days": days
+  int64_t for_s;          // "for"
+  int until_minute;       // "until": 0 to 1440, or MJH_UNTIL_END_OF_HOURS
+  mjh_programs programs;  // "while_running"
+  bool foreground;        // "foreground"
+  bool ac_only;           // "ac_only"
+  int battery_floor;      // "battery_floor": 0, or 5 to 95
 };
 
 // Nothing given.

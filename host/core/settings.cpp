@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "conditions.h"
+
 namespace {
 
 // One stored value: its name (the options key) and where it lives. Numbers
@@ -10,27 +12,32 @@ struct setting {
   const char *name;
   mjh_value_type type;
   long min, max;
-  int mjh_options::*option;  // null: run_on, or the mode (the text)
+  int mjh_options::*option;  // an option's field, or null
+  int mjh_settings::*field;  // else the settings' own field, or null for the mode (the text)
 };
 
 const setting k_settings[] = {
-    {"mode", MJH_VALUE_TEXT, 0, 0, nullptr},
-    {"interval_s", MJH_VALUE_NUMBER, 1, 3600, &mjh_options::interval_s},
-    {"dx", MJH_VALUE_NUMBER, -200, 200, &mjh_options::dx},
-    {"dy", MJH_VALUE_NUMBER, -200, 200, &mjh_options::dy},
-    {"only_when_idle", MJH_VALUE_NUMBER, 0, 1, &mjh_options::only_when_idle},
-    {"dry_run", MJH_VALUE_NUMBER, 0, 1, &mjh_options::dry_run},
-    {"keep_awake", MJH_VALUE_NUMBER, 0, 1, &mjh_options::keep_awake},
-    {"run_on", MJH_VALUE_NUMBER, 0, 1, nullptr},
+    {"mode", MJH_VALUE_TEXT, 0, 0, nullptr, nullptr},
+    {"interval_s", MJH_VALUE_NUMBER, 1, 3600, &mjh_options::interval_s, nullptr},
+    {"dx", MJH_VALUE_NUMBER, -200, 200, &mjh_options::dx, nullptr},
+    {"dy", MJH_VALUE_NUMBER, -200, 200, &mjh_options::dy, nullptr},
+    {"only_when_idle", MJH_VALUE_NUMBER, 0, 1, &mjh_options::only_when_idle, nullptr},
+    {"dry_run", MJH_VALUE_NUMBER, 0, 1, &mjh_options::dry_run, nullptr},
+    {"keep_awake", MJH_VALUE_NUMBER, 0, 1, &mjh_options::keep_awake, nullptr},
+    {"run_on", MJH_VALUE_NUMBER, 0, 1, nullptr, &mjh_settings::run_on},
+    {"notifications", MJH_VALUE_NUMBER, 0, 1, nullptr, &mjh_settings::notifications},
+    {"foreground", MJH_VALUE_NUMBER, 0, 1, nullptr, &mjh_settings::foreground},
+    {"ac_only", MJH_VALUE_NUMBER, 0, 1, nullptr, &mjh_settings::ac_only},
+    {"battery_floor", MJH_VALUE_NUMBER, 0, MJH_BATTERY_STOP_MAX, nullptr, &mjh_settings::battery_floor},
 };
 enum { SETTING_COUNT = sizeof k_settings / sizeof k_settings[0] };
 
 int *number_field(mjh_settings *s, int i) {
-  return k_settings[i].option ? &(s->options.*k_settings[i].option) : &s->run_on;
+  return k_settings[i].option ? &(s->options.*k_settings[i].option) : &(s->*k_settings[i].field);
 }
 
 int number_value(const mjh_settings *s, int i) {
-  return k_settings[i].option ? s->options.*k_settings[i].option : s->run_on;
+  return k_settings[i].option ? s->options.*k_settings[i].option : s->*k_settings[i].field;
 }
 
 // The stored number as a signed 32-bit value.
@@ -43,6 +50,10 @@ long signed_number(uint32_t n) {
 void mjh_settings_default(mjh_settings *s) {
   mjh_options_default(&s->options);
   s->run_on = 1;
+  s->notifications = 1;
+  s->foreground = 0;
+  s->ac_only = 0;
+  s->battery_floor = 0;
 }
 
 int mjh_setting_count(void) { return SETTING_COUNT; }
@@ -59,6 +70,8 @@ bool mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v) {
   }
   long n = signed_number(v->number);
   if (n < k->min || n > k->max) return false;
+  // A stop level below the lowest one is not one (0 is off).
+  if (k->field == &mjh_settings::battery_floor && n != 0 && n < MJH_BATTERY_STOP_MIN) return false;
   *number_field(s, i) = static_cast<int>(n);
   return true;
 }

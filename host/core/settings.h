@@ -12,11 +12,17 @@
 
 struct mjh_settings {
   mjh_options options;
-  int run_on;  // 0 or 1: the run was on when the user last left it
+  int run_on;         // 0 or 1: the run was on when the user last left it
+  int notifications;  // 0 or 1: the agent tells when a session ends and when nudges begin to fail
+  // The conditions beside working hours (the programs are stored apart, as a
+  // text: conditions.h):
+  int foreground;     // 0 or 1: only while a listed program owns the foreground window
+  int ac_only;        // 0 or 1: only on mains power
+  int battery_floor;  // 0 (off), or 5 to 95: stop below this battery charge
 };
 
 // The defaults, which are also what the first launch ever starts: zen, 60 s,
-// only when idle, keep-awake off, run on.
+// only when idle, keep-awake off, run on, notifications on, no conditions.
 void mjh_settings_default(mjh_settings *s);
 
 // How a value is stored.

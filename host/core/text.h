@@ -105,6 +105,12 @@ inline std::string_view mjh_slice(std::string_view s, size_t pos, size_t n = std
   return std::string_view(s.data() + pos, n < left ? n : left);
 }
 
+// Whether s begins with prefix (without string_view's compare, which can
+// throw like substr).
+inline bool mjh_starts_with(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && mjh_slice(s, 0, prefix.size()) == prefix;
+}
+
 // ---- UTF-8 ------------------------------------------------------------------
 
 // The length of the UTF-8 sequence at s (n bytes available), or 0 when it is

@@ -18,7 +18,12 @@ enum {
 const NTSTATUS k_info_length_mismatch = static_cast<NTSTATUS>(0xC0000004L);
 
 // The thread's watcher, for the foreground hook, whose callback has no context.
-thread_local mjw_process_watch *t_watch = nullptr;
+// The watch whose thread this is, in the thread's own slot (Win32 TLS: the
+// language's thread_local would link the runtime's emulation of it and its
+// threads library into every host).
+const DWORD k_watch_slot = TlsAlloc();
+
+mjw_process_watch *this_threads_watch() { return static_cast<mjw_process_watch *>(TlsGetValue(k_watch_slot)); }
 
 // The index of the listed program a UTF-16 image name (units long) is, or -1.
 int find_wide(const mjh_programs &list, const wchar_t *image, size_t units) {
@@ -94,9 +99,9 @@ unsigned long mjw_process_watch::looks() const {
 }
 
 DWORD WINAPI mjw_process_watch::thread_main(void *self) {
-  t_watch = static_cast<mjw_process_watch *>(self);
-  t_watch->run();
-  t_watch = nullptr;
+  TlsSetValue(k_watch_slot, self);
+  static_cast<mjw_process_watch *>(self)->run();
+  TlsSetValue(k_watch_slot, nullptr);
   return 0;
 }
 
@@ -238,9 +243,10 @@ void mjw_process_watch::lost(int slot) {
 }
 
 void CALLBACK mjw_process_watch::on_foreground(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
-  if (!t_watch || !t_watch->foreground_) return;
-  t_watch->follow_foreground(window);
-  t_watch->publish();
+  mjw_process_watch *watch = this_threads_watch();
+  if (!watch || !watch->foreground_) return;
+  watch->follow_foreground(window);
+  watch->publish();
 }
 
 bool mjw_process_watch::holds(DWORD pid) const {

@@ -85,10 +85,11 @@ class FakeWorld : public mjh_agent_effects {
     held = on;
     return on;
   }
-  bool save(const mjh_settings &s, const mjh_hours &h) override {
+  bool save(const mjh_settings &s, const mjh_hours &h, const mjh_programs *p) override {
     saves++;
     saved = s;
     if (!h.damaged) saved_hours = h;
+    if (p) saved_programs = *p;
     return true;
   }
   int64_t now_utc() override { return now; }
@@ -101,6 +102,12 @@ class FakeWorld : public mjh_agent_effects {
     shows++;
   }
   void notify(const char *title, const char *text) override { notes.push_back(std::string(title) + ": " + text); }
+  mjh_program_state watch_programs(const mjh_programs &p, bool fg) override {
+    watched = p;
+    watch_foreground = fg;
+    watches++;
+    return programs_now();
+  }
   void set_timer(int64_t ms) override { timer_ms = ms; }
   bool autostart() override { return autostart_on; }
   bool set_autostart(bool on) override {
@@ -134,6 +141,23 @@ class FakeWorld : public mjh_agent_effects {
   int saves = 0;
   mjh_settings saved = {};
   mjh_hours saved_hours = {};
+  mjh_programs saved_programs = {};
+  // The programs that run, by name, and the one in the foreground.
+  std::vector<std::string> running_programs;
+  std::string foreground_program;
+  mjh_programs watched = {};
+  bool watch_foreground = false;
+  int watches = 0;
+  mjh_program_state programs_now() const {
+    mjh_program_state st = {0, -1};
+    for (int i = 0; i < watched.count; i++) {
+      for (const std::string &r : running_programs)
+        if (mjh_program_name_equal(r, watched.names[i])) st.running |= 1u << i;
+      if (!foreground_program.empty() && mjh_program_name_equal(foreground_program, watched.names[i]))
+        st.foreground = i;
+    }
+    return st;
+  }
   int64_t now = kTuesday10, tick = 1000000;
   mjh_lock_setting lock = {0, MJH_LOCK_SCREEN_LOCK};
   mjh_icon_state icon = MJH_ICON_STOPPED;
@@ -161,6 +185,11 @@ class AgentCore : public ::testing::Test {
     mjh_agent_start start;
     mjh_settings_default(&start.settings);
     mjh_hours_none(&start.hours);
+    mjh_programs_none(&start.programs);
+    start.programs_damaged = false;
+    mjh_policy_none(&start.policy);
+    start.power = {MJH_AC_ONLINE, -1, false};
+    start.elevated = false;
     if (hours) {
       ASSERT_TRUE(mjh_hours_parse(hours, &start.hours, nullptr));
     }
@@ -216,6 +245,11 @@ TEST_F(AgentCore, ALaterLaunchSavesNothingAndAStoppedRunHasNoTimer) {
   mjh_settings_default(&start.settings);
   start.settings.run_on = 0;
   mjh_hours_none(&start.hours);
+  mjh_programs_none(&start.programs);
+  start.programs_damaged = false;
+  mjh_policy_none(&start.policy);
+  start.power = {MJH_AC_ONLINE, -1, false};
+  start.elevated = false;
   start.first_launch = false;
   agent.launch(start);
   EXPECT_EQ(world.saves, 0);
@@ -519,3 +553,371 @@ TEST_F(AgentCore, NudgeFollowsTheSavedSettingsDryRunIncluded) {
 }
 
 }  // namespace
+
+// ---- Conditions, power, sleep, policies, notifications ---------------------------------
+
+namespace {
+
+mjh_policy policy_of(std::initializer_list<std::pair<const char *, mjh_value>> values) {
+  mjh_value machine[MJH_POLICY_COUNT] = {};
+  for (const auto &v : values)
+    for (int id = 0; id < MJH_POLICY_COUNT; id++)
+      if (std::string(mjh_policy_table(id).name) == v.first) machine[id] = v.second;
+  mjh_policy p;
+  mjh_policy_read(machine, nullptr, &p);
+  return p;
+}
+
+mjh_value dword(uint32_t n) { return {MJH_VALUE_NUMBER, n, nullptr}; }
+mjh_value sz(const char *t) { return {MJH_VALUE_TEXT, 0, t}; }
+
+struct CombinationCase {
+  const char *name;
+  bool run_on;
+  const char *hours;   // nullptr: none; it is Tuesday 10:00
+  int64_t session_s;   // a "for" session started now, 0: none
+  const char *policy;  // nullptr, or "off" (Allowed 0)
+  bool ac_only;
+  int battery_floor;
+  mjh_power_reading power;
+  const char *programs;  // nullptr: none
+  bool foreground;
+  const char *running;   // a program that runs, or nullptr
+  const char *in_front;  // the program in the foreground, or nullptr
+  const char *state, *reason;
+};
+
+const mjh_power_reading kMains = {MJH_AC_ONLINE, 90, true};
+const mjh_power_reading kBattery50 = {MJH_AC_OFFLINE, 50, true};
+const mjh_power_reading kBattery15 = {MJH_AC_OFFLINE, 15, true};
+
+const CombinationCase kCombinations[] = {
+    {"on, nothing set", true, nullptr, 0, nullptr, false, 0, kMains, nullptr, false, nullptr, nullptr, "active", ""},
+    {"off", false, nullptr, 0, nullptr, false, 0, kMains, nullptr, false, nullptr, nullptr, "stopped", ""},
+    {"outside hours", true, "08:00-09:00", 0, nullptr, false, 0, kMains, nullptr, false, nullptr, nullptr, "waiting",
+     "outside working hours, next start tomorrow 08:00"},
+    {"a session overrides hours", true, "08:00-09:00", 3600, nullptr, false, 0, kMains, nullptr, false, nullptr,
+     nullptr, "active", "until 11:00, overriding working hours"},
+    {"a session inside hours", true, "08:00-18:00", 3600, nullptr, false, 0, kMains, nullptr, false, nullptr, nullptr,
+     "active", "until 11:00"},
+    {"a session does not override a condition", true, "08:00-09:00", 3600, nullptr, true, 0, kBattery50, nullptr, false,
+     nullptr, nullptr, "waiting", "on battery"},
+    {"mains only, on mains", true, nullptr, 0, nullptr, true, 0, kMains, nullptr, false, nullptr, nullptr, "active",
+     ""},
+    {"mains only, on battery", true, nullptr, 0, nullptr, true, 0, kBattery50, nullptr, false, nullptr, nullptr,
+     "waiting", "on battery"},
+    {"battery floor, above", true, nullptr, 0, nullptr, false, 20, kBattery50, nullptr, false, nullptr, nullptr,
+     "active", ""},
+    {"battery floor, below", true, nullptr, 0, nullptr, false, 20, kBattery15, nullptr, false, nullptr, nullptr,
+     "waiting", "battery below 20 %"},
+    {"programs, none runs", true, nullptr, 0, nullptr, false, 0, kMains, "obs64.exe,mstsc.exe", false, nullptr, nullptr,
+     "waiting", "for obs64.exe or mstsc.exe"},
+    {"programs, one runs", true, nullptr, 0, nullptr, false, 0, kMains, "obs64.exe,mstsc.exe", false, "MSTSC.EXE",
+     nullptr, "active", ""},
+    {"foreground, not in front", true, nullptr, 0, nullptr, false, 0, kMains, "obs64.exe", true, "obs64.exe",
+     "notepad.exe", "waiting", "obs64.exe is not in the foreground"},
+    {"foreground, in front", true, nullptr, 0, nullptr, false, 0, kMains, "obs64.exe", true, "obs64.exe", "obs64.exe",
+     "active", ""},
+    {"hours hold before conditions", true, "08:00-09:00", 0, nullptr, true, 0, kBattery50, "obs64.exe", false, nullptr,
+     nullptr, "waiting", "outside working hours, next start tomorrow 08:00"},
+    {"a policy overrides all", true, nullptr, 3600, "off", false, 0, kMains, nullptr, false, nullptr, nullptr,
+     "stopped", "turned off by your organization"},
+};
+
+class Combination : public ::testing::TestWithParam<CombinationCase> {};
+
+// One rule, said once: the user wants it on, and inside working hours (if
+// set), and the conditions hold (if set); a session overrides working hours
+// but not conditions; a policy overrides all. The one thing that holds the
+// run back is named.
+TEST_P(Combination, DecidesTheStateAndNamesWhatHoldsTheRunBack) {
+  const CombinationCase &c = GetParam();
+  FakeWorld world;
+  mjh_agent agent(world, "1.0.0", 1);
+  mjh_agent_start start;
+  mjh_settings_default(&start.settings);
+  start.settings.run_on = c.run_on;
+  start.settings.ac_only = c.ac_only;
+  start.settings.battery_floor = c.battery_floor;
+  start.settings.foreground = c.foreground;
+  mjh_hours_none(&start.hours);
+  if (c.hours) {
+    ASSERT_TRUE(mjh_hours_parse(c.hours, &start.hours, nullptr));
+  }
+  mjh_programs_none(&start.programs);
+  if (c.programs) {
+    ASSERT_TRUE(mjh_programs_parse(c.programs, &start.programs, nullptr));
+  }
+  start.programs_damaged = false;
+  start.first_launch = false;
+  start.policy = c.policy ? policy_of({{"Allowed", dword(0)}}) : policy_of({});
+  start.power = c.power;
+  start.elevated = false;
+  if (c.running) world.running_programs.push_back(c.running);
+  if (c.in_front) world.foreground_program = c.in_front;
+  agent.launch(start);
+  if (c.session_s) agent.action(MJH_ACTION_RUN_FOR, c.session_s);
+
+  mjh_text_buffer<MJH_REPLY_MAX> reply;
+  agent.request(parse("{\"cmd\":\"status\"}"), reply);
+  mjh_reply r;
+  ASSERT_TRUE(mjh_reply_read(reply.c_str(), reply.size(), &r)) << reply.c_str();
+  ASSERT_TRUE(r.has_state);
+  EXPECT_STREQ(r.state, c.state);
+  EXPECT_STREQ(r.reason, c.reason);
+  EXPECT_EQ(world.active, std::string(c.state) == "active");
+  const mjh_icon_state icon = std::string(c.state) == "active"    ? MJH_ICON_ACTIVE
+                              : std::string(c.state) == "waiting" ? MJH_ICON_WAITING
+                                                                  : MJH_ICON_STOPPED;
+  EXPECT_EQ(world.icon, icon);
+  // The tooltip says the same in short.
+  if (c.reason[0]) {
+    EXPECT_NE(world.tooltip.find(c.reason), std::string::npos) << world.tooltip;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Combination, ::testing::ValuesIn(kCombinations),
+                         [](const ::testing::TestParamInfo<CombinationCase> &param) {
+                           std::string name;
+                           for (const char *p = param.param.name; *p; p++)
+                             name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
+                           return name;
+                         });
+
+}  // namespace
+
+TEST_F(AgentCore, ABatteryBelowTheFloorStopsTheRunUntilChargedPastItOrPluggedIn) {
+  launch();
+  agent.power_changed({MJH_AC_OFFLINE, 50, true});
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"battery_floor\":20,\"keep_awake\":true}}"));
+  EXPECT_TRUE(world.active);
+  EXPECT_TRUE(world.held);
+  struct Step {
+    mjh_power_reading power;
+    bool active;
+  } steps[] = {
+      {{MJH_AC_OFFLINE, 21, true}, true},  {{MJH_AC_OFFLINE, 19, true}, false},  // below 20 %: keep-awake ends too
+      {{MJH_AC_OFFLINE, 24, true}, false}, {{MJH_AC_OFFLINE, 25, true}, false},  // not above 25 % yet
+      {{MJH_AC_OFFLINE, 26, true}, true},  {{MJH_AC_OFFLINE, 10, true}, false},
+      {{MJH_AC_ONLINE, 10, true}, true},    // plugged in
+      {{MJH_AC_OFFLINE, 11, true}, false},  // unplugged while still below
+      {{MJH_AC_OFFLINE, -1, true}, false},  // an unknown charge changes nothing
+      {{MJH_AC_ONLINE, -1, true}, true},    // plugged in again
+      {{MJH_AC_OFFLINE, -1, true}, true},
+  };
+  int i = 0;
+  for (const Step &s : steps) {
+    agent.power_changed(s.power);
+    EXPECT_EQ(world.active, s.active) << "step " << i;
+    EXPECT_EQ(world.held, s.active) << "step " << i;
+    i++;
+  }
+}
+
+TEST_F(AgentCore, AProgramsExitAndRestartStopAndStartTheRun) {
+  launch();
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"while_running\":\"obs64.exe,mstsc.exe\"}}"));
+  EXPECT_EQ(world.watched.count, 2);
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(world.tooltip, "Waiting for obs64.exe or mstsc.exe");
+  agent.programs_changed({2u, -1});  // mstsc.exe starts
+  EXPECT_TRUE(world.active);
+  agent.programs_changed({0u, -1});  // and ends
+  EXPECT_FALSE(world.active);
+  agent.programs_changed({1u, -1});  // obs64.exe starts
+  EXPECT_TRUE(world.active);
+  EXPECT_EQ(world.saved_programs.count, 2);
+  // "any" clears the list: the run no longer waits for a program.
+  agent.programs_changed({0u, -1});
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"while_running\":\"any\"}}"));
+  EXPECT_EQ(world.watched.count, 0);
+  EXPECT_TRUE(world.active);
+}
+
+// The computer slept across the end of a session: on waking, the session has
+// ended, and says so; it is told once.
+TEST_F(AgentCore, ASleepAcrossASessionsEndEndsItOnWaking) {
+  launch();
+  agent.action(MJH_ACTION_RUN_FOR, 3600);
+  world.pass(600);
+  agent.timer();
+  EXPECT_TRUE(world.active);
+  world.pass(7200);  // asleep: no timer fired
+  agent.resumed();
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(world.saved.run_on, 0);
+  mjh_reply r = status();
+  EXPECT_STREQ(r.state, "stopped");
+  EXPECT_STREQ(r.reason, "session ended while the computer slept");
+  EXPECT_EQ(world.tooltip, "Stopped: session ended while the computer slept; click to start");
+  agent.timer();
+  agent.resumed();
+  int ended = 0;
+  for (const std::string &n : world.notes) ended += n.rfind("Session ended: ", 0) == 0;
+  EXPECT_EQ(ended, 1);
+}
+
+TEST_F(AgentCore, AResumeAssertsKeepAwakeAgain) {
+  launch();
+  agent.action(MJH_ACTION_KEEP_AWAKE);
+  ASSERT_TRUE(world.held);
+  world.pass(3600);
+  world.held = false;  // as if the system had let it go while asleep
+  agent.resumed();
+  EXPECT_TRUE(world.held);
+  EXPECT_TRUE(world.active);
+}
+
+TEST_F(AgentCore, APolicyThatTurnsTheAgentOffStopsEverythingAndRefusesStartsAndNudges) {
+  launch();
+  agent.action(MJH_ACTION_KEEP_AWAKE);
+  agent.policy_changed(policy_of({{"Allowed", dword(0)}}));
+  EXPECT_FALSE(world.active);
+  EXPECT_FALSE(world.held);
+  EXPECT_EQ(world.icon, MJH_ICON_STOPPED);
+  EXPECT_EQ(world.tooltip, "Stopped: turned off by your organization");
+  mjh_reply r;
+  ask("{\"cmd\":\"start\"}", &r);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(std::string(r.error).find("turned off by your organization"), std::string::npos) << r.error;
+  ask("{\"cmd\":\"nudge\"}", &r);
+  EXPECT_FALSE(r.ok);
+  size_t nudges = 0;
+  for (const std::string &c : world.calls) nudges += c.rfind("nudge", 0) == 0;
+  EXPECT_EQ(nudges, 0u);
+  agent.action(MJH_ACTION_TOGGLE);
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(world.saved.run_on, 1) << "the user's choice is kept for when the policy goes";
+  mjh_menu_model m;
+  agent.menu(&m);
+  EXPECT_FALSE(m.start_allowed);
+  agent.policy_changed(policy_of({}));
+  EXPECT_TRUE(world.active);
+}
+
+TEST_F(AgentCore, PolicyLimitsAreUsedAndRefusedBeyond) {
+  launch();
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"interval_s\":600}}"));
+  agent.policy_changed(policy_of({{"MaxIntervalSeconds", dword(120)},
+                                  {"KeepAwake", dword(1)},
+                                  {"WorkingHours", sz("00:00-24:00")},
+                                  {"StartWithWindows", dword(1)}}));
+  EXPECT_EQ(option(world.options, "interval_s", 0), 120) << "a saved interval is used as the maximum";
+  EXPECT_EQ(world.saved.options.interval_s, 600) << "and stays saved as the user set it";
+  EXPECT_TRUE(world.held) << "KeepAwake 1 forces it on";
+  EXPECT_TRUE(world.autostart_on) << "StartWithWindows 1";
+  const char *refused[] = {
+      "{\"cmd\":\"start\",\"options\":{\"interval_s\":300}}",
+      "{\"cmd\":\"start\",\"options\":{\"keep_awake\":false}}",
+      "{\"cmd\":\"start\",\"options\":{\"hours\":\"09:00-17:00\"}}",
+  };
+  for (const char *line : refused) {
+    mjh_reply r;
+    ask(line, &r);
+    EXPECT_FALSE(r.ok) << line;
+    EXPECT_NE(std::string(r.error).find("policy"), std::string::npos) << r.error;
+  }
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"interval_s\":90}}"));
+  agent.action(MJH_ACTION_AUTOSTART);
+  EXPECT_TRUE(world.autostart_on) << "the menu cannot change it";
+  mjh_hours_edit edit = {};
+  edit.clear = true;
+  EXPECT_FALSE(agent.edit_hours(edit, nullptr));
+  mjh_menu_model m;
+  agent.menu(&m);
+  EXPECT_TRUE(m.keep_awake_fixed);
+  EXPECT_TRUE(m.autostart_fixed);
+  EXPECT_TRUE(m.hours_fixed);
+  EXPECT_STREQ(m.autostart_label, "Start with &Windows (set by your organization)");
+  EXPECT_EQ(m.max_interval_s, 120);
+  // The status reply carries the policies, read back whole.
+  mjh_reply r = status();
+  EXPECT_EQ(r.policy.max_interval_s, 120);
+  EXPECT_EQ(r.policy.keep_awake, 1);
+  EXPECT_EQ(r.policy.start_with_windows, 1);
+  EXPECT_EQ(r.policy.from[MJH_POLICY_WORKING_HOURS], MJH_SCOPE_MACHINE);
+}
+
+TEST_F(AgentCore, ADamagedPolicyIsNamedAndNeverLoosensAnything) {
+  launch();
+  agent.policy_changed(policy_of({{"MaxIntervalSeconds", dword(0)}, {"Allowed", sz("no")}}));
+  EXPECT_TRUE(world.active) << "damaged values count as not set";
+  mjh_reply r = status();
+  EXPECT_EQ(r.policy.damage_count, 2);
+}
+
+TEST_F(AgentCore, TheAgentTellsWhereItIsOnItsFirstLaunchAndWhenAskedAgain) {
+  launch(true);
+  ASSERT_EQ(world.notes.size(), 1u);
+  EXPECT_EQ(world.notes[0],
+            "Veltrano Mouse Jiggler is running: It is the mouse in the notification area; right-click it for its "
+            "menu.");
+  agent.action(MJH_ACTION_NOTIFICATIONS);  // off: asked, it still tells
+  EXPECT_TRUE(ok("{\"cmd\":\"show\"}"));
+  EXPECT_EQ(world.notes.size(), 2u);
+}
+
+TEST_F(AgentCore, FailingNudgesAndASessionsEndAreToldOnceAndNotAtAllWhenTurnedOff) {
+  launch();
+  for (bool on : {true, false}) {
+    world.notes.clear();
+    if (!on) agent.action(MJH_ACTION_NOTIFICATIONS);
+    agent.action(MJH_ACTION_RUN_FOR, 600);
+    for (int i = 0; i < 3; i++) {
+      world.pass(61);
+      world.nudge_fails();
+      world.error = "SendInput failed (err 5)";
+      agent.timer();
+    }
+    world.pass(600);
+    agent.timer();
+    agent.timer();
+    std::vector<std::string> want;
+    if (on) want = {"Nudges are failing: SendInput failed (err 5)", "Session ended: session ended after 10 min"};
+    EXPECT_EQ(world.notes, want);
+  }
+}
+
+TEST_F(AgentCore, NudgeNowFromTheMenuSaysThatItNudged) {
+  launch();
+  world.last_reset = 1;
+  agent.action(MJH_ACTION_NUDGE);
+  ASSERT_EQ(world.notes.size(), 1u);
+  EXPECT_EQ(world.notes[0].rfind("Nudged: ", 0), 0u) << world.notes[0];
+}
+
+TEST_F(AgentCore, AnElevatedAgentSaysSoInItsTooltipAndStatus) {
+  mjh_agent_start start;
+  mjh_settings_default(&start.settings);
+  mjh_hours_none(&start.hours);
+  mjh_programs_none(&start.programs);
+  start.programs_damaged = false;
+  mjh_policy_none(&start.policy);
+  start.power = {MJH_AC_ONLINE, -1, false};
+  start.elevated = true;
+  start.first_launch = false;
+  agent.launch(start);
+  EXPECT_EQ(world.tooltip.rfind("As administrator: Active", 0), 0u) << world.tooltip;
+  EXPECT_TRUE(status().elevated);
+}
+
+TEST_F(AgentCore, ADamagedStoredProgramListKeepsTheRunWaitingUntilSetAgain) {
+  mjh_agent_start start;
+  mjh_settings_default(&start.settings);
+  mjh_hours_none(&start.hours);
+  mjh_programs_none(&start.programs);
+  start.programs_damaged = true;
+  mjh_policy_none(&start.policy);
+  start.power = {MJH_AC_ONLINE, -1, false};
+  start.elevated = false;
+  start.first_launch = false;
+  agent.launch(start);
+  EXPECT_FALSE(world.active);
+  EXPECT_STREQ(status().reason, "saved program list damaged: set it again");
+  int saves = world.saves;
+  agent.action(MJH_ACTION_MODE_MOVE);
+  EXPECT_GT(world.saves, saves);
+  EXPECT_EQ(world.saved_programs.count, 0) << "the damaged list is not written over";
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"while_running\":\"any\"}}"));
+  EXPECT_TRUE(world.active);
+}

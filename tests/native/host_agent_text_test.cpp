@@ -100,8 +100,8 @@ struct tooltip_case {
 const char k_error[] = "SendInput failed (err 5) - desktop locked or not an interactive session";
 
 const tooltip_case k_tooltips[] = {
-    {{{"active", "0"}}, 0, "", 0, "Stopped"},
-    {{{"active", "0"}}, 1, k_error, 1, "Stopped, keeping awake"},
+    {{{"active", "0"}}, 0, "", 0, "Stopped: click to start"},
+    {{{"active", "0"}}, 1, k_error, 0, "Stopped: click to start"},
     {{}, 0, "", 0, "Active: zen every 60 s, next nudge in 42 s, 12 nudges, idle time reset"},
     {{}, 0, "", 1, "Active: zen every 60 s, next nudge in 42 s, 12 nudges, idle time reset, keeping awake"},
     // The user typed 4 s ago: the nudge waits for a whole minute of idle time.
@@ -155,6 +155,19 @@ const tooltip_case k_tooltips[] = {
     {{}, 1, nullptr, 0, "Failing: nudges do not reset the idle time"},
     {{}, 1, "bad \xff byte", 0, "Failing: bad ? byte"},
 };
+
+// The tooltip of a run as the agent gives it, without a reason or warning.
+void mjh_tooltip(const mjh_status *run, bool failing, const char *error, bool awake, mjh_text &out) {
+  mjh_tooltip_facts f = {};
+  f.state = run->active ? MJH_RUN_ACTIVE : MJH_RUN_STOPPED;
+  f.reason = "";
+  f.run = run;
+  f.failing = failing;
+  f.last_error = error;
+  f.keep_awake_held = awake;
+  f.warning = "";
+  mjh_agent_tooltip(f, out);
+}
 
 class Tooltips : public ::testing::TestWithParam<tooltip_case> {};
 
@@ -359,3 +372,80 @@ TEST(DescribeAgent, SaysTheSchedule) {
 }
 
 }  // namespace
+
+// ---- One vocabulary -------------------------------------------------------------------------
+
+// The state and its reason, as the status sentence and the tooltip say them.
+struct vocabulary_case {
+  const char *state, *reason;
+  bool active;
+  const char *sentence;  // how mjctl status begins after "agent 1.0.0 (pid 1234): "
+  const char *tooltip;
+};
+
+const vocabulary_case k_vocabulary[] = {
+    {"active", "", true, "active, zen nudges every 60 s", "Active: zen every 60 s, next nudge in 42 s, 12 nudges"},
+    {"active", "until 17:30, overriding working hours", true,
+     "active until 17:30, overriding working hours, zen nudges every 60 s",
+     "Active until 17:30, overriding working hours: zen every 60 s, next nudge in 42 s, 12 nudges"},
+    {"waiting", "on battery", false, "waiting: on battery; set to zen nudges", "Waiting: on battery"},
+    {"waiting", "for obs64.exe or mstsc.exe", false, "waiting for obs64.exe or mstsc.exe; set to zen nudges",
+     "Waiting for obs64.exe or mstsc.exe"},
+    {"waiting", "outside working hours, next start 08:30", false,
+     "waiting: outside working hours, next start 08:30; set to zen nudges",
+     "Waiting: outside working hours, next start 08:30"},
+    {"stopped", "", false, "stopped; set to zen nudges", "Stopped: click to start"},
+    {"stopped", "session ended after 2 h", false, "stopped: session ended after 2 h; set to zen nudges",
+     "Stopped: session ended after 2 h; click to start"},
+};
+
+class Vocabulary : public ::testing::TestWithParam<vocabulary_case> {};
+
+TEST_P(Vocabulary, TheSentenceAndTheTooltipSayTheSame) {
+  const vocabulary_case &c = GetParam();
+  mjh_reply r = c.active ? reply() : reply({{"active", "0"}, {"next_nudge_in_s", "-1"}});
+  r.has_state = true;
+  strcpy(r.state, c.state);
+  strcpy(r.reason, c.reason);
+  const std::string said = describe(r);
+  const std::string lead = "agent 1.0.0 (pid 1234): ";
+  EXPECT_EQ(said.rfind(lead + c.sentence, 0), 0u) << said;
+
+  mjh_tooltip_facts f = {};
+  f.state = c.active ? MJH_RUN_ACTIVE : std::string(c.state) == "waiting" ? MJH_RUN_WAITING : MJH_RUN_STOPPED;
+  f.reason = c.reason;
+  f.run = &r.run;
+  f.last_error = "";
+  f.warning = "";
+  mjh_text_buffer<MJH_TOOLTIP_MAX> tip;
+  mjh_agent_tooltip(f, tip);
+  EXPECT_EQ(std::string(tip.c_str()).rfind(c.tooltip, 0), 0u) << tip.c_str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Vocabulary, ::testing::ValuesIn(k_vocabulary));
+
+TEST(Vocabulary, TheTooltipPutsAdministratorAndTheWarningFirstAndNeverPassesItsLimit) {
+  mjh_status run = status({});
+  mjh_tooltip_facts f = {};
+  f.state = MJH_RUN_ACTIVE;
+  f.reason = "until tomorrow 17:30, overriding working hours";
+  f.run = &run;
+  f.last_error = "";
+  f.warning = "screen saver after 5 min: use 2 min 25 s or less";
+  f.elevated = true;
+  f.keep_awake_held = true;
+  mjh_text_buffer<512> tip;
+  mjh_agent_tooltip(f, tip);
+  EXPECT_EQ(std::string(tip.c_str()).rfind("As administrator: Warning: screen saver after 5 min", 0), 0u)
+      << tip.c_str();
+  EXPECT_LE(tip.size(), static_cast<size_t>(MJH_TOOLTIP_MAX - 1));
+  f.state = MJH_RUN_STOPPED;
+  f.reason = "turned off by your organization";
+  f.elevated = false;
+  f.warning = "";
+  f.policy_off = true;
+  f.keep_awake_held = false;
+  tip.clear();
+  mjh_agent_tooltip(f, tip);
+  EXPECT_STREQ(tip.c_str(), "Stopped: turned off by your organization") << "no click hint";
+}

@@ -293,9 +293,9 @@ TEST(Requests, FormattedRequestsReadBack) {
     }
   }
   // Each command by its name.
-  const char *const names[] = {"status", "start", "stop", "nudge", "quit"};
+  const char *const names[] = {"status", "start", "stop", "nudge", "quit", "show"};
   char buf[64];
-  for (int cmd = MJH_CMD_STATUS; cmd <= MJH_CMD_QUIT; cmd++) {
+  for (int cmd = MJH_CMD_STATUS; cmd <= MJH_CMD_SHOW; cmd++) {
     mjh_text line(buf);
     EXPECT_TRUE(mjh_request_format((mjh_command)cmd, nullptr, MJH_KEYS_ALL, nullptr, line));
     EXPECT_TRUE(line.ok());
@@ -305,7 +305,7 @@ TEST(Requests, FormattedRequestsReadBack) {
   EXPECT_TRUE(mjh_request_format(MJH_CMD_START, &options, MJH_KEYS_ALL, nullptr, start));
   EXPECT_FALSE(start.ok());
   EXPECT_EQ(std::string(buf).rfind("{\"cmd\":\"start\",\"options\":{\"mode\":\"move\"", 0), 0u) << buf;
-  for (int cmd : {5, 99, -1}) {
+  for (int cmd : {6, 99, -1}) {
     mjh_text unknown(buf);
     EXPECT_FALSE(mjh_request_format((mjh_command)cmd, nullptr, 0, nullptr, unknown)) << cmd;
     EXPECT_STREQ(buf, "") << cmd;
@@ -440,6 +440,67 @@ TEST(Replies, MembersOfANewerAgentArePassedOver) {
   EXPECT_EQ(r.run.nudges, 2);
 }
 
+// The state, its reason, the conditions and the policies read back; one of
+// them in another form is passed over alone, the rest of the reply kept.
+TEST(Replies, StateConditionsAndPoliciesReadBackOrArePassedOverAlone) {
+  mjh_agent_state a = agent_state();
+  a.state = "waiting";
+  a.reason = "for obs64.exe or mstsc.exe";
+  a.elevated = true;
+  a.conditions_json = R"({"while_running":"obs64.exe,mstsc.exe","foreground":true,"ac_only":false,"battery_floor":20})";
+  mjh_value machine[MJH_POLICY_COUNT] = {};
+  machine[MJH_POLICY_MAX_INTERVAL] = {MJH_VALUE_NUMBER, 300, nullptr};
+  mjh_value user[MJH_POLICY_COUNT] = {};
+  user[MJH_POLICY_KEEP_AWAKE] = {MJH_VALUE_TEXT, 0, "on"};  // damaged
+  mjh_policy policy;
+  mjh_policy_read(machine, user, &policy);
+  mjh_text_buffer<1024> policy_json;
+  mjh_policy_json(policy, policy_json);
+  a.policy_json = policy_json.c_str();
+  mjh_text_buffer<MJH_REPLY_MAX> reply;
+  mjh_reply_status(&a, k_status_line, reply);
+  ASSERT_TRUE(reply.ok());
+  mjh_reply r;
+  ASSERT_TRUE(mjh_reply_read(reply.c_str(), reply.size(), &r)) << reply.c_str();
+  EXPECT_TRUE(r.has_state);
+  EXPECT_STREQ(r.state, "waiting");
+  EXPECT_STREQ(r.reason, "for obs64.exe or mstsc.exe");
+  EXPECT_TRUE(r.elevated);
+  EXPECT_TRUE(r.has_conditions);
+  EXPECT_STREQ(r.while_running, "obs64.exe,mstsc.exe");
+  EXPECT_TRUE(r.foreground);
+  EXPECT_EQ(r.battery_floor, 20);
+  EXPECT_EQ(r.policy.max_interval_s, 300);
+  EXPECT_EQ(r.policy.from[MJH_POLICY_MAX_INTERVAL], MJH_SCOPE_MACHINE);
+  ASSERT_EQ(r.policy.damage_count, 1);
+  EXPECT_EQ(r.policy.damage[0].id, MJH_POLICY_KEEP_AWAKE);
+  EXPECT_EQ(r.policy.damage[0].scope, MJH_SCOPE_USER);
+
+  const char *other_forms[][2] = {
+      {R"("state":"waiting")", R"("state":"asleep")"},
+      {R"("battery_floor":20)", R"("battery_floor":"20")"},
+      {R"("while_running":"obs64.exe,mstsc.exe")", R"("while_running":"C:\\x.exe")"},
+      {R"("in_force":{)", R"("in_force":{"Allowed":{"value":"yes","scope":"machine"},)"},
+      {R"("damaged":[)", R"("damaged":[{"name":"Nonsense","scope":"user","problem":""},)"},
+  };
+  for (const auto &f : other_forms) {
+    std::string line = reply.c_str();
+    const size_t at = line.find(f[0]);
+    ASSERT_NE(at, std::string::npos) << f[0];
+    line.replace(at, strlen(f[0]), f[1]);
+    mjh_reply o;
+    ASSERT_TRUE(mjh_reply_read(line.data(), line.size(), &o)) << line;
+    EXPECT_EQ(o.pid, r.pid) << f[1];
+    const bool state_kept = std::string(f[0]).find("state") == std::string::npos;
+    const bool conditions_kept = std::string(f[0]).find("battery_floor") == std::string::npos &&
+                                 std::string(f[0]).find("while_running") == std::string::npos;
+    const bool policy_kept = !state_kept || !conditions_kept;
+    EXPECT_EQ(o.has_state, state_kept) << f[1];
+    EXPECT_EQ(o.has_conditions, conditions_kept) << f[1];
+    EXPECT_EQ(mjh_policy_any(o.policy), policy_kept) << f[1];
+  }
+}
+
 TEST(Replies, WhatIsNotAReplyIsRefusedAndChangesNothing) {
   const mjh_agent_state a = agent_state();
   const std::string good = status_reply(a, k_status_line);
@@ -531,6 +592,23 @@ const schedule_request_case k_schedule_requests[] = {
     {R"({"hours":"08:00-12:00","speed":2})", "unknown key \"speed\"", 0, 0, "", "", 0, 0},
     {R"({"hours":"08:00-12:00","dx":300})", "\"dx\" must be a whole number from -200 to 200, not 300", 0, 0, "", "", 0,
      0},
+    // The conditions beside the schedule.
+    {R"({"while_running":"obs64.exe,MSTSC","foreground":true})", nullptr, 0,
+     MJH_SCHED_KEY_WHILE_RUNNING | MJH_SCHED_KEY_FOREGROUND, "any", "all", 0, 0},
+    {R"({"ac_only":true,"battery_floor":20,"interval_s":30})", nullptr, MJH_KEY_INTERVAL_S,
+     MJH_SCHED_KEY_AC_ONLY | MJH_SCHED_KEY_BATTERY_FLOOR, "any", "all", 0, 0},
+    {R"({"battery_floor":0,"while_running":"any"})", nullptr, 0,
+     MJH_SCHED_KEY_BATTERY_FLOOR | MJH_SCHED_KEY_WHILE_RUNNING, "any", "all", 0, 0},
+    {R"({"battery_floor":4})", "\"battery_floor\" must be 0 (off) or a whole percent from 5 to 95, not 4", 0, 0, "", "",
+     0, 0},
+    {R"({"battery_floor":"20"})", "\"battery_floor\" must be 0 (off) or a whole percent from 5 to 95, not \"20\"", 0, 0,
+     "", "", 0, 0},
+    {R"({"ac_only":1})", "\"ac_only\" must be true or false, not 1", 0, 0, "", "", 0, 0},
+    {R"({"while_running":["obs64.exe"]})",
+     "\"while_running\" must be a text such as \"obs64.exe,mstsc.exe\" or \"any\", not [\"obs64.exe\"]", 0, 0, "", "",
+     0, 0},
+    {R"({"while_running":"C:\\Tools\\x.exe"})", nullptr, 0, 0, "", "", 0, 0},  // refused: names only
+    {R"({"while_running":"a.exe\n"})", nullptr, 0, 0, "", "", 0, 0},
 };
 
 class ScheduleRequests : public ::testing::TestWithParam<schedule_request_case> {};
@@ -564,6 +642,11 @@ TEST_P(ScheduleRequests, AreReadBesideTheOptionsOrRefusedWhole) {
   EXPECT_STREQ(days.c_str(), c.days) << line;
   EXPECT_EQ(out.schedule.for_s, c.for_s) << line;
   EXPECT_EQ(out.schedule.until_minute, c.until_minute) << line;
+  if (out.schedule.given & MJH_SCHED_KEY_WHILE_RUNNING) {
+    mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
+    mjh_programs_text(out.schedule.programs, list);
+    EXPECT_STREQ(list.c_str(), c.options.find("any") != std::string::npos ? "any" : "obs64.exe,MSTSC.exe") << line;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ScheduleRequests, ::testing::ValuesIn(k_schedule_requests));
@@ -604,6 +687,13 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
   r.given = MJH_SCHED_KEY_UNTIL | MJH_SCHED_KEY_HOURS;  // "any": clears the working hours
   r.until_minute = 1440;
   schedules.push_back(r);
+  mjh_schedule_request_none(&r);
+  r.given = MJH_SCHED_KEYS_CONDITIONS;
+  ASSERT_TRUE(mjh_programs_parse("obs64.exe,mstsc.exe,r\xc3\xa9nder.exe", &r.programs, &err)) << err.c_str();
+  r.foreground = true;
+  r.ac_only = true;
+  r.battery_floor = 95;
+  schedules.push_back(r);
 
   mjh_options defaults;
   mjh_options_default(&defaults);
@@ -635,6 +725,14 @@ TEST(ScheduleRequests, FormattedRequestsReadBack) {
         }
         if (sent.given & MJH_SCHED_KEY_FOR) {
           EXPECT_EQ(out.schedule.for_s, sent.for_s);
+        }
+        if (sent.given & MJH_SCHED_KEY_WHILE_RUNNING) {
+          ASSERT_EQ(out.schedule.programs.count, sent.programs.count) << buf;
+          for (int i = 0; i < sent.programs.count; i++)
+            EXPECT_STREQ(out.schedule.programs.names[i], sent.programs.names[i]);
+          EXPECT_EQ(out.schedule.foreground, sent.foreground);
+          EXPECT_EQ(out.schedule.ac_only, sent.ac_only);
+          EXPECT_EQ(out.schedule.battery_floor, sent.battery_floor);
         }
         if (sent.given & MJH_SCHED_KEY_UNTIL) {
           EXPECT_EQ(out.schedule.until_minute, sent.until_minute);

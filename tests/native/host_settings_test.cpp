@@ -33,20 +33,26 @@ TEST(Settings, DefaultsAreTheFirstLaunch) {
   EXPECT_EQ(s.options.dry_run, 0);
   EXPECT_EQ(s.options.keep_awake, 0);
   EXPECT_EQ(s.run_on, 1);
+  EXPECT_EQ(s.notifications, 1);
+  EXPECT_EQ(s.foreground, 0);
+  EXPECT_EQ(s.ac_only, 0);
+  EXPECT_EQ(s.battery_floor, 0);
 }
 
 TEST(Settings, TheTableNamesEveryValueOnce) {
-  const char *want[] = {"mode", "interval_s", "dx", "dy", "only_when_idle", "dry_run", "keep_awake", "run_on"};
-  ASSERT_EQ(mjh_setting_count(), 8);
+  const char *want[] = {"mode",   "interval_s",    "dx",         "dy",      "only_when_idle", "dry_run", "keep_awake",
+                        "run_on", "notifications", "foreground", "ac_only", "battery_floor"};
+  const int n = sizeof want / sizeof want[0];
+  ASSERT_EQ(mjh_setting_count(), n);
   mjh_settings s;
   mjh_settings_default(&s);
-  for (int i = 0; i < 8; i++) {
+  for (int i = 0; i < n; i++) {
     EXPECT_STREQ(mjh_setting_name(i), want[i]);
     mjh_value v;
     mjh_settings_value(&s, i, &v);
     EXPECT_EQ(v.type, i == 0 ? MJH_VALUE_TEXT : MJH_VALUE_NUMBER) << want[i];
   }
-  EXPECT_STREQ(mjh_setting_name(8), "");
+  EXPECT_STREQ(mjh_setting_name(n), "");
   EXPECT_STREQ(mjh_setting_name(-1), "");
 }
 
@@ -96,6 +102,19 @@ const stored_case k_stored[] = {
     {"run_on", number(0), true, 0},
     {"run_on", number(7), false, 1},
     {"run_on", {MJH_VALUE_OTHER, 1, nullptr}, false, 1},
+    {"notifications", number(0), true, 0},
+    {"notifications", number(2), false, 1},
+    {"foreground", number(1), true, 1},
+    {"foreground", text("yes"), false, 0},
+    {"ac_only", number(1), true, 1},
+    {"ac_only", number(0xFFFFFFFFu), false, 0},
+    {"battery_floor", number(20), true, 20},
+    {"battery_floor", number(5), true, 5},
+    {"battery_floor", number(95), true, 95},
+    {"battery_floor", number(0), true, 0},
+    {"battery_floor", number(4), false, 0},  // below the lowest stop level
+    {"battery_floor", number(96), false, 0},
+    {"battery_floor", number(0xFFFFFFFBu), false, 0},
 };
 
 int field_of(const mjh_settings &s, const char *name) {
@@ -107,6 +126,10 @@ int field_of(const mjh_settings &s, const char *name) {
   if (n == "only_when_idle") return s.options.only_when_idle;
   if (n == "dry_run") return s.options.dry_run;
   if (n == "keep_awake") return s.options.keep_awake;
+  if (n == "notifications") return s.notifications;
+  if (n == "foreground") return s.foreground;
+  if (n == "ac_only") return s.ac_only;
+  if (n == "battery_floor") return s.battery_floor;
   return s.run_on;
 }
 
@@ -149,6 +172,10 @@ TEST(Settings, WhatIsStoredReadsBackTheSame) {
     mjh_settings s;
     s.options = {mode, 3600, -200, -1, 0, 1, 1};
     s.run_on = 0;
+    s.notifications = 0;
+    s.foreground = 1;
+    s.ac_only = 1;
+    s.battery_floor = 35;
     mjh_settings back;
     mjh_settings_default(&back);
     back.options.mode = mode == MJ_MODE_MOVE ? MJ_MODE_ZEN : MJ_MODE_MOVE;

@@ -18,6 +18,7 @@
 #include "pipe_dacl_check.h"
 #include "protocol.h"
 #include "resource.h"
+#include "sleepers.h"
 
 namespace {
 
@@ -144,6 +145,14 @@ bool status(mjh_reply *out, DWORD timeout_ms = 10000) {
 void clean_registry() {
   RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
   RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+  HKEY run;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+    RegDeleteValueW(run, kRunValue);
+    RegCloseKey(run);
+  }
+}
+
+void autostart_off() {
   HKEY run;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
     RegDeleteValueW(run, kRunValue);
@@ -1160,3 +1169,171 @@ TEST_F(AgentTest, LogOffWithARequestWaitingOnASlowNotificationArea) {
 }
 
 }  // namespace
+
+// ---- Conditions, policies, resume, the log-on entry ---------------------------------------------
+
+namespace {
+
+// Writes or removes (value null) a policy value of this user.
+void set_policy(const wchar_t *name, const BYTE *data, DWORD size, DWORD type) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrano\\Mouse Jiggler", 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(key, name, 0, type, data, size);
+  RegCloseKey(key);
+}
+void set_policy_dword(const wchar_t *name, DWORD value) {
+  set_policy(name, reinterpret_cast<const BYTE *>(&value), sizeof value, REG_DWORD);
+}
+void set_policy_text(const wchar_t *name, const wchar_t *text) {
+  set_policy(name, reinterpret_cast<const BYTE *>(text), static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)),
+             REG_SZ);
+}
+void clear_policies() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrano");
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrano");
+}
+
+// What a Group Policy refresh does: the setting change "Policy", to the agent.
+void refresh_policies() {
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"Policy"), SMTO_ABORTIFHUNG, 10000,
+                      &result);
+}
+
+}  // namespace
+
+// With a program condition, the run waits until a process of that name runs
+// in the session, and stops when it ends.
+TEST_F(AgentTest, WhileAProgramRunsTheRunGoesOnAndNoLonger) {
+  sleeper_folder folder;
+  const std::string exe = folder.copy("mj-render.exe");
+  ASSERT_NE(exe, "");
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  ASSERT_EQ(start_with("\"while_running\":\"MJ-RENDER.EXE\",\"interval_s\":1,\"dry_run\":true"), "");
+  mjh_reply reply;
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 0);
+  EXPECT_STREQ(reply.state, "waiting");
+  EXPECT_STREQ(reply.reason, "for MJ-RENDER.EXE");
+  {
+    sleeper render(exe);
+    ASSERT_TRUE(render.started());
+    const ULONGLONG started = GetTickCount64();
+    ASSERT_TRUE(status_until(
+        &reply, [](const mjh_reply &r) { return r.run.active == 1; }, 20));
+    printf("the run started %llu ms after the program\n", GetTickCount64() - started);
+    EXPECT_STREQ(reply.state, "active");
+    render.end();
+    ASSERT_TRUE(render.ended(10000));
+    const ULONGLONG ended = GetTickCount64();
+    ASSERT_TRUE(status_until(
+        &reply, [](const mjh_reply &r) { return r.run.active == 0; }, 20));
+    printf("the run stopped %llu ms after the program ended\n", GetTickCount64() - ended);
+  }
+  EXPECT_STREQ(reply.state, "waiting");
+  ASSERT_EQ(start_with("\"while_running\":\"any\""), "");
+  ASSERT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.run.active == 1; }, 20));
+}
+
+// Each policy changes what the agent does while it runs, on a refresh; a
+// damaged value is named and changes nothing.
+TEST_F(AgentTest, PoliciesApplyWhileTheAgentRunsAndADamagedOneIsNamed) {
+  clear_policies();
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  ASSERT_EQ(start_with("\"interval_s\":600,\"keep_awake\":false"), "");
+  mjh_reply reply;
+
+  set_policy_dword(L"MaxIntervalSeconds", 120);
+  set_policy_dword(L"KeepAwake", 1);
+  set_policy_text(L"WorkingHours", L"00:00-24:00");
+  set_policy_dword(L"StartWithWindows", 1);
+  set_policy_text(L"Allowed", L"yes");  // damaged: not a DWORD
+  refresh_policies();
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_EQ(reply.run.interval_s, 120) << "the saved 600 s is used as the maximum";
+  EXPECT_EQ(reply.settings.interval_s, 600);
+  EXPECT_TRUE(reply.keep_awake_held);
+  EXPECT_STREQ(reply.hours, "00:00-24:00");
+  EXPECT_NE(run_value(), L"(none)") << "StartWithWindows 1 writes the log-on entry";
+  EXPECT_EQ(reply.policy.max_interval_s, 120);
+  ASSERT_EQ(reply.policy.damage_count, 1);
+  EXPECT_EQ(reply.policy.damage[0].id, MJH_POLICY_ALLOWED);
+  EXPECT_NE(start_with("\"interval_s\":300"), "");
+  EXPECT_NE(start_with("\"keep_awake\":false"), "");
+  EXPECT_NE(start_with("\"hours\":\"09:00-17:00\""), "");
+  EXPECT_EQ(start_with("\"interval_s\":60"), "");
+
+  set_policy_dword(L"Allowed", 0);
+  refresh_policies();
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 0);
+  EXPECT_FALSE(reply.keep_awake_held);
+  EXPECT_STREQ(reply.state, "stopped");
+  EXPECT_STREQ(reply.reason, "turned off by your organization");
+  EXPECT_NE(start_with(""), "");
+  EXPECT_NE(exchange("{\"cmd\":\"nudge\"}\n").find("turned off by your organization"), std::string::npos);
+
+  clear_policies();
+  refresh_policies();
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1) << "the user's choice comes back";
+  EXPECT_EQ(reply.run.interval_s, 60);
+  autostart_off();
+}
+
+// After a resume from sleep the agent decides again at once and answers.
+TEST_F(AgentTest, AResumeFromSleepIsHandledAtOnce) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  ASSERT_EQ(start_with("\"keep_awake\":true,\"for\":3600"), "");
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_POWERBROADCAST, PBT_APMSUSPEND, 0, SMTO_ABORTIFHUNG, 5000, &result));
+  ASSERT_TRUE(
+      SendMessageTimeoutW(window, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0, SMTO_ABORTIFHUNG, 5000, &result));
+  EXPECT_EQ(result, static_cast<DWORD_PTR>(TRUE));
+  mjh_reply reply;
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.run.active, 1);
+  EXPECT_TRUE(reply.keep_awake_held);
+  EXPECT_NE(reply.session_end, MJH_NO_TIME);
+}
+
+// The machine's log-on entry steps aside where the user has an agent of
+// their own (here: their own start with Windows).
+TEST_F(AgentTest, TheMachinesLogOnEntryStepsAsideForTheUsersOwn) {
+  {
+    Agent own(L"--autostart on");
+    EXPECT_EQ(own.wait_exit(), 0);
+  }
+  {
+    Agent machine(L"--logon machine");
+    EXPECT_EQ(machine.wait_exit(10000), 0) << "it leaves at once";
+    EXPECT_EQ(exchange("{\"cmd\":\"status\"}\n", 1000), "") << "and no agent runs";
+  }
+  autostart_off();
+  Agent machine(L"--logon machine");
+  mjh_reply reply;
+  ASSERT_TRUE(machine.wait_ready(&reply)) << "without one of their own, it is the agent";
+}
+
+// A second launch leaves the first agent alone, asks it to show where it is,
+// and exits with 0.
+TEST_F(AgentTest, ASecondLaunchAsksTheFirstToShowItself) {
+  Agent first;
+  ASSERT_TRUE(first.wait_ready());
+  Agent second;
+  EXPECT_EQ(second.wait_exit(15000), 0);
+  mjh_reply reply;
+  ASSERT_TRUE(status(&reply));
+  EXPECT_EQ(reply.pid, first.pid());
+  EXPECT_EQ(exchange("{\"cmd\":\"show\"}\n"), "{\"ok\":true}");
+}

@@ -12,8 +12,9 @@
 #include <string.h>
 #include <wchar.h>
 #include <windows.h>
-// after windows.h, which it needs
+// after windows.h, which they need
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include "agent.h"
 #include "clock.h"
@@ -24,6 +25,9 @@
 #include "mouse_jiggler.h"
 #include "pipe.h"
 #include "pipe_server.h"
+#include "policy_store.h"
+#include "power.h"
+#include "process_watch.h"
 #include "resource.h"
 #include "settings_store.h"
 #include "tray_icon.h"
@@ -42,6 +46,7 @@ const wchar_t k_title[] = L"Veltrano Mouse Jiggler";
 enum {
   WM_MJ_NOTIFY = WM_APP + 1,  // from the notification area
   WM_MJ_REQUEST,              // the pipe thread queued a request
+  WM_MJ_PROGRAMS,             // the watched programs changed
   TIMER_ID = 1,
   HANDOVER_MS = 5000,   // how long a new agent waits for an ending one
   PIPE_STOP_MS = 1200,  // for the pipe's last replies when the agent ends
@@ -51,6 +56,10 @@ enum {
 // The menu's Interval and Run for items, in the order of the core's choices.
 const UINT k_interval_ids[] = {IDM_INTERVAL_30, IDM_INTERVAL_60, IDM_INTERVAL_120, IDM_INTERVAL_300, IDM_INTERVAL_600};
 const UINT k_run_for_ids[] = {IDM_RUN_FOR_30M, IDM_RUN_FOR_1H, IDM_RUN_FOR_2H, IDM_RUN_FOR_4H};
+const UINT k_battery_ids[] = {IDM_BATTERY_OFF, IDM_BATTERY_10, IDM_BATTERY_20, IDM_BATTERY_30, IDM_BATTERY_50};
+static_assert(sizeof k_battery_ids / sizeof k_battery_ids[0] ==
+                  sizeof mjh_battery_floor_choices / sizeof mjh_battery_floor_choices[0],
+              "one menu item per battery level");
 static_assert(sizeof k_interval_ids / sizeof k_interval_ids[0] ==
                   sizeof mjh_interval_choices / sizeof mjh_interval_choices[0],
               "one menu item per interval");
@@ -67,9 +76,10 @@ class shell_effects : public mjh_agent_effects {
   bool nudge(const char *options_text) override { return mj_nudge_now(options_text) != 0; }
   const char *last_error() override { return mj_last_error(); }
   bool keep_awake(bool on) override;
-  bool save(const mjh_settings &settings, const mjh_hours &hours) override {
-    return settings_store_save(settings, hours);
+  bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) override {
+    return settings_store_save(settings, hours, programs);
   }
+  mjh_program_state watch_programs(const mjh_programs &programs, bool foreground) override;
   int64_t now_utc() override { return mjw_now_utc(); }
   int64_t tick_ms() override { return static_cast<int64_t>(GetTickCount64()); }
   const mjh_zone *zone() override { return &zone_; }
@@ -107,8 +117,11 @@ struct app {
   wchar_t exe_path[MAX_PATH];
   shell_effects effects;
   mjh_agent *core;
-  HWND hours_dialog;  // modeless, or null
-  HWND about_dialog;  // modeless, or null
+  HWND hours_dialog;     // modeless, or null
+  HWND about_dialog;     // modeless, or null
+  HWND programs_dialog;  // modeless, or null
+  mjw_process_watch watch;
+  mjw_power_notify power;
   bool menu_open;
   bool close_after_menu;  // WM_CLOSE came while the menu was open
   bool exiting;
@@ -118,6 +131,11 @@ app g_app;
 mjh_agent g_core(g_app.effects, MJTRAY_VERSION, GetCurrentProcessId());
 
 // ---- Effects -------------------------------------------------------------------------
+
+mjh_program_state shell_effects::watch_programs(const mjh_programs &programs, bool foreground) {
+  g_app.watch.watch(programs, foreground);
+  return g_app.watch.state();
+}
 
 bool shell_effects::keep_awake(bool on) {
   if (on) return mjw_keep_awake_start(&keep_awake_);
@@ -233,9 +251,12 @@ void shut_down() {
   a.exiting = true;
   a.core->shut_down();
   KillTimer(a.window, TIMER_ID);
-  if (a.hours_dialog) DestroyWindow(a.hours_dialog);
-  if (a.about_dialog) DestroyWindow(a.about_dialog);
-  a.hours_dialog = a.about_dialog = nullptr;
+  for (HWND *dialog : {&a.hours_dialog, &a.about_dialog, &a.programs_dialog}) {
+    if (*dialog) DestroyWindow(*dialog);
+    *dialog = nullptr;
+  }
+  a.watch.stop();
+  a.power.stop();
   pipe_server_stop(PIPE_STOP_MS);
   tray_icon_stop(ICON_STOP_MS);
 }
@@ -268,6 +289,8 @@ void serve_requests() {
 // ---- Menu ------------------------------------------------------------------------------
 
 void check(HMENU menu, UINT id, bool on) { CheckMenuItem(menu, id, MF_BYCOMMAND | (on ? MF_CHECKED : 0)); }
+
+void grey(HMENU menu, UINT id) { EnableMenuItem(menu, id, MF_BYCOMMAND | MF_GRAYED); }
 
 HMENU find_submenu(HMENU menu, UINT item_id, int *position) {
   for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
@@ -336,18 +359,48 @@ void prepare_menu(HMENU menu, const mjh_menu_model &m) {
       insert_item(intervals, interval_position(intervals, m.safe_interval_s, m.interval_s), IDM_INTERVAL_SAFE, false,
                   m.safe_interval_label);
   }
+  // Longer intervals than a policy allows are greyed.
+  if (m.max_interval_s > 0)
+    for (size_t i = 0; i < sizeof k_interval_ids / sizeof k_interval_ids[0]; ++i)
+      if (mjh_interval_choices[i] > m.max_interval_s) grey(menu, k_interval_ids[i]);
   check(menu, IDM_ONLY_WHEN_IDLE, m.only_when_idle);
   check(menu, IDM_KEEP_AWAKE, m.keep_awake);
+  set_text(menu, IDM_KEEP_AWAKE, FALSE, m.keep_awake_label);
+  if (m.keep_awake_fixed) grey(menu, IDM_KEEP_AWAKE);
   check(menu, IDM_AUTOSTART, m.autostart);
+  set_text(menu, IDM_AUTOSTART, FALSE, m.autostart_label);
+  if (m.autostart_fixed) grey(menu, IDM_AUTOSTART);
+  set_text(menu, IDM_WORKING_HOURS, FALSE, m.hours_label);
+  if (m.hours_fixed) grey(menu, IDM_WORKING_HOURS);
+  if (!m.start_allowed) {
+    if (!m.run_on) grey(menu, IDM_TOGGLE);
+    grey(menu, IDM_NUDGE);
+  }
   for (size_t i = 0; i < sizeof k_run_for_ids / sizeof k_run_for_ids[0]; ++i)
     check(menu, k_run_for_ids[i], m.session == MJH_ACTION_RUN_FOR && m.session_seconds == mjh_run_for_choices[i]);
   check(menu, IDM_RUN_UNTIL_END, m.session == MJH_ACTION_RUN_UNTIL_END_OF_HOURS);
   check(menu, IDM_RUN_UNTIL_STOPPED, m.session == MJH_ACTION_RUN_UNTIL_STOPPED);
-  if (!m.until_end_of_hours_possible) EnableMenuItem(menu, IDM_RUN_UNTIL_END, MF_BYCOMMAND | MF_GRAYED);
+  if (!m.until_end_of_hours_possible) grey(menu, IDM_RUN_UNTIL_END);
+  check(menu, IDM_WHILE_PROGRAMS, m.while_programs);
+  check(menu, IDM_AC_ONLY, m.ac_only);
+  bool battery_listed = false;
+  for (size_t i = 0; i < sizeof k_battery_ids / sizeof k_battery_ids[0]; ++i) {
+    check(menu, k_battery_ids[i], m.battery_floor == mjh_battery_floor_choices[i]);
+    battery_listed = battery_listed || m.battery_floor == mjh_battery_floor_choices[i];
+  }
+  int power_at = -1;
+  HMENU power = find_submenu(menu, IDM_AC_ONLY, &power_at);
+  if (power && !battery_listed) {
+    mjh_text_buffer<64> text;
+    text.add("Stop below ", m.battery_floor, " % battery");
+    insert_item(power, static_cast<UINT>(GetMenuItemCount(power)), IDM_BATTERY_CUSTOM, true, text.c_str());
+  }
+  check(menu, IDM_NOTIFICATIONS, m.notifications);
 }
 
 void open_hours_dialog();
 void open_about_dialog();
+void open_programs_dialog();
 
 // A command of the menu (or sent by a test as WM_COMMAND). run_on_shown:
 // what the Start/Stop item said when the menu opened, or -1 for a toggle.
@@ -387,6 +440,15 @@ void menu_command(UINT id, int run_on_shown) {
     case IDM_WORKING_HOURS:
       open_hours_dialog();
       break;
+    case IDM_WHILE_PROGRAMS:
+      open_programs_dialog();
+      break;
+    case IDM_AC_ONLY:
+      core.action(MJH_ACTION_AC_ONLY);
+      break;
+    case IDM_NOTIFICATIONS:
+      core.action(MJH_ACTION_NOTIFICATIONS);
+      break;
     case IDM_ABOUT:
       open_about_dialog();
       break;
@@ -398,6 +460,8 @@ void menu_command(UINT id, int run_on_shown) {
         if (id == k_interval_ids[i]) core.action(MJH_ACTION_INTERVAL, mjh_interval_choices[i]);
       for (size_t i = 0; i < sizeof k_run_for_ids / sizeof k_run_for_ids[0]; ++i)
         if (id == k_run_for_ids[i]) core.action(MJH_ACTION_RUN_FOR, mjh_run_for_choices[i]);
+      for (size_t i = 0; i < sizeof k_battery_ids / sizeof k_battery_ids[0]; ++i)
+        if (id == k_battery_ids[i]) core.action(MJH_ACTION_BATTERY_FLOOR, mjh_battery_floor_choices[i]);
       break;
   }
   if (g_app.effects.quit_wanted) exit_agent();
@@ -524,6 +588,151 @@ void open_hours_dialog() {
   }
 }
 
+// ---- While programs run -------------------------------------------------------------------
+
+// What the dialog showed when it opened: OK applies only what the user
+// changed since.
+struct programs_shown {
+  mjh_programs programs;
+  bool foreground;
+};
+programs_shown g_programs_shown;
+
+// The comma text of the names in the list box.
+void programs_dialog_list(HWND dialog, mjh_text &out) {
+  HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
+  const int n = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < n; ++i) {
+    wchar_t name[MJH_PROGRAM_NAME_MAX + 1];
+    if (SendMessageW(list, LB_GETTEXTLEN, i, 0) > MJH_PROGRAM_NAME_MAX) continue;
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(name));
+    if (out.size() > 0) out.add(',');
+    mjw_narrow(name, out);
+  }
+}
+
+void programs_dialog_error(HWND dialog, const char *message) {
+  wchar_t wide[256];
+  mjw_widen(message, wide);
+  SetDlgItemTextW(dialog, IDC_PROGRAM_ERROR, wide);
+}
+
+// The programs that run in this session now, offered to add.
+void programs_dialog_offer_running(HWND dialog) {
+  HWND combo = GetDlgItem(dialog, IDC_PROGRAM_RUNNING);
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  PROCESSENTRY32W entry = {sizeof entry};
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    DWORD their = 0;
+    if (!ProcessIdToSessionId(entry.th32ProcessID, &their) || their != session) continue;
+    if (SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry.szExeFile)) ==
+        CB_ERR)
+      SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.szExeFile));
+  }
+}
+
+void programs_dialog_add(HWND dialog) {
+  wchar_t wide[MJH_PROGRAM_NAME_MAX * 2];
+  GetDlgItemTextW(dialog, IDC_PROGRAM_RUNNING, wide, sizeof wide / sizeof wide[0]);
+  mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> names;
+  programs_dialog_list(dialog, names);
+  const size_t before = names.size();
+  if (before > 0) names.add(',');
+  mjw_narrow(wide, names);
+  mjh_programs read;
+  mjh_text_buffer<256> err;
+  if (names.size() == before + (before > 0) || !mjh_programs_parse(names.view(), &read, &err)) {
+    programs_dialog_error(dialog, err.size() ? err.c_str() : "Type or choose a program's name, such as obs64.exe.");
+    return;
+  }
+  // The name as the reader wrote it (".exe" added), unless the list has it.
+  HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
+  const int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+  if (read.count > count) {
+    wchar_t added[MJH_PROGRAM_NAME_MAX + 1];
+    mjw_widen(read.names[read.count - 1], added);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(added));
+  }
+  SetDlgItemTextW(dialog, IDC_PROGRAM_RUNNING, L"");
+  programs_dialog_error(dialog, "");
+}
+
+INT_PTR CALLBACK programs_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
+  switch (msg) {
+    case WM_INITDIALOG: {
+      g_programs_shown.programs = g_app.core->programs();
+      g_programs_shown.foreground = g_app.core->foreground();
+      HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
+      for (int i = 0; i < g_programs_shown.programs.count; ++i) {
+        wchar_t name[MJH_PROGRAM_NAME_MAX + 1];
+        mjw_widen(g_programs_shown.programs.names[i], name);
+        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+      }
+      CheckDlgButton(dialog, IDC_PROGRAM_FOREGROUND, g_programs_shown.foreground ? BST_CHECKED : BST_UNCHECKED);
+      programs_dialog_offer_running(dialog);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case IDC_PROGRAM_ADD:
+          programs_dialog_add(dialog);
+          return TRUE;
+        case IDC_PROGRAM_REMOVE: {
+          HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
+          LRESULT at = SendMessageW(list, LB_GETCURSEL, 0, 0);
+          if (at != LB_ERR) SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(at), 0);
+          return TRUE;
+        }
+        case IDOK: {
+          mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> names;
+          programs_dialog_list(dialog, names);
+          mjh_programs_edit edit = {};
+          mjh_text_buffer<256> err;
+          if (!mjh_programs_parse(names.size() ? names.view() : std::string_view("any"), &edit.programs, &err)) {
+            programs_dialog_error(dialog, err.c_str());
+            return TRUE;
+          }
+          mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> shown;
+          mjh_programs_text(g_programs_shown.programs, shown);
+          mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> closed;
+          mjh_programs_text(edit.programs, closed);
+          edit.set_programs = shown.view() != closed.view();
+          edit.foreground = IsDlgButtonChecked(dialog, IDC_PROGRAM_FOREGROUND) == BST_CHECKED;
+          edit.set_foreground = edit.foreground != g_programs_shown.foreground;
+          if ((edit.set_programs || edit.set_foreground) && !g_app.core->edit_programs(edit, &err)) {
+            programs_dialog_error(dialog, err.c_str());
+            return TRUE;
+          }
+          DestroyWindow(dialog);
+          return TRUE;
+        }
+        case IDCANCEL:
+          DestroyWindow(dialog);
+          return TRUE;
+      }
+      break;
+    case WM_DESTROY:
+      g_app.programs_dialog = nullptr;
+      return FALSE;
+  }
+  return FALSE;
+}
+
+void open_programs_dialog() {
+  app &a = g_app;
+  if (a.exiting) return;
+  if (!a.programs_dialog)
+    a.programs_dialog =
+        CreateDialogParamW(a.instance, MAKEINTRESOURCEW(IDD_PROGRAMS), a.window, programs_dialog_proc, 0);
+  if (a.programs_dialog) {
+    ShowWindow(a.programs_dialog, SW_SHOW);
+    SetForegroundWindow(a.programs_dialog);
+  }
+}
+
 // ---- About -------------------------------------------------------------------------------
 
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
@@ -607,16 +816,35 @@ LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam
       a.effects.refresh_clock();
       a.core->clock_changed();
       return 0;
+    case WM_MJ_PROGRAMS:
+      a.core->programs_changed(a.watch.state());
+      return 0;
     case WM_SETTINGCHANGE:
+      if (lparam && wcscmp(reinterpret_cast<const wchar_t *>(lparam), L"Policy") == 0) {
+        // A Group Policy refresh: the organization's policies are read again.
+        mjh_policy policy;
+        mjw_policy_store_read(&policy);
+        a.core->policy_changed(policy);
+        return 0;
+      }
       // The screen saver's timeout, or the time zone (a setting change too).
       a.effects.refresh_clock();
       a.core->settings_changed();
       return 0;
     case WM_POWERBROADCAST:
-      if (wparam == PBT_APMRESUMEAUTOMATIC || wparam == PBT_APMRESUMESUSPEND)
-        a.core->resumed();
-      else if (wparam == PBT_APMPOWERSTATUSCHANGE)
-        a.core->settings_changed();  // another display-off timeout on battery
+      switch (mjw_power_event_of(msg, wparam, lparam)) {
+        case MJW_POWER_CHANGED:
+          a.core->power_changed(mjw_power_read());
+          break;
+        case MJW_POWER_RESUMED:
+          a.effects.refresh_clock();
+          a.core->power_changed(mjw_power_read());
+          a.core->resumed();
+          break;
+        case MJW_POWER_NONE:
+        case MJW_POWER_SUSPENDING:
+          break;
+      }
       return TRUE;
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:
@@ -648,31 +876,62 @@ LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam
 
 // ---- Start -------------------------------------------------------------------------------
 
+// Said in sentences, not columns: a message box wraps its lines.
 const wchar_t k_usage[] =
-    L"mjtray keeps this desktop from being treated as idle, from the notification area.\n\n"
-    L"mjtray\n"
-    L"    starts the agent of this session (or leaves a running one alone)\n\n"
-    L"mjtray --autostart on\n"
-    L"mjtray --autostart off\n"
-    L"    starts the agent with Windows, or no longer";
+    L"Veltrano Mouse Jiggler keeps this desktop from being treated as idle, from the notification area.\n\n"
+    L"mjtray starts the agent of this session; when one runs already, it shows where it is.\n\n"
+    L"mjtray --autostart on starts the agent with Windows from now on; mjtray --autostart off no longer.";
 
-// Whether the agent of this session answers on its pipe (a live one).
-bool agent_answers() {
+// Whether the agent of this session answers on its pipe (a live one); it
+// is asked to show where it is, as a second launch wants.
+bool agent_answers(bool show) {
   static char reply[MJH_REPLY_MAX + 1];
-  if (mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 1000, nullptr, nullptr) != MJW_CALL_OK) return false;
-  mjh_reply r;
-  return mjh_reply_read(reply, strlen(reply), &r) && r.ok;
+  const char *request = show ? "{\"cmd\":\"show\"}\n" : "{\"cmd\":\"status\"}\n";
+  // An agent that is ending answers {"ok":false,...}: only a live one says ok.
+  return mjw_pipe_call(request, reply, sizeof reply, 1000, nullptr, nullptr) == MJW_CALL_OK &&
+         mjh_starts_with(reply, "{\"ok\":true");
 }
 
-// One agent per session: a later one leaves a live agent alone, but waits
-// for one that is ending. Returns whether this process may be the agent.
-bool become_the_agent(HANDLE mutex) {
+// One agent per session: a later one leaves a live agent alone (asking it,
+// when a person started this one, to show where it is), but waits for one
+// that is ending. Returns whether this process may be the agent.
+bool become_the_agent(HANDLE mutex, bool show) {
   for (ULONGLONG deadline = GetTickCount64() + HANDOVER_MS;;) {
     DWORD w = WaitForSingleObject(mutex, 100);
     if (w == WAIT_OBJECT_0 || w == WAIT_ABANDONED) return true;
-    if (agent_answers()) return false;
+    if (agent_answers(show)) return false;
     if (GetTickCount64() >= deadline) return false;
   }
+}
+
+// The integrity level of a process (its mandatory label's last part:
+// SECURITY_MANDATORY_MEDIUM_RID and so on), or -1 when it cannot be read.
+long integrity_of(HANDLE process) {
+  mjw_handle token;
+  if (!OpenProcessToken(process, TOKEN_QUERY, token.receive())) return -1;
+  union {
+    TOKEN_MANDATORY_LABEL label;
+    BYTE bytes[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+  } info;
+  DWORD size = 0;
+  if (!GetTokenInformation(token.get(), TokenIntegrityLevel, &info, sizeof info, &size)) return -1;
+  PSID sid = info.label.Label.Sid;
+  const UCHAR parts = *GetSidSubAuthorityCount(sid);
+  return parts ? static_cast<long>(*GetSidSubAuthority(sid, parts - 1u)) : -1;
+}
+
+// Whether this agent runs above the desktop's shell (an administrator's
+// elevated process under a normal Explorer): the shell may not talk to its
+// icon, and the user's normal programs cannot reach it. Where the shell
+// runs as high (no separate elevation), nothing is amiss.
+bool above_the_shell() {
+  DWORD pid = 0;
+  HWND shell = GetShellWindow();
+  if (!shell || !GetWindowThreadProcessId(shell, &pid)) return false;
+  mjw_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  const long mine = integrity_of(GetCurrentProcess());
+  const long shells = process ? integrity_of(process.get()) : -1;
+  return mine >= 0 && shells >= 0 && mine > shells;
 }
 
 int run_agent() {
@@ -705,14 +964,20 @@ int run_agent() {
 
   a.core = &g_core;
   a.effects.refresh_clock();
+  a.watch.start(a.window, WM_MJ_PROGRAMS);
+  a.power.start(a.window);  // without it, PBT_APMPOWERSTATUSCHANGE still tells
   mjh_agent_start start;
   settings_store_load(&start);
+  mjw_policy_store_read(&start.policy);
+  start.power = mjw_power_read();
+  start.elevated = above_the_shell();
   g_core.launch(start);
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if ((a.hours_dialog && IsDialogMessageW(a.hours_dialog, &msg)) ||
-        (a.about_dialog && IsDialogMessageW(a.about_dialog, &msg))) {
+        (a.about_dialog && IsDialogMessageW(a.about_dialog, &msg)) ||
+        (a.programs_dialog && IsDialogMessageW(a.programs_dialog, &msg))) {
     } else {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
@@ -740,7 +1005,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   mjw_local args(CommandLineToArgvW(GetCommandLineW(), &argc));
   wchar_t **argv = static_cast<wchar_t **>(args.get());
   if (argv && argc == 3 && wcscmp(argv[1], L"--autostart") == 0) return command_line_autostart(argv[2]);
-  if (argv && argc > 1) {
+  // The machine's log-on entry (a per-machine install): it steps aside where
+  // the user has an agent of their own, and where a policy says no.
+  const bool machine_logon = argv && argc == 3 && wcscmp(argv[1], L"--logon") == 0 && wcscmp(argv[2], L"machine") == 0;
+  if (machine_logon) {
+    mjh_policy policy;
+    mjw_policy_store_read(&policy);
+    if (settings_store_user_has_own_agent() || !policy.allowed || policy.start_with_windows == 0) return 0;
+  } else if (argv && argc > 1) {
     bool help = wcscmp(argv[1], L"--help") == 0 || wcscmp(argv[1], L"-h") == 0 || wcscmp(argv[1], L"/?") == 0;
     MessageBoxW(nullptr, k_usage, k_title, MB_OK | (help ? MB_ICONINFORMATION : MB_ICONWARNING));
     return help ? 0 : 2;
@@ -748,7 +1020,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   mjw_handle mutex(CreateMutexW(nullptr, FALSE, k_mutex));
   if (!mutex) return 1;
-  if (!become_the_agent(mutex.get())) return 0;
+  if (!become_the_agent(mutex.get(), !machine_logon)) return 0;
   int result = run_agent();
   ReleaseMutex(mutex.get());
   return result;

@@ -10,8 +10,11 @@
 namespace {
 
 const wchar_t k_run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char k_programs_value[] = "while_running";
 
-enum { TEXT_MAX = 256 };  // characters of a text setting; longer ones are not settings
+enum {
+  TEXT_MAX = MJH_PROGRAMS_TEXT_MAX
+};  // characters of a text setting (the longest: the programs); longer ones are not settings
 
 // Reads one named value as the settings table sees it; a text goes into out.
 void read_value(HKEY key, const char *name, mjh_value *v, mjh_text &out) {
@@ -71,6 +74,8 @@ void quoted(const wchar_t *exe, wchar_t *out, size_t count) {
 void settings_store_load(mjh_agent_start *start) {
   mjh_settings_default(&start->settings);
   mjh_hours_none(&start->hours);
+  mjh_programs_none(&start->programs);
+  start->programs_damaged = false;
   mjw_key key;
   start->first_launch =
       RegOpenKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS;
@@ -86,9 +91,16 @@ void settings_store_load(mjh_agent_start *start) {
   read_value(key.get(), MJH_STORED_HOURS, &hours, hours_text);
   read_value(key.get(), MJH_STORED_DAYS, &days, days_text);
   mjh_hours_from_stored(&hours, &days, &start->hours);
+  mjh_text_buffer<TEXT_MAX * 3 + 1> programs_text;
+  mjh_value programs;
+  read_value(key.get(), k_programs_value, &programs, programs_text);
+  if (programs.type == MJH_VALUE_TEXT)
+    start->programs_damaged = !mjh_programs_parse(programs.text, &start->programs, nullptr);
+  else
+    start->programs_damaged = programs.type != MJH_VALUE_MISSING;
 }
 
-bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours) {
+bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) {
   mjw_key key;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
                       nullptr) != ERROR_SUCCESS)
@@ -110,7 +122,23 @@ bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours) {
   } else if (!hours.damaged) {
     ok = false;
   }
+  if (programs) {
+    mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
+    mjh_programs_text(*programs, list);
+    ok = list.ok() && write_text(key.get(), k_programs_value, list.c_str()) && ok;
+  }
   return ok;
+}
+
+bool settings_store_user_has_own_agent() {
+  mjw_key key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY L"\\Installer", 0, KEY_QUERY_VALUE, key.receive()) ==
+          ERROR_SUCCESS &&
+      RegQueryValueExW(key.get(), L"Folder", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+    return true;
+  mjw_key run;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, k_run_key, 0, KEY_QUERY_VALUE, run.receive()) == ERROR_SUCCESS &&
+         RegQueryValueExW(run.get(), MJTRAY_AUTOSTART_VALUE, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool autostart_enabled(const wchar_t *exe) {

@@ -14,12 +14,18 @@
 
 // What was saved: the settings (each missing, mistyped or out-of-range value
 // gives its default), the working hours (damaged when they do not read as a
-// whole), and whether nothing was saved at all (the first launch ever).
+// whole), the programs of the program condition (damaged when they do not
+// read), and whether nothing was saved at all (the first launch ever).
 void settings_store_load(mjh_agent_start *start);
 
-// Writes every setting and the working hours (damaged ones leave the stored
-// values as they are). Returns whether all were written.
-bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours);
+// Writes every setting, the working hours (damaged ones leave the stored
+// values as they are) and the programs (null: the stored list is damaged and
+// stays as it is). Returns whether all were written.
+bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs);
+
+// Whether the user has an agent of their own: a per-user install, or their
+// own start with Windows. The machine's log-on entry then steps aside.
+bool settings_store_user_has_own_agent();
 
 // Whether the log-on entry exists and names exe (quoted).
 bool autostart_enabled(const wchar_t *exe);
