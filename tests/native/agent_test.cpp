@@ -921,3 +921,29 @@ TEST_F(AgentCore, ADamagedStoredProgramListKeepsTheRunWaitingUntilSetAgain) {
   EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"while_running\":\"any\"}}"));
   EXPECT_TRUE(world.active);
 }
+
+// With several conditions holding the run back, the first is named alone.
+TEST_F(AgentCore, OnlyTheFirstThingThatHoldsTheRunBackIsNamed) {
+  launch();
+  agent.power_changed({MJH_AC_OFFLINE, 50, true});
+  EXPECT_TRUE(ok("{\"cmd\":\"start\",\"options\":{\"ac_only\":true,\"while_running\":\"obs64.exe\"}}"));
+  EXPECT_STREQ(status().reason, "on battery");
+  EXPECT_EQ(world.tooltip, "Waiting: on battery");
+  agent.power_changed({MJH_AC_ONLINE, 50, true});
+  EXPECT_STREQ(status().reason, "for obs64.exe");
+}
+
+// The README's second example: a session past the end of working hours.
+TEST_F(AgentCore, ASessionOverridesWorkingHoursAndSaysSoThenWaitsForThem) {
+  world.now = kTuesday10 + 8 * 3600;  // Tuesday 18:00
+  launch(false, "08:30-17:30", "mon-fri");
+  EXPECT_EQ(world.tooltip, "Waiting: outside working hours, next start tomorrow 08:30");
+  agent.action(MJH_ACTION_RUN_FOR, 2 * 3600);
+  EXPECT_TRUE(world.active);
+  EXPECT_EQ(world.tooltip.rfind("Active until 20:00, overriding working hours: zen every 60 s", 0), 0u)
+      << world.tooltip;
+  world.pass(2 * 3600);
+  agent.timer();
+  EXPECT_FALSE(world.active);
+  EXPECT_EQ(world.tooltip, "Waiting: session ended after 2 h, next start tomorrow 08:30");
+}
