@@ -17,7 +17,7 @@ std::string_view trimmed(std::string_view s) {
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool ends_with_exe(std::string_view s) {
-  return s.size() >= 4 && mjh_program_name_equal(s.substr(s.size() - 4), ".exe");
+  return s.size() >= 4 && mjh_program_name_equal(mjh_slice(s, s.size() - 4), ".exe");
 }
 
 // Appends the parts to err (when there is one) and fails.
@@ -97,7 +97,7 @@ bool mjh_programs_parse(std::string_view text, mjh_programs *out, mjh_text *err)
   mjh_programs_none(&list);
   for (size_t from = 0;;) {
     size_t comma = all.find(',', from);
-    std::string_view piece = all.substr(from, comma == std::string_view::npos ? comma : comma - from);
+    std::string_view piece = mjh_slice(all, from, comma == std::string_view::npos ? comma : comma - from);
     if (!add_name(trimmed(piece), all, &list, err)) return false;
     if (comma == std::string_view::npos) break;
     from = comma + 1;
@@ -113,7 +113,7 @@ void mjh_programs_text(const mjh_programs &p, mjh_text &out) {
 
 std::string_view mjh_image_name(std::string_view path) {
   size_t slash = path.find_last_of("\\/");
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+  return slash == std::string_view::npos ? path : mjh_slice(path, slash + 1);
 }
 
 bool mjh_program_name_equal(std::string_view a, std::string_view b) {

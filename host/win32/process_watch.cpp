@@ -17,8 +17,21 @@ enum {
 
 const NTSTATUS k_info_length_mismatch = static_cast<NTSTATUS>(0xC0000004L);
 
-// The thread's watcher, for the foreground hook, whose callback has no context.
-thread_local mjw_process_watch *t_watch = nullptr;
+// The thread's watcher, for the foreground hook, whose callback has no
+// context: in a Win32 TLS slot, since the compiler's thread_local would link
+// its emulation and a threads library into every host.
+INIT_ONCE g_watch_slot_once = INIT_ONCE_STATIC_INIT;
+DWORD g_watch_slot = TLS_OUT_OF_INDEXES;
+
+BOOL CALLBACK allocate_watch_slot(INIT_ONCE *, void *, void **) {
+  g_watch_slot = TlsAlloc();
+  return g_watch_slot != TLS_OUT_OF_INDEXES;
+}
+
+// The watcher of this thread, or null.
+mjw_process_watch *thread_watch() {
+  return g_watch_slot == TLS_OUT_OF_INDEXES ? nullptr : static_cast<mjw_process_watch *>(TlsGetValue(g_watch_slot));
+}
 
 // The index of the listed program a UTF-16 image name (units long) is, or -1.
 int find_wide(const mjh_programs &list, const wchar_t *image, size_t units) {
@@ -94,9 +107,10 @@ unsigned long mjw_process_watch::looks() const {
 }
 
 DWORD WINAPI mjw_process_watch::thread_main(void *self) {
-  t_watch = static_cast<mjw_process_watch *>(self);
-  t_watch->run();
-  t_watch = nullptr;
+  // Without a slot (a process has over a thousand) the hook finds no watcher.
+  if (InitOnceExecuteOnce(&g_watch_slot_once, allocate_watch_slot, nullptr, nullptr)) TlsSetValue(g_watch_slot, self);
+  static_cast<mjw_process_watch *>(self)->run();
+  if (g_watch_slot != TLS_OUT_OF_INDEXES) TlsSetValue(g_watch_slot, nullptr);
   return 0;
 }
 
@@ -238,9 +252,10 @@ void mjw_process_watch::lost(int slot) {
 }
 
 void CALLBACK mjw_process_watch::on_foreground(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
-  if (!t_watch || !t_watch->foreground_) return;
-  t_watch->follow_foreground(window);
-  t_watch->publish();
+  mjw_process_watch *watch = thread_watch();
+  if (!watch || !watch->foreground_) return;
+  watch->follow_foreground(window);
+  watch->publish();
 }
 
 bool mjw_process_watch::holds(DWORD pid) const {
