@@ -777,7 +777,7 @@ class FakeAgent {
   explicit FakeAgent(Handler handler) : handler_(std::move(handler)) {
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     EXPECT_TRUE(mjw_pipe_security_make(sa_, nullptr));
-    wchar_t name[128];
+    wchar_t name[MJW_PIPE_NAME_MAX];
     mjw_pipe_name(name);
     pipe_ = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384,
@@ -1234,6 +1234,24 @@ TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
   EXPECT_EQ(
       std::regex_replace(err, std::regex("\r\n"), "\n"),
       "mjctl: no agent is running, and there is no mjtray.exe beside mjctl to start: " + folder + "\\mjtray.exe\n");
+}
+
+// A pipe of the old name (the session's alone, as anyone could take it) is
+// not this user's agent: mjctl neither asks it nor trusts it.
+TEST(MjctlAgent, APipeOfTheOldNameIsNotTheAgent) {
+  DWORD session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  std::wstring old_name = L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session);
+  HANDLE squatter = CreateNamedPipeW(old_name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
+  ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << GetLastError();
+  Mjctl status("status");
+  EXPECT_EQ(status.finish(), 1);
+  EXPECT_EQ(status.err(), "mjctl: no agent is running in this session (mjctl start starts one)\n");
+  Mjctl quit("quit --wait");
+  EXPECT_EQ(quit.finish(), 0) << quit.err();
+  EXPECT_EQ(quit.out() + quit.err(), "");
+  CloseHandle(squatter);
 }
 
 // ---- The real agent: mjtray.exe, started by mjctl from its folder ----------------

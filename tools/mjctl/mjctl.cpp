@@ -682,10 +682,10 @@ enum { AGENT_GRACE_MS = 5000 }; /* after quit, before the agent's process is end
 
 /* The process that serves this session's agent pipe, found on a connection of
  * its own before anything is sent, and opened to wait for it and end it. An
- * empty handle: no agent, or one that runs as another user. */
+ * empty handle: no agent, or one this process does not trust. */
 static mjw_handle agent_process(void) {
-  wchar_t name[64];
-  mjw_pipe_name(name, sizeof name / sizeof name[0]);
+  wchar_t name[MJW_PIPE_NAME_MAX];
+  mjw_pipe_name(name);
   mjw_file pipe;
   for (ULONGLONG deadline = GetTickCount64() + AGENT_CALL_MS;;) {
     pipe.reset(CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -694,8 +694,10 @@ static mjw_handle agent_process(void) {
     WaitNamedPipeW(name, AGENT_POLL_MS);
   }
   ULONG pid = 0;
-  if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid) || !mjw_same_user_process(pid)) return mjw_handle();
-  return mjw_handle(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid)) return mjw_handle();
+  mjw_handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!mjw_pipe_server_trusted(process.get(), nullptr)) process.reset();
+  return process;
 }
 
 /* Tells the agent of process `process` to quit and waits until that process
