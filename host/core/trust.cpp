@@ -7,6 +7,11 @@ mjh_trust mjh_server_trust(const mjh_server_token &server, int own_level) {
   return MJH_TRUSTED;
 }
 
+bool mjh_quit_target_trusted(const mjh_server_token &server, int own_level, bool runs_our_agent) {
+  mjh_trust trust = mjh_server_trust(server, own_level);
+  return trust == MJH_TRUSTED || (trust == MJH_TRUST_LOWER_LEVEL && runs_our_agent);
+}
+
 void mjh_level_text(int level, mjh_text &out) {
   static const struct {
     int level;

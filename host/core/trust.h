@@ -39,6 +39,13 @@ enum mjh_trust {
 // sandboxed browser, say) could have taken the pipe's name first.
 mjh_trust mjh_server_trust(const mjh_server_token &server, int own_level);
 
+// Whom a client asks to quit and ends when it stays (mjctl quit --wait, the
+// installers' steps): a server it trusts, or one of the same user at a lower
+// level that runs the agent's own program of this install (runs_our_agent):
+// what it is is known, and nothing it says is used. So an elevated
+// installer step still has the user's agent quit before its files go.
+bool mjh_quit_target_trusted(const mjh_server_token &server, int own_level, bool runs_our_agent);
+
 // Why a server is not trusted, to follow "served by process 1234, ", e.g.
 // "which runs at a lower integrity level (medium) than this process (high)".
 void mjh_trust_text(mjh_trust trust, int server_level, int own_level, mjh_text &out);

@@ -214,7 +214,7 @@ mjw_call_result read_reply(HANDLE pipe, char *reply, size_t size, DWORD timeout_
 }  // namespace
 
 mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size, DWORD timeout_ms,
-                              mjw_pipe_server *server, mjh_text *err) {
+                              mjw_pipe_server *server, mjh_text *err, DWORD vetted_pid) {
   ULONGLONG deadline = GetTickCount64() + timeout_ms;
   if (size) reply[0] = '\0';
   if (server) *server = mjw_pipe_server();
@@ -232,7 +232,8 @@ mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size
   // the process is alive and its id not yet reused.
   mjw_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   mjh_text_buffer<160> why;
-  if (!mjw_pipe_server_trusted(process.get(), &why)) {
+  bool vetted = vetted_pid != 0 && pid == vetted_pid && mjw_server_token(process.get()).same_user;
+  if (!vetted && !mjw_pipe_server_trusted(process.get(), &why)) {
     fail(err, "the agent's pipe is served by process ", pid, ", ", why.view());
     return MJW_CALL_UNTRUSTED;
   }

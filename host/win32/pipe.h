@@ -68,10 +68,12 @@ struct mjw_pipe_server {
 // Sends one request line (ending in '\n') to the agent and reads its reply
 // line into reply, without its '\n'; a reply longer than MJH_REPLY_MAX (or
 // than size - 1) is a failure. Gives up after timeout_ms in all. Nothing is
-// sent unless the pipe's server is trusted. server (may be null)
-// learns who served the call; err (may be null) gets a message for a person
-// on any result but MJW_CALL_OK.
+// sent unless the pipe's server is trusted, or is the process vetted_pid (a
+// process of this user the caller has vetted by other means, e.g.
+// mjh_quit_target_trusted; 0: none). server (may be null) learns who served
+// the call; err (may be null) gets a message for a person on any result but
+// MJW_CALL_OK.
 mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size, DWORD timeout_ms,
-                              mjw_pipe_server *server, mjh_text *err);
+                              mjw_pipe_server *server, mjh_text *err, DWORD vetted_pid = 0);
 
 #endif

@@ -58,6 +58,31 @@ TEST(Trust, LevelsBetweenTheNamedOnesCompareByNumber) {
   EXPECT_EQ(mjh_server_trust({true, true, 0x2fff}, MJH_LEVEL_HIGH), MJH_TRUST_LOWER_LEVEL);
 }
 
+// Asked to quit and ended: what the pipe's rule trusts, and the agent's own
+// program of this install at a lower level; never another user's process,
+// one not read, nor a lower one that runs something else.
+TEST(Trust, QuitTargets) {
+  struct {
+    mjh_server_token server;
+    int own;
+    bool runs_our_agent, trusted;
+  } cases[] = {
+      {{true, true, MJH_LEVEL_MEDIUM}, MJH_LEVEL_MEDIUM, false, true},
+      {{true, true, MJH_LEVEL_HIGH}, MJH_LEVEL_MEDIUM, false, true},
+      {{true, true, MJH_LEVEL_MEDIUM}, MJH_LEVEL_HIGH, true, true},  // an elevated installer step
+      {{true, true, MJH_LEVEL_MEDIUM}, MJH_LEVEL_HIGH, false, false},
+      {{true, true, MJH_LEVEL_LOW}, MJH_LEVEL_HIGH, true, true},
+      {{true, false, MJH_LEVEL_MEDIUM}, MJH_LEVEL_MEDIUM, true, false},
+      {{true, false, MJH_LEVEL_SYSTEM}, MJH_LEVEL_MEDIUM, true, false},
+      {{false, true, MJH_LEVEL_UNKNOWN}, MJH_LEVEL_HIGH, true, false},
+      {{true, true, MJH_LEVEL_MEDIUM}, MJH_LEVEL_UNKNOWN, true, false},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(mjh_quit_target_trusted(c.server, c.own, c.runs_our_agent), c.trusted)
+        << level_name(c.server.level) << " server of " << (c.server.same_user ? "this" : "another") << " user, "
+        << level_name(c.own) << " client, our agent: " << c.runs_our_agent;
+}
+
 TEST(Trust, WhyATextFollowsTheProcess) {
   struct {
     mjh_trust trust;

@@ -581,9 +581,10 @@ struct agent_exchange {
   mjw_pipe_server server;        // who served it
 };
 
-// Sends one request (a start's options and schedule keys, or none).
+// Sends one request (a start's options and schedule keys, or none; to the
+// process vetted_pid, when given, whatever its integrity level).
 void agent_call(agent_exchange &x, mjh_command cmd, const mjh_options *o = nullptr, unsigned keys = 0,
-                const mjh_schedule_request *schedule = nullptr) {
+                const mjh_schedule_request *schedule = nullptr, DWORD vetted_pid = 0) {
   mjh_text_buffer<MJH_REQUEST_MAX + 1> request;
   x.err.clear();
   if (!mjh_request_format(cmd, o, keys, schedule, request) || !request.ok()) {
@@ -591,7 +592,7 @@ void agent_call(agent_exchange &x, mjh_command cmd, const mjh_options *o = nullp
     x.result = MJW_CALL_FAILED;
     return;
   }
-  x.result = mjw_pipe_call(request.view(), x.line, sizeof x.line, AGENT_CALL_MS, &x.server, &x.err);
+  x.result = mjw_pipe_call(request.view(), x.line, sizeof x.line, AGENT_CALL_MS, &x.server, &x.err, vetted_pid);
 }
 
 // The exit code for a call that did not get through; its message on stderr.
@@ -792,9 +793,29 @@ bool agent_run_active() {
 
 // ---- quit --wait, and the installer's steps ------------------------------------------
 
+// The image of process, as UTF-8.
+bool process_image(HANDLE process, mjh_text &out) {
+  wchar_t image[MAX_PATH + 16];
+  DWORD size = MAX_PATH + 16;
+  if (!QueryFullProcessImageNameW(process, 0, image, &size)) return false;
+  mjw_narrow(image, size, out);
+  return out.ok();
+}
+
+// Whether path names the mjtray.exe beside this mjctl (as Windows compares
+// file names: ignoring case).
+bool names_our_agent(std::string_view path) {
+  path_text ours;
+  if (!own_folder(ours)) return false;
+  ours.add("mjtray.exe");
+  wide_text a(path), b(ours.view());
+  return a.whole && b.whole && CompareStringOrdinal(a.w, -1, b.w, -1, TRUE) == CSTR_EQUAL;
+}
+
 // The process that serves this session's agent pipe, found on a connection of
 // its own before anything is sent, and opened to wait for it and end it. An
-// empty handle: no agent, or one this process does not trust.
+// empty handle: no agent, or one this process does not trust to be asked to
+// quit and ended (mjh_quit_target_trusted).
 mjw_handle agent_process() {
   wchar_t name[MJW_PIPE_NAME_MAX];
   mjw_pipe_name(name);
@@ -808,7 +829,10 @@ mjw_handle agent_process() {
   ULONG pid = 0;
   if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid)) return mjw_handle();
   mjw_handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!mjw_pipe_server_trusted(process.get(), nullptr)) process.reset();
+  path_text image;
+  bool ours = process && process_image(process.get(), image) && names_our_agent(image.view());
+  if (!mjh_quit_target_trusted(mjw_server_token(process.get()), mjw_process_level(GetCurrentProcess()), ours))
+    process.reset();
   return process;
 }
 
@@ -816,9 +840,9 @@ mjw_handle agent_process() {
 // has ended; still there AGENT_GRACE_MS later, it is ended, and no other.
 int quit_and_wait(const mjw_handle &process, bool quiet) {
   // Whatever the reply (or none), the process goes: the caller wants it gone.
-  agent_exchange x;
-  agent_call(x, MJH_CMD_QUIT);
   DWORD pid = GetProcessId(process.get());
+  agent_exchange x;
+  agent_call(x, MJH_CMD_QUIT, nullptr, 0, nullptr, pid);
   if (WaitForSingleObject(process.get(), AGENT_GRACE_MS) != WAIT_OBJECT_0) {
     if (!TerminateProcess(process.get(), 1) || WaitForSingleObject(process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
       DWORD error = GetLastError();
@@ -851,16 +875,6 @@ const wchar_t k_vendor_key[] = L"Software\\Veltrano";
 const wchar_t k_restart_key[] = L"Software\\Veltrano\\Mouse Jiggler\\Restart after install";
 const wchar_t k_run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t k_run_value[] = L"Veltrano Mouse Jiggler";
-
-// Whether path names the mjtray.exe beside this mjctl (as Windows compares
-// file names: ignoring case).
-bool names_our_agent(std::string_view path) {
-  path_text ours;
-  if (!own_folder(ours)) return false;
-  ours.add("mjtray.exe");
-  wide_text a(path), b(ours.view());
-  return a.whole && b.whole && CompareStringOrdinal(a.w, -1, b.w, -1, TRUE) == CSTR_EQUAL;
-}
 
 // The parent of process pid, and whether that parent is msiexec.exe.
 DWORD parent_of(HANDLE snapshot, DWORD pid, bool *parent_is_msiexec) {
@@ -916,15 +930,6 @@ void delete_if_empty(const wchar_t *name) {
     return;
   key.reset();
   if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, name);
-}
-
-// The image of process, as UTF-8.
-bool process_image(HANDLE process, mjh_text &out) {
-  wchar_t image[MAX_PATH + 16];
-  DWORD size = MAX_PATH + 16;
-  if (!QueryFullProcessImageNameW(process, 0, image, &size)) return false;
-  mjw_narrow(image, size, out);
-  return out.ok();
 }
 
 // installer-stop [UPGRADINGPRODUCTCODE]: before the files go, the agent of
