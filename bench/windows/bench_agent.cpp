@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "pipe.h"
+
 namespace {
 
 std::wstring beside_this_program(const wchar_t *name) {
@@ -74,11 +76,10 @@ SIZE_T committed_private(HANDLE process) {
 double kib(SIZE_T bytes) { return static_cast<double>(bytes) / 1024.0; }
 
 std::string pipe_request(const char *request) {
-  DWORD session = 0;
-  ProcessIdToSessionId(GetCurrentProcessId(), &session);
-  std::wstring name = L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session);
+  wchar_t name[MJW_PIPE_NAME_MAX];
+  mjw_pipe_name(name);
   for (int i = 0; i < 200; ++i) {
-    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE pipe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (pipe == INVALID_HANDLE_VALUE) {
       Sleep(100);
       continue;

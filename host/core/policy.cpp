@@ -192,6 +192,14 @@ bool mjh_policy_check_request(const mjh_policy &p, const mjh_options &o, unsigne
   return true;
 }
 
+bool mjh_policy_check_command(const mjh_policy &p, mjh_policy_command c, mjh_options *o, unsigned keys,
+                              unsigned sched_keys, mjh_text *err) {
+  if (c == MJH_POLICY_FOR_NUDGE) return mjh_policy_check_allowed(p, err);
+  if (!mjh_policy_check_request(p, *o, keys, sched_keys, err)) return false;
+  if (c == MJH_POLICY_FOR_RUN) mjh_policy_apply(p, o);
+  return true;
+}
+
 // ---- Texts ------------------------------------------------------------------------
 
 namespace {

@@ -109,6 +109,19 @@ bool mjh_policy_check_start_with_windows(const mjh_policy &p, mjh_text *err);
 bool mjh_policy_check_request(const mjh_policy &p, const mjh_options &o, unsigned keys, unsigned sched_keys,
                               mjh_text *err);
 
+// What a host's command line asks for: mjctl run, nudge or start.
+enum mjh_policy_command { MJH_POLICY_FOR_RUN, MJH_POLICY_FOR_NUDGE, MJH_POLICY_FOR_START };
+
+// Allowed for all three; for run and start also the keys the command line
+// names (MJH_KEY_* in keys, MJH_SCHED_KEY_* in sched_keys), as
+// mjh_policy_check_request checks them. A run's options then become what it
+// runs with (mjh_policy_apply: an interval it does not name capped at
+// MaxIntervalSeconds, keep-awake as KeepAwake forces it); a start's are left
+// to the agent, which applies the policies itself. Returns false with the
+// first refusal in *err (may be null), *o unchanged.
+bool mjh_policy_check_command(const mjh_policy &p, mjh_policy_command c, mjh_options *o, unsigned keys,
+                              unsigned sched_keys, mjh_text *err);
+
 // ---- Texts ------------------------------------------------------------------------
 
 // The status reply's "policy" member:

@@ -1,5 +1,6 @@
 #include "pipe.h"
 
+#include <sddl.h>
 #include <string.h>
 
 #include <utility>
@@ -14,63 +15,73 @@ void fail(mjh_text *err, const Parts &...parts) {
   if (err) err->add(parts...);
 }
 
-// A SID in place: no SID is longer than SECURITY_MAX_SID_SIZE.
-struct sid_buffer {
-  alignas(DWORD) BYTE bytes[SECURITY_MAX_SID_SIZE];
-};
-
-// The user SID of a process's token.
-bool token_user_sid(HANDLE process, sid_buffer &sid) {
-  mjw_handle token;
-  if (!OpenProcessToken(process, TOKEN_QUERY, token.receive())) return false;
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } info;
-  DWORD size = 0;
-  return GetTokenInformation(token.get(), TokenUser, &info, sizeof info, &size) &&
-         CopySid(sizeof sid.bytes, sid.bytes, info.user.User.Sid);
+// The SID of medium integrity (S-1-16-8192), the pipe's label.
+bool medium_label_sid(mjw_sid &sid) {
+  SID_IDENTIFIER_AUTHORITY authority = SECURITY_MANDATORY_LABEL_AUTHORITY;
+  if (!InitializeSid(sid.bytes, &authority, 1)) return false;
+  *GetSidSubAuthority(sid.bytes, 0) = SECURITY_MANDATORY_MEDIUM_RID;
+  return true;
 }
 
-bool same_user(HANDLE process) {
-  sid_buffer theirs, ours;
-  return token_user_sid(process, theirs) && token_user_sid(GetCurrentProcess(), ours) &&
-         EqualSid(ours.bytes, theirs.bytes);
+// The size of an ACL of one ACE of type Ace naming sid, rounded to DWORDs.
+template <typename Ace>
+DWORD one_ace_acl_size(PSID sid) {
+  DWORD size = sizeof(ACL) + sizeof(Ace) - sizeof(DWORD) + GetLengthSid(sid);
+  return (size + 3) & ~3u;
 }
 
 }  // namespace
 
 bool mjw_pipe_name(wchar_t *buf, size_t count) {
+  mjw_widen("", buf, count);  // "" when the user cannot be read
+  mjw_sid sid;
+  mjw_local sid_text;
+  if (!mjw_process_user(GetCurrentProcess(), sid) ||
+      !ConvertSidToStringSidW(sid.bytes, reinterpret_cast<LPWSTR *>(sid_text.receive())))
+    return false;
   DWORD session = 0;
   if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) session = 0;
-  mjh_text_buffer<64> name;
-  name.add("\\\\.\\pipe\\veltrano-mouse-jiggler-", session);
-  return mjw_widen(name.view(), buf, count);
+  mjh_text_buffer<MJW_PIPE_NAME_MAX * 3> name;
+  name.add("\\\\.\\pipe\\veltrano-mouse-jiggler-");
+  mjw_narrow(static_cast<const wchar_t *>(sid_text.get()), name);
+  name.add('-', session);
+  return name.ok() && mjw_widen(name.view(), buf, count);
 }
 
-// One block holds the descriptor, its DACL and the SID the DACL names.
+// One block holds the descriptor, its DACL and its SACL; each ACE holds a
+// copy of its SID.
 bool mjw_pipe_security_make(mjw_pipe_security &s, mjh_text *err) {
   s.attributes = {sizeof s.attributes, nullptr, FALSE};
   s.memory.reset();
-  sid_buffer sid;
-  if (!token_user_sid(GetCurrentProcess(), sid)) {
+  mjw_sid user, medium;
+  if (!mjw_process_user(GetCurrentProcess(), user)) {
     fail(err, "cannot read this process's user (error ", GetLastError(), ")");
     return false;
   }
-  DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid.bytes);
-  acl_size = (acl_size + 3) & ~3u;
-  mjw_local block(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + acl_size));
+  if (!medium_label_sid(medium)) {
+    fail(err, "cannot make the pipe's integrity label (error ", GetLastError(), ")");
+    return false;
+  }
+  DWORD dacl_size = one_ace_acl_size<ACCESS_ALLOWED_ACE>(user.bytes);
+  DWORD sacl_size = one_ace_acl_size<SYSTEM_MANDATORY_LABEL_ACE>(medium.bytes);
+  mjw_local block(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + dacl_size + sacl_size));
   if (!block) {
     fail(err, "cannot make the pipe's security descriptor: out of memory");
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
   auto *sd = static_cast<SECURITY_DESCRIPTOR *>(block.get());
-  auto *acl = reinterpret_cast<ACL *>(static_cast<BYTE *>(block.get()) + sizeof(SECURITY_DESCRIPTOR));
-  // One ACE, no inherited ones: the DACL is protected from its parent's.
-  if (!InitializeAcl(acl, acl_size, ACL_REVISION) || !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, sid.bytes) ||
+  auto *dacl = reinterpret_cast<ACL *>(static_cast<BYTE *>(block.get()) + sizeof(SECURITY_DESCRIPTOR));
+  auto *sacl = reinterpret_cast<ACL *>(reinterpret_cast<BYTE *>(dacl) + dacl_size);
+  // One ACE each, no inherited ones: the DACL is protected from its parent's.
+  // The label keeps lower integrity levels from reading and writing.
+  if (!InitializeAcl(dacl, dacl_size, ACL_REVISION) ||
+      !AddAccessAllowedAce(dacl, ACL_REVISION, GENERIC_ALL, user.bytes) ||
+      !InitializeAcl(sacl, sacl_size, ACL_REVISION) ||
+      !AddMandatoryAce(sacl, ACL_REVISION, 0, SYSTEM_MANDATORY_LABEL_NO_WRITE_UP | SYSTEM_MANDATORY_LABEL_NO_READ_UP,
+                       medium.bytes) ||
       !InitializeSecurityDescriptor(sd, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(sd, TRUE, acl, FALSE) ||
+      !SetSecurityDescriptorDacl(sd, TRUE, dacl, FALSE) || !SetSecurityDescriptorSacl(sd, TRUE, sacl, FALSE) ||
       !SetSecurityDescriptorControl(sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
     fail(err, "cannot make the pipe's security descriptor (error ", GetLastError(), ")");
     return false;
@@ -80,13 +91,17 @@ bool mjw_pipe_security_make(mjw_pipe_security &s, mjh_text *err) {
   return true;
 }
 
-bool mjw_same_user_process(DWORD pid) {
-  mjw_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  return process && same_user(process.get());
+bool mjw_pipe_server_trusted(HANDLE process, mjh_text *err) {
+  mjh_server_token server = mjw_server_token(process);
+  int own_level = mjw_process_level(GetCurrentProcess());
+  mjh_trust trust = mjh_server_trust(server, own_level);
+  if (trust == MJH_TRUSTED) return true;
+  if (err) mjh_trust_text(trust, server.level, own_level, *err);
+  return false;
 }
 
 bool mjw_pipe_exists() {
-  wchar_t name[64];
+  wchar_t name[MJW_PIPE_NAME_MAX];
   mjw_pipe_name(name);
   // Waits for nothing: succeeds when an instance is free, fails with
   // ERROR_SEM_TIMEOUT when all are busy and ERROR_FILE_NOT_FOUND when none
@@ -137,7 +152,7 @@ io_result timed_io(HANDLE pipe, bool writing, void *data, DWORD size, DWORD &don
 
 // Connects to the agent's pipe, waiting while all instances are busy.
 mjw_call_result connect_pipe(mjw_file &pipe, ULONGLONG deadline, mjh_text *err) {
-  wchar_t name[64];
+  wchar_t name[MJW_PIPE_NAME_MAX];
   mjw_pipe_name(name);
   for (;;) {
     // SECURITY_IDENTIFICATION: the server may learn who we are, not act as us.
@@ -199,7 +214,7 @@ mjw_call_result read_reply(HANDLE pipe, char *reply, size_t size, DWORD timeout_
 }  // namespace
 
 mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size, DWORD timeout_ms,
-                              mjw_pipe_server *server, mjh_text *err) {
+                              mjw_pipe_server *server, mjh_text *err, DWORD vetted_pid) {
   ULONGLONG deadline = GetTickCount64() + timeout_ms;
   if (size) reply[0] = '\0';
   if (server) *server = mjw_pipe_server();
@@ -216,8 +231,10 @@ mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size
   // Opened while connected: the server holds its end of this connection, so
   // the process is alive and its id not yet reused.
   mjw_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!process || !same_user(process.get())) {
-    fail(err, "the agent's pipe is served by process ", pid, ", which does not run as this user");
+  mjh_text_buffer<160> why;
+  bool vetted = vetted_pid != 0 && pid == vetted_pid && mjw_server_token(process.get()).same_user;
+  if (!vetted && !mjw_pipe_server_trusted(process.get(), &why)) {
+    fail(err, "the agent's pipe is served by process ", pid, ", ", why.view());
     return MJW_CALL_UNTRUSTED;
   }
   if (server) server->process = std::move(process);

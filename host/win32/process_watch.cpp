@@ -17,13 +17,21 @@ enum {
 
 const NTSTATUS k_info_length_mismatch = static_cast<NTSTATUS>(0xC0000004L);
 
-// The thread's watcher, for the foreground hook, whose callback has no context.
-// The watch whose thread this is, in the thread's own slot (Win32 TLS: the
-// language's thread_local would link the runtime's emulation of it and its
-// threads library into every host).
-const DWORD k_watch_slot = TlsAlloc();
+// The thread's watcher, for the foreground hook, whose callback has no
+// context: in a Win32 TLS slot, since the compiler's thread_local would link
+// its emulation and a threads library into every host.
+INIT_ONCE g_watch_slot_once = INIT_ONCE_STATIC_INIT;
+DWORD g_watch_slot = TLS_OUT_OF_INDEXES;
 
-mjw_process_watch *this_threads_watch() { return static_cast<mjw_process_watch *>(TlsGetValue(k_watch_slot)); }
+BOOL CALLBACK allocate_watch_slot(INIT_ONCE *, void *, void **) {
+  g_watch_slot = TlsAlloc();
+  return g_watch_slot != TLS_OUT_OF_INDEXES;
+}
+
+// The watcher of this thread, or null.
+mjw_process_watch *thread_watch() {
+  return g_watch_slot == TLS_OUT_OF_INDEXES ? nullptr : static_cast<mjw_process_watch *>(TlsGetValue(g_watch_slot));
+}
 
 // The index of the listed program a UTF-16 image name (units long) is, or -1.
 int find_wide(const mjh_programs &list, const wchar_t *image, size_t units) {
@@ -99,9 +107,10 @@ unsigned long mjw_process_watch::looks() const {
 }
 
 DWORD WINAPI mjw_process_watch::thread_main(void *self) {
-  TlsSetValue(k_watch_slot, self);
+  // Without a slot (a process has over a thousand) the hook finds no watcher.
+  if (InitOnceExecuteOnce(&g_watch_slot_once, allocate_watch_slot, nullptr, nullptr)) TlsSetValue(g_watch_slot, self);
   static_cast<mjw_process_watch *>(self)->run();
-  TlsSetValue(k_watch_slot, nullptr);
+  if (g_watch_slot != TLS_OUT_OF_INDEXES) TlsSetValue(g_watch_slot, nullptr);
   return 0;
 }
 
@@ -243,7 +252,7 @@ void mjw_process_watch::lost(int slot) {
 }
 
 void CALLBACK mjw_process_watch::on_foreground(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD) {
-  mjw_process_watch *watch = this_threads_watch();
+  mjw_process_watch *watch = thread_watch();
   if (!watch || !watch->foreground_) return;
   watch->follow_foreground(window);
   watch->publish();

@@ -346,6 +346,15 @@ TEST(Policy, EffectiveOptions) {
   EXPECT_FALSE(mjh_policy_start_with_windows(p, false));
 }
 
+// The default options with the interval and keep-awake a user asks for.
+mjh_options asked(int interval_s, int keep_awake) {
+  mjh_options o;
+  mjh_options_default(&o);
+  o.interval_s = interval_s;
+  o.keep_awake = keep_awake;
+  return o;
+}
+
 // What a user or a request asks for, against each policy.
 struct check_case {
   const char *what;
@@ -388,10 +397,7 @@ TEST_P(PolicyChecks, RefuseWithAMessageNamingThePolicy) {
   else
     m.set(c.id, number(c.policy_value));
   mjh_policy p = read(&m, nullptr);
-  mjh_options o;
-  mjh_options_default(&o);
-  o.interval_s = c.interval_s;
-  o.keep_awake = c.keep_awake;
+  mjh_options o = asked(c.interval_s, c.keep_awake);
   mjh_text_buffer<256> err;
   bool ok = mjh_policy_check_request(p, o, c.keys, c.sched_keys, &err);
   EXPECT_EQ(ok, c.refusal == nullptr) << c.what;
@@ -400,6 +406,80 @@ TEST_P(PolicyChecks, RefuseWithAMessageNamingThePolicy) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, PolicyChecks, ::testing::ValuesIn(k_check_cases));
+
+// mjctl's command lines: run, nudge and start against the policies; what a
+// run then runs with.
+struct command_case {
+  const char *what;
+  mjh_policy_command command;
+  uint32_t allowed, max_interval, keep_awake;  // ~0u: not set
+  bool hours_set;
+  unsigned keys, sched_keys;
+  int interval_s, keep_awake_asked;
+  const char *refusal;         // null: allowed
+  int run_interval, run_keep;  // the options after (run: as applied; others unchanged)
+};
+
+const uint32_t k_unset = ~0u;
+
+const command_case k_command_cases[] = {
+    {"nothing set: run", MJH_POLICY_FOR_RUN, k_unset, k_unset, k_unset, false, 0, 0, 60, 0, nullptr, 60, 0},
+    {"turned off: run", MJH_POLICY_FOR_RUN, 0, k_unset, k_unset, false, 0, 0, 60, 0,
+     "turned off by your organization (policy Allowed)", 60, 0},
+    {"turned off: nudge", MJH_POLICY_FOR_NUDGE, 0, k_unset, k_unset, false, 0, 0, 60, 0,
+     "turned off by your organization (policy Allowed)", 60, 0},
+    {"turned off: start", MJH_POLICY_FOR_START, 0, k_unset, k_unset, false, 0, 0, 60, 0,
+     "turned off by your organization (policy Allowed)", 60, 0},
+    {"turned off before the interval", MJH_POLICY_FOR_RUN, 0, 30, k_unset, false, MJH_KEY_INTERVAL_S, 0, 300, 0,
+     "turned off by your organization (policy Allowed)", 300, 0},
+    {"run's default interval capped", MJH_POLICY_FOR_RUN, k_unset, 30, k_unset, false, 0, 0, 60, 0, nullptr, 30, 0},
+    {"run's interval over the limit", MJH_POLICY_FOR_RUN, k_unset, 30, k_unset, false, MJH_KEY_INTERVAL_S, 0, 31, 0,
+     "the interval is limited to 30 s by your organization's policy MaxIntervalSeconds", 31, 0},
+    {"run's interval under the limit", MJH_POLICY_FOR_RUN, k_unset, 30, k_unset, false, MJH_KEY_INTERVAL_S, 0, 20, 0,
+     nullptr, 20, 0},
+    {"start's interval over the limit", MJH_POLICY_FOR_START, k_unset, 30, k_unset, false, MJH_KEY_INTERVAL_S, 0, 31, 0,
+     "the interval is limited to 30 s by your organization's policy MaxIntervalSeconds", 31, 0},
+    {"start without an interval: the agent's to cap", MJH_POLICY_FOR_START, k_unset, 30, k_unset, false, 0, 0, 60, 0,
+     nullptr, 60, 0},
+    {"a nudge knows no interval", MJH_POLICY_FOR_NUDGE, 1, 30, 0, true, MJH_KEY_INTERVAL_S | MJH_KEY_KEEP_AWAKE,
+     MJH_SCHED_KEY_HOURS, 600, 1, nullptr, 600, 1},
+    {"keep-awake forbidden: run", MJH_POLICY_FOR_RUN, k_unset, k_unset, 0, false, MJH_KEY_KEEP_AWAKE, 0, 60, 1,
+     "keep-awake is turned off by your organization's policy KeepAwake", 60, 1},
+    {"keep-awake forbidden: start", MJH_POLICY_FOR_START, k_unset, k_unset, 0, false, MJH_KEY_KEEP_AWAKE, 0, 60, 1,
+     "keep-awake is turned off by your organization's policy KeepAwake", 60, 1},
+    {"keep-awake forced on for run", MJH_POLICY_FOR_RUN, k_unset, k_unset, 1, false, 0, 0, 60, 0, nullptr, 60, 1},
+    {"keep-awake forced, asked off", MJH_POLICY_FOR_RUN, k_unset, k_unset, 1, false, MJH_KEY_KEEP_AWAKE, 0, 60, 0,
+     "keep-awake is turned on by your organization's policy KeepAwake", 60, 0},
+    {"hours set: start --hours", MJH_POLICY_FOR_START, k_unset, k_unset, k_unset, true, 0, MJH_SCHED_KEY_HOURS, 60, 0,
+     "working hours are set by your organization's policy WorkingHours", 60, 0},
+    {"hours set: start --days", MJH_POLICY_FOR_START, k_unset, k_unset, k_unset, true, 0, MJH_SCHED_KEY_DAYS, 60, 0,
+     "working hours are set by your organization's policy WorkingHours", 60, 0},
+    {"hours set: start --for", MJH_POLICY_FOR_START, k_unset, k_unset, k_unset, true, 0, MJH_SCHED_KEY_FOR, 60, 0,
+     nullptr, 60, 0},
+};
+
+class PolicyCommands : public ::testing::TestWithParam<command_case> {};
+
+TEST_P(PolicyCommands, RefuseOrGiveTheRunsOptions) {
+  const command_case &c = GetParam();
+  scope_values m;
+  if (c.allowed != k_unset) m.set(MJH_POLICY_ALLOWED, number(c.allowed));
+  if (c.max_interval != k_unset) m.set(MJH_POLICY_MAX_INTERVAL, number(c.max_interval));
+  if (c.keep_awake != k_unset) m.set(MJH_POLICY_KEEP_AWAKE, number(c.keep_awake));
+  if (c.hours_set) m.set(MJH_POLICY_WORKING_HOURS, text("09:00-17:00"));
+  mjh_policy p = read(&m, nullptr);
+  mjh_options o = asked(c.interval_s, c.keep_awake_asked);
+  mjh_text_buffer<256> err;
+  bool ok = mjh_policy_check_command(p, c.command, &o, c.keys, c.sched_keys, &err);
+  EXPECT_EQ(ok, c.refusal == nullptr) << c.what;
+  EXPECT_STREQ(err.c_str(), c.refusal ? c.refusal : "") << c.what;
+  EXPECT_EQ(o.interval_s, c.run_interval) << c.what;
+  EXPECT_EQ(o.keep_awake, c.run_keep) << c.what;
+  mjh_options again = asked(c.interval_s, c.keep_awake_asked);
+  EXPECT_EQ(mjh_policy_check_command(p, c.command, &again, c.keys, c.sched_keys, nullptr), ok) << "err may be null";
+}
+
+INSTANTIATE_TEST_SUITE_P(All, PolicyCommands, ::testing::ValuesIn(k_command_cases));
 
 TEST(Policy, StartWithWindowsIsRefusedWhenSet) {
   scope_values u;

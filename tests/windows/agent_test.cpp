@@ -34,11 +34,8 @@ std::wstring beside_this_program(const wchar_t *name) {
   return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
 }
 
-std::wstring pipe_name() {
-  DWORD session = 0;
-  ProcessIdToSessionId(GetCurrentProcessId(), &session);
-  return L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session);
-}
+// This user's and session's: pipe_dacl_check.h makes it as the hosts do.
+std::wstring pipe_name() { return agent_pipe_name(); }
 
 // ---- A raw pipe client ---------------------------------------------------------
 
@@ -566,11 +563,42 @@ TEST_F(AgentTest, ThePipeIsKeptToThisUser) {
   HANDLE pipe = connect_agent(10000, READ_CONTROL);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
   ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe));
 
   ULONG server = 0;
   ASSERT_TRUE(GetNamedPipeServerProcessId(pipe, &server));
   EXPECT_EQ(server, agent.pid());
   CloseHandle(pipe);
+}
+
+// Names another process may take first, as one on a shared machine would:
+// the name of old (the session alone, machine-wide), another user's name in
+// this session, and this user's in another session. None keeps this user's
+// agent from starting and answering.
+TEST_F(AgentTest, PipesTakenUnderOtherNamesDoNotStopTheAgent) {
+  DWORD session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  const std::wstring taken[] = {
+      L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session),
+      agent_pipe_name(L"S-1-5-21-1111111111-2222222222-3333333333-1001"),
+      agent_pipe_name(L"S-1-5-18"),
+      L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + this_users_sid() + L"-" + std::to_wstring(session + 1),
+  };
+  std::vector<HANDLE> squatters;
+  for (const std::wstring &name : taken) {
+    ASSERT_NE(name, pipe_name());
+    HANDLE squatter = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE, PIPE_TYPE_BYTE,
+                                       PIPE_UNLIMITED_INSTANCES, 512, 512, 0, nullptr);
+    ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << GetLastError();
+    squatters.push_back(squatter);
+  }
+  {
+    Agent agent;
+    mjh_reply reply;
+    EXPECT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(reply.pid, agent.pid());
+  }
+  for (HANDLE squatter : squatters) CloseHandle(squatter);
 }
 
 TEST_F(AgentTest, SeveralRequestsOnOneConnectionGetTheirRepliesInOrder) {

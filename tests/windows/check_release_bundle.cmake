@@ -1,5 +1,5 @@
 # Makes the release bundle with CPack, as `cmake --workflow --preset bundle`
-# does, and checks the zip's contents list and its licence.
+# does, and checks the zip's contents list, its licence and its hosts.
 #   -DCPACK= -DBUILD_DIR= -DWORK_DIR=
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND ${CPACK} --config ${BUILD_DIR}/CPackConfig.cmake -B ${WORK_DIR}
@@ -47,4 +47,13 @@ file(READ ${WORK_DIR}/unzipped/${top}/LICENSE license)
 if(NOT license MATCHES "^MIT License\n\nCopyright \\(c\\) 2026 the veltrano-mouse-jiggler authors\n")
   message(FATAL_ERROR "the bundle's LICENSE is not the MIT licence of the authors")
 endif()
+# The hosts as built: stripped (tests/windows/check_shipped_sizes.cmake).
+file(ARCHIVE_EXTRACT INPUT ${zips} DESTINATION ${WORK_DIR}/unzipped PATTERNS ${top}/bin/mjctl.exe ${top}/bin/mjtray.exe)
+foreach(host mjctl mjtray)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK_DIR}/unzipped/${top}/bin/${host}.exe
+    ${BUILD_DIR}/bin/${host}.exe RESULT_VARIABLE differ)
+  if(differ)
+    message(FATAL_ERROR "the bundle's ${host}.exe is not the one built")
+  endif()
+endforeach()
 message(STATUS "${top}.zip holds the fourteen files of the release")

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -18,6 +19,7 @@
 #include "json_check.h"
 #include "lock_timeout.h"
 #include "pipe.h"
+#include "policy_keys.h"
 #include "protocol.h"
 #include "sleepers.h"
 
@@ -777,7 +779,7 @@ class FakeAgent {
   explicit FakeAgent(Handler handler) : handler_(std::move(handler)) {
     stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     EXPECT_TRUE(mjw_pipe_security_make(sa_, nullptr));
-    wchar_t name[128];
+    wchar_t name[MJW_PIPE_NAME_MAX];
     mjw_pipe_name(name);
     pipe_ = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
                              PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384,
@@ -1235,6 +1237,226 @@ TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
       std::regex_replace(err, std::regex("\r\n"), "\n"),
       "mjctl: no agent is running, and there is no mjtray.exe beside mjctl to start: " + folder + "\\mjtray.exe\n");
 }
+
+// start tells the interval warning once, on stderr, where the sentence would
+// repeat it; status keeps it at the end of its sentence.
+TEST_F(MjctlLockWarning, StartSaysTheWarningOnceOnStderr) {
+  mjh_hours hours;
+  mjh_hours_none(&hours);
+  mjh_session session = {MJH_SESSION_NONE, 0, MJH_NO_TIME};
+  mjh_decision d = {};
+  d.action = MJH_SCHED_RUN;
+  d.next_start = MJH_NO_TIME;
+  mjh_text_buffer<512> schedule;
+  mjh_schedule_json(&hours, &session, &d, "the screen saver starts after 60 s: use 25 s or less", schedule);
+  ASSERT_TRUE(schedule.ok());
+  std::string status = status_reply(true);  // zen every 30 s, only when idle: unsafe under 60 s
+  status.replace(status.rfind("}}"), 2, std::string(",\"schedule\":") + schedule.c_str() + "}}");
+  FakeAgent agent(
+      [&status](const std::string &request) { return request.rfind("{\"cmd\":\"start\"", 0) == 0 ? k_ok : status; });
+
+  Mjctl start("start");
+  EXPECT_EQ(start.finish(), 0) << start.err();
+  EXPECT_EQ(start.out().find("warning"), std::string::npos) << start.out();
+  EXPECT_EQ(start.out().rfind("agent 1.0.0 (pid 4242): active, ", 0), 0u) << start.out();
+  EXPECT_TRUE(std::regex_match(start.err(), std::regex(std::string(k_after_60_s) + ".*: choose 25 s or less\n")))
+      << start.err();
+  EXPECT_EQ(lines_of(start.err()).size(), 1u) << start.err();
+
+  Mjctl now("status");
+  EXPECT_EQ(now.finish(), 0) << now.err();
+  EXPECT_NE(now.out().find("; warning: the screen saver starts after 60 s: use 25 s or less\n"), std::string::npos)
+      << now.out();
+  EXPECT_EQ(now.err(), "");
+}
+
+// A pipe of the old name (the session's alone, as anyone could take it) is
+// not this user's agent: mjctl neither asks it nor trusts it.
+TEST(MjctlAgent, APipeOfTheOldNameIsNotTheAgent) {
+  DWORD session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  std::wstring old_name = L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session);
+  HANDLE squatter = CreateNamedPipeW(old_name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
+  ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << GetLastError();
+  Mjctl status("status");
+  EXPECT_EQ(status.finish(), 1);
+  EXPECT_EQ(status.err(), "mjctl: no agent is running in this session (mjctl start starts one)\n");
+  Mjctl quit("quit --wait");
+  EXPECT_EQ(quit.finish(), 0) << quit.err();
+  EXPECT_EQ(quit.out() + quit.err(), "");
+  CloseHandle(squatter);
+}
+
+// ---- The organization's policies ------------------------------------------------
+
+struct policy_value {
+  const char *root;  // "HKLM" or "HKCU"
+  const char *name, *type, *data;
+};
+
+struct policy_case {
+  policy_value values[2];  // root null: none
+  const char *args;
+  bool agent;  // a stand-in agent serves the pipe
+  long exit_code;
+  const char *out;   // regular expression for the whole of stdout
+  const char *err;   // ...and of stderr
+  bool agent_asked;  // a request reached the stand-in agent
+};
+
+#define NO_VALUE \
+  { nullptr, nullptr, nullptr, nullptr }
+#define POLICY_REFUSED(message) 1, "", "mjctl: " message "\n", false
+// A run's stderr: the lock warning of the prefix's settings, if any.
+#define RUN_ERR "(mjctl: warning: .*\n)?"
+#define OFF "turned off by your organization \\(policy Allowed\\)"
+#define MAX_30 "the interval is limited to 30 s by your organization's policy MaxIntervalSeconds"
+#define HOURS_SET "working hours are set by your organization's policy WorkingHours"
+
+const policy_case k_policy_cases[] = {
+    // Allowed: 0 refuses run, nudge and start, nothing else.
+    {{{"HKCU", "Allowed", "REG_DWORD", "0"}, NO_VALUE}, "run --dry-run --for 1", false, POLICY_REFUSED(OFF)},
+    {{{"HKCU", "Allowed", "REG_DWORD", "0"}, NO_VALUE}, "nudge --dry-run", false, POLICY_REFUSED(OFF)},
+    {{{"HKCU", "Allowed", "REG_DWORD", "0"}, NO_VALUE}, "start", true, POLICY_REFUSED(OFF)},
+    {{{"HKLM", "Allowed", "REG_DWORD", "0"}, NO_VALUE}, "start --interval 30 --hours any", true, POLICY_REFUSED(OFF)},
+    {{{"HKCU", "Allowed", "REG_DWORD", "0"}, NO_VALUE}, "idle", false, 0, "[0-9]+\n", "", false},
+    {{{"HKCU", "Allowed", "REG_DWORD", "0"}, NO_VALUE},
+     "status",
+     true,
+     0,
+     "agent 1\\.0\\.0 \\(pid 4242\\): .*\n",
+     "",
+     true},
+    {{{"HKCU", "Allowed", "REG_DWORD", "0"}, NO_VALUE},
+     "run --interval 1.5",
+     false,
+     2,
+     "",
+     "mjctl: --interval needs a whole number of seconds from 1 to 3600, not \"1\\.5\"\ntry: mjctl --help\n",
+     false},
+    // The machine's value wins; a damaged one counts as not set.
+    {{{"HKLM", "Allowed", "REG_DWORD", "1"}, {"HKCU", "Allowed", "REG_DWORD", "0"}},
+     "nudge --dry-run",
+     false,
+     0,
+     "nudge: dry-run, nothing injected\n",
+     "",
+     false},
+    {{{"HKLM", "Allowed", "REG_SZ", "0"}, {"HKCU", "Allowed", "REG_DWORD", "7"}},
+     "nudge --dry-run",
+     false,
+     0,
+     "nudge: dry-run, nothing injected\n",
+     "",
+     false},
+    // MaxIntervalSeconds: a longer interval is refused; run's default is capped.
+    {{{"HKCU", "MaxIntervalSeconds", "REG_DWORD", "30"}, NO_VALUE},
+     "run --dry-run --for 1 --interval 31",
+     false,
+     POLICY_REFUSED(MAX_30)},
+    {{{"HKCU", "MaxIntervalSeconds", "REG_DWORD", "30"}, NO_VALUE},
+     "run --for 1 --options \"{\\\"interval_s\\\":31,\\\"dry_run\\\":true}\"",
+     false,
+     POLICY_REFUSED(MAX_30)},
+    {{{"HKCU", "MaxIntervalSeconds", "REG_DWORD", "30"}, NO_VALUE},
+     "start --interval 31",
+     true,
+     POLICY_REFUSED(MAX_30)},
+    {{{"HKCU", "MaxIntervalSeconds", "REG_DWORD", "30"}, NO_VALUE},
+     "run --dry-run --for 1 --json",
+     false,
+     0,
+     "\\{\"active\":1,\"mode\":\"zen\",\"interval_s\":30,[\\s\\S]*",
+     RUN_ERR,
+     false},
+    {{{"HKCU", "MaxIntervalSeconds", "REG_DWORD", "30"}, NO_VALUE},
+     "run --dry-run --for 1 --json --interval 20",
+     false,
+     0,
+     "\\{\"active\":1,\"mode\":\"zen\",\"interval_s\":20,[\\s\\S]*",
+     RUN_ERR,
+     false},
+    {{{"HKLM", "MaxIntervalSeconds", "REG_DWORD", "30"}, {"HKCU", "MaxIntervalSeconds", "REG_DWORD", "3600"}},
+     "run --dry-run --for 1 --interval 31",
+     false,
+     POLICY_REFUSED(MAX_30)},
+    {{{"HKLM", "MaxIntervalSeconds", "REG_DWORD", "3600"}, {"HKCU", "MaxIntervalSeconds", "REG_DWORD", "30"}},
+     "run --dry-run --for 1 --json --interval 31",
+     false,
+     0,
+     "\\{\"active\":1,\"mode\":\"zen\",\"interval_s\":31,[\\s\\S]*",
+     RUN_ERR,
+     false},
+    // KeepAwake: 0 refuses it, 1 forces it on for run.
+    {{{"HKCU", "KeepAwake", "REG_DWORD", "0"}, NO_VALUE},
+     "run --dry-run --for 1 --keep-awake",
+     false,
+     POLICY_REFUSED("keep-awake is turned off by your organization's policy KeepAwake")},
+    {{{"HKLM", "KeepAwake", "REG_DWORD", "0"}, NO_VALUE},
+     "start --keep-awake",
+     true,
+     POLICY_REFUSED("keep-awake is turned off by your organization's policy KeepAwake")},
+    {{{"HKCU", "KeepAwake", "REG_DWORD", "1"}, NO_VALUE},
+     "run --dry-run --for 1",
+     false,
+     0,
+     "started: .*\nkeeping the system and display on while the run is active\n[\\s\\S]*",
+     RUN_ERR,
+     false},
+    {{{"HKCU", "KeepAwake", "REG_DWORD", "1"}, NO_VALUE},
+     "run --for 1 --options \"{\\\"keep_awake\\\":false,\\\"dry_run\\\":true}\"",
+     false,
+     POLICY_REFUSED("keep-awake is turned on by your organization's policy KeepAwake")},
+    // Working hours set by policy: start may not set its own.
+    {{{"HKCU", "WorkingHours", "REG_SZ", "09:00-17:00"}, NO_VALUE},
+     "start --hours 08:00-12:00",
+     true,
+     POLICY_REFUSED(HOURS_SET)},
+    {{{"HKLM", "WorkingHours", "REG_SZ", "09:00-17:00"}, {"HKLM", "WorkingDays", "REG_SZ", "mon-fri"}},
+     "start --days sat,sun",
+     true,
+     POLICY_REFUSED(HOURS_SET)},
+    {{{"HKCU", "WorkingHours", "REG_SZ", "09:00-17:00"}, NO_VALUE},
+     "start --options \"{\\\"hours\\\":\\\"any\\\"}\"",
+     true,
+     POLICY_REFUSED(HOURS_SET)},
+    {{{"HKCU", "WorkingHours", "REG_SZ", "09:00-17:00"}, NO_VALUE},
+     "start --for 1h",
+     true,
+     0,
+     "agent 1\\.0\\.0 \\(pid 4242\\): .*\n",
+     "(mjctl: warning: .*\n)?",
+     true},
+};
+
+class MjctlPolicy : public ::testing::TestWithParam<policy_case> {
+ protected:
+  void SetUp() override { clear_policies(); }
+  void TearDown() override { clear_policies(); }
+};
+
+TEST_P(MjctlPolicy, RefusesWhatThePolicyForbids) {
+  const policy_case &c = GetParam();
+  for (const policy_value &v : c.values) {
+    if (!v.root) continue;
+    ASSERT_EQ(add_policy(v.root, v.name, v.type, v.data), 0u) << v.name;
+  }
+  const std::string status = status_reply(false);
+  std::unique_ptr<FakeAgent> agent;
+  if (c.agent)
+    agent = std::make_unique<FakeAgent>(
+        [&status](const std::string &request) { return request.rfind("{\"cmd\":\"start\"", 0) == 0 ? k_ok : status; });
+  Mjctl mjctl(c.args);
+  EXPECT_EQ(mjctl.finish(), c.exit_code) << c.args << "\n" << mjctl.err();
+  EXPECT_TRUE(std::regex_match(mjctl.out(), std::regex(c.out))) << c.args << "\nstdout:\n" << mjctl.out();
+  EXPECT_TRUE(std::regex_match(mjctl.err(), std::regex(c.err))) << c.args << "\nstderr:\n" << mjctl.err();
+  if (agent) {
+    EXPECT_EQ(!agent->requests().empty(), c.agent_asked) << c.args;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MjctlPolicy, ::testing::ValuesIn(k_policy_cases));
 
 // ---- The real agent: mjtray.exe, started by mjctl from its folder ----------------
 

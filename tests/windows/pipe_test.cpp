@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <utility>
@@ -19,8 +20,8 @@
 namespace {
 
 std::wstring pipe_name() {
-  wchar_t name[128];
-  mjw_pipe_name(name, 128);
+  wchar_t name[MJW_PIPE_NAME_MAX];
+  mjw_pipe_name(name);
   return name;
 }
 
@@ -33,16 +34,23 @@ HANDLE create_agent_pipe(SECURITY_ATTRIBUTES *sa) {
 
 // ---- Name and security ------------------------------------------------------------
 
-TEST(PipeName, IsThisSessionsAgentPipe) {
+TEST(PipeName, CarriesThisUsersSidAndSession) {
   DWORD session = 0;
   ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
-  EXPECT_EQ(pipe_name(), L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session));
-  wchar_t whole[128];
+  const std::wstring sid = this_users_sid();
+  ASSERT_EQ(sid.rfind(L"S-1-", 0), 0u) << "a SID as ConvertSidToStringSidW writes it";
+  EXPECT_EQ(pipe_name(), L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + sid + L"-" + std::to_wstring(session));
+  EXPECT_EQ(pipe_name(), agent_pipe_name());
+  wchar_t whole[MJW_PIPE_NAME_MAX];
   EXPECT_TRUE(mjw_pipe_name(whole));
-  wchar_t small[12];
-  EXPECT_FALSE(mjw_pipe_name(small, 12));
-  EXPECT_EQ(std::wstring(small).size(), 11u) << "cut to the buffer, NUL-terminated";
-  EXPECT_EQ(std::wstring(small), pipe_name().substr(0, 11));
+  // Cut to the buffer, NUL-terminated, and said so: both before the SID and
+  // inside it.
+  for (size_t units : {12u, 40u, 45u}) {
+    std::wstring small(units + 4, L'#');
+    EXPECT_FALSE(mjw_pipe_name(&small[0], units)) << units;
+    EXPECT_EQ(std::wstring(small.c_str()), pipe_name().substr(0, units - 1)) << units;
+    EXPECT_EQ(small.substr(units), L"####") << "nothing written past the buffer";
+  }
 }
 
 TEST(PipeSecurity, OneAceForThisUserAlone) {
@@ -60,6 +68,7 @@ TEST(PipeSecurity, OneAceForThisUserAlone) {
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
 
   ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe));
 
   // The agent's one instance: a second agent cannot create its own.
   HANDLE second = create_agent_pipe(&sa.attributes);
@@ -74,23 +83,68 @@ TEST(PipeSecurity, OneAceForThisUserAlone) {
   pipe = create_agent_pipe(&sa.attributes);
   ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
   ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe));
+
+  // A client's handle reads the same label back.
+  HANDLE client = CreateFileW(pipe_name().c_str(), GENERIC_READ | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE) << GetLastError();
+  EXPECT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(client));
+  CloseHandle(client);
   CloseHandle(pipe);
 }
 
-TEST(SameUser, ThisProcessAChildAndNoProcess) {
-  EXPECT_TRUE(mjw_same_user_process(GetCurrentProcessId()));
-  EXPECT_FALSE(mjw_same_user_process(0xFFFFFFF0u)) << "no such process";
+// The trust rule itself is tested natively (host_tests, Trust); under Wine
+// every process runs as one user at high integrity, so these are the cases it
+// can show: this process and a child are trusted, no process is not.
+TEST(ServerTrust, ThisProcessAChildAndNoProcess) {
+  char buf[160];
+  mjh_text why(buf);
+  EXPECT_TRUE(mjw_pipe_server_trusted(GetCurrentProcess(), &why));
+  EXPECT_STREQ(why.c_str(), "") << "nothing said of a trusted server";
+  HANDLE self = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId());
+  ASSERT_NE(self, nullptr);
+  EXPECT_TRUE(mjw_pipe_server_trusted(self, nullptr));
+  CloseHandle(self);
 
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   wchar_t line[] = L"cmd.exe /c exit";
   ASSERT_TRUE(CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
-  EXPECT_TRUE(mjw_same_user_process(pi.dwProcessId));
+  EXPECT_TRUE(mjw_pipe_server_trusted(pi.hProcess, nullptr));
+  mjh_server_token child = mjw_server_token(pi.hProcess);
+  EXPECT_TRUE(child.read);
+  EXPECT_TRUE(child.same_user);
+  EXPECT_EQ(child.level, mjw_process_level(GetCurrentProcess()));
   TerminateProcess(pi.hProcess, 0);
   WaitForSingleObject(pi.hProcess, 10000);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
+
+  EXPECT_FALSE(mjw_pipe_server_trusted(nullptr, &why));
+  EXPECT_STREQ(why.c_str(), "whose user and integrity level cannot be read");
+}
+
+// What Wine answers: every process runs elevated at high integrity, the
+// desktop's shell (explorer.exe) included, so no process runs above the
+// desktop and mjctl start goes on. Windows with UAC answers medium for the
+// desktop and high for an elevated console, which then runs above it.
+TEST(Elevation, WhatThisSystemAnswers) {
+  mjh_elevation e = mjw_elevation_read();
+  int level = mjw_process_level(GetCurrentProcess());
+  EXPECT_EQ(e.own_level, level);
+  ASSERT_NE(level, MJH_LEVEL_UNKNOWN);
+  EXPECT_NE(e.shell_level, MJH_LEVEL_UNKNOWN) << "the desktop's shell was not found";
+  EXPECT_EQ(mjw_process_elevated(), mjh_runs_above_desktop(e));
+  char buf[64];
+  mjh_text own(buf);
+  mjh_level_text(level, own);
+  std::printf(
+      "this process: %s integrity, split token's elevated half %s; the shell's level 0x%x; above the desktop: %s\n",
+      own.c_str(), e.split_full ? "yes" : "no", e.shell_level, mjw_process_elevated() ? "yes" : "no");
+  if (e.shell_level == level) {
+    EXPECT_FALSE(mjw_process_elevated()) << "as the shell runs";
+  }
 }
 
 TEST(PipeExists, OnlyWhileAnInstanceDoes) {

@@ -8,42 +8,18 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "policy_keys.h"
 
 namespace {
 
-const std::string k_key = "Software\\Policies\\Veltrano\\Mouse Jiggler";
-
-// Runs reg.exe with the arguments; its exit code.
-DWORD reg(const std::string &args) {
-  std::string line = "reg.exe " + args;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;  // its messages go nowhere
-  PROCESS_INFORMATION pi;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-    return 999;
-  WaitForSingleObject(pi.hProcess, 60000);
-  DWORD code = 999;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  return code;
-}
-
 void add(const char *root, const char *name, const char *type, const std::string &data) {
-  ASSERT_EQ(
-      reg("add \"" + std::string(root) + "\\" + k_key + "\" /v " + name + " /t " + type + " /d \"" + data + "\" /f"),
-      0u)
-      << name;
+  ASSERT_EQ(add_policy(root, name, type, data), 0u) << name;
 }
 
 class PolicyStore : public ::testing::Test {
  protected:
-  void SetUp() override { TearDown(); }
-  void TearDown() override {
-    reg("delete \"HKLM\\" + k_key + "\" /f");
-    reg("delete \"HKCU\\" + k_key + "\" /f");
-  }
+  void SetUp() override { clear_policies(); }
+  void TearDown() override { clear_policies(); }
   std::string json() {
     mjh_policy p;
     mjw_policy_store_read(&p);

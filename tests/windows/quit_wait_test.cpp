@@ -27,8 +27,8 @@ std::string beside_this_program(const char *name) {
 int stubborn_agent() {
   mjw_pipe_security security;
   if (!mjw_pipe_security_make(security, nullptr)) return 3;
-  wchar_t name[128];
-  mjw_pipe_name(name, 128);
+  wchar_t name[MJW_PIPE_NAME_MAX];
+  mjw_pipe_name(name);
   for (;;) {
     HANDLE pipe = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
                                    PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, &security.attributes);

@@ -1,15 +1,16 @@
-/* mjctl: the DLL's job from the command line, for people who do not write a
- * host, and the remote control of the session's agent (mjtray.exe) over its
- * pipe. Linked against the DLL's import library, so Windows loads
- * veltrano-mouse-jiggler.dll (from mjctl's folder or the PATH) at start.
- * The usage text below is the reference for commands, flags and exit codes. */
-#include <stdarg.h>
+// mjctl: the DLL's job from the command line, for people who do not write a
+// host, and the remote control of the session's agent (mjtray.exe) over its
+// pipe. Linked against the DLL's import library, so Windows loads
+// veltrano-mouse-jiggler.dll (from mjctl's folder or the PATH) at start.
+// The usage text below is the reference for commands, flags and exit codes.
+// Every text mjctl writes is built whole with mjh_text, then written.
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
-/* after windows.h */
+// after windows.h
 #include <tlhelp32.h>
+
+#include <string_view>
 
 #include "agent_text.h"
 #include "clock.h"
@@ -20,20 +21,24 @@
 #include "mouse_jiggler.h"
 #include "options.h"
 #include "pipe.h"
+#include "policy_store.h"
 #include "process_watch.h"
 #include "protocol.h"
 #include "report.h"
 #include "schedule_text.h"
 #include "text.h"
+#include "token.h"
 #include "wide.h"
 
 #ifndef MJCTL_VERSION
 #define MJCTL_VERSION "unknown"
 #endif
 
-enum { EXIT_OK = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
+namespace {
 
-static const char k_usage[] =
+enum exit_code { EXIT_OK = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
+
+const char k_usage[] =
     "usage: mjctl COMMAND [FLAGS]\n"
     "\n"
     "Keeps this desktop from being treated as idle, with veltrano-mouse-jiggler.dll.\n"
@@ -97,11 +102,73 @@ static const char k_usage[] =
     "\n"
     "exit codes: 0 done (a run ended by --for, --until, --while or Ctrl+C\n"
     "included, stop or quit with no agent running); 1 the DLL or the agent\n"
-    "refused or failed (its message on stderr), no agent for status, the idle\n"
-    "time is unknown, or --while names no running process;\n"
+    "refused or failed (its message on stderr), a policy of your organization\n"
+    "forbids it, no agent for status, the idle time is unknown, or --while\n"
+    "names no running process;\n"
     "2 bad command line.\n";
 
-/* ---- Command line ---------------------------------------------------------- */
+// ---- Output ------------------------------------------------------------------------
+
+// The longest text mjctl writes at once: a message around an agent's reply.
+enum { LINE_MAX_BYTES = MJH_REPLY_MAX + 512 };
+
+// The line being written: one buffer for every message.
+mjh_text_buffer<LINE_MAX_BYTES> g_line;
+
+void put(FILE *to, std::string_view text) { fwrite(text.data(), 1, text.size(), to); }
+
+// Writes the line being written, and its end even when it was cut.
+void put_line(FILE *to) {
+  put(to, g_line.view());
+  put(to, "\n");
+  g_line.clear();
+}
+
+// Writes the parts as one line.
+template <typename... Parts>
+void say(FILE *to, const Parts &...parts) {
+  g_line.add(parts...);
+  put_line(to);
+}
+
+// A message on stderr for a command that cannot be done; exit code 1.
+template <typename... Parts>
+int refused(const Parts &...parts) {
+  g_line.add("mjctl: ", parts...);
+  put_line(stderr);
+  return EXIT_REFUSED;
+}
+
+// A message on stderr for a command line that does not read; exit code 2.
+template <typename... Parts>
+int usage_error(const Parts &...parts) {
+  g_line.add("mjctl: ", parts...);
+  put_line(stderr);
+  put(stderr, "try: mjctl --help\n");
+  return EXIT_USAGE;
+}
+
+// A line of stdout, written at once (a script may be reading it).
+void say_now(std::string_view text) {
+  say(stdout, text);
+  fflush(stdout);
+}
+
+void add_spaces(mjh_text &out, size_t n) {
+  for (; n > 0; n--) out.add(' ');
+}
+
+// A path or name from Windows, as UTF-8.
+using path_text = mjh_text_buffer<MAX_PATH * 3 + 32>;
+
+// A text for Windows, widened at the call.
+struct wide_text {
+  wchar_t w[MAX_PATH + 32];
+  bool whole;
+  explicit wide_text(std::string_view utf8) : whole(mjw_widen(utf8, w)) {}
+};
+
+// ---- Command line ------------------------------------------------------------------
 
 enum command {
   CMD_NONE,
@@ -114,31 +181,31 @@ enum command {
   CMD_QUIT,
   CMD_VERSION,
   CMD_HELP,
-  /* The installer's steps, run from the installed folder (not in the usage
-   * text): installer-stop and installer-cleanup when the product is removed
-   * (also as the older half of an upgrade), installer-start at the end of an
-   * install. */
+  // The installer's steps, run from the installed folder (not in the usage
+  // text): installer-stop and installer-cleanup when the product is removed
+  // (also as the older half of an upgrade), installer-start at the end of an
+  // install.
   CMD_INSTALLER_STOP,
   CMD_INSTALLER_START,
   CMD_INSTALLER_CLEANUP,
   CMD_LAST = CMD_INSTALLER_CLEANUP
 };
 
-static const char *const k_command_names[] = {"",
-                                              "run",
-                                              "nudge",
-                                              "idle",
-                                              "start",
-                                              "stop",
-                                              "status",
-                                              "quit",
-                                              "version",
-                                              "help",
-                                              "installer-stop",
-                                              "installer-start",
-                                              "installer-cleanup"};
+const char *const k_command_names[] = {"",
+                                       "run",
+                                       "nudge",
+                                       "idle",
+                                       "start",
+                                       "stop",
+                                       "status",
+                                       "quit",
+                                       "version",
+                                       "help",
+                                       "installer-stop",
+                                       "installer-start",
+                                       "installer-cleanup"};
 
-/* The flags from F_MODE to F_IDLE_ONLY set options: --options replaces them. */
+// The flags from F_MODE to F_IDLE_ONLY set options: --options replaces them.
 enum flag {
   F_MODE,
   F_INTERVAL,
@@ -168,524 +235,590 @@ enum {
   FOR_QUIT = 1 << CMD_QUIT
 };
 
-static const struct {
+struct flag_def {
   const char *name;
-  int takes_value;
-  int commands;     /* the commands it applies to */
-  const char *unit; /* numbers: what they count, and their range */
-  long lo, hi;
-} k_flags[F_COUNT] = {
-    {"--mode", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
-    {"--interval", 1, FOR_RUN | FOR_START, "seconds", 1, 3600},
-    {"--dx", 1, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
-    {"--dy", 1, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
-    {"--always", 0, FOR_RUN | FOR_START, NULL, 0, 0},
-    {"--dry-run", 0, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
-    {"--keep-awake", 0, FOR_RUN | FOR_START, NULL, 0, 0},
-    {"--idle-only", 0, FOR_START, NULL, 0, 0},
-    {"--options", 1, FOR_RUN | FOR_NUDGE | FOR_START, NULL, 0, 0},
-    {"--json", 0, FOR_RUN | FOR_NUDGE | FOR_STATUS, NULL, 0, 0},
-    {"--for", 1, FOR_RUN | FOR_START, NULL, 0, 0},
-    {"--until", 1, FOR_RUN | FOR_START, NULL, 0, 0},
-    {"--hours", 1, FOR_START, NULL, 0, 0},
-    {"--days", 1, FOR_START, NULL, 0, 0},
-    {"--wait", 0, FOR_QUIT, NULL, 0, 0},
-    {"--quiet", 0, FOR_QUIT, NULL, 0, 0},
-    {"--while", 1, FOR_RUN, NULL, 0, 0},
+  bool takes_value;
+  int commands;      // the commands it applies to
+  const char *unit;  // numbers: what they count, and their range
+  int lo, hi;
+};
+
+const flag_def k_flags[F_COUNT] = {
+    {"--mode", true, FOR_RUN | FOR_NUDGE | FOR_START, nullptr, 0, 0},
+    {"--interval", true, FOR_RUN | FOR_START, "seconds", 1, 3600},
+    {"--dx", true, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
+    {"--dy", true, FOR_RUN | FOR_NUDGE | FOR_START, "pixels", -200, 200},
+    {"--always", false, FOR_RUN | FOR_START, nullptr, 0, 0},
+    {"--dry-run", false, FOR_RUN | FOR_NUDGE | FOR_START, nullptr, 0, 0},
+    {"--keep-awake", false, FOR_RUN | FOR_START, nullptr, 0, 0},
+    {"--idle-only", false, FOR_START, nullptr, 0, 0},
+    {"--options", true, FOR_RUN | FOR_NUDGE | FOR_START, nullptr, 0, 0},
+    {"--json", false, FOR_RUN | FOR_NUDGE | FOR_STATUS, nullptr, 0, 0},
+    {"--for", true, FOR_RUN | FOR_START, nullptr, 0, 0},
+    {"--until", true, FOR_RUN | FOR_START, nullptr, 0, 0},
+    {"--hours", true, FOR_START, nullptr, 0, 0},
+    {"--days", true, FOR_START, nullptr, 0, 0},
+    {"--wait", false, FOR_QUIT, nullptr, 0, 0},
+    {"--quiet", false, FOR_QUIT, nullptr, 0, 0},
+    {"--while", true, FOR_RUN, nullptr, 0, 0},
 };
 
 struct settings {
-  enum command command;
-  const char *operands[2];       /* the installer's steps: their words after the command */
-  int given[F_COUNT];            /* 1 when the flag was given */
-  mj_mode mode;                  /* --mode */
-  int number[F_COUNT];           /* the values of the number flags */
-  const char *options;           /* --options */
-  mjh_options run;               /* the run's options: the defaults, then the flags or --options */
-  unsigned run_keys;             /* the keys the flags or --options named */
-  mjh_schedule_request schedule; /* --for, --until, --hours, --days (and start's --options) */
-  DWORD while_pid;               /* --while: a process id, or 0 for */
-  mjh_programs while_program;    /* ...one program name */
+  command cmd;
+  const char *operands[2];        // the installer's steps: their words after the command
+  bool given[F_COUNT];            // the flags given
+  mj_mode mode;                   // --mode
+  int number[F_COUNT];            // the values of the number flags
+  const char *options;            // --options
+  mjh_options run;                // the run's options: the defaults, then the flags or --options
+  unsigned run_keys;              // the keys the flags or --options named
+  mjh_schedule_request schedule;  // --for, --until, --hours, --days (and start's --options)
+  DWORD while_pid;                // --while: a process id, or 0 for
+  mjh_programs while_program;     // ...one program name
 };
 
-/* Format checks where the compiler knows the attribute. */
-#if defined(__GNUC__) && defined(__MINGW_PRINTF_FORMAT)
-#define MJCTL_PRINTF(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
-#else
-#define MJCTL_PRINTF(f, a)
-#endif
-static int usage_error(const char *format, ...) MJCTL_PRINTF(1, 2);
-static int usage_error(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  fputs("mjctl: ", stderr);
-  vfprintf(stderr, format, args);
-  fputs("\ntry: mjctl --help\n", stderr);
-  va_end(args);
-  return EXIT_USAGE;
+// Reads a whole decimal number from lo to hi, signed or not; anything else is
+// refused.
+bool read_whole(std::string_view text, int lo, int hi, int *out) {
+  bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) text = mjh_slice(text, 1);
+  if (text.empty() || text.size() > 9) return false;
+  long long v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (negative) v = -v;
+  if (v < lo || v > hi) return false;
+  *out = static_cast<int>(v);
+  return true;
 }
 
-/* Reads a whole decimal number from lo to hi; anything else is refused. */
-static int read_whole(const char *text, long lo, long hi, int *out) {
-  const char *p = text;
-  if (*p == '+' || *p == '-') p++;
-  const char *digits = p;
-  while (*p >= '0' && *p <= '9') p++;
-  if (p == digits || *p != '\0' || p - digits > 9) return 0;
-  long v = strtol(text, NULL, 10);
-  if (v < lo || v > hi) return 0;
-  *out = (int)v;
-  return 1;
-}
-
-static int find_flag(const char *name) {
+int find_flag(std::string_view name) {
   for (int f = 0; f < F_COUNT; f++)
-    if (strcmp(name, k_flags[f].name) == 0) return f;
+    if (name == k_flags[f].name) return f;
   return -1;
 }
 
-/* --while: a process id (digits alone) or one program name. */
-static int read_while(const char *value, struct settings *s) {
-  size_t digits = strspn(value, "0123456789");
-  if (digits > 0 && value[digits] == '\0') {
-    unsigned long long pid = digits <= 10 ? strtoull(value, NULL, 10) : 0;
-    if (pid == 0 || pid > 0xffffffffull) return usage_error("--while: \"%s\" is not a process id", value);
-    s->while_pid = (DWORD)pid;
+// --while: a process id (digits alone) or one program name.
+int read_while(std::string_view value, settings &s) {
+  size_t digits = 0;
+  while (digits < value.size() && value[digits] >= '0' && value[digits] <= '9') digits++;
+  if (digits > 0 && digits == value.size()) {
+    unsigned long long pid = 0;
+    for (size_t i = 0; i < digits && digits <= 10; i++) pid = pid * 10 + static_cast<unsigned>(value[i] - '0');
+    if (pid == 0 || pid > 0xffffffffull) return usage_error("--while: \"", value, "\" is not a process id");
+    s.while_pid = static_cast<DWORD>(pid);
     return EXIT_OK;
   }
-  mjh_text_buffer<256> err;
   const char *one = "--while takes one process id or one program name, e.g. 1234 or obs64.exe";
-  if (value[strspn(value, " \t")] == '\0') return usage_error("%s", one);
-  if (!mjh_programs_parse(value, &s->while_program, &err)) return usage_error("--while: %s", err.c_str());
-  if (s->while_program.count != 1) return usage_error("%s", one);
+  if (value.find_first_not_of(" \t") == std::string_view::npos) return usage_error(one);
+  mjh_text_buffer<256> err;
+  if (!mjh_programs_parse(value, &s.while_program, &err)) return usage_error("--while: ", err.view());
+  if (s.while_program.count != 1) return usage_error(one);
   return EXIT_OK;
 }
 
-/* Reads one flag at argv[*i], with its value after '=' or in the next
- * argument. Returns EXIT_OK or EXIT_USAGE (message printed). */
-static int parse_flag(int argc, char **argv, int *i, struct settings *s) {
-  const char *arg = argv[*i];
-  const char *eq = strchr(arg, '=');
-  char name[32];
-  size_t len = eq ? (size_t)(eq - arg) : strlen(arg);
-  if (len >= sizeof name) return usage_error("unknown flag \"%s\"", arg);
-  memcpy(name, arg, len);
-  name[len] = '\0';
-  int f = find_flag(name);
-  if (f < 0) return usage_error("unknown flag \"%s\"", name);
-
-  const char *value = eq ? eq + 1 : NULL;
-  if (k_flags[f].takes_value && !value) {
-    if (*i + 1 >= argc) return usage_error("%s needs a value", name);
-    value = argv[++*i];
-  }
-  if (!k_flags[f].takes_value && value) return usage_error("%s takes no value", name);
-  s->given[f] = 1;
-
+// The schedule's flags: --for, --until, --hours, --days.
+int read_schedule_flag(int f, const char *value, settings &s) {
   mjh_text_buffer<256> err;
-  mjh_schedule_request *r = &s->schedule;
+  mjh_schedule_request &r = s.schedule;
   if (f == F_FOR) {
-    if (!mjh_duration_parse(value, &r->for_s, &err)) return usage_error("--for: %s", err.c_str());
-    r->given |= MJH_SCHED_KEY_FOR;
+    if (!mjh_duration_parse(value, &r.for_s, &err)) return usage_error("--for: ", err.view());
+    r.given |= MJH_SCHED_KEY_FOR;
   } else if (f == F_UNTIL) {
     if (strcmp(value, "end") == 0)
-      r->until_minute = MJH_UNTIL_END_OF_HOURS;
-    else if (!mjh_time_of_day_parse(value, &r->until_minute, &err))
-      return usage_error("--until: %s", err.c_str());
-    r->given |= MJH_SCHED_KEY_UNTIL;
+      r.until_minute = MJH_UNTIL_END_OF_HOURS;
+    else if (!mjh_time_of_day_parse(value, &r.until_minute, &err))
+      return usage_error("--until: ", err.view());
+    r.given |= MJH_SCHED_KEY_UNTIL;
   } else if (f == F_HOURS) {
-    mjh_text_buffer<256> message;
-    if (!mjh_hours_parse(value, &r->hours, &message)) return usage_error("--hours: %s", message.c_str());
-    r->given |= MJH_SCHED_KEY_HOURS;
-  } else if (f == F_DAYS) {
-    mjh_text_buffer<256> message;
-    if (!mjh_days_parse(value, &r->hours.days, &message)) return usage_error("--days: %s", message.c_str());
-    r->given |= MJH_SCHED_KEY_DAYS;
-  } else if (f == F_WHILE) {
-    return read_while(value, s);
-  } else if (f == F_MODE) {
-    if (!mj_mode_read(value, strlen(value), &s->mode))
-      return usage_error("--mode needs zen or move, not \"%s\"", value);
-  } else if (f == F_OPTIONS) {
-    s->options = value;
-  } else if (k_flags[f].unit && !read_whole(value, k_flags[f].lo, k_flags[f].hi, &s->number[f])) {
-    return usage_error("%s needs a whole number of %s from %ld to %ld, not \"%s\"", name, k_flags[f].unit,
-                       k_flags[f].lo, k_flags[f].hi, value);
+    if (!mjh_hours_parse(value, &r.hours, &err)) return usage_error("--hours: ", err.view());
+    r.given |= MJH_SCHED_KEY_HOURS;
+  } else {
+    if (!mjh_days_parse(value, &r.hours.days, &err)) return usage_error("--days: ", err.view());
+    r.given |= MJH_SCHED_KEY_DAYS;
   }
   return EXIT_OK;
 }
 
-/* A flag's value for its option, and the option's key among those named. */
-static void set_option(unsigned *keys, unsigned key, int *field, int value) {
-  *field = value;
-  *keys |= key;
+// The value of flag f.
+int read_flag_value(int f, std::string_view name, const char *value, settings &s) {
+  const flag_def &def = k_flags[f];
+  if (f == F_FOR || f == F_UNTIL || f == F_HOURS || f == F_DAYS) return read_schedule_flag(f, value, s);
+  if (f == F_WHILE) return read_while(value, s);
+  if (f == F_MODE) {
+    if (!mj_mode_read(value, strlen(value), &s.mode))
+      return usage_error("--mode needs zen or move, not \"", value, '"');
+  } else if (f == F_OPTIONS) {
+    s.options = value;
+  } else if (def.unit && !read_whole(value, def.lo, def.hi, &s.number[f])) {
+    return usage_error(name, " needs a whole number of ", def.unit, " from ", def.lo, " to ", def.hi, ", not \"", value,
+                       '"');
+  }
+  return EXIT_OK;
 }
 
-/* The run's options: the defaults, with the keys the flags or --options name.
- * --options is read strictly: one JSON object of the keys the command takes,
- * each of the right type and range. Returns EXIT_OK or EXIT_USAGE. */
-static int read_run_options(struct settings *s) {
-  mjh_options *o = &s->run;
-  mjh_options_default(o);
-  s->run_keys = 0;
-  if (s->given[F_OPTIONS]) {
-    unsigned allowed = s->command == CMD_NUDGE ? MJH_KEYS_DLL : MJH_KEYS_ALL;
-    if (s->command == CMD_START) {
-      /* A start's options text may carry the schedule's keys too; the flags
-       * may not name them again. */
-      mjh_schedule_request text;
-      mjh_schedule_request_none(&text);
-      mjh_text_buffer<256> message;
-      if (!mjh_start_options_parse(s->options, strlen(s->options), o, &s->run_keys, &text, &message))
-        return usage_error("--options: %s", message.c_str());
-      if (text.given & s->schedule.given)
-        return usage_error("--options names a schedule key that a flag names too: give it once");
-      if (text.given & MJH_SCHED_KEY_HOURS) s->schedule.hours.span_count = text.hours.span_count;
-      if (text.given & MJH_SCHED_KEY_HOURS) memcpy(s->schedule.hours.spans, text.hours.spans, sizeof text.hours.spans);
-      if (text.given & MJH_SCHED_KEY_DAYS) s->schedule.hours.days = text.hours.days;
-      if (text.given & MJH_SCHED_KEY_FOR) s->schedule.for_s = text.for_s;
-      if (text.given & MJH_SCHED_KEY_UNTIL) s->schedule.until_minute = text.until_minute;
-      s->schedule.given |= text.given;
-      if ((s->schedule.given & MJH_SCHED_KEY_FOR) && (s->schedule.given & MJH_SCHED_KEY_UNTIL))
-        return usage_error("--for and --until exclude each other");
-      return EXIT_OK;
-    }
-    mjh_text_buffer<256> message;
-    if (!mjh_options_parse(s->options, strlen(s->options), allowed, o, &s->run_keys, &message))
-      return usage_error("--options: %s", message.c_str());
+// Reads one flag at argv[i], with its value after '=' or in the next
+// argument (i then moves on to it). Returns EXIT_OK or EXIT_USAGE (message
+// written).
+int parse_flag(int argc, char **argv, int &i, settings &s) {
+  const char *arg = argv[i];
+  const char *eq = strchr(arg, '=');
+  std::string_view name(arg, eq ? static_cast<size_t>(eq - arg) : strlen(arg));
+  if (name.size() >= 32) return usage_error("unknown flag \"", arg, '"');
+  int f = find_flag(name);
+  if (f < 0) return usage_error("unknown flag \"", name, '"');
+  const char *value = eq ? eq + 1 : nullptr;
+  if (k_flags[f].takes_value && !value) {
+    if (i + 1 >= argc) return usage_error(name, " needs a value");
+    value = argv[++i];
+  }
+  if (!k_flags[f].takes_value && value) return usage_error(name, " takes no value");
+  s.given[f] = true;
+  return value ? read_flag_value(f, name, value, s) : EXIT_OK;
+}
+
+// A start's --options text, which may carry the schedule's keys too; the
+// flags may not name them again.
+int read_start_options(settings &s) {
+  mjh_schedule_request text;
+  mjh_schedule_request_none(&text);
+  mjh_text_buffer<256> err;
+  if (!mjh_start_options_parse(s.options, strlen(s.options), &s.run, &s.run_keys, &text, &err))
+    return usage_error("--options: ", err.view());
+  mjh_schedule_request &r = s.schedule;
+  if (text.given & r.given) return usage_error("--options names a schedule key that a flag names too: give it once");
+  if (text.given & MJH_SCHED_KEY_HOURS) {
+    r.hours.span_count = text.hours.span_count;
+    for (int i = 0; i < text.hours.span_count; i++) r.hours.spans[i] = text.hours.spans[i];
+  }
+  if (text.given & MJH_SCHED_KEY_DAYS) r.hours.days = text.hours.days;
+  if (text.given & MJH_SCHED_KEY_FOR) r.for_s = text.for_s;
+  if (text.given & MJH_SCHED_KEY_UNTIL) r.until_minute = text.until_minute;
+  r.given |= text.given;
+  if ((r.given & MJH_SCHED_KEY_FOR) && (r.given & MJH_SCHED_KEY_UNTIL))
+    return usage_error("--for and --until exclude each other");
+  return EXIT_OK;
+}
+
+// The options the flags name, over the defaults.
+void read_option_flags(settings &s) {
+  static const struct {
+    flag f;
+    unsigned key;
+  } k_option_flags[] = {{F_INTERVAL, MJH_KEY_INTERVAL_S},
+                        {F_DX, MJH_KEY_DX},
+                        {F_DY, MJH_KEY_DY},
+                        {F_ALWAYS, MJH_KEY_ONLY_WHEN_IDLE},
+                        {F_IDLE_ONLY, MJH_KEY_ONLY_WHEN_IDLE},
+                        {F_DRY_RUN, MJH_KEY_DRY_RUN},
+                        {F_KEEP_AWAKE, MJH_KEY_KEEP_AWAKE}};
+  mjh_options &o = s.run;
+  if (s.given[F_MODE]) {
+    o.mode = s.mode;
+    s.run_keys |= MJH_KEY_MODE;
+  }
+  if (s.given[F_INTERVAL]) o.interval_s = s.number[F_INTERVAL];
+  if (s.given[F_DX]) o.dx = s.number[F_DX];
+  if (s.given[F_DY]) o.dy = s.number[F_DY];
+  if (s.given[F_ALWAYS]) o.only_when_idle = 0;
+  if (s.given[F_IDLE_ONLY]) o.only_when_idle = 1;
+  if (s.given[F_DRY_RUN]) o.dry_run = 1;
+  if (s.given[F_KEEP_AWAKE]) o.keep_awake = 1;
+  for (const auto &k : k_option_flags)
+    if (s.given[k.f]) s.run_keys |= k.key;
+}
+
+// The run's options: the defaults, with the keys the flags or --options name.
+// --options is read strictly: one JSON object of the keys the command takes,
+// each of the right type and range. Returns EXIT_OK or EXIT_USAGE.
+int read_run_options(settings &s) {
+  mjh_options_default(&s.run);
+  s.run_keys = 0;
+  if (!s.given[F_OPTIONS]) {
+    read_option_flags(s);
     return EXIT_OK;
   }
-  const int *given = s->given;
-  unsigned *keys = &s->run_keys;
-  if (given[F_MODE]) {
-    o->mode = s->mode;
-    *keys |= MJH_KEY_MODE;
-  }
-  if (given[F_INTERVAL]) set_option(keys, MJH_KEY_INTERVAL_S, &o->interval_s, s->number[F_INTERVAL]);
-  if (given[F_DX]) set_option(keys, MJH_KEY_DX, &o->dx, s->number[F_DX]);
-  if (given[F_DY]) set_option(keys, MJH_KEY_DY, &o->dy, s->number[F_DY]);
-  if (given[F_ALWAYS]) set_option(keys, MJH_KEY_ONLY_WHEN_IDLE, &o->only_when_idle, 0);
-  if (given[F_IDLE_ONLY]) set_option(keys, MJH_KEY_ONLY_WHEN_IDLE, &o->only_when_idle, 1);
-  if (given[F_DRY_RUN]) set_option(keys, MJH_KEY_DRY_RUN, &o->dry_run, 1);
-  if (given[F_KEEP_AWAKE]) set_option(keys, MJH_KEY_KEEP_AWAKE, &o->keep_awake, 1);
+  if (s.cmd == CMD_START) return read_start_options(s);
+  unsigned allowed = s.cmd == CMD_NUDGE ? MJH_KEYS_DLL : MJH_KEYS_ALL;
+  mjh_text_buffer<256> err;
+  if (!mjh_options_parse(s.options, strlen(s.options), allowed, &s.run, &s.run_keys, &err))
+    return usage_error("--options: ", err.view());
   return EXIT_OK;
 }
 
-/* Parses argv into *s. Returns EXIT_OK or EXIT_USAGE (message printed). */
-static int parse_command_line(int argc, char **argv, struct settings *s) {
-  memset(s, 0, sizeof *s);
-  mjh_schedule_request_none(&s->schedule);
+// The command named by arg, or CMD_NONE.
+command find_command(const char *arg) {
+  for (int c = CMD_RUN; c <= CMD_LAST; c++)
+    if (strcmp(arg, k_command_names[c]) == 0) return static_cast<command>(c);
+  return CMD_NONE;
+}
+
+// The rules between the flags given and the command. Returns EXIT_OK or
+// EXIT_USAGE.
+int check_flags(const settings &s) {
+  for (int f = 0; f < F_COUNT; f++)
+    if (s.given[f] && !(k_flags[f].commands & (1 << s.cmd)))
+      return usage_error(k_flags[f].name, " does not apply to ", k_command_names[s.cmd]);
+  if (s.given[F_OPTIONS]) {
+    for (int f = F_MODE; f <= F_IDLE_ONLY; f++)
+      if (s.given[f])
+        return usage_error("--options cannot be combined with ", k_flags[f].name, ": put it in the options text");
+  }
+  if (s.given[F_QUIET] && !s.given[F_WAIT]) return usage_error("--quiet goes with --wait");
+  if (s.given[F_ALWAYS] && s.given[F_IDLE_ONLY]) return usage_error("--always and --idle-only contradict each other");
+  if (s.given[F_FOR] && s.given[F_UNTIL]) return usage_error("--for and --until exclude each other");
+  if (s.cmd == CMD_RUN && s.given[F_UNTIL] && s.schedule.until_minute == MJH_UNTIL_END_OF_HOURS)
+    return usage_error("--until end (the end of today's working hours) is for start: run has no working hours");
+  return EXIT_OK;
+}
+
+// Parses argv into s. Returns EXIT_OK or EXIT_USAGE (message written).
+int parse_command_line(int argc, char **argv, settings &s) {
+  s = settings();
+  mjh_schedule_request_none(&s.schedule);
+  mjh_programs_none(&s.while_program);
   for (int i = 1; i < argc; i++) {
     const char *arg = argv[i];
     if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) {
-      s->command = CMD_HELP;
+      s.cmd = CMD_HELP;
       return EXIT_OK;
     }
     if (arg[0] == '-') {
-      if (parse_flag(argc, argv, &i, s) != EXIT_OK) return EXIT_USAGE;
-      continue;
+      if (parse_flag(argc, argv, i, s) != EXIT_OK) return EXIT_USAGE;
+    } else if (s.cmd >= CMD_INSTALLER_STOP && !s.operands[1]) {
+      s.operands[s.operands[0] ? 1 : 0] = arg;
+    } else if (s.cmd != CMD_NONE) {
+      return usage_error("unexpected argument \"", arg, '"');
+    } else if ((s.cmd = find_command(arg)) == CMD_NONE) {
+      return usage_error("unknown command \"", arg, '"');
     }
-    if (s->command >= CMD_INSTALLER_STOP && !s->operands[1]) {
-      s->operands[s->operands[0] ? 1 : 0] = arg;
-      continue;
-    }
-    if (s->command != CMD_NONE) return usage_error("unexpected argument \"%s\"", arg);
-    for (int c = CMD_RUN; c <= CMD_LAST; c++)
-      if (strcmp(arg, k_command_names[c]) == 0) s->command = (enum command)c;
-    if (s->command == CMD_NONE) return usage_error("unknown command \"%s\"", arg);
   }
-
-  if (s->command == CMD_NONE) return usage_error("no command given");
-  for (int f = 0; f < F_COUNT; f++)
-    if (s->given[f] && !(k_flags[f].commands & (1 << s->command)))
-      return usage_error("%s does not apply to %s", k_flags[f].name, k_command_names[s->command]);
-  if (s->given[F_OPTIONS]) {
-    for (int f = F_MODE; f <= F_IDLE_ONLY; f++)
-      if (s->given[f])
-        return usage_error("--options cannot be combined with %s: put it in the options text", k_flags[f].name);
-  }
-  if (s->given[F_QUIET] && !s->given[F_WAIT]) return usage_error("--quiet goes with --wait");
-  if (s->given[F_ALWAYS] && s->given[F_IDLE_ONLY]) return usage_error("--always and --idle-only contradict each other");
-  if (s->given[F_FOR] && s->given[F_UNTIL]) return usage_error("--for and --until exclude each other");
-  if (s->command == CMD_RUN && s->given[F_UNTIL] && s->schedule.until_minute == MJH_UNTIL_END_OF_HOURS)
-    return usage_error("--until end (the end of today's working hours) is for start: run has no working hours");
+  if (s.cmd == CMD_NONE) return usage_error("no command given");
+  if (check_flags(s) != EXIT_OK) return EXIT_USAGE;
   return read_run_options(s);
 }
 
-/* ---- Output ------------------------------------------------------------------ */
+// ---- Policies ----------------------------------------------------------------------
 
-static void print_line(const char *text) {
-  fputs(text, stdout);
-  fputc('\n', stdout);
-  fflush(stdout);
+// The organization's policies for run, nudge and start: refused (exit code 1)
+// or allowed, a run's options then as the policies make them.
+int check_policies(settings &s) {
+  mjh_policy_command c = s.cmd == CMD_RUN     ? MJH_POLICY_FOR_RUN
+                         : s.cmd == CMD_NUDGE ? MJH_POLICY_FOR_NUDGE
+                                              : MJH_POLICY_FOR_START;
+  mjh_policy policy;
+  mjw_policy_store_read(&policy);
+  mjh_text_buffer<256> why;
+  if (!mjh_policy_check_command(policy, c, &s.run, s.run_keys, s.schedule.given, &why)) return refused(why.view());
+  return EXIT_OK;
 }
 
-static void clock_text(char *buf, size_t size) {
+// ---- The DLL's status and the clock ------------------------------------------------
+
+// The local time of day, "12:00:05".
+void clock_text(mjh_text &out) {
   SYSTEMTIME t;
   GetLocalTime(&t);
-  snprintf(buf, size, "%02u:%02u:%02u", (unsigned)t.wHour, (unsigned)t.wMinute, (unsigned)t.wSecond);
+  out.add(mjh_pad2{t.wHour}, ':', mjh_pad2{t.wMinute}, ':', mjh_pad2{t.wSecond});
 }
 
-static int stdout_is_console(void) {
+bool stdout_is_console() {
   DWORD mode;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
-/* The status line, read; a line the DLL should never give ends mjctl. */
-static void read_status(mjh_status *s, char *copy, size_t size) {
+// The DLL's status line, read (copy, when given, gets it as it is); false,
+// with a message, for a line the DLL should never give.
+bool read_status(mjh_status *s, mjh_text *copy) {
   const char *line = mj_status();
-  if (copy) snprintf(copy, size, "%s", line);
-  if (!mjh_status_read(line, s)) {
-    fprintf(stderr, "mjctl: cannot read the DLL's status line: %s\n", line);
-    mj_stop();
-    exit(EXIT_REFUSED);
-  }
+  if (copy) copy->clear();
+  if (copy) copy->add(line);
+  if (mjh_status_read(line, s)) return true;
+  say(stderr, "mjctl: cannot read the DLL's status line: ", line);
+  return false;
 }
 
-/* ---- Schedules ------------------------------------------------------------------ */
-
-/* One line on stderr when nudges every interval_s cannot keep ahead of the
- * screen lock, screen saver or display-off timeout now in force. */
-static void warn_if_interval_unsafe(int interval_s, int only_when_idle) {
+// One line on stderr when nudges every interval_s cannot keep ahead of the
+// screen lock, screen saver or display-off timeout now in force.
+void warn_if_interval_unsafe(int interval_s, bool only_when_idle) {
   mjw_lock_timeout lock;
-  mjh_text_buffer<256> warning;
   mjw_lock_timeout_read(&lock);
+  mjh_text_buffer<256> warning;
   mjh_interval_warning_of(interval_s, only_when_idle, lock.seconds, lock.kind, warning);
-  if (warning.size()) fprintf(stderr, "mjctl: warning: %s\n", warning.c_str());
+  if (warning.size()) say(stderr, "mjctl: warning: ", warning.view());
 }
 
-/* The end of an --until session from now, in this computer's zone, and how
- * it reads: "17:30" or "17:30 tomorrow" (the time has passed today). */
-static int64_t until_end(int minute, char *text, size_t size) {
+// The end of an --until session from now, in this computer's zone, and how
+// it reads: "17:30" or "17:30 tomorrow" (the time has passed today).
+int64_t until_end(int minute, mjh_text &text) {
   mjw_clock clock;
   mjw_clock_refresh(&clock);
   mjh_zone zone = mjw_clock_zone(&clock);
   mjh_session session;
   bool tomorrow = false;
   mjh_session_until(&session, &zone, mjw_now_utc(), minute, &tomorrow);
-  snprintf(text, size, "%02d:%02d%s", minute / 60, minute % 60, tomorrow ? " tomorrow" : "");
+  text.add(mjh_pad2{minute / 60}, ':', mjh_pad2{minute % 60}, tomorrow ? " tomorrow" : "");
   return session.end;
 }
 
-/* ---- The agent ---------------------------------------------------------------- */
+// ---- The agent ---------------------------------------------------------------------
 
 enum {
-  AGENT_CALL_MS = 5000,   /* one request and its reply */
-  AGENT_START_MS = 10000, /* a freshly started agent's first answer */
-  AGENT_QUIT_MS = 10000,  /* the agent's process ended after quit */
+  AGENT_CALL_MS = 5000,    // one request and its reply
+  AGENT_START_MS = 10000,  // a freshly started agent's first answer
+  AGENT_QUIT_MS = 10000,   // the agent's process ended after quit
+  AGENT_GRACE_MS = 5000,   // quit --wait: after quit, before the agent's process is ended
   AGENT_POLL_MS = 100
 };
 
-/* One request to the agent (schedule: a start's schedule keys, or NULL); the
- * reply line goes into reply. */
-static mjw_call_result agent_call_schedule(mjh_command cmd, const mjh_options *o, unsigned keys,
-                                           const mjh_schedule_request *schedule, char *reply, size_t size,
-                                           DWORD timeout_ms, char *err, size_t err_size,
-                                           mjw_pipe_server *server = nullptr) {
+// One request to the agent and what came of it.
+struct agent_exchange {
+  mjw_call_result result = MJW_CALL_FAILED;
+  char line[MJH_REPLY_MAX + 1];  // the reply line
+  mjh_text_buffer<256> err;      // why there is none
+  mjw_pipe_server server;        // who served it
+};
+
+// Sends one request (a start's options and schedule keys, or none; to the
+// process vetted_pid, when given, whatever its integrity level).
+void agent_call(agent_exchange &x, mjh_command cmd, const mjh_options *o = nullptr, unsigned keys = 0,
+                const mjh_schedule_request *schedule = nullptr, DWORD vetted_pid = 0) {
   mjh_text_buffer<MJH_REQUEST_MAX + 1> request;
-  mjh_text message(err, err_size);
+  x.err.clear();
   if (!mjh_request_format(cmd, o, keys, schedule, request) || !request.ok()) {
-    message.add("cannot write the request");
-    return MJW_CALL_FAILED;
+    x.err.add("cannot write the request");
+    x.result = MJW_CALL_FAILED;
+    return;
   }
-  return mjw_pipe_call(request.view(), reply, size, timeout_ms, server, &message);
+  x.result = mjw_pipe_call(request.view(), x.line, sizeof x.line, AGENT_CALL_MS, &x.server, &x.err, vetted_pid);
 }
 
-static mjw_call_result agent_call(mjh_command cmd, const mjh_options *o, unsigned keys, char *reply, size_t size,
-                                  DWORD timeout_ms, char *err, size_t err_size, mjw_pipe_server *server = nullptr) {
-  return agent_call_schedule(cmd, o, keys, NULL, reply, size, timeout_ms, err, err_size, server);
+// The exit code for a call that did not get through; its message on stderr.
+int agent_call_failed(const agent_exchange &x) {
+  if (x.result == MJW_CALL_UNTRUSTED) return refused("refusing the agent's pipe: ", x.err.view(), "; nothing was sent");
+  return refused(x.err.view());
 }
 
-/* The exit code for a call that did not get through; messages on stderr. */
-static int agent_call_failed(mjw_call_result result, const char *err) {
-  if (result == MJW_CALL_UNTRUSTED)
-    fprintf(stderr, "mjctl: refusing the agent's pipe: %s; nothing was sent\n", err);
-  else
-    fprintf(stderr, "mjctl: %s\n", err);
-  return EXIT_REFUSED;
-}
-
-/* Reads a reply; a reply that is not ok, or not one at all, is told on
- * stderr. Returns EXIT_OK or EXIT_REFUSED. */
-static int agent_reply(const char *line, mjh_reply *reply) {
-  if (!mjh_reply_read(line, strlen(line), reply)) {
-    fprintf(stderr, "mjctl: the agent's reply is not understood: %s\n", line);
-    return EXIT_REFUSED;
-  }
-  if (!reply->ok) {
-    fprintf(stderr, "mjctl: the agent refused: %s\n", reply->error);
-    return EXIT_REFUSED;
-  }
+// Reads a reply; one that is not ok, or not one at all, is told on stderr.
+// Returns EXIT_OK or EXIT_REFUSED.
+int agent_reply(const char *line, mjh_reply *reply) {
+  if (!mjh_reply_read(line, strlen(line), reply)) return refused("the agent's reply is not understood: ", line);
+  if (!reply->ok) return refused("the agent refused: ", reply->error);
   return EXIT_OK;
 }
 
-/* Asks for the agent's status and says what it does, in one sentence, or
- * prints its reply line as it is (--json); warn: also warn when the interval
- * of its settings cannot keep ahead of the screen lock. */
-static int tell_agent_state(int json, int warn) {
-  char line[MJH_REPLY_MAX + 1], err[256];
-  mjw_call_result result = agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
-  if (result == MJW_CALL_NO_AGENT) {
-    fputs("mjctl: no agent is running in this session (mjctl start starts one)\n", stderr);
-    return EXIT_REFUSED;
-  }
-  if (result != MJW_CALL_OK) return agent_call_failed(result, err);
-  mjh_reply reply;
-  if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  if (json) {
-    print_line(line);
-    return EXIT_OK;
-  }
-  if (!reply.has_run) {
-    fprintf(stderr, "mjctl: the agent's status reply is not understood: %s\n", line);
-    return EXIT_REFUSED;
-  }
+// The agent's state in one sentence; for start, the interval warning goes to
+// stderr alone, in place of the sentence's part.
+void describe_agent(mjh_reply &reply, bool warn) {
+  if (warn) reply.warning[0] = '\0';
   mjw_clock clock;
   mjw_clock_refresh(&clock);
   mjh_zone zone = mjw_clock_zone(&clock);
   mjh_text_buffer<1024> text;
   mjh_describe_agent_at(&reply, &zone, mjw_now_utc(), text);
-  fputs(text.c_str(), stdout);
-  if (warn) {
-    fflush(stdout);
-    warn_if_interval_unsafe(reply.settings.interval_s, reply.settings.only_when_idle);
+  put(stdout, text.view());
+  if (!warn) return;
+  fflush(stdout);
+  warn_if_interval_unsafe(reply.settings.interval_s, reply.settings.only_when_idle != 0);
+}
+
+// Asks for the agent's status and says what it does, in one sentence, or
+// prints its reply line as it is (json); warn: the interval warning on stderr.
+int tell_agent_state(bool json, bool warn) {
+  agent_exchange x;
+  agent_call(x, MJH_CMD_STATUS);
+  if (x.result == MJW_CALL_NO_AGENT) return refused("no agent is running in this session (mjctl start starts one)");
+  if (x.result != MJW_CALL_OK) return agent_call_failed(x);
+  mjh_reply reply;
+  if (agent_reply(x.line, &reply) != EXIT_OK) return EXIT_REFUSED;
+  if (json) {
+    say_now(x.line);
+    return EXIT_OK;
   }
+  if (!reply.has_run) return refused("the agent's status reply is not understood: ", x.line);
+  describe_agent(reply, warn);
   return EXIT_OK;
 }
 
-/* Starts mjtray.exe from mjctl's own folder, on its own (no console, no
- * handles of ours), and waits until its pipe answers. */
-static int start_agent(void) {
-  wchar_t path[MAX_PATH + 16], folder[MAX_PATH + 16];
-  DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) {
-    fprintf(stderr, "mjctl: cannot find mjctl's own folder (error %lu)\n", GetLastError());
-    return EXIT_REFUSED;
-  }
-  wchar_t *slash = wcsrchr(path, L'\\');
-  size_t folder_len = slash ? (size_t)(slash - path) : 0;
-  wcsncpy(folder, path, folder_len);
-  folder[folder_len] = L'\0';
-  swprintf(path, sizeof path / sizeof path[0], L"%ls\\mjtray.exe", folder);
-  wchar_t command_line[MAX_PATH + 32];
-  swprintf(command_line, sizeof command_line / sizeof command_line[0], L"\"%ls\"", path);
+// This mjctl's folder, with its final backslash.
+bool own_folder(mjh_text &out) {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  path_text utf8;
+  mjw_narrow(path, n, utf8);
+  size_t slash = utf8.view().rfind('\\');
+  if (slash == std::string_view::npos) return false;
+  out.add(mjh_slice(utf8.view(), 0, slash + 1));
+  return out.ok();
+}
 
-  STARTUPINFOW si;
-  memset(&si, 0, sizeof si);
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi;
-  if (!CreateProcessW(path, command_line, NULL, NULL, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, NULL, folder,
-                      &si, &pi)) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-      fprintf(stderr, "mjctl: no agent is running, and there is no mjtray.exe beside mjctl to start: %ls\n", path);
-    else
-      fprintf(stderr, "mjctl: cannot start the agent %ls (error %lu)\n", path, error);
-    return EXIT_REFUSED;
+// Starts the program at path from folder, on its own (no console, no handles
+// of ours); process gets it. GetLastError tells why it did not start.
+bool start_detached(std::string_view path, std::string_view folder, mjw_handle &process) {
+  path_text quoted;
+  quoted.add('"', path, '"');
+  wide_text program(path), command_line(quoted.view()), directory(folder);
+  if (!program.whole || !command_line.whole || !directory.whole) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
   }
-  CloseHandle(pi.hThread);
+  STARTUPINFOW si = {sizeof si};
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(program.w, command_line.w, nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+                      nullptr, directory.w, &si, &pi))
+    return false;
+  mjw_handle thread(pi.hThread);
+  process.reset(pi.hProcess);
+  return true;
+}
 
-  int rc = EXIT_REFUSED;
+// Waits until the agent started as process answers. Returns EXIT_OK or
+// EXIT_REFUSED (message written).
+int wait_for_agent(const mjw_handle &process, std::string_view path) {
   ULONGLONG deadline = GetTickCount64() + AGENT_START_MS;
   for (;;) {
-    char line[MJH_REPLY_MAX + 1], err[256];
-    mjw_call_result result = agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
-    if (result == MJW_CALL_OK) {
-      rc = EXIT_OK;
-      break;
-    }
-    if (result == MJW_CALL_UNTRUSTED) {
-      rc = agent_call_failed(result, err);
-      break;
-    }
-    /* An agent that exits with 0 found another one starting: wait for that. */
+    agent_exchange x;
+    agent_call(x, MJH_CMD_STATUS);
+    if (x.result == MJW_CALL_OK) return EXIT_OK;
+    if (x.result == MJW_CALL_UNTRUSTED) return agent_call_failed(x);
+    // An agent that exits with 0 found another one starting: wait for that.
     DWORD code = 0;
-    if (WaitForSingleObject(pi.hProcess, AGENT_POLL_MS) == WAIT_OBJECT_0) {
-      if (GetExitCodeProcess(pi.hProcess, &code) && code != 0) {
-        fprintf(stderr, "mjctl: the agent %ls exited (code %lu) before it answered\n", path, code);
-        break;
-      }
+    if (WaitForSingleObject(process.get(), AGENT_POLL_MS) == WAIT_OBJECT_0) {
+      if (GetExitCodeProcess(process.get(), &code) && code != 0)
+        return refused("the agent ", path, " exited (code ", code, ") before it answered");
       Sleep(AGENT_POLL_MS);
     }
-    if (GetTickCount64() >= deadline) {
-      fprintf(stderr, "mjctl: the agent %ls was started but did not answer within %d s: %s\n", path,
-              AGENT_START_MS / 1000, err);
-      break;
-    }
+    if (GetTickCount64() >= deadline)
+      return refused("the agent ", path, " was started but did not answer within ", AGENT_START_MS / 1000,
+                     " s: ", x.err.view());
   }
-  CloseHandle(pi.hProcess);
-  return rc;
 }
 
-static int command_start(const struct settings *s) {
-  char line[MJH_REPLY_MAX + 1], err[256];
-  const mjh_schedule_request *schedule = &s->schedule;
-  mjw_call_result result = agent_call_schedule(MJH_CMD_START, &s->run, s->run_keys, schedule, line, sizeof line,
-                                               AGENT_CALL_MS, err, sizeof err);
-  if (result == MJW_CALL_NO_AGENT) {
+// Starts mjtray.exe from mjctl's own folder and waits until its pipe answers.
+int start_agent() {
+  path_text folder, path;
+  if (!own_folder(folder)) return refused("cannot find mjctl's own folder (error ", GetLastError(), ")");
+  path.add(folder.view(), "mjtray.exe");
+  mjw_handle process;
+  if (!start_detached(path.view(), folder.view(), process)) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+      return refused("no agent is running, and there is no mjtray.exe beside mjctl to start: ", path.view());
+    return refused("cannot start the agent ", path.view(), " (error ", error, ")");
+  }
+  return wait_for_agent(process, path.view());
+}
+
+// Refuses to start the agent from a process that runs above the desktop's
+// user: the agent would run elevated, its icon perhaps not shown, and the
+// user's own clients would not trust it (nor this process an agent that
+// runs as the user).
+int refuse_elevated_start() {
+  return refused(
+      "this console runs as administrator; the agent must run as you: run mjctl start from a console that is "
+      "not elevated, or start Veltrano Mouse Jiggler from the Start menu");
+}
+
+int command_start(const settings &s) {
+  agent_exchange x;
+  agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
+  if (x.result == MJW_CALL_NO_AGENT) {
+    if (mjw_process_elevated()) return refuse_elevated_start();
     if (start_agent() != EXIT_OK) return EXIT_REFUSED;
-    result = agent_call_schedule(MJH_CMD_START, &s->run, s->run_keys, schedule, line, sizeof line, AGENT_CALL_MS, err,
-                                 sizeof err);
+    agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
   }
-  if (result != MJW_CALL_OK) return agent_call_failed(result, err);
+  if (x.result != MJW_CALL_OK) return agent_call_failed(x);
   mjh_reply reply;
-  if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  /* The agent reads an --until time as mjctl does: say which day it is. */
-  if ((schedule->given & MJH_SCHED_KEY_UNTIL) && schedule->until_minute != MJH_UNTIL_END_OF_HOURS) {
-    char until[32];
-    until_end(schedule->until_minute, until, sizeof until);
-    printf("session until %s\n", until);
+  if (agent_reply(x.line, &reply) != EXIT_OK) return EXIT_REFUSED;
+  // The agent reads an --until time as mjctl does: say which day it is.
+  if ((s.schedule.given & MJH_SCHED_KEY_UNTIL) && s.schedule.until_minute != MJH_UNTIL_END_OF_HOURS) {
+    mjh_text_buffer<32> until;
+    until_end(s.schedule.until_minute, until);
+    say(stdout, "session until ", until.view());
   }
-  return tell_agent_state(0, 1);
+  return tell_agent_state(false, true);
 }
 
-static int command_stop(void) {
-  char line[MJH_REPLY_MAX + 1], err[256];
-  mjw_call_result result = agent_call(MJH_CMD_STOP, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
-  if (result == MJW_CALL_NO_AGENT) {
-    print_line("no agent is running in this session: nothing to stop");
-    return EXIT_OK;
-  }
-  if (result != MJW_CALL_OK) return agent_call_failed(result, err);
+// Sends a stop or a quit. True when the agent took it; otherwise false with
+// the exit code in rc: 0 when no agent runs (nothing_to_do said so).
+bool agent_order(agent_exchange &x, mjh_command cmd, const char *nothing_to_do, int &rc) {
+  agent_call(x, cmd);
   mjh_reply reply;
-  if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  return tell_agent_state(0, 0);
+  if (x.result == MJW_CALL_NO_AGENT) {
+    say_now(nothing_to_do);
+    rc = EXIT_OK;
+  } else if (x.result != MJW_CALL_OK) {
+    rc = agent_call_failed(x);
+  } else {
+    rc = agent_reply(x.line, &reply);
+  }
+  return x.result == MJW_CALL_OK && rc == EXIT_OK;
 }
 
-static int command_quit(void) {
-  char line[MJH_REPLY_MAX + 1], err[256];
-  /* The call opens the agent's process before the request goes out, so that
-   * the process waited for below is the one that was asked to quit. */
-  mjw_pipe_server agent;
-  mjw_call_result result = agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err, &agent);
-  if (result == MJW_CALL_NO_AGENT) {
-    print_line("no agent is running in this session: nothing to quit");
-    return EXIT_OK;
-  }
-  if (result != MJW_CALL_OK) return agent_call_failed(result, err);
-  mjh_reply reply;
-  if (agent_reply(line, &reply) != EXIT_OK) return EXIT_REFUSED;
-  /* Gone once its process has ended, not when its pipe has: until then the
-   * agent still holds what makes a new agent leave at once. */
-  if (WaitForSingleObject(agent.process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
-    fprintf(stderr, "mjctl: the agent said it would quit, but its process (pid %lu) is still running after %d s\n",
-            (unsigned long)agent.pid, AGENT_QUIT_MS / 1000);
-    return EXIT_REFUSED;
-  }
-  print_line("the agent has stopped its run and quit");
+int command_stop() {
+  agent_exchange x;
+  int rc = EXIT_OK;
+  if (!agent_order(x, MJH_CMD_STOP, "no agent is running in this session: nothing to stop", rc)) return rc;
+  return tell_agent_state(false, false);
+}
+
+int command_quit() {
+  // The call opens the agent's process before the request goes out, so that
+  // the process waited for below is the one that was asked to quit.
+  agent_exchange x;
+  int rc = EXIT_OK;
+  if (!agent_order(x, MJH_CMD_QUIT, "no agent is running in this session: nothing to quit", rc)) return rc;
+  // Gone once its process has ended, not when its pipe has: until then the
+  // agent still holds what makes a new agent leave at once.
+  if (WaitForSingleObject(x.server.process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0)
+    return refused("the agent said it would quit, but its process (pid ", x.server.pid, ") is still running after ",
+                   AGENT_QUIT_MS / 1000, " s");
+  say_now("the agent has stopped its run and quit");
   return EXIT_OK;
 }
 
-/* ---- quit --wait, and the installer's steps ------------------------------------ */
+int command_status(const settings &s) { return tell_agent_state(s.given[F_JSON], false); }
 
-enum { AGENT_GRACE_MS = 5000 }; /* after quit, before the agent's process is ended */
+// Whether this session's agent answers that its run is active.
+bool agent_run_active() {
+  agent_exchange x;
+  agent_call(x, MJH_CMD_STATUS);
+  mjh_reply reply;
+  return x.result == MJW_CALL_OK && mjh_reply_read(x.line, strlen(x.line), &reply) && reply.ok && reply.has_run &&
+         reply.run.active;
+}
 
-/* The process that serves this session's agent pipe, found on a connection of
- * its own before anything is sent, and opened to wait for it and end it. An
- * empty handle: no agent, or one that runs as another user. */
-static mjw_handle agent_process(void) {
-  wchar_t name[64];
-  mjw_pipe_name(name, sizeof name / sizeof name[0]);
+// ---- quit --wait, and the installer's steps ------------------------------------------
+
+// The image of process, as UTF-8.
+bool process_image(HANDLE process, mjh_text &out) {
+  wchar_t image[MAX_PATH + 16];
+  DWORD size = MAX_PATH + 16;
+  if (!QueryFullProcessImageNameW(process, 0, image, &size)) return false;
+  mjw_narrow(image, size, out);
+  return out.ok();
+}
+
+// Whether path names the mjtray.exe beside this mjctl (as Windows compares
+// file names: ignoring case).
+bool names_our_agent(std::string_view path) {
+  path_text ours;
+  if (!own_folder(ours)) return false;
+  ours.add("mjtray.exe");
+  wide_text a(path), b(ours.view());
+  return a.whole && b.whole && CompareStringOrdinal(a.w, -1, b.w, -1, TRUE) == CSTR_EQUAL;
+}
+
+// The process that serves this session's agent pipe, found on a connection of
+// its own before anything is sent, and opened to wait for it and end it. An
+// empty handle: no agent, or one this process does not trust to be asked to
+// quit and ended (mjh_quit_target_trusted).
+mjw_handle agent_process() {
+  wchar_t name[MJW_PIPE_NAME_MAX];
+  mjw_pipe_name(name);
   mjw_file pipe;
   for (ULONGLONG deadline = GetTickCount64() + AGENT_CALL_MS;;) {
     pipe.reset(CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -694,457 +827,461 @@ static mjw_handle agent_process(void) {
     WaitNamedPipeW(name, AGENT_POLL_MS);
   }
   ULONG pid = 0;
-  if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid) || !mjw_same_user_process(pid)) return mjw_handle();
-  return mjw_handle(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid)) return mjw_handle();
+  mjw_handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  path_text image;
+  bool ours = process && process_image(process.get(), image) && names_our_agent(image.view());
+  if (!mjh_quit_target_trusted(mjw_server_token(process.get()), mjw_process_level(GetCurrentProcess()), ours))
+    process.reset();
+  return process;
 }
 
-/* Tells the agent of process `process` to quit and waits until that process
- * has ended; still there AGENT_GRACE_MS later, it is ended, and no other. */
-static int quit_and_wait(const mjw_handle &process, bool quiet) {
-  char line[MJH_REPLY_MAX + 1], err[256];
-  /* Whatever the reply (or none), the process goes: the caller wants it gone. */
-  agent_call(MJH_CMD_QUIT, NULL, 0, line, sizeof line, AGENT_CALL_MS, err, sizeof err);
-  mjh_text_buffer<160> text;
+// Tells the agent of process `process` to quit and waits until that process
+// has ended; still there AGENT_GRACE_MS later, it is ended, and no other.
+int quit_and_wait(const mjw_handle &process, bool quiet) {
+  // Whatever the reply (or none), the process goes: the caller wants it gone.
+  DWORD pid = GetProcessId(process.get());
+  agent_exchange x;
+  agent_call(x, MJH_CMD_QUIT, nullptr, 0, nullptr, pid);
   if (WaitForSingleObject(process.get(), AGENT_GRACE_MS) != WAIT_OBJECT_0) {
     if (!TerminateProcess(process.get(), 1) || WaitForSingleObject(process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
-      text.add("mjctl: the agent (process ", GetProcessId(process.get()), ") did not quit and cannot be ended (error ",
-               GetLastError(), ")\n");
-      if (!quiet) fputs(text.c_str(), stderr);
+      DWORD error = GetLastError();
+      if (!quiet) refused("the agent (process ", pid, ") did not quit and cannot be ended (error ", error, ")");
       return EXIT_REFUSED;
     }
-    text.add("mjctl: the agent (process ", GetProcessId(process.get()), ") did not quit within ", AGENT_GRACE_MS / 1000,
-             " s: ended it\n");
-    if (!quiet) fputs(text.c_str(), stderr);
+    if (!quiet)
+      say(stderr, "mjctl: the agent (process ", pid, ") did not quit within ", AGENT_GRACE_MS / 1000, " s: ended it");
   }
-  if (!quiet) print_line("the agent has stopped its run and quit");
+  if (!quiet) say_now("the agent has stopped its run and quit");
   return EXIT_OK;
 }
 
-/* quit --wait: nothing to say when no agent is running. */
-static int command_quit_wait(bool quiet) {
+// quit --wait: nothing to say when no agent is running.
+int command_quit_wait(bool quiet) {
   if (!mjw_pipe_exists()) return EXIT_OK;
   mjw_handle process = agent_process();
   if (!process) {
-    if (!quiet) fputs("mjctl: cannot open the agent's process: nothing was sent\n", stderr);
+    if (!quiet) refused("cannot open the agent's process: nothing was sent");
     return EXIT_REFUSED;
   }
   return quit_and_wait(process, quiet);
 }
 
-/* The installer's record, for the length of an upgrade, that it stopped the
- * agent started from a folder (a value named by the folder): volatile, so it
- * never outlives the log-on, and read only by installer-start. */
-#define MJCTL_SETTINGS_KEY L"Software\\Veltrano\\Mouse Jiggler"
-#define MJCTL_VENDOR_KEY L"Software\\Veltrano"
-#define MJCTL_RESTART_KEY MJCTL_SETTINGS_KEY L"\\Restart after install"
-#define MJCTL_RUN_KEY L"Software\\Microsoft\\Windows\\CurrentVersion\\Run"
-#define MJCTL_RUN_VALUE L"Veltrano Mouse Jiggler"
+const wchar_t k_settings_key[] = L"Software\\Veltrano\\Mouse Jiggler";
+const wchar_t k_vendor_key[] = L"Software\\Veltrano";
+// The installer's record, for the length of an upgrade, that it stopped the
+// agent started from a folder (a value named by the folder): volatile, so it
+// never outlives the log-on, and read only by installer-start.
+const wchar_t k_restart_key[] = L"Software\\Veltrano\\Mouse Jiggler\\Restart after install";
+const wchar_t k_run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t k_run_value[] = L"Veltrano Mouse Jiggler";
 
-/* This mjctl's folder, with its final backslash. */
-static bool own_folder(wchar_t *folder, DWORD count) {
-  DWORD n = GetModuleFileNameW(NULL, folder, count);
-  if (n == 0 || n >= count) return false;
-  wchar_t *slash = wcsrchr(folder, L'\\');
-  if (!slash) return false;
-  slash[1] = L'\0';
-  return true;
+// The parent of process pid, and whether that parent is msiexec.exe.
+DWORD parent_of(HANDLE snapshot, DWORD pid, bool *parent_is_msiexec) {
+  PROCESSENTRY32W e = {sizeof e};
+  DWORD parent = 0;
+  for (BOOL more = Process32FirstW(snapshot, &e); more; more = Process32NextW(snapshot, &e))
+    if (e.th32ProcessID == pid) parent = e.th32ParentProcessID;
+  *parent_is_msiexec = false;
+  for (BOOL more = Process32FirstW(snapshot, &e); more && parent != 0; more = Process32NextW(snapshot, &e))
+    if (e.th32ProcessID == parent)
+      *parent_is_msiexec = CompareStringOrdinal(e.szExeFile, -1, L"msiexec.exe", -1, TRUE) == CSTR_EQUAL;
+  return parent;
 }
 
-/* Whether path (len characters) names the mjtray.exe beside this mjctl. */
-static bool names_our_agent(const wchar_t *path, size_t len) {
-  wchar_t ours[MAX_PATH + 16];
-  if (!own_folder(ours, MAX_PATH)) return false;
-  wcscat(ours, L"mjtray.exe");
-  return len == wcslen(ours) && _wcsnicmp(path, ours, len) == 0;
-}
-
-/* Whether this step runs for the older half of an upgrade. Windows tells the
- * older version's removal UPGRADINGPRODUCTCODE (the operand); Wine does not,
- * but removes it with a msiexec of its own started by the newer version's:
- * a step whose parent and grandparent are both msiexec. Nothing is stored,
- * so an upgrade that stops half-way changes no later removal. */
-static bool part_of_upgrade(const char *upgrading_product) {
+// Whether this step runs for the older half of an upgrade. Windows tells the
+// older version's removal UPGRADINGPRODUCTCODE (the operand); Wine does not,
+// but removes it with a msiexec of its own started by the newer version's:
+// a step whose parent and grandparent are both msiexec. Nothing is stored,
+// so an upgrade that stops half-way changes no later removal.
+bool part_of_upgrade(const char *upgrading_product) {
   if (upgrading_product && upgrading_product[0]) return true;
   mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
-  DWORD chain[3] = {GetCurrentProcessId(), 0, 0};
-  bool msiexec[3] = {false, false, false};
-  for (int level = 0; level < 2; level++) {
-    PROCESSENTRY32W e = {};
-    e.dwSize = sizeof e;
-    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e))
-      if (e.th32ProcessID == chain[level]) chain[level + 1] = e.th32ParentProcessID;
-    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e))
-      if (e.th32ProcessID == chain[level + 1] && chain[level + 1] != 0)
-        msiexec[level + 1] = _wcsicmp(e.szExeFile, L"msiexec.exe") == 0;
-  }
-  return msiexec[1] && msiexec[2];
+  bool parent_msiexec = false, grandparent_msiexec = false;
+  DWORD parent = parent_of(snapshot.get(), GetCurrentProcessId(), &parent_msiexec);
+  parent_of(snapshot.get(), parent, &grandparent_msiexec);
+  return parent_msiexec && grandparent_msiexec;
 }
 
-/* Removes the restart record of this folder, and its key when empty. */
-static void forget_restart(const wchar_t *folder) {
+// Removes the restart record of this folder, and its key when empty.
+void forget_restart(const wchar_t *folder) {
   mjw_key key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive()) !=
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, k_restart_key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive()) !=
       ERROR_SUCCESS)
     return;
   RegDeleteValueW(key.get(), folder);
   DWORD values = 0;
-  if (RegQueryInfoKeyW(key.get(), NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL) ==
-          ERROR_SUCCESS &&
+  if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr) == ERROR_SUCCESS &&
       values == 0) {
     key.reset();
-    RegDeleteKeyW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY);
+    RegDeleteKeyW(HKEY_CURRENT_USER, k_restart_key);
   }
 }
 
-/* Deletes key (under HKCU) when it holds no values and no subkeys. */
-static void delete_if_empty(const wchar_t *name) {
+// Deletes key (under HKCU) when it holds no values and no subkeys.
+void delete_if_empty(const wchar_t *name) {
   mjw_key key;
   DWORD subkeys = 1, values = 1;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, name, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS ||
-      RegQueryInfoKeyW(key.get(), NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL) !=
-          ERROR_SUCCESS)
+      RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr) != ERROR_SUCCESS)
     return;
   key.reset();
   if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, name);
 }
 
-/* installer-stop [UPGRADINGPRODUCTCODE]: before the files go, the agent of
- * this user and session, when it runs the mjtray.exe beside this mjctl,
- * quits (and is waited for); an agent from elsewhere is left alone. For an
- * upgrade, the newer version's installer-start starts it again. Prints
- * nothing. */
-static int command_installer_stop(const struct settings *s) {
-  wchar_t folder[MAX_PATH + 16], image[MAX_PATH + 16];
-  DWORD size = MAX_PATH;
+// installer-stop [UPGRADINGPRODUCTCODE]: before the files go, the agent of
+// this user and session, when it runs the mjtray.exe beside this mjctl,
+// quits (and is waited for); an agent from elsewhere is left alone. For an
+// upgrade, the newer version's installer-start starts it again. Prints
+// nothing.
+int command_installer_stop(const settings &s) {
+  path_text folder, image;
   mjw_handle process = agent_process();
-  if (!process || !own_folder(folder, MAX_PATH) || !QueryFullProcessImageNameW(process.get(), 0, image, &size) ||
-      !names_our_agent(image, size))
+  if (!process || !own_folder(folder) || !process_image(process.get(), image) || !names_our_agent(image.view()))
     return EXIT_OK;
+  wide_text value_name(folder.view());
   mjw_key key;
   DWORD one = 1;
-  if (part_of_upgrade(s->operands[0]) &&
-      RegCreateKeyExW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, 0, NULL, REG_OPTION_VOLATILE, KEY_SET_VALUE, NULL,
-                      key.receive(), NULL) == ERROR_SUCCESS)
-    RegSetValueExW(key.get(), folder, 0, REG_DWORD, (const BYTE *)&one, sizeof one);
+  if (part_of_upgrade(s.operands[0]) && value_name.whole &&
+      RegCreateKeyExW(HKEY_CURRENT_USER, k_restart_key, 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr,
+                      key.receive(), nullptr) == ERROR_SUCCESS)
+    RegSetValueExW(key.get(), value_name.w, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), sizeof one);
   return quit_and_wait(process, true);
 }
 
-/* installer-start: at the end of an install, starts the mjtray.exe beside
- * this mjctl again when installer-stop stopped it for the upgrade. Prints
- * nothing. */
-static int command_installer_start(void) {
-  wchar_t folder[MAX_PATH + 16], path[MAX_PATH + 16], command_line[MAX_PATH + 32];
-  if (!own_folder(folder, MAX_PATH)) return EXIT_OK;
-  DWORD type = 0, value = 0, size = sizeof value;
-  if (RegGetValueW(HKEY_CURRENT_USER, MJCTL_RESTART_KEY, folder, RRF_RT_REG_DWORD, &type, &value, &size) !=
+// installer-start: at the end of an install, starts the mjtray.exe beside
+// this mjctl again when installer-stop stopped it for the upgrade. Prints
+// nothing.
+int command_installer_start() {
+  path_text folder, path;
+  if (!own_folder(folder)) return EXIT_OK;
+  wide_text value_name(folder.view());
+  DWORD value = 0, size = sizeof value;
+  if (!value_name.whole || RegGetValueW(HKEY_CURRENT_USER, k_restart_key, value_name.w, RRF_RT_REG_DWORD, nullptr,
+                                        &value, &size) != ERROR_SUCCESS)
+    return EXIT_OK;
+  forget_restart(value_name.w);
+  path.add(folder.view(), "mjtray.exe");
+  mjw_handle process;
+  return start_detached(path.view(), folder.view(), process) ? EXIT_OK : EXIT_REFUSED;
+}
+
+// The program a Run value's command names: "path" --flags, or a bare path.
+std::string_view command_program(std::string_view command) {
+  if (command.empty() || command[0] != '"') return command;
+  size_t end = command.find('"', 1);
+  return end == std::string_view::npos ? std::string_view() : mjh_slice(command, 1, end - 1);
+}
+
+// installer-cleanup user|machine [UPGRADINGPRODUCTCODE]: when the product
+// goes for good (not for an upgrade): the user's start with Windows, when it
+// names the mjtray.exe beside this mjctl (a value naming another install
+// stays); for the per-user product also the agent's settings, which are the
+// user's own and go with it (a per-machine product leaves every user's). The
+// package's tables cannot tell an upgrade under Wine, hence this step.
+// Prints nothing.
+int command_installer_cleanup(const settings &s) {
+  path_text folder, command;
+  if (!own_folder(folder) || part_of_upgrade(s.operands[1])) return EXIT_OK;
+  if (s.operands[0] && strcmp(s.operands[0], "user") == 0) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, k_settings_key);
+    RegDeleteKeyW(HKEY_CURRENT_USER, k_settings_key);
+    delete_if_empty(k_vendor_key);
+  } else {
+    wide_text value_name(folder.view());
+    if (value_name.whole) forget_restart(value_name.w);
+  }
+  wchar_t value[MAX_PATH + 64];
+  DWORD size = sizeof value - sizeof value[0];
+  if (RegGetValueW(HKEY_CURRENT_USER, k_run_key, k_run_value, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value, &size) !=
       ERROR_SUCCESS)
     return EXIT_OK;
-  forget_restart(folder);
-  wcscpy(path, folder);
-  wcscat(path, L"mjtray.exe");
-  wcscpy(command_line, L"\"");
-  wcscat(command_line, path);
-  wcscat(command_line, L"\"");
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi;
-  if (!CreateProcessW(path, command_line, NULL, NULL, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, NULL, folder,
-                      &si, &pi))
-    return EXIT_REFUSED;
-  mjw_handle owned_process(pi.hProcess), owned_thread(pi.hThread);
-  return EXIT_OK;
-}
-
-/* installer-cleanup user|machine [UPGRADINGPRODUCTCODE]: when the product
- * goes for good (not for an upgrade): the user's start with Windows, when it
- * names the mjtray.exe beside this mjctl (a value naming another install
- * stays); for the per-user product also the agent's settings, which are the
- * user's own and go with it (a per-machine product leaves every user's). The
- * package's tables cannot tell an upgrade under Wine, hence this step.
- * Prints nothing. */
-static int command_installer_cleanup(const struct settings *s) {
-  wchar_t folder[MAX_PATH + 16], command[MAX_PATH + 64];
-  if (!own_folder(folder, MAX_PATH) || part_of_upgrade(s->operands[1])) return EXIT_OK;
-  if (s->operands[0] && strcmp(s->operands[0], "user") == 0) {
-    RegDeleteTreeW(HKEY_CURRENT_USER, MJCTL_SETTINGS_KEY);
-    RegDeleteKeyW(HKEY_CURRENT_USER, MJCTL_SETTINGS_KEY);
-    delete_if_empty(MJCTL_VENDOR_KEY);
-  } else {
-    forget_restart(folder);
-  }
-  DWORD size = sizeof command - sizeof command[0];
-  if (RegGetValueW(HKEY_CURRENT_USER, MJCTL_RUN_KEY, MJCTL_RUN_VALUE, RRF_RT_REG_SZ | RRF_NOEXPAND, NULL, command,
-                   &size) != ERROR_SUCCESS)
-    return EXIT_OK;
-  /* "path" or "path" --flags, or a bare path. */
-  const wchar_t *path = command;
-  size_t len = wcslen(command);
-  if (command[0] == L'"') {
-    const wchar_t *end = wcschr(command + 1, L'"');
-    path = command + 1;
-    len = end ? (size_t)(end - path) : 0;
-  }
-  if (!names_our_agent(path, len)) return EXIT_OK;
+  mjw_narrow(value, command);
+  if (!command.ok() || !names_our_agent(command_program(command.view()))) return EXIT_OK;
   mjw_key key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJCTL_RUN_KEY, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
-    RegDeleteValueW(key.get(), MJCTL_RUN_VALUE);
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, k_run_key, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+    RegDeleteValueW(key.get(), k_run_value);
   return EXIT_OK;
 }
 
-static int command_status(const struct settings *s) { return tell_agent_state(s->given[F_JSON], 0); }
-
-/* 1 when this session's agent answers that its run is active. */
-static int agent_run_active(void) {
-  char line[MJH_REPLY_MAX + 1], err[256];
-  mjh_reply reply;
-  return agent_call(MJH_CMD_STATUS, NULL, 0, line, sizeof line, 2000, err, sizeof err) == MJW_CALL_OK &&
-         mjh_reply_read(line, strlen(line), &reply) && reply.ok && reply.has_run && reply.run.active;
-}
-
-/* ---- run ----------------------------------------------------------------------- */
+// ---- run ---------------------------------------------------------------------------
 
 enum stop_reason { STOP_NONE, STOP_TIME_UP, STOP_CTRL_C, STOP_WHILE_ENDED };
 
-/* What run --while waits for: a process by its id, or every process of a
- * program in this session (watched, so that copies started later count too). */
+// What run --while waits for: a process by its id, or every process of a
+// program in this session (watched, so that copies started later count too).
 struct while_target {
-  mjw_handle process;      /* by id */
-  mjw_process_watch watch; /* by name */
-  char what[160] = "";     /* "obs64.exe", or "process 1234" when its name is unknown */
-  char pid_note[32] = "";  /* " (process 1234)" beside a process's name, or "" */
+  mjw_handle process;                  // by id
+  mjw_process_watch watch;             // by name
+  mjh_text_buffer<MAX_PATH * 3> what;  // "obs64.exe", or "process 1234" when its name is unknown
+  mjh_text_buffer<32> pid_note;        // " (process 1234)" beside a process's name, or ""
 };
 
-/* Finds what --while names; says so and returns EXIT_REFUSED when it does
- * not run. */
-static int while_open(const struct settings *s, struct while_target *t) {
-  mjh_text what(t->what), pid_note(t->pid_note);
-  if (s->while_pid) {
-    t->process.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, s->while_pid));
-    DWORD error = GetLastError();
-    if (t->process && WaitForSingleObject(t->process.get(), 0) != WAIT_TIMEOUT) t->process.reset();
-    if (!t->process && error == ERROR_ACCESS_DENIED) {
-      fprintf(stderr, "mjctl: --while: process %lu cannot be watched (access denied)\n", s->while_pid);
-      return EXIT_REFUSED;
-    }
-    if (!t->process) {
-      fprintf(stderr, "mjctl: --while: no process %lu is running\n", s->while_pid);
-      return EXIT_REFUSED;
-    }
-    wchar_t image[MAX_PATH * 2];
-    DWORD size = MAX_PATH * 2;
-    const wchar_t *name = QueryFullProcessImageNameW(t->process.get(), 0, image, &size) ? wcsrchr(image, L'\\') : NULL;
-    if (name && name[1]) {
-      mjw_narrow(name + 1, what);
-      pid_note.add(" (process ", s->while_pid, ")");
-    } else {
-      what.add("process ", s->while_pid);
-    }
-    return EXIT_OK;
-  }
-  what.add(s->while_program.names[0]);
-  if (!t->watch.start(NULL, 0)) {
-    fprintf(stderr, "mjctl: --while: cannot watch for %s (error %lu)\n", t->what, GetLastError());
-    return EXIT_REFUSED;
-  }
-  t->watch.watch(s->while_program, false);
-  if (t->watch.state().running == 0) {
-    fprintf(stderr, "mjctl: --while: %s is not running in this session\n", t->what);
-    return EXIT_REFUSED;
+// Opens the process run --while names by its id; says so and returns
+// EXIT_REFUSED when it does not run.
+int while_open_process(DWORD pid, while_target &t) {
+  t.process.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  DWORD error = GetLastError();
+  if (t.process && WaitForSingleObject(t.process.get(), 0) != WAIT_TIMEOUT) t.process.reset();
+  if (!t.process && error == ERROR_ACCESS_DENIED)
+    return refused("--while: process ", pid, " cannot be watched (access denied)");
+  if (!t.process) return refused("--while: no process ", pid, " is running");
+  path_text image;
+  size_t slash = process_image(t.process.get(), image) ? image.view().rfind('\\') : std::string_view::npos;
+  if (slash != std::string_view::npos && slash + 1 < image.size()) {
+    t.what.add(mjh_slice(image.view(), slash + 1));
+    t.pid_note.add(" (process ", pid, ")");
+  } else {
+    t.what.add("process ", pid);
   }
   return EXIT_OK;
 }
 
-static bool while_ended(struct while_target *t) {
-  if (t->process) return WaitForSingleObject(t->process.get(), 0) == WAIT_OBJECT_0;
-  return t->watch.state().running == 0;
+// Finds what --while names; says so and returns EXIT_REFUSED when it does
+// not run.
+int while_open(const settings &s, while_target &t) {
+  if (s.while_pid) return while_open_process(s.while_pid, t);
+  t.what.add(s.while_program.names[0]);
+  if (!t.watch.start(nullptr, 0))
+    return refused("--while: cannot watch for ", t.what.view(), " (error ", GetLastError(), ")");
+  t.watch.watch(s.while_program, false);
+  if (t.watch.state().running == 0) return refused("--while: ", t.what.view(), " is not running in this session");
+  return EXIT_OK;
 }
 
-static HANDLE g_stop_requested; /* set by the console handler */
-static HANDLE g_run_stopped;    /* set once mj_stop has returned */
+bool while_ended(const while_target &t) {
+  if (t.process) return WaitForSingleObject(t.process.get(), 0) == WAIT_OBJECT_0;
+  return t.watch.state().running == 0;
+}
 
-/* Runs on a thread of its own. For a close, logoff or shutdown the process
- * ends when this returns, so it waits until the run has stopped. */
-static BOOL WINAPI on_console_event(DWORD type) {
-  (void)type;
-  SetEvent(g_stop_requested);
-  WaitForSingleObject(g_run_stopped, 10000);
+mjw_handle g_stop_requested;  // set by the console handler
+mjw_handle g_run_stopped;     // set once mj_stop has returned
+
+// Runs on a thread of its own. For a close, logoff or shutdown the process
+// ends when this returns, so it waits until the run has stopped.
+BOOL WINAPI on_console_event(DWORD) {
+  SetEvent(g_stop_requested.get());
+  WaitForSingleObject(g_run_stopped.get(), 10000);
   return TRUE;
 }
 
-static int command_run(const struct settings *s) {
-  mjh_text_buffer<256> options;
-  mjh_options_dll_text(&s->run, options);
-  if (!options.ok()) {
-    fputs("mjctl: cannot write the options text\n", stderr);
-    return EXIT_REFUSED;
-  }
-  struct while_target watched;
-  if (s->given[F_WHILE] && while_open(s, &watched) != EXIT_OK) return EXIT_REFUSED;
-  if (agent_run_active())
-    fputs("mjctl: note: this session's agent is running nudges too; this run goes on beside it\n", stderr);
-  warn_if_interval_unsafe(s->run.interval_s, s->run.only_when_idle);
-  char until[32] = "";
-  int64_t until_utc = s->given[F_UNTIL] ? until_end(s->schedule.until_minute, until, sizeof until) : 0;
-  g_stop_requested = CreateEventA(NULL, TRUE, FALSE, NULL);
-  g_run_stopped = CreateEventA(NULL, TRUE, FALSE, NULL);
-  if (!g_stop_requested || !g_run_stopped || !SetConsoleCtrlHandler(on_console_event, TRUE)) {
-    fprintf(stderr, "mjctl: cannot watch for Ctrl+C (error %lu)\n", GetLastError());
-    return EXIT_REFUSED;
-  }
+// A run as it goes: its ends, and what it has shown.
+struct run_state {
+  const settings *s;
+  while_target watched;
+  mjh_text_buffer<32> until;  // --until's time, as said
+  int64_t until_utc = 0;
+  ULONGLONG started = 0, deadline = 0;
+  bool live = false;                // the countdown is one line refreshed in place
+  bool announce_countdown = true;   // into a pipe: the countdown is due after an event
+  mjh_text_buffer<1024> last_line;  // --json: the status line printed last
+  mjh_text_buffer<128> shown;       // the countdown last written
+  mjh_status prev;
+};
 
-  if (!mj_start(options.c_str())) {
-    fprintf(stderr, "mjctl: the DLL did not start the run: %s\n", mj_last_error());
-    return EXIT_REFUSED;
-  }
-  mjw_keep_awake keep_awake;
-  if (s->run.keep_awake && !mjw_keep_awake_start(&keep_awake)) {
-    fprintf(stderr, "mjctl: cannot keep the system and display on (error %lu)\n", GetLastError());
-    mj_stop();
-    return EXIT_REFUSED;
-  }
-  ULONGLONG started = GetTickCount64();
-  ULONGLONG deadline = started + (ULONGLONG)s->schedule.for_s * 1000;
-  int live = !s->given[F_JSON] && stdout_is_console();
-
-  char line[1024], last_line[1024];
-  mjh_text_buffer<2048> text;
-  mjh_text_buffer<128> countdown, shown;
-  mjh_status prev, now;
-  read_status(&prev, last_line, sizeof last_line);
-  if (s->given[F_JSON]) {
-    print_line(last_line);
-  } else {
-    mjh_describe_run(&prev, text);
-    printf("started: %s\n", text.c_str());
-    if (keep_awake.thread) printf("keeping the system and display on while the run is active\n");
-    mjh_text_buffer<64> duration;
-    if (s->schedule.for_s >= 60) {
-      duration.add(" (");
-      mjh_duration_text(s->schedule.for_s, duration);
-      duration.add(')');
-    }
-    if (s->given[F_WHILE]) printf("running while %s%s runs\n", watched.what, watched.pid_note);
-    if (s->given[F_FOR])
-      printf("stopping after %lld s%s; Ctrl+C stops earlier\n", (long long)s->schedule.for_s, duration.c_str());
-    else if (s->given[F_UNTIL])
-      printf("running until %s; Ctrl+C stops earlier\n", until);
-    else
-      printf("Ctrl+C stops\n");
+// The first lines of a run: what it does and how it ends.
+void run_announce(run_state &r, bool keeping_awake) {
+  const settings &s = *r.s;
+  if (s.given[F_JSON]) {
+    say(stdout, r.last_line.view());
     fflush(stdout);
+    return;
   }
+  mjh_text_buffer<2048> text;
+  text.add("started: ");
+  mjh_describe_run(&r.prev, text);
+  text.add('\n');
+  if (keeping_awake) text.add("keeping the system and display on while the run is active\n");
+  if (s.given[F_WHILE]) text.add("running while ", r.watched.what.view(), r.watched.pid_note.view(), " runs\n");
+  if (s.given[F_FOR]) {
+    text.add("stopping after ", s.schedule.for_s, " s");
+    if (s.schedule.for_s >= 60) {
+      text.add(" (");
+      mjh_duration_text(s.schedule.for_s, text);
+      text.add(')');
+    }
+    text.add("; Ctrl+C stops earlier\n");
+  } else if (s.given[F_UNTIL]) {
+    text.add("running until ", r.until.view(), "; Ctrl+C stops earlier\n");
+  } else {
+    text.add("Ctrl+C stops\n");
+  }
+  put(stdout, text.view());
+  fflush(stdout);
+}
 
-  enum stop_reason reason = STOP_NONE;
-  int announce_countdown = 1;
+// Why the run ends now, or STOP_NONE; waits up to 200 ms for Ctrl+C.
+stop_reason run_check_stop(const run_state &r) {
+  const settings &s = *r.s;
+  if (WaitForSingleObject(g_stop_requested.get(), 200) == WAIT_OBJECT_0) return STOP_CTRL_C;
+  if (s.given[F_FOR] && GetTickCount64() >= r.deadline) return STOP_TIME_UP;
+  if (s.given[F_UNTIL] && mjw_now_utc() >= r.until_utc) return STOP_TIME_UP;
+  if (s.given[F_WHILE] && while_ended(r.watched)) return STOP_WHILE_ENDED;
+  return STOP_NONE;
+}
+
+// Shows what changed since the last look: each event in a line, and the
+// countdown, in place on a console, else as a line after the start and each
+// event.
+void run_show(run_state &r, const mjh_status &now, bool stopping) {
+  mjh_text_buffer<2048> out;
+  mjh_text_buffer<16> clock;
+  clock_text(clock);
+  mjh_text_buffer<2048> events;
+  int count = mjh_describe_events(&r.prev, &now, mj_last_error(), clock.c_str(), events);
+  mjh_text_buffer<128> countdown;
+  mjh_describe_countdown(&now, countdown);
+  if (count > 0 || stopping) {
+    if (r.live && r.shown.size() > 0) {  // blanks over the countdown's line
+      out.add('\r');
+      add_spaces(out, r.shown.size());
+      out.add('\r');
+    }
+    r.shown.clear();
+    out.add(events.view());
+    r.announce_countdown = true;
+  }
+  if (!stopping && countdown.view() != r.shown.view() && (r.live || r.announce_countdown)) {
+    if (r.live) {  // blanks over the rest of a longer line
+      out.add('\r', countdown.view());
+      if (r.shown.size() > countdown.size()) add_spaces(out, r.shown.size() - countdown.size());
+    } else {
+      out.add(countdown.view(), '\n');
+    }
+    r.shown.clear();
+    r.shown.add(countdown.view());
+    r.announce_countdown = false;
+  }
+  put(stdout, out.view());
+  fflush(stdout);
+}
+
+// The last line of a run: how long it ran, why it stopped, its counts.
+void run_summary(const run_state &r, const mjh_status &now, stop_reason reason) {
+  mjh_text_buffer<256> text;
+  text.add("stopped after ", (GetTickCount64() - r.started) / 1000, " s (");
+  if (reason == STOP_CTRL_C)
+    text.add("Ctrl+C");
+  else if (reason == STOP_WHILE_ENDED)
+    text.add(r.watched.what.view(), " ended");
+  else
+    text.add("time is up");
+  text.add("): ");
+  mjh_describe_counts(&now, text);
+  say(stdout, text.view());
+  fflush(stdout);
+}
+
+// Watches the run until it ends, showing each step. Returns EXIT_OK, or
+// EXIT_REFUSED when the DLL's status stopped reading.
+int run_loop(run_state &r, mjw_keep_awake &keep_awake) {
+  const bool json = r.s->given[F_JSON];
+  mjh_text_buffer<1024> line;
+  mjh_status now = r.prev;
+  stop_reason reason = STOP_NONE;
   while (reason == STOP_NONE) {
-    if (WaitForSingleObject(g_stop_requested, 200) == WAIT_OBJECT_0)
-      reason = STOP_CTRL_C;
-    else if (s->given[F_FOR] && GetTickCount64() >= deadline)
-      reason = STOP_TIME_UP;
-    else if (s->given[F_UNTIL] && mjw_now_utc() >= until_utc)
-      reason = STOP_TIME_UP;
-    else if (s->given[F_WHILE] && while_ended(&watched))
-      reason = STOP_WHILE_ENDED;
+    reason = run_check_stop(r);
     if (reason != STOP_NONE) {
       mj_stop();
       mjw_keep_awake_stop(&keep_awake);
     }
-
-    read_status(&now, line, sizeof line);
-    if (s->given[F_JSON]) {
-      if (strcmp(line, last_line) != 0 || reason != STOP_NONE) print_line(line);
-      snprintf(last_line, sizeof last_line, "%s", line);
+    if (!read_status(&now, &line)) {
+      mj_stop();
+      SetEvent(g_run_stopped.get());
+      return EXIT_REFUSED;
+    }
+    if (json) {
+      if (line.view() != r.last_line.view() || reason != STOP_NONE) say_now(line.view());
+      r.last_line.clear();
+      r.last_line.add(line.view());
       continue;
     }
-
-    char clock[16];
-    clock_text(clock, sizeof clock);
-    text.clear();
-    int events = mjh_describe_events(&prev, &now, mj_last_error(), clock, text);
-    countdown.clear();
-    mjh_describe_countdown(&now, countdown);
-    if (events > 0 || reason != STOP_NONE) {
-      if (live && shown.size() > 0) printf("\r%*s\r", (int)shown.size(), "");
-      shown.clear();
-      fputs(text.c_str(), stdout);
-      announce_countdown = 1;
-    }
-    if (reason == STOP_NONE && countdown.view() != shown.view() && (live || announce_countdown)) {
-      int wipe = (int)shown.size() - (int)countdown.size(); /* blanks over the rest of a longer line */
-      if (live)
-        printf("\r%s%*s", countdown.c_str(), wipe > 0 ? wipe : 0, "");
-      else
-        printf("%s\n", countdown.c_str());
-      shown.clear();
-      shown.add(countdown.view());
-      announce_countdown = 0;
-    }
-    fflush(stdout);
-    prev = now;
+    run_show(r, now, reason != STOP_NONE);
+    r.prev = now;
   }
-
-  SetEvent(g_run_stopped);
-  if (!s->given[F_JSON]) {
-    text.clear();
-    mjh_describe_counts(&now, text);
-    mjh_text_buffer<200> why;
-    why.add(reason == STOP_CTRL_C        ? "Ctrl+C"
-            : reason == STOP_WHILE_ENDED ? watched.what
-                                         : "time is up",
-            reason == STOP_WHILE_ENDED ? " ended" : "");
-    printf("stopped after %llu s (%s): %s\n", (GetTickCount64() - started) / 1000, why.c_str(), text.c_str());
-    fflush(stdout);
-  }
+  SetEvent(g_run_stopped.get());
+  if (!json) run_summary(r, now, reason);
   return EXIT_OK;
 }
 
-/* ---- The other commands ---------------------------------------------------------- */
+// Ctrl+C, a close, a logoff or a shutdown stops the run before mjctl exits.
+bool watch_console_events() {
+  g_stop_requested.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  g_run_stopped.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  return g_stop_requested && g_run_stopped && SetConsoleCtrlHandler(on_console_event, TRUE);
+}
 
-static int command_nudge(const struct settings *s) {
+int command_run(const settings &s) {
   mjh_text_buffer<256> options;
-  mjh_options_dll_text(&s->run, options);
-  if (!options.ok()) {
-    fputs("mjctl: cannot write the options text\n", stderr);
+  mjh_options_dll_text(&s.run, options);
+  if (!options.ok()) return refused("cannot write the options text");
+  run_state r;
+  r.s = &s;
+  if (s.given[F_WHILE] && while_open(s, r.watched) != EXIT_OK) return EXIT_REFUSED;
+  if (agent_run_active())
+    say(stderr, "mjctl: note: this session's agent is running nudges too; this run goes on beside it");
+  warn_if_interval_unsafe(s.run.interval_s, s.run.only_when_idle != 0);
+  if (s.given[F_UNTIL]) r.until_utc = until_end(s.schedule.until_minute, r.until);
+  if (!watch_console_events()) return refused("cannot watch for Ctrl+C (error ", GetLastError(), ")");
+  if (!mj_start(options.c_str())) return refused("the DLL did not start the run: ", mj_last_error());
+  mjw_keep_awake keep_awake;
+  if (s.run.keep_awake && !mjw_keep_awake_start(&keep_awake)) {
+    DWORD error = GetLastError();
+    mj_stop();
+    return refused("cannot keep the system and display on (error ", error, ")");
+  }
+  r.started = GetTickCount64();
+  r.deadline = r.started + static_cast<ULONGLONG>(s.schedule.for_s) * 1000;
+  r.live = !s.given[F_JSON] && stdout_is_console();
+  if (!read_status(&r.prev, &r.last_line)) {
+    mj_stop();
     return EXIT_REFUSED;
   }
-  if (!mj_nudge_now(options.c_str())) {
-    fprintf(stderr, "mjctl: the nudge failed: %s\n", mj_last_error());
-    return EXIT_REFUSED;
-  }
-  char line[1024];
+  run_announce(r, mjw_keep_awake_held(&keep_awake));
+  return run_loop(r, keep_awake);
+}
+
+// ---- The other commands ------------------------------------------------------------
+
+int command_nudge(const settings &s) {
+  mjh_text_buffer<256> options;
+  mjh_options_dll_text(&s.run, options);
+  if (!options.ok()) return refused("cannot write the options text");
+  if (!mj_nudge_now(options.c_str())) return refused("the nudge failed: ", mj_last_error());
+  mjh_text_buffer<1024> line;
   mjh_status now;
-  read_status(&now, line, sizeof line);
-  if (s->given[F_JSON]) {
-    print_line(line);
-  } else {
-    mjh_text_buffer<128> text;
-    mjh_describe_nudge(&now, text);
-    printf("nudge: %s\n", text.c_str());
+  if (!read_status(&now, &line)) return EXIT_REFUSED;
+  if (s.given[F_JSON]) {
+    say_now(line.view());
+    return EXIT_OK;
   }
+  mjh_text_buffer<128> text;
+  mjh_describe_nudge(&now, text);
+  say(stdout, "nudge: ", text.view());
   return EXIT_OK;
 }
 
-static int command_idle(void) {
+int command_idle() {
   int ms = mj_idle_ms();
-  if (ms < 0) {
-    fputs("mjctl: this desktop does not tell the idle time\n", stderr);
-    return EXIT_REFUSED;
-  }
-  printf("%d\n", ms);
+  if (ms < 0) return refused("this desktop does not tell the idle time");
+  say(stdout, ms);
   return EXIT_OK;
 }
 
-/* 1 when mjctl is the only process of its console and reads and writes it:
- * started from Explorer (a double-click), so the console closes as soon as
- * mjctl exits. A script that redirects input or output never waits. */
-static int console_of_its_own(void) {
+// Whether mjctl is the only process of its console and reads and writes it:
+// started from Explorer (a double-click), so the console closes as soon as
+// mjctl exits. A script that redirects input or output never waits.
+bool console_of_its_own() {
   DWORD processes[2], mode;
   return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
          GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
 }
 
-/* Shows the usage text until a key is pressed. */
-static int help_until_a_key(void) {
+// Shows the usage text until a key is pressed.
+int help_until_a_key() {
   fputs(k_usage, stdout);
   fputs("\npress any key to close\n", stdout);
   fflush(stdout);
@@ -1157,51 +1294,48 @@ static int help_until_a_key(void) {
   return EXIT_OK;
 }
 
-int main(int argc, char **argv) {
-  if (argc < 2 && console_of_its_own()) return help_until_a_key();
-  struct settings s;
-  if (parse_command_line(argc, argv, &s) != EXIT_OK) return EXIT_USAGE;
-
-  int rc = EXIT_OK;
-  switch (s.command) {
+int run_command(settings &s) {
+  if ((s.cmd == CMD_RUN || s.cmd == CMD_NUDGE || s.cmd == CMD_START) && check_policies(s) != EXIT_OK)
+    return EXIT_REFUSED;
+  switch (s.cmd) {
     case CMD_RUN:
-      rc = command_run(&s);
-      break;
+      return command_run(s);
     case CMD_NUDGE:
-      rc = command_nudge(&s);
-      break;
+      return command_nudge(s);
     case CMD_IDLE:
-      rc = command_idle();
-      break;
+      return command_idle();
     case CMD_START:
-      rc = command_start(&s);
-      break;
+      return command_start(s);
     case CMD_STOP:
-      rc = command_stop();
-      break;
+      return command_stop();
     case CMD_STATUS:
-      rc = command_status(&s);
-      break;
+      return command_status(s);
     case CMD_QUIT:
-      rc = s.given[F_WAIT] ? command_quit_wait(s.given[F_QUIET]) : command_quit();
-      break;
+      return s.given[F_WAIT] ? command_quit_wait(s.given[F_QUIET]) : command_quit();
     case CMD_INSTALLER_STOP:
-      rc = command_installer_stop(&s);
-      break;
+      return command_installer_stop(s);
     case CMD_INSTALLER_START:
-      rc = command_installer_start();
-      break;
+      return command_installer_start();
     case CMD_INSTALLER_CLEANUP:
-      rc = command_installer_cleanup(&s);
-      break;
+      return command_installer_cleanup(s);
     case CMD_VERSION:
-      printf("mjctl %s, veltrano-mouse-jiggler.dll %s\n", MJCTL_VERSION, mj_version());
-      break;
+      say(stdout, "mjctl " MJCTL_VERSION ", veltrano-mouse-jiggler.dll ", mj_version());
+      return EXIT_OK;
     case CMD_HELP:
     case CMD_NONE:
-      fputs(k_usage, stdout);
       break;
   }
+  fputs(k_usage, stdout);
+  return EXIT_OK;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 2 && console_of_its_own()) return help_until_a_key();
+  static settings s;
+  if (parse_command_line(argc, argv, s) != EXIT_OK) return EXIT_USAGE;
+  int rc = run_command(s);
   fflush(stdout);
   return rc;
 }
