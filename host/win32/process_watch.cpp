@@ -1,5 +1,7 @@
 #include "process_watch.h"
 
+#include <tlhelp32.h>
+
 // after windows.h
 #include <winternl.h>
 
@@ -294,4 +296,18 @@ void mjw_process_watch::publish() {
   state_ = s;
   ReleaseSRWLockExclusive(&lock_);
   if (changed && window_) PostMessageW(window_, message_, 0, 0);
+}
+
+bool mjw_each_session_program(bool (*each)(const wchar_t *exe, void *context), void *context) {
+  DWORD session = 0;
+  ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+  PROCESSENTRY32W entry = {sizeof entry};
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    DWORD theirs = 0;
+    if (ProcessIdToSessionId(entry.th32ProcessID, &theirs) && theirs == session && !each(entry.szExeFile, context))
+      break;
+  }
+  return true;
 }

@@ -51,6 +51,11 @@ struct mjw_win_event_traits {
 };
 using mjw_win_event = mjw_owned<mjw_win_event_traits>;
 
+// Calls each(exe, context) with the image name of every process of this
+// session, one look without a thread, until each returns false. Returns
+// false when the processes cannot be listed.
+bool mjw_each_session_program(bool (*each)(const wchar_t *exe, void *context), void *context);
+
 class mjw_process_watch {
  public:
   mjw_process_watch();

@@ -257,7 +257,7 @@ const cli_case k_cli_cases[] = {
     {"start --hours \"\"", USAGE("--hours: no working hours given: write e\\.g\\. 08:30-12:00,13:00-17:30, or any")},
     {"start --days someday", USAGE("--days: \"someday\" is not a day: .*")},
     {"start --options \"{\\\"for\\\":60}\" --for 2m",
-     USAGE("--options names a schedule key that a flag names too: give it once")},
+     USAGE("--options names a schedule or condition key that a flag names too: give it once")},
     {"start --options \"{\\\"for\\\":60}\" --until 17:00", USAGE("--for and --until exclude each other")},
     {"start --options \"{\\\"until\\\":\\\"noon\\\"}\"", USAGE("--options: \"until\": .*")},
     {"run --options \"{\\\"hours\\\":\\\"any\\\"}\"", USAGE("--options: unknown key \"hours\"")},
@@ -310,6 +310,22 @@ const cli_case k_cli_cases[] = {
     {"start --while 1234", USAGE("--while does not apply to start")},
     {"nudge --while obs64.exe", USAGE("--while does not apply to nudge")},
     {"run --while 4294967292", REFUSED("--while: no process 4294967292 is running")},
+
+// The conditions: start only, read strictly.
+#define FLOOR_BAD(v) "--battery-floor needs a whole percent from 5 to 95, or 0 to turn it off, not \"" v "\""
+    {"start --battery-floor 4", USAGE(FLOOR_BAD("4"))},
+    {"start --battery-floor 96", USAGE(FLOOR_BAD("96"))},
+    {"start --battery-floor 20%", USAGE(FLOOR_BAD("20%"))},
+    {"start --battery-floor", USAGE("--battery-floor needs a value")},
+    {"start --while-running \"\"", USAGE("--while-running: .*")},
+    {"start --while-running a.exe,,b.exe", USAGE("--while-running: .*")},
+    {"start --while-running C:\\x.exe", USAGE("--while-running: .*is not a program name.*")},
+    {"start --on-ac-only=yes", USAGE("--on-ac-only takes no value")},
+    {"run --on-ac-only", USAGE("--on-ac-only does not apply to run")},
+    {"run --while-running obs64.exe", USAGE("--while-running does not apply to run")},
+    {"nudge --battery-floor 20", USAGE("--battery-floor does not apply to nudge")},
+    {"start --options \"{\\\"ac_only\\\":true}\" --on-ac-only",
+     USAGE("--options names a schedule or condition key that a flag names too: give it once")},
     {"run --dry-run --while no-such-program", REFUSED("--while: no-such-program\\.exe is not running in this session")},
 };
 
@@ -1573,6 +1589,35 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   Mjctl after("status");
   EXPECT_EQ(after.finish(), 1);
   EXPECT_EQ(after.err(), "mjctl: no agent is running in this session (mjctl start starts one)\n");
+}
+
+// The conditions from the command line: the agent keeps them, waits for
+// what they ask for, and says so; any clears the program list.
+TEST_F(RealAgent, StartSetsTheConditionsAndStatusNamesWhatHoldsTheRunBack) {
+  Mjctl start("start --dry-run --while-running mj-no-such-1.exe,mj-no-such-2 --foreground --battery-floor 20");
+  ASSERT_EQ(start.finish(), 0) << start.err();
+  EXPECT_TRUE(std::regex_search(start.out(), std::regex(": waiting for mj-no-such-1\\.exe or mj-no-such-2\\.exe; set to "
+                                                        ".*; while mj-no-such-1\\.exe or mj-no-such-2\\.exe run in "
+                                                        "the foreground; stops below 20 % battery")))
+      << start.out();
+  mjh_reply reply;
+  ASSERT_TRUE(agent_status(&reply));
+  EXPECT_FALSE(reply.run.active);
+  EXPECT_STREQ(reply.state, "waiting");
+  EXPECT_STREQ(reply.while_running, "mj-no-such-1.exe,mj-no-such-2.exe");
+  EXPECT_TRUE(reply.foreground);
+  EXPECT_EQ(reply.battery_floor, 20);
+
+  Mjctl any("start --while-running any --battery-floor 0 --on-ac-only");
+  ASSERT_EQ(any.finish(), 0) << any.err();
+  ASSERT_TRUE(agent_status(&reply));
+  EXPECT_STREQ(reply.while_running, "");
+  EXPECT_EQ(reply.battery_floor, 0);
+  EXPECT_TRUE(reply.ac_only);
+  EXPECT_TRUE(reply.run.active) << "Wine's computer runs on mains power";
+  EXPECT_NE(any.out().find("; only on mains power"), std::string::npos) << any.out();
+  Mjctl quit("quit");
+  EXPECT_EQ(quit.finish(), 0) << quit.err();
 }
 
 // quit returns once the agent's process has ended: a start right after it

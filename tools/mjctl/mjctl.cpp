@@ -77,6 +77,15 @@ const char k_usage[] =
     "  --hours SPANS     working hours the agent keeps, e.g. 08:30-12:00,13:00-17:30\n"
     "                    (it runs inside them, waits outside); any clears them\n"
     "  --days DAYS       the days they start on, e.g. mon-fri, sat,sun, all\n"
+    "  --while-running NAMES\n"
+    "                    run only while one of these programs runs in this\n"
+    "                    session, e.g. obs64.exe,mstsc.exe (at most 16); any\n"
+    "                    clears the list\n"
+    "  --foreground      with --while-running: only while one of them is in the\n"
+    "                    foreground\n"
+    "  --on-ac-only      pause the run on battery, resume it when plugged in\n"
+    "  --battery-floor N stop below N % battery (5 to 95) until charged above\n"
+    "                    N + 5 % or plugged in; 0 turns it off\n"
     "flags (run only):\n"
     "  --while PID|NAME  run until that process ends: a process id, or a program\n"
     "                    running in this session (e.g. obs64.exe: until its last\n"
@@ -224,6 +233,10 @@ enum flag {
   F_WAIT,
   F_QUIET,
   F_WHILE,
+  F_WHILE_RUNNING,
+  F_FOREGROUND,
+  F_ON_AC_ONLY,
+  F_BATTERY_FLOOR,
   F_COUNT
 };
 
@@ -261,6 +274,10 @@ const flag_def k_flags[F_COUNT] = {
     {"--wait", false, FOR_QUIT, nullptr, 0, 0},
     {"--quiet", false, FOR_QUIT, nullptr, 0, 0},
     {"--while", true, FOR_RUN, nullptr, 0, 0},
+    {"--while-running", true, FOR_START, nullptr, 0, 0},
+    {"--foreground", false, FOR_START, nullptr, 0, 0},
+    {"--on-ac-only", false, FOR_START, nullptr, 0, 0},
+    {"--battery-floor", true, FOR_START, nullptr, 0, 0},
 };
 
 struct settings {
@@ -272,7 +289,7 @@ struct settings {
   const char *options;            // --options
   mjh_options run;                // the run's options: the defaults, then the flags or --options
   unsigned run_keys;              // the keys the flags or --options named
-  mjh_schedule_request schedule;  // --for, --until, --hours, --days (and start's --options)
+  mjh_schedule_request schedule;  // --for, --until, --hours, --days, the conditions (and start's --options)
   DWORD while_pid;                // --while: a process id, or 0 for
   mjh_programs while_program;     // ...one program name
 };
@@ -342,10 +359,27 @@ int read_schedule_flag(int f, const char *value, settings &s) {
   return EXIT_OK;
 }
 
+// The conditions' flags with a value: --while-running, --battery-floor.
+int read_condition_flag(int f, const char *value, settings &s) {
+  mjh_schedule_request &r = s.schedule;
+  if (f == F_WHILE_RUNNING) {
+    mjh_text_buffer<256> err;
+    if (!mjh_programs_parse(value, &r.programs, &err)) return usage_error("--while-running: ", err.view());
+    r.given |= MJH_SCHED_KEY_WHILE_RUNNING;
+    return EXIT_OK;
+  }
+  if (!read_whole(value, 0, MJH_BATTERY_STOP_MAX, &r.battery_floor) ||
+      !mjh_battery_stop_valid(r.battery_floor, nullptr))
+    return usage_error("--battery-floor needs a whole percent from 5 to 95, or 0 to turn it off, not \"", value, '"');
+  r.given |= MJH_SCHED_KEY_BATTERY_FLOOR;
+  return EXIT_OK;
+}
+
 // The value of flag f.
 int read_flag_value(int f, std::string_view name, const char *value, settings &s) {
   const flag_def &def = k_flags[f];
   if (f == F_FOR || f == F_UNTIL || f == F_HOURS || f == F_DAYS) return read_schedule_flag(f, value, s);
+  if (f == F_WHILE_RUNNING || f == F_BATTERY_FLOOR) return read_condition_flag(f, value, s);
   if (f == F_WHILE) return read_while(value, s);
   if (f == F_MODE) {
     if (!mj_mode_read(value, strlen(value), &s.mode))
@@ -376,6 +410,13 @@ int parse_flag(int argc, char **argv, int &i, settings &s) {
   }
   if (!k_flags[f].takes_value && value) return usage_error(name, " takes no value");
   s.given[f] = true;
+  if (f == F_FOREGROUND) {
+    s.schedule.foreground = true;
+    s.schedule.given |= MJH_SCHED_KEY_FOREGROUND;
+  } else if (f == F_ON_AC_ONLY) {
+    s.schedule.ac_only = true;
+    s.schedule.given |= MJH_SCHED_KEY_AC_ONLY;
+  }
   return value ? read_flag_value(f, name, value, s) : EXIT_OK;
 }
 
@@ -388,7 +429,8 @@ int read_start_options(settings &s) {
   if (!mjh_start_options_parse(s.options, strlen(s.options), &s.run, &s.run_keys, &text, &err))
     return usage_error("--options: ", err.view());
   mjh_schedule_request &r = s.schedule;
-  if (text.given & r.given) return usage_error("--options names a schedule key that a flag names too: give it once");
+  if (text.given & r.given)
+    return usage_error("--options names a schedule or condition key that a flag names too: give it once");
   if (text.given & MJH_SCHED_KEY_HOURS) {
     r.hours.span_count = text.hours.span_count;
     for (int i = 0; i < text.hours.span_count; i++) r.hours.spans[i] = text.hours.spans[i];
@@ -396,6 +438,10 @@ int read_start_options(settings &s) {
   if (text.given & MJH_SCHED_KEY_DAYS) r.hours.days = text.hours.days;
   if (text.given & MJH_SCHED_KEY_FOR) r.for_s = text.for_s;
   if (text.given & MJH_SCHED_KEY_UNTIL) r.until_minute = text.until_minute;
+  if (text.given & MJH_SCHED_KEY_WHILE_RUNNING) r.programs = text.programs;
+  if (text.given & MJH_SCHED_KEY_FOREGROUND) r.foreground = text.foreground;
+  if (text.given & MJH_SCHED_KEY_AC_ONLY) r.ac_only = text.ac_only;
+  if (text.given & MJH_SCHED_KEY_BATTERY_FLOOR) r.battery_floor = text.battery_floor;
   r.given |= text.given;
   if ((r.given & MJH_SCHED_KEY_FOR) && (r.given & MJH_SCHED_KEY_UNTIL))
     return usage_error("--for and --until exclude each other");
@@ -1012,13 +1058,37 @@ int command_installer_cleanup(const settings &s) {
 enum stop_reason { STOP_NONE, STOP_TIME_UP, STOP_CTRL_C, STOP_WHILE_ENDED };
 
 // What run --while waits for: a process by its id, or every process of a
-// program in this session (watched, so that copies started later count too).
+// program in this session (looked for once a second, so that copies started
+// later count too).
 struct while_target {
   mjw_handle process;                  // by id
-  mjw_process_watch watch;             // by name
+  const mjh_programs *program;         // by name
+  ULONGLONG next_look;                 // by name: when to look again
   mjh_text_buffer<MAX_PATH * 3> what;  // "obs64.exe", or "process 1234" when its name is unknown
   mjh_text_buffer<32> pid_note;        // " (process 1234)" beside a process's name, or ""
 };
+
+enum { WHILE_LOOK_MS = 1000 };
+
+// Whether a process of the program runs in this session now (true when the
+// processes cannot be listed: the run goes on).
+bool program_runs(const mjh_programs &program) {
+  struct look {
+    const mjh_programs &program;
+    bool found;
+  } l = {program, false};
+  if (!mjw_each_session_program(
+          [](const wchar_t *exe, void *context) {
+            look &at = *static_cast<look *>(context);
+            mjh_text_buffer<MAX_PATH * 3> name;
+            mjw_narrow(exe, name);
+            at.found = mjh_programs_find(at.program, name.view()) >= 0;
+            return !at.found;
+          },
+          &l))
+    return true;
+  return l.found;
+}
 
 // Opens the process run --while names by its id; says so and returns
 // EXIT_REFUSED when it does not run.
@@ -1045,16 +1115,17 @@ int while_open_process(DWORD pid, while_target &t) {
 int while_open(const settings &s, while_target &t) {
   if (s.while_pid) return while_open_process(s.while_pid, t);
   t.what.add(s.while_program.names[0]);
-  if (!t.watch.start(nullptr, 0))
-    return refused("--while: cannot watch for ", t.what.view(), " (error ", GetLastError(), ")");
-  t.watch.watch(s.while_program, false);
-  if (t.watch.state().running == 0) return refused("--while: ", t.what.view(), " is not running in this session");
+  t.program = &s.while_program;
+  t.next_look = GetTickCount64() + WHILE_LOOK_MS;
+  if (!program_runs(s.while_program)) return refused("--while: ", t.what.view(), " is not running in this session");
   return EXIT_OK;
 }
 
-bool while_ended(const while_target &t) {
+bool while_ended(while_target &t) {
   if (t.process) return WaitForSingleObject(t.process.get(), 0) == WAIT_OBJECT_0;
-  return t.watch.state().running == 0;
+  if (GetTickCount64() < t.next_look) return false;
+  t.next_look = GetTickCount64() + WHILE_LOOK_MS;
+  return !program_runs(*t.program);
 }
 
 mjw_handle g_stop_requested;  // set by the console handler
@@ -1114,7 +1185,7 @@ void run_announce(run_state &r, bool keeping_awake) {
 }
 
 // Why the run ends now, or STOP_NONE; waits up to 200 ms for Ctrl+C.
-stop_reason run_check_stop(const run_state &r) {
+stop_reason run_check_stop(run_state &r) {
   const settings &s = *r.s;
   if (WaitForSingleObject(g_stop_requested.get(), 200) == WAIT_OBJECT_0) return STOP_CTRL_C;
   if (s.given[F_FOR] && GetTickCount64() >= r.deadline) return STOP_TIME_UP;

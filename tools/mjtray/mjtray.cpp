@@ -12,9 +12,8 @@
 #include <string.h>
 #include <wchar.h>
 #include <windows.h>
-// after windows.h, which they need
+// after windows.h, which it needs
 #include <shellapi.h>
-#include <tlhelp32.h>
 
 #include "agent.h"
 #include "clock.h"
@@ -620,18 +619,14 @@ void programs_dialog_error(HWND dialog, const char *message) {
 // The programs that run in this session now, offered to add.
 void programs_dialog_offer_running(HWND dialog) {
   HWND combo = GetDlgItem(dialog, IDC_PROGRAM_RUNNING);
-  DWORD session = 0;
-  ProcessIdToSessionId(GetCurrentProcessId(), &session);
-  mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return;
-  PROCESSENTRY32W entry = {sizeof entry};
-  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-    DWORD their = 0;
-    if (!ProcessIdToSessionId(entry.th32ProcessID, &their) || their != session) continue;
-    if (SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry.szExeFile)) ==
-        CB_ERR)
-      SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.szExeFile));
-  }
+  mjw_each_session_program(
+      [](const wchar_t *exe, void *context) {
+        HWND box = static_cast<HWND>(context);
+        if (SendMessageW(box, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(exe)) == CB_ERR)
+          SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(exe));
+        return true;
+      },
+      combo);
 }
 
 void programs_dialog_add(HWND dialog) {
