@@ -384,8 +384,12 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
   InitializeCriticalSection(&g_lock);
   g_window = window;
   g_message = message;
-  wchar_t name[128];
-  mjw_pipe_name(name, sizeof name / sizeof name[0]);
+  // The name carries this user's SID: without it there is no pipe of ours.
+  wchar_t name[MJW_PIPE_NAME_MAX];
+  if (!mjw_pipe_name(name)) {
+    *error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
+    return false;
+  }
   mjw_pipe_security security;
   if (!mjw_pipe_security_make(security, nullptr)) {
     *error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
