@@ -1010,6 +1010,9 @@ int command_installer_start() {
                                         &value, &size) != ERROR_SUCCESS)
     return EXIT_OK;
   forget_restart(value_name.w);
+  // An installer that runs above the desktop (an administrator's elevated
+  // msiexec) would start an elevated agent: it comes back at the next log-on.
+  if (mjw_process_elevated()) return EXIT_OK;
   path.add(folder.view(), "mjtray.exe");
   mjw_handle process;
   return start_detached(path.view(), folder.view(), process) ? EXIT_OK : EXIT_REFUSED;

@@ -29,6 +29,7 @@
 #include "process_watch.h"
 #include "resource.h"
 #include "settings_store.h"
+#include "token.h"
 #include "tray_icon.h"
 #include "wide.h"
 
@@ -899,36 +900,6 @@ bool become_the_agent(HANDLE mutex, bool show) {
   }
 }
 
-// The integrity level of a process (its mandatory label's last part:
-// SECURITY_MANDATORY_MEDIUM_RID and so on), or -1 when it cannot be read.
-long integrity_of(HANDLE process) {
-  mjw_handle token;
-  if (!OpenProcessToken(process, TOKEN_QUERY, token.receive())) return -1;
-  union {
-    TOKEN_MANDATORY_LABEL label;
-    BYTE bytes[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
-  } info;
-  DWORD size = 0;
-  if (!GetTokenInformation(token.get(), TokenIntegrityLevel, &info, sizeof info, &size)) return -1;
-  PSID sid = info.label.Label.Sid;
-  const UCHAR parts = *GetSidSubAuthorityCount(sid);
-  return parts ? static_cast<long>(*GetSidSubAuthority(sid, parts - 1u)) : -1;
-}
-
-// Whether this agent runs above the desktop's shell (an administrator's
-// elevated process under a normal Explorer): the shell may not talk to its
-// icon, and the user's normal programs cannot reach it. Where the shell
-// runs as high (no separate elevation), nothing is amiss.
-bool above_the_shell() {
-  DWORD pid = 0;
-  HWND shell = GetShellWindow();
-  if (!shell || !GetWindowThreadProcessId(shell, &pid)) return false;
-  mjw_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  const long mine = integrity_of(GetCurrentProcess());
-  const long shells = process ? integrity_of(process.get()) : -1;
-  return mine >= 0 && shells >= 0 && mine > shells;
-}
-
 int run_agent() {
   app &a = g_app;
   WNDCLASSEXW wc = {sizeof wc};
@@ -965,7 +936,7 @@ int run_agent() {
   settings_store_load(&start);
   mjw_policy_store_read(&start.policy);
   start.power = mjw_power_read();
-  start.elevated = above_the_shell();
+  start.elevated = mjw_process_elevated();  // above the desktop's shell
   g_core.launch(start);
 
   MSG msg;
