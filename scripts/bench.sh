@@ -48,7 +48,7 @@ ticks_of() {
 agent_out=$(mktemp)
 /usr/lib/wine/wine64 bench_agent.exe "$agent_s" >"$agent_out" &
 agent_bench=$!
-programs=(mjtray.exe mjctl.exe bench_min_window.exe)
+programs=(mjtray.exe mjctl.exe bench_min_window.exe bench_dll_worker.exe)
 declare -A ticks_before ticks_after
 until grep -q '^measuring' "$agent_out" || ! kill -0 $agent_bench 2>/dev/null; do sleep 0.2; done
 for p in "${programs[@]}"; do ticks_before[$p]=$(ticks_of "$p"); done

@@ -102,12 +102,20 @@ int main(int argc, char **argv) {
   int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
   if (seconds < 5) seconds = 5;
 
-  WIN32_FILE_ATTRIBUTE_DATA file;
-  if (GetFileAttributesExW(beside_this_program(L"mjtray.exe").c_str(), GetFileExInfoStandard, &file))
-    std::printf("mjtray.exe (stripped): %lu bytes = %.1f KiB (goal at most 200 KiB)\n", file.nFileSizeLow,
-                kib(file.nFileSizeLow));
+  static const struct {
+    const wchar_t *name;
+    int goal_kib;
+  } k_hosts[] = {{L"mjtray.exe", 128}, {L"mjctl.exe", 96}};
+  for (const auto &host : k_hosts) {
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    if (GetFileAttributesExW(beside_this_program(host.name).c_str(), GetFileExInfoStandard, &file))
+      std::printf("%ls (stripped): %lu bytes = %.1f KiB (goal at most %d KiB)\n", host.name, file.nFileSizeLow,
+                  kib(file.nFileSizeLow), host.goal_kib);
+  }
 
-  Child children[3] = {{"mjtray (agent, run waiting)"}, {"mjctl run (waiting)"}, {"minimal window program"}};
+  enum { AGENT, MJCTL, MINIMAL, WORKER, CHILDREN };
+  Child children[CHILDREN] = {
+      {"mjtray (agent, run waiting)"}, {"mjctl run (waiting)"}, {"minimal window program"}, {"the DLL's worker alone"}};
   if (!start(children[0], beside_this_program(L"mjtray.exe"), L"")) return 1;
   std::string reply = pipe_request(
       "{\"cmd\":\"start\",\"options\":{\"mode\":\"zen\",\"interval_s\":3600,\"only_when_idle\":true,"
@@ -116,39 +124,44 @@ int main(int argc, char **argv) {
     std::printf("the agent did not start a run: %s\n", reply.c_str());
     return 1;
   }
-  start(children[1], beside_this_program(L"mjctl.exe"), L"run --interval 3600");
-  start(children[2], beside_this_program(L"bench_min_window.exe"), L"");
+  start(children[MJCTL], beside_this_program(L"mjctl.exe"), L"run --interval 3600");
+  start(children[MINIMAL], beside_this_program(L"bench_min_window.exe"), L"");
+  start(children[WORKER], beside_this_program(L"bench_dll_worker.exe"), L"");
 
   Sleep(5000);  // past the start-up work of all three
-  ULONGLONG before[3], after[3];
+  ULONGLONG before[CHILDREN], after[CHILDREN];
   // The marker lines let scripts/bench.sh read the same span from the
   // Linux side (/proc), since Wine's GetProcessTimes hardly follows other
   // processes.
-  for (int i = 0; i < 3; ++i) before[i] = cpu_time(children[i]);
+  for (int i = 0; i < CHILDREN; ++i) before[i] = cpu_time(children[i]);
   std::printf("measuring for %d s\n", seconds);
   std::fflush(stdout);
   ULONGLONG t0 = GetTickCount64();
   Sleep(static_cast<DWORD>(seconds) * 1000);
   double elapsed_min = static_cast<double>(GetTickCount64() - t0) / 60000.0;
-  for (int i = 0; i < 3; ++i) after[i] = cpu_time(children[i]);
+  for (int i = 0; i < CHILDREN; ++i) after[i] = cpu_time(children[i]);
   std::printf("measured\n");
   std::fflush(stdout);
 
   std::printf("over %.1f s, a run waiting with interval 3600 s:\n", elapsed_min * 60.0);
   std::printf("%-30s %20s %14s %14s %14s\n", "", "cpu ms/min (Windows)", "working set", "pagefile", "private");
-  for (int i = 0; i < 3; ++i) {
+  SIZE_T working_set[CHILDREN] = {};
+  for (int i = 0; i < CHILDREN; ++i) {
     PROCESS_MEMORY_COUNTERS_EX m = {};
     m.cb = sizeof m;
     GetProcessMemoryInfo(children[i].pi.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&m), sizeof m);
     std::printf("%-30s %20.2f %10.0f KiB %10.0f KiB %10.0f KiB\n", children[i].label,
                 static_cast<double>(after[i] - before[i]) / 1e4 / elapsed_min, kib(m.WorkingSetSize),
                 kib(m.PagefileUsage), kib(committed_private(children[i].pi.hProcess)));
+    working_set[i] = m.WorkingSetSize;
   }
   std::printf("(a clock step of GetProcessTimes is 15.625 ms on Windows)\n");
+  std::printf("the agent's working set beside the minimal program's: %+.0f KiB (goal at most +4096 KiB)\n",
+              kib(working_set[AGENT]) - kib(working_set[MINIMAL]));
 
   pipe_request("{\"cmd\":\"quit\"}\n");
   WaitForSingleObject(children[0].pi.hProcess, 10000);
-  for (int i = 1; i < 3; ++i) TerminateProcess(children[i].pi.hProcess, 0);
+  for (int i = MJCTL; i < CHILDREN; ++i) TerminateProcess(children[i].pi.hProcess, 0);
   for (Child &c : children) {
     CloseHandle(c.pi.hProcess);
     CloseHandle(c.pi.hThread);
