@@ -67,8 +67,9 @@ void add_sentence(mjh_text &out, const mjh_reply *reply, const mjh_zone *zone, i
     return;
   }
   out.add("agent ", reply->version, " (pid ", reply->pid, reply->elevated ? ", as administrator" : "", "): ");
-  if (reply->has_state && run->active) {
-    mjh_state_text(reply->failing ? "active but failing" : "active", reply->reason, false, out);
+  if (run->active) {
+    // An older agent says no state: its run's activity is the state.
+    mjh_state_text(reply->failing ? "active but failing" : "active", reply->has_state ? reply->reason : "", false, out);
     out.add(", ");
     mjh_describe_run(run, out);
     mjh_text_buffer<128> countdown;
@@ -80,15 +81,6 @@ void add_sentence(mjh_text &out, const mjh_reply *reply, const mjh_zone *zone, i
   } else if (reply->has_state) {
     mjh_state_text(reply->state, reply->reason, false, out);
     add_saved(out, reply);
-  } else if (run->active) {
-    out.add(reply->failing ? "active but failing" : "active", ", ");
-    mjh_describe_run(run, out);
-    mjh_text_buffer<128> countdown;
-    mjh_describe_countdown(run, countdown);
-    if (countdown.size() > 0) out.add("; ", countdown.view());
-    out.add("; ");
-    mjh_describe_counts(run, out);
-    if (reply->failing && reply->last_error[0]) out.add("; last error: ", reply->last_error);
   } else {
     out.add("stopped");
     if (reply->stopped_because[0])

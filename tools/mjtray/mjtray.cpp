@@ -504,6 +504,20 @@ void show_menu(int x, int y) {
   if (id) menu_command(id, model.run_on);
 }
 
+// ---- Dialogs ------------------------------------------------------------------------------
+
+// Opens a modeless dialog, or brings it forward when it is open: the message
+// loop keeps answering requests while it is.
+void open_dialog(HWND &dialog, int resource, DLGPROC proc) {
+  app &a = g_app;
+  if (a.exiting) return;
+  if (!dialog) dialog = CreateDialogParamW(a.instance, MAKEINTRESOURCEW(resource), a.window, proc, 0);
+  if (dialog) {
+    ShowWindow(dialog, SW_SHOW);
+    SetForegroundWindow(dialog);
+  }
+}
+
 // ---- The working hours dialog ----------------------------------------------------------
 
 void hours_dialog_enable(HWND dialog) {
@@ -576,17 +590,7 @@ INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
   return FALSE;
 }
 
-void open_hours_dialog() {
-  app &a = g_app;
-  if (a.exiting) return;
-  if (!a.hours_dialog)
-    a.hours_dialog =
-        CreateDialogParamW(a.instance, MAKEINTRESOURCEW(IDD_WORKING_HOURS), a.window, hours_dialog_proc, 0);
-  if (a.hours_dialog) {
-    ShowWindow(a.hours_dialog, SW_SHOW);
-    SetForegroundWindow(a.hours_dialog);
-  }
-}
+void open_hours_dialog() { open_dialog(g_app.hours_dialog, IDD_WORKING_HOURS, hours_dialog_proc); }
 
 // ---- While programs run -------------------------------------------------------------------
 
@@ -717,17 +721,7 @@ INT_PTR CALLBACK programs_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPAR
   return FALSE;
 }
 
-void open_programs_dialog() {
-  app &a = g_app;
-  if (a.exiting) return;
-  if (!a.programs_dialog)
-    a.programs_dialog =
-        CreateDialogParamW(a.instance, MAKEINTRESOURCEW(IDD_PROGRAMS), a.window, programs_dialog_proc, 0);
-  if (a.programs_dialog) {
-    ShowWindow(a.programs_dialog, SW_SHOW);
-    SetForegroundWindow(a.programs_dialog);
-  }
-}
+void open_programs_dialog() { open_dialog(g_app.programs_dialog, IDD_PROGRAMS, programs_dialog_proc); }
 
 // ---- About -------------------------------------------------------------------------------
 
@@ -751,16 +745,7 @@ INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
   return FALSE;
 }
 
-void open_about_dialog() {
-  app &a = g_app;
-  if (a.exiting) return;
-  if (!a.about_dialog)
-    a.about_dialog = CreateDialogParamW(a.instance, MAKEINTRESOURCEW(IDD_ABOUT), a.window, about_dialog_proc, 0);
-  if (a.about_dialog) {
-    ShowWindow(a.about_dialog, SW_SHOW);
-    SetForegroundWindow(a.about_dialog);
-  }
-}
+void open_about_dialog() { open_dialog(g_app.about_dialog, IDD_ABOUT, about_dialog_proc); }
 
 // ---- Window ------------------------------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include <atomic>
 
 #include "handle.h"
+#include "locked.h"
 #include "pipe.h"
 #include "text.h"
 
@@ -66,14 +67,6 @@ mjw_handle g_thread;
 mjw_file g_pipes[PIPE_SERVER_INSTANCES];
 mjw_handle g_io_events[PIPE_SERVER_INSTANCES];
 
-class locked {
- public:
-  locked() { EnterCriticalSection(&g_lock); }
-  ~locked() { LeaveCriticalSection(&g_lock); }
-  locked(const locked &) = delete;
-  locked &operator=(const locked &) = delete;
-};
-
 ULONGLONG now_ms() { return GetTickCount64(); }
 
 HANDLE pipe_of(const slot *s) { return g_pipes[s - g_slots].get(); }
@@ -81,13 +74,13 @@ HANDLE pipe_of(const slot *s) { return g_pipes[s - g_slots].get(); }
 bool io_started(BOOL ok) { return ok || GetLastError() == ERROR_IO_PENDING; }
 
 void set_state(slot *s, slot_state state) {
-  locked hold;
+  mjw_locked hold(g_lock);
   s->state = state;
 }
 
 // Removes s from the queue if it is there; true when it was (not yet taken).
 bool withdraw(slot *s) {
-  locked hold;
+  mjw_locked hold(g_lock);
   if (s->state != SLOT_QUEUED) return false;
   for (int i = 0; i < g_queued; i++) {
     if (g_queue[i] != s) continue;
@@ -182,7 +175,7 @@ void slot_request(slot *s, bool stopping) {
     return;
   }
   {
-    locked hold;
+    mjw_locked hold(g_lock);
     s->state = SLOT_QUEUED;
     s->answered = false;
     g_queue[g_queued++] = s;
@@ -270,7 +263,7 @@ void write_answers(bool stopping) {
   for (slot &s : g_slots) {
     bool ready;
     {
-      locked hold;
+      mjw_locked hold(g_lock);
       ready = s.state == SLOT_ANSWERING && s.answered;
     }
     if (!ready) continue;
@@ -284,7 +277,7 @@ void write_answers(bool stopping) {
 // readers.
 void begin_stop() {
   {
-    locked hold;
+    mjw_locked hold(g_lock);
     g_stop_requested = true;
   }
   for (slot &s : g_slots) {
@@ -425,7 +418,7 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
 }
 
 pipe_call *pipe_server_take() {
-  locked hold;
+  mjw_locked hold(g_lock);
   if (g_stop_requested || g_queued == 0) return nullptr;
   slot *s = g_queue[0];
   memmove(g_queue, g_queue + 1, (g_queued - 1) * sizeof g_queue[0]);
@@ -436,7 +429,7 @@ pipe_call *pipe_server_take() {
 
 void pipe_server_answer(pipe_call *call) {
   {
-    locked hold;
+    mjw_locked hold(g_lock);
     for (slot &s : g_slots)
       if (&s.call == call) s.answered = true;
   }
@@ -444,7 +437,7 @@ void pipe_server_answer(pipe_call *call) {
 }
 
 bool pipe_server_quit_queued() {
-  locked hold;
+  mjw_locked hold(g_lock);
   for (int i = 0; i < g_queued; i++)
     if (g_queue[i]->call.request.cmd == MJH_CMD_QUIT) return true;
   return false;

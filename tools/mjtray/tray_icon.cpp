@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "handle.h"
+#include "locked.h"
 
 namespace {
 
@@ -32,14 +33,6 @@ UINT g_callback;
 mjw_handle g_wake;  // auto-reset
 mjw_handle g_thread;
 
-class locked {
- public:
-  locked() { EnterCriticalSection(&g_lock); }
-  ~locked() { LeaveCriticalSection(&g_lock); }
-  locked(const locked &) = delete;
-  locked &operator=(const locked &) = delete;
-};
-
 void copy(wchar_t *to, size_t count, const wchar_t *from) {
   size_t n = wcsnlen(from, count - 1);
   wmemcpy(to, from, n);
@@ -62,7 +55,7 @@ DWORD WINAPI icon_thread(void *) {
     wanted now;
     mjw_icon fresh;
     {
-      locked hold;
+      mjw_locked hold(g_lock);
       now = g_wanted;
       fresh = std::move(g_wanted_icon);
       g_wanted.tip_changed = g_wanted.readd = g_wanted.notify = false;
@@ -121,7 +114,7 @@ bool tray_icon_start(HWND window, UINT callback_message) {
 
 void tray_icon_set(HICON icon, const wchar_t *tooltip) {
   {
-    locked hold;
+    mjw_locked hold(g_lock);
     if (icon) g_wanted_icon.reset(icon);  // one not yet taken was never shown
     if (wcsncmp(g_wanted.tip, tooltip, TIP_CHARS) != 0 || icon) {
       copy(g_wanted.tip, TIP_CHARS, tooltip);
@@ -133,7 +126,7 @@ void tray_icon_set(HICON icon, const wchar_t *tooltip) {
 
 void tray_icon_notify(const wchar_t *title, const wchar_t *text) {
   {
-    locked hold;
+    mjw_locked hold(g_lock);
     copy(g_wanted.title, TITLE_CHARS, title);
     copy(g_wanted.info, INFO_CHARS, text);
     g_wanted.notify = true;
@@ -143,7 +136,7 @@ void tray_icon_notify(const wchar_t *title, const wchar_t *text) {
 
 void tray_icon_readd() {
   {
-    locked hold;
+    mjw_locked hold(g_lock);
     g_wanted.readd = true;
   }
   wake();
@@ -152,7 +145,7 @@ void tray_icon_readd() {
 bool tray_icon_stop(DWORD wait_ms) {
   if (!g_thread) return true;
   {
-    locked hold;
+    mjw_locked hold(g_lock);
     g_wanted.stop = true;
   }
   wake();
