@@ -1495,9 +1495,13 @@ bool agent_until(const std::function<bool(const mjh_reply &)> &done, mjh_reply *
 
 class RealAgent : public ::testing::Test {
  protected:
+  // Each test starts from the agent's defaults: the settings an earlier
+  // test (or an earlier run in this prefix) saved would change its answers.
   void SetUp() override {
     ASSERT_EQ(Mjctl("quit").finish(), 0) << "an agent that does not quit";
     ASSERT_FALSE(mjw_pipe_exists());
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Veltrano\\Mouse Jiggler");
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Veltrano\\Mouse Jiggler");
   }
 
   // Whatever happened, no agent outlives the test.
@@ -1596,9 +1600,10 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
 TEST_F(RealAgent, StartSetsTheConditionsAndStatusNamesWhatHoldsTheRunBack) {
   Mjctl start("start --dry-run --while-running mj-no-such-1.exe,mj-no-such-2 --foreground --battery-floor 20");
   ASSERT_EQ(start.finish(), 0) << start.err();
-  EXPECT_TRUE(std::regex_search(start.out(), std::regex(": waiting for mj-no-such-1\\.exe or mj-no-such-2\\.exe; set to "
-                                                        ".*; while mj-no-such-1\\.exe or mj-no-such-2\\.exe run in "
-                                                        "the foreground; stops below 20 % battery")))
+  EXPECT_TRUE(
+      std::regex_search(start.out(), std::regex(": waiting for mj-no-such-1\\.exe or mj-no-such-2\\.exe; set to "
+                                                ".*; while mj-no-such-1\\.exe or mj-no-such-2\\.exe run in "
+                                                "the foreground; stops below 20 % battery")))
       << start.out();
   mjh_reply reply;
   ASSERT_TRUE(agent_status(&reply));
