@@ -5,25 +5,33 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 const char k_policy_key[] = "Software\\Policies\\Veltrano\\Mouse Jiggler";
 
 // Runs reg.exe with the arguments; its exit code (999 when it did not run or
-// end within a minute).
+// end within a minute). A failed start is tried again: a busy Wine server now
+// and then refuses one.
 inline DWORD reg(const std::string &args) {
-  std::string line = "reg.exe " + args;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;  // its messages go nowhere
-  PROCESS_INFORMATION pi;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
-    return 999;
-  DWORD code = 999;
-  if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  return code;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::string line = "reg.exe " + args;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;  // its messages go nowhere
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+      std::fprintf(stderr, "reg.exe did not start (error %lu)\n", GetLastError());
+      Sleep(200);
+      continue;
+    }
+    DWORD code = 999;
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+  }
+  return 999;
 }
 
 // Stores one value under root ("HKLM" or "HKCU"); reg.exe's exit code.
