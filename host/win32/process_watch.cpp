@@ -53,22 +53,29 @@ bool mjw_process_watch::start(HWND window, UINT message) {
   stop();
   window_ = window;
   message_ = message;
-  quit_ = false;
+  AcquireSRWLockExclusive(&lock_);
   mjh_programs_none(&wanted_);
   wanted_foreground_ = false;
   wanted_version_ = looked_version_ = 0;
   state_ = {0, -1};
+  ReleaseSRWLockExclusive(&lock_);
   wake_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!wake_) return false;
-  thread_.reset(CreateThread(nullptr, 0, thread_main, this, 0, nullptr));
-  if (!thread_) {
-    wake_.reset();
-    return false;
-  }
-  return true;
+  return static_cast<bool>(wake_);
 }
 
 void mjw_process_watch::stop() {
+  end_thread();
+  wake_.reset();
+}
+
+bool mjw_process_watch::start_thread() {
+  if (thread_) return true;
+  quit_ = false;  // no thread reads it now
+  thread_.reset(CreateThread(nullptr, 0, thread_main, this, 0, nullptr));
+  return static_cast<bool>(thread_);
+}
+
+void mjw_process_watch::end_thread() {
   if (!thread_) return;
   AcquireSRWLockExclusive(&lock_);
   quit_ = true;
@@ -76,7 +83,6 @@ void mjw_process_watch::stop() {
   SetEvent(wake_.get());
   WaitForSingleObject(thread_.get(), INFINITE);
   thread_.reset();
-  wake_.reset();
 }
 
 void mjw_process_watch::watch(const mjh_programs &list, bool foreground) {
@@ -85,7 +91,19 @@ void mjw_process_watch::watch(const mjh_programs &list, bool foreground) {
   wanted_foreground_ = foreground;
   unsigned long version = ++wanted_version_;
   ReleaseSRWLockExclusive(&lock_);
-  if (!thread_) return;
+  if (!wake_) return;
+  if (list.count == 0) {
+    // Nothing to watch: no thread either (an idle one still costs memory).
+    end_thread();
+    AcquireSRWLockExclusive(&lock_);
+    bool changed = state_.running != 0 || state_.foreground != -1;
+    state_ = {0, -1};
+    looked_version_ = version;
+    ReleaseSRWLockExclusive(&lock_);
+    if (changed && window_) PostMessageW(window_, message_, 0, 0);
+    return;
+  }
+  if (!start_thread()) return;  // nothing is seen running
   SetEvent(wake_.get());
   ULONGLONG deadline = GetTickCount64() + WATCH_APPLY_MS;
   AcquireSRWLockExclusive(&lock_);

@@ -3,7 +3,7 @@
 // which of them owns the foreground window. It tells of a change by posting
 // a message to a window.
 //
-// One thread of its own does all of it:
+// One thread of its own does all of it, while the list is not empty:
 // - It holds a handle (SYNCHRONIZE) to every running process of a listed
 //   name and waits on them all with MsgWaitForMultipleObjects, so an exit is
 //   seen when it happens.
@@ -13,8 +13,8 @@
 //   session without opening it: the call EnumProcesses and the toolhelp
 //   snapshot make too, without their extra work); names of another length
 //   than the listed ones are passed over unread, and only processes of a
-//   listed name not yet held are opened. With an empty list it neither looks
-//   nor wakes.
+//   listed name not yet held are opened. With an empty list there is no
+//   thread: nothing looks, wakes or holds memory.
 // - With the foreground asked for, it hooks EVENT_SYSTEM_FOREGROUND
 //   (SetWinEventHook, out of context): the hook is called on this thread,
 //   which pumps its messages in the same wait. It names the process of each
@@ -28,8 +28,8 @@
 //
 // How the agent drives it: start(window, message) once, with its window and
 // a message of its own (WM_APP + n); watch(list, foreground) whenever the
-// list or the foreground condition changes (an empty list stops the
-// looking); on the message, state() gives the programs as they are now
+// list or the foreground condition changes (the first list starts the
+// thread, an empty one ends it); on the message, state() gives the programs as they are now
 // (wParam and lParam are 0); stop() or the owner's end ends the thread.
 #ifndef MJW_PROCESS_WATCH_H
 #define MJW_PROCESS_WATCH_H
@@ -63,15 +63,15 @@ class mjw_process_watch {
   mjw_process_watch(const mjw_process_watch &) = delete;
   mjw_process_watch &operator=(const mjw_process_watch &) = delete;
 
-  // Starts the watching thread, with an empty list. A change is told by
-  // posting message to window (nullptr: told to nobody; state() still
-  // answers). Returns false, with GetLastError, when the thread cannot start.
+  // Makes ready to watch, with an empty list (no thread yet). A change is
+  // told by posting message to window (nullptr: told to nobody; state()
+  // still answers). Returns false, with GetLastError, when it cannot.
   bool start(HWND window, UINT message);
 
   // Watches these programs from now on, and with foreground which of them
   // owns the foreground window. Returns once the thread has looked with the
   // new list (within a few milliseconds; at most 5 s), so that state() then
-  // answers for it.
+  // answers for it. When the thread cannot start, nothing is seen running.
   void watch(const mjh_programs &list, bool foreground);
 
   // The programs of the list last given to watch() as they are now: running
@@ -92,6 +92,8 @@ class mjw_process_watch {
     mjw_handle process;
   };
 
+  bool start_thread();
+  void end_thread();
   static DWORD WINAPI thread_main(void *self);
   static void CALLBACK on_foreground(HWINEVENTHOOK, DWORD, HWND window, LONG, LONG, DWORD, DWORD);
   void run();
