@@ -177,19 +177,27 @@ mjh_request parse(const std::string &line) {
   return r;
 }
 
+// A launch with nothing stored: the defaults, no hours, no programs, no
+// policy, on mains power, not elevated, not the first.
+mjh_agent_start default_start() {
+  mjh_agent_start start;
+  mjh_settings_default(&start.settings);
+  mjh_hours_none(&start.hours);
+  mjh_programs_none(&start.programs);
+  start.programs_damaged = false;
+  mjh_policy_none(&start.policy);
+  start.power = {MJH_AC_ONLINE, -1, false};
+  start.elevated = false;
+  start.first_launch = false;
+  return start;
+}
+
 class AgentCore : public ::testing::Test {
  protected:
   AgentCore() : agent(world, "1.0.0", 4242) {}
 
   void launch(bool first = false, const char *hours = nullptr, const char *days = nullptr) {
-    mjh_agent_start start;
-    mjh_settings_default(&start.settings);
-    mjh_hours_none(&start.hours);
-    mjh_programs_none(&start.programs);
-    start.programs_damaged = false;
-    mjh_policy_none(&start.policy);
-    start.power = {MJH_AC_ONLINE, -1, false};
-    start.elevated = false;
+    mjh_agent_start start = default_start();
     if (hours) {
       ASSERT_TRUE(mjh_hours_parse(hours, &start.hours, nullptr));
     }
@@ -241,16 +249,8 @@ TEST_F(AgentCore, TheFirstLaunchEverSavesTheDefaultsAndStartsARun) {
 }
 
 TEST_F(AgentCore, ALaterLaunchSavesNothingAndAStoppedRunHasNoTimer) {
-  mjh_agent_start start;
-  mjh_settings_default(&start.settings);
+  mjh_agent_start start = default_start();
   start.settings.run_on = 0;
-  mjh_hours_none(&start.hours);
-  mjh_programs_none(&start.programs);
-  start.programs_damaged = false;
-  mjh_policy_none(&start.policy);
-  start.power = {MJH_AC_ONLINE, -1, false};
-  start.elevated = false;
-  start.first_launch = false;
   agent.launch(start);
   EXPECT_EQ(world.saves, 0);
   EXPECT_FALSE(world.active);
@@ -634,25 +634,19 @@ TEST_P(Combination, DecidesTheStateAndNamesWhatHoldsTheRunBack) {
   const CombinationCase &c = GetParam();
   FakeWorld world;
   mjh_agent agent(world, "1.0.0", 1);
-  mjh_agent_start start;
-  mjh_settings_default(&start.settings);
+  mjh_agent_start start = default_start();
   start.settings.run_on = c.run_on;
   start.settings.ac_only = c.ac_only;
   start.settings.battery_floor = c.battery_floor;
   start.settings.foreground = c.foreground;
-  mjh_hours_none(&start.hours);
   if (c.hours) {
     ASSERT_TRUE(mjh_hours_parse(c.hours, &start.hours, nullptr));
   }
-  mjh_programs_none(&start.programs);
   if (c.programs) {
     ASSERT_TRUE(mjh_programs_parse(c.programs, &start.programs, nullptr));
   }
-  start.programs_damaged = false;
-  start.first_launch = false;
   start.policy = c.policy ? policy_of({{"Allowed", dword(0)}}) : policy_of({});
   start.power = c.power;
-  start.elevated = false;
   if (c.running) world.running_programs.push_back(c.running);
   if (c.in_front) world.foreground_program = c.in_front;
   agent.launch(start);
@@ -887,30 +881,16 @@ TEST_F(AgentCore, NudgeNowFromTheMenuSaysThatItNudged) {
 }
 
 TEST_F(AgentCore, AnElevatedAgentSaysSoInItsTooltipAndStatus) {
-  mjh_agent_start start;
-  mjh_settings_default(&start.settings);
-  mjh_hours_none(&start.hours);
-  mjh_programs_none(&start.programs);
-  start.programs_damaged = false;
-  mjh_policy_none(&start.policy);
-  start.power = {MJH_AC_ONLINE, -1, false};
+  mjh_agent_start start = default_start();
   start.elevated = true;
-  start.first_launch = false;
   agent.launch(start);
   EXPECT_EQ(world.tooltip.rfind("As administrator: Active", 0), 0u) << world.tooltip;
   EXPECT_TRUE(status().elevated);
 }
 
 TEST_F(AgentCore, ADamagedStoredProgramListKeepsTheRunWaitingUntilSetAgain) {
-  mjh_agent_start start;
-  mjh_settings_default(&start.settings);
-  mjh_hours_none(&start.hours);
-  mjh_programs_none(&start.programs);
+  mjh_agent_start start = default_start();
   start.programs_damaged = true;
-  mjh_policy_none(&start.policy);
-  start.power = {MJH_AC_ONLINE, -1, false};
-  start.elevated = false;
-  start.first_launch = false;
   agent.launch(start);
   EXPECT_FALSE(world.active);
   EXPECT_STREQ(status().reason, "saved program list damaged: set it again");
