@@ -6,25 +6,8 @@ namespace {
 
 const char k_example[] = "e.g. obs64.exe,mstsc.exe";
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool ends_with_exe(std::string_view s) {
   return s.size() >= 4 && mjh_program_name_equal(mjh_slice(s, s.size() - 4), ".exe");
-}
-
-// Appends the parts to err (when there is one) and fails.
-template <typename... Parts>
-bool fail(mjh_text *err, const Parts &...parts) {
-  if (err) err->add(parts...);
-  return false;
 }
 
 // "NAME" is not a program name: why (the name quoted, its control characters
@@ -33,7 +16,7 @@ bool fail_name(mjh_text *err, std::string_view name, const char *why) {
   if (!err) return false;
   mjh_text_buffer<80> cut;
   cut.add(mjh_shortened{name, 60});
-  return fail(err, mjh_json_quoted{cut.view()}, " is not a program name: ", why);
+  return mjh_fail(err, mjh_json_quoted{cut.view()}, " is not a program name: ", why);
 }
 
 bool has_any_of(std::string_view s, const char *chars) { return s.find_first_of(chars) != std::string_view::npos; }
@@ -50,7 +33,8 @@ bool add_name(std::string_view name, std::string_view all, mjh_programs *list, m
     if (!err) return false;
     mjh_text_buffer<80> cut;
     cut.add(mjh_shortened{all, 60});
-    return fail(err, "an empty name in ", mjh_json_quoted{cut.view()}, ": write the names between commas, ", k_example);
+    return mjh_fail(err, "an empty name in ", mjh_json_quoted{cut.view()}, ": write the names between commas, ",
+                    k_example);
   }
   if (!mjh_utf8_valid(name.data(), name.size())) return fail_name(err, name, "it is not UTF-8 text");
   if (has_control(name)) return fail_name(err, name, "it holds a control character");
@@ -67,8 +51,8 @@ bool add_name(std::string_view name, std::string_view all, mjh_programs *list, m
     if (!err) return false;
     mjh_text_buffer<48> cut;
     cut.add(mjh_shortened{name, 24});
-    return fail(err, mjh_json_quoted{cut.view()}, " is too long for a program name: at most ",
-                static_cast<int>(MJH_PROGRAM_NAME_MAX), " bytes");
+    return mjh_fail(err, mjh_json_quoted{cut.view()}, " is too long for a program name: at most ",
+                    static_cast<int>(MJH_PROGRAM_NAME_MAX), " bytes");
   }
 
   char full[MJH_PROGRAM_NAME_MAX + 1];
@@ -77,7 +61,7 @@ bool add_name(std::string_view name, std::string_view all, mjh_programs *list, m
   full[size] = '\0';
   if (mjh_programs_find(*list, std::string_view(full, size)) >= 0) return true;
   if (list->count == MJH_PROGRAMS_MAX)
-    return fail(err, "too many programs: at most ", static_cast<int>(MJH_PROGRAMS_MAX));
+    return mjh_fail(err, "too many programs: at most ", static_cast<int>(MJH_PROGRAMS_MAX));
   memcpy(list->names[list->count++], full, size + 1);
   return true;
 }
@@ -87,21 +71,17 @@ bool add_name(std::string_view name, std::string_view all, mjh_programs *list, m
 void mjh_programs_none(mjh_programs *p) { p->count = 0; }
 
 bool mjh_programs_parse(std::string_view text, mjh_programs *out, mjh_text *err) {
-  std::string_view all = trimmed(text);
-  if (all.empty()) return fail(err, "no program names given: write ", k_example, ", or any");
+  std::string_view all = mjh_trim_blanks(text);
+  if (all.empty()) return mjh_fail(err, "no program names given: write ", k_example, ", or any");
   if (mjh_program_name_equal(all, "any")) {
     mjh_programs_none(out);
     return true;
   }
   mjh_programs list;
   mjh_programs_none(&list);
-  for (size_t from = 0;;) {
-    size_t comma = all.find(',', from);
-    std::string_view piece = mjh_slice(all, from, comma == std::string_view::npos ? comma : comma - from);
-    if (!add_name(trimmed(piece), all, &list, err)) return false;
-    if (comma == std::string_view::npos) break;
-    from = comma + 1;
-  }
+  mjh_list_reader pieces{all};
+  for (std::string_view piece; pieces.next(&piece);)
+    if (!add_name(piece, all, &list, err)) return false;
   *out = list;
   return true;
 }
@@ -116,12 +96,7 @@ std::string_view mjh_image_name(std::string_view path) {
   return slash == std::string_view::npos ? path : mjh_slice(path, slash + 1);
 }
 
-bool mjh_program_name_equal(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); i++)
-    if (fold(a[i]) != fold(b[i])) return false;
-  return true;
-}
+bool mjh_program_name_equal(std::string_view a, std::string_view b) { return mjh_equal_ignoring_case(a, b); }
 
 int mjh_programs_find(const mjh_programs &p, std::string_view image) {
   std::string_view name = mjh_image_name(image);
@@ -134,8 +109,8 @@ int mjh_programs_find(const mjh_programs &p, std::string_view image) {
 
 bool mjh_battery_stop_valid(int stop_below, mjh_text *err) {
   if (stop_below == 0 || (stop_below >= MJH_BATTERY_STOP_MIN && stop_below <= MJH_BATTERY_STOP_MAX)) return true;
-  return fail(err, "the battery level to stop below must be from ", static_cast<int>(MJH_BATTERY_STOP_MIN), " to ",
-              static_cast<int>(MJH_BATTERY_STOP_MAX), " %, or 0 for none, not ", stop_below);
+  return mjh_fail(err, "the battery level to stop below must be from ", static_cast<int>(MJH_BATTERY_STOP_MIN), " to ",
+                  static_cast<int>(MJH_BATTERY_STOP_MAX), " %, or 0 for none, not ", stop_below);
 }
 
 void mjh_battery_gate_reset(mjh_battery_gate *g) { g->low = false; }

@@ -65,12 +65,6 @@ struct window_list {
   }
 };
 
-// Appends message to err (may be null). Returns false.
-bool fail(mjh_text *err, const char *message) {
-  if (err) err->add(message);
-  return false;
-}
-
 }  // namespace
 
 // ---- Working hours ----------------------------------------------------------
@@ -121,8 +115,8 @@ void mjh_session_until(mjh_session *s, const mjh_zone *zone, int64_t now, int mi
 
 bool mjh_session_until_end_of_hours(mjh_session *s, const mjh_hours *h, const mjh_zone *zone, int64_t now,
                                     mjh_text *err) {
-  if (h->damaged) return fail(err, "the working hours are damaged: set them again");
-  if (h->span_count == 0) return fail(err, "no working hours are set");
+  if (h->damaged) return mjh_fail(err, "the working hours are damaged: set them again");
+  if (h->span_count == 0) return mjh_fail(err, "no working hours are set");
   const window_list w(h, zone, now);
   // The working day: the one the stretch in progress began on, else today.
   const int in_progress = w.at(now);
@@ -130,9 +124,9 @@ bool mjh_session_until_end_of_hours(mjh_session *s, const mjh_hours *h, const mj
   int last = -1;
   for (int i = 0; i < w.n; i++)
     if (w.w[i].end > now && (w.w[i].day == day || w.w[i].start <= now)) last = i;
-  if (last < 0) return fail(err, "no working hours are left today");
+  if (last < 0) return mjh_fail(err, "no working hours are left today");
   const int64_t end = w.stretch_end(last);
-  if (end == MJH_NO_TIME) return fail(err, "today's working hours do not end within a week");
+  if (end == MJH_NO_TIME) return mjh_fail(err, "today's working hours do not end within a week");
   *s = {MJH_SESSION_UNTIL, now, end};
   return true;
 }

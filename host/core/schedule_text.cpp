@@ -12,28 +12,6 @@ constexpr int MINUTES_PER_DAY = 1440;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// s equals the lower-case word, ignoring case.
-bool same_word(std::string_view s, std::string_view word) {
-  if (s.size() != word.size()) return false;
-  for (size_t i = 0; i < s.size(); i++)
-    if (lower(s[i]) != word[i]) return false;
-  return true;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-// Appends message to err (may be null). Returns false.
-bool fail(mjh_text *err, std::string_view message) {
-  if (err) err->add(message);
-  return false;
-}
-
 // A piece of a person's input in a message: a JSON string, so that control
 // characters show escaped, and cut to stay readable.
 void put_input(mjh_text &out, std::string_view piece) {
@@ -51,30 +29,12 @@ bool input_error(mjh_text *err, std::string_view piece, std::string_view message
   return false;
 }
 
-// The comma-separated pieces of a list, each trimmed; an empty piece is
-// returned too, so that "a,,b" and "a," are refused rather than read.
-struct list_reader {
-  std::string_view rest;
-  bool done = false;
-
-  bool next(std::string_view *piece) {
-    if (done) return false;
-    const size_t comma = rest.find(',');
-    *piece = trim(mjh_slice(rest, 0, comma));
-    if (comma == std::string_view::npos)
-      done = true;
-    else
-      rest.remove_prefix(comma + 1);
-    return true;
-  }
-};
-
 // Splits "A-B" at its last dash into trimmed halves; false when there is none.
 bool split_range(std::string_view s, std::string_view *a, std::string_view *b) {
   const size_t dash = s.rfind('-');
   if (dash == std::string_view::npos) return false;
-  *a = trim(mjh_slice(s, 0, dash));
-  *b = trim(mjh_slice(s, dash + 1));
+  *a = mjh_trim_blanks(mjh_slice(s, 0, dash));
+  *b = mjh_trim_blanks(mjh_slice(s, dash + 1));
   return true;
 }
 
@@ -138,7 +98,7 @@ bool read_span(std::string_view piece, mjh_span *out, mjh_text *err) {
   if (out->start < 0) return clock_error(a, err);
   out->end = clock_value(b, &b_bare);
   if (out->end < 0) return clock_error(b, err);
-  if (out->start == MINUTES_PER_DAY) return fail(err, "a span cannot start at 24:00: write 00:00");
+  if (out->start == MINUTES_PER_DAY) return mjh_fail(err, "a span cannot start at 24:00: write 00:00");
   if (out->end == out->start) {
     if (err) {
       err->add("the span ");
@@ -159,7 +119,7 @@ constexpr std::string_view k_day_titles[7] = {"Mon", "Tue", "Wed", "Thu", "Fri",
 
 int day_index(std::string_view s) {
   for (int i = 0; i < 7; i++)
-    if (same_word(s, k_day_names[i]) || same_word(s, k_day_full[i])) return i;
+    if (mjh_equal_ignoring_case(s, k_day_names[i]) || mjh_equal_ignoring_case(s, k_day_full[i])) return i;
   return -1;
 }
 
@@ -172,16 +132,16 @@ bool day_error(std::string_view s, mjh_text *err) {
 // ---- Reading and writing working hours --------------------------------------
 
 bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err) {
-  const std::string_view all = trim(text ? text : "");
-  if (all.empty()) return fail(err, "no working hours given: write e.g. 08:30-12:00,13:00-17:30, or any");
-  if (same_word(all, "any")) {
+  const std::string_view all = mjh_trim_blanks(text ? text : "");
+  if (all.empty()) return mjh_fail(err, "no working hours given: write e.g. 08:30-12:00,13:00-17:30, or any");
+  if (mjh_equal_ignoring_case(all, "any")) {
     h->span_count = 0;
     h->damaged = false;
     return true;
   }
   mjh_span spans[MJH_SPANS_MAX + 1];
   int count = 0;
-  list_reader list{all};
+  mjh_list_reader list{all};
   for (std::string_view piece; list.next(&piece);) {
     if (!read_span(piece, &spans[count], err)) return false;
     if (count == MJH_SPANS_MAX) {
@@ -214,22 +174,23 @@ bool mjh_hours_parse(const char *text, mjh_hours *h, mjh_text *err) {
 }
 
 bool mjh_days_parse(const char *text, unsigned *days, mjh_text *err) {
-  const std::string_view all = trim(text ? text : "");
-  if (all.empty()) return fail(err, "no days given: write e.g. mon-fri, sat,sun or all");
-  if (same_word(all, "all") || same_word(all, "daily") || same_word(all, "every day") || same_word(all, "everyday")) {
+  const std::string_view all = mjh_trim_blanks(text ? text : "");
+  if (all.empty()) return mjh_fail(err, "no days given: write e.g. mon-fri, sat,sun or all");
+  if (mjh_equal_ignoring_case(all, "all") || mjh_equal_ignoring_case(all, "daily") ||
+      mjh_equal_ignoring_case(all, "every day") || mjh_equal_ignoring_case(all, "everyday")) {
     *days = MJH_DAYS_ALL;
     return true;
   }
-  if (same_word(all, "weekdays")) {
+  if (mjh_equal_ignoring_case(all, "weekdays")) {
     *days = 0x1f;
     return true;
   }
-  if (same_word(all, "weekend") || same_word(all, "weekends")) {
+  if (mjh_equal_ignoring_case(all, "weekend") || mjh_equal_ignoring_case(all, "weekends")) {
     *days = 0x60;
     return true;
   }
   unsigned result = 0;
-  list_reader list{all};
+  mjh_list_reader list{all};
   for (std::string_view piece; list.next(&piece);) {
     std::string_view a, b;
     if (!split_range(piece, &a, &b)) a = b = piece;
@@ -282,9 +243,9 @@ void mjh_days_text(unsigned days, mjh_text &out) {
 // ---- Sessions as people type them -------------------------------------------
 
 bool mjh_duration_parse(const char *text, int64_t *seconds, mjh_text *err) {
-  const std::string_view p = trim(text ? text : "");
+  const std::string_view p = mjh_trim_blanks(text ? text : "");
   static constexpr std::string_view k_malformed = " is not a duration: write e.g. 90 (seconds), 90s, 45m, 2h or 1h30m";
-  if (p.empty()) return fail(err, "no duration given: write e.g. 90 (seconds), 90s, 45m, 2h or 1h30m");
+  if (p.empty()) return mjh_fail(err, "no duration given: write e.g. 90 (seconds), 90s, 45m, 2h or 1h30m");
   // Units 3 h, 2 min, 1 s, each at most once and in that order.
   static constexpr std::string_view k_units[3][5] = {{"s", "sec", "secs", "second", "seconds"},
                                                      {"m", "min", "mins", "minute", "minutes"},
@@ -313,7 +274,7 @@ bool mjh_duration_parse(const char *text, int64_t *seconds, mjh_text *err) {
       const std::string_view word = mjh_slice(p, u, i - u);
       for (int k = 0; k < 3 && !unit; k++)
         for (std::string_view name : k_units[k])
-          if (!name.empty() && same_word(word, name)) unit = k + 1;
+          if (!name.empty() && mjh_equal_ignoring_case(word, name)) unit = k + 1;
       while (i < p.size() && p[i] == ' ') i++;
     }
     if (unit < 1 || (last_unit && unit >= last_unit)) return input_error(err, p, k_malformed);
@@ -334,8 +295,8 @@ bool mjh_duration_parse(const char *text, int64_t *seconds, mjh_text *err) {
 }
 
 bool mjh_time_of_day_parse(const char *text, int *minute, mjh_text *err) {
-  const std::string_view p = trim(text ? text : "");
-  if (p.empty()) return fail(err, "no time of day given: write HH:MM, e.g. 17:30");
+  const std::string_view p = mjh_trim_blanks(text ? text : "");
+  if (p.empty()) return mjh_fail(err, "no time of day given: write HH:MM, e.g. 17:30");
   const int value = clock_value(p);
   if (value < 0) return clock_error(p, err);
   *minute = value;
@@ -595,7 +556,7 @@ bool read_schedule_value(const char *text, const mjh_jtok *v, unsigned bit, mjh_
                              [r](const char *s, mjh_text *e) { return mjh_duration_parse(s, &r->for_s, e); });
     default:
       if (!schedule_text(text, v, "until", "a time of day such as \"17:30\", or \"end\"", value, err)) return false;
-      if (same_word(value, "end")) {
+      if (mjh_equal_ignoring_case(value, "end")) {
         r->until_minute = MJH_UNTIL_END_OF_HOURS;
         return true;
       }
@@ -620,7 +581,7 @@ bool schedule_from_tokens(const char *text, const mjh_jtok *t, int count, int ob
     result.given |= bit;
   }
   if ((result.given & MJH_SCHED_KEY_FOR) && (result.given & MJH_SCHED_KEY_UNTIL))
-    return fail(err, "\"for\" and \"until\" cannot both be given");
+    return mjh_fail(err, "\"for\" and \"until\" cannot both be given");
   *r = result;
   return true;
 }
@@ -635,7 +596,7 @@ void mjh_schedule_request_none(mjh_schedule_request *r) {
 
 bool mjh_start_options_from_tokens(const char *text, const mjh_jtok *t, int count, int obj, mjh_options *o,
                                    unsigned *given, mjh_schedule_request *r, mjh_text *err) {
-  if (count > MJH_JSON_TOKENS_MAX) return fail(err, "too many tokens");
+  if (count > MJH_JSON_TOKENS_MAX) return mjh_fail(err, "too many tokens");
   mjh_schedule_request schedule = *r;
   if (!schedule_from_tokens(text, t, count, obj, &schedule, err)) return false;
   // The object without its schedule members, for the options reader to

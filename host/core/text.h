@@ -111,6 +111,50 @@ inline bool mjh_starts_with(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && mjh_slice(s, 0, prefix.size()) == prefix;
 }
 
+// s without the blanks (spaces and tabs) at either end.
+inline std::string_view mjh_trim_blanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// Whether a and b are the same, ignoring the case of ASCII letters.
+inline bool mjh_equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); i++) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The comma-separated pieces of a list, each trimmed of blanks; an empty
+// piece is given too, so that "a,,b" and "a," can be refused rather than read.
+struct mjh_list_reader {
+  std::string_view rest;
+  bool done = false;
+
+  bool next(std::string_view *piece) {
+    if (done) return false;
+    const size_t comma = rest.find(',');
+    *piece = mjh_trim_blanks(mjh_slice(rest, 0, comma));
+    if (comma == std::string_view::npos)
+      done = true;
+    else
+      rest.remove_prefix(comma + 1);
+    return true;
+  }
+};
+
+// How a reader fails: appends the parts to err (when there is one) and
+// returns false.
+template <typename... Parts>
+bool mjh_fail(mjh_text *err, const Parts &...parts) {
+  if (err) err->add(parts...);
+  return false;
+}
+
 // ---- UTF-8 ------------------------------------------------------------------
 
 // The length of the UTF-8 sequence at s (n bytes available), or 0 when it is
