@@ -13,8 +13,6 @@ const mjh_policy_def k_policies[MJH_POLICY_COUNT] = {
     {"StartWithWindows", MJH_VALUE_NUMBER, 0, 1, 0},
 };
 
-const char *scope_name(mjh_policy_scope scope) { return scope == MJH_SCOPE_MACHINE ? "machine" : "user"; }
-
 void add_damage(mjh_policy *p, int id, mjh_policy_scope scope, const char *what, const char *detail) {
   if (p->damage_count >= MJH_POLICY_DAMAGE_MAX) return;
   mjh_policy_damage &d = p->damage[p->damage_count++];
@@ -230,14 +228,14 @@ void mjh_policy_json(const mjh_policy &p, mjh_text &out) {
     if (p.from[id] == MJH_SCOPE_NONE) continue;
     out.add(first ? "" : ",", mjh_json_quoted{k_policies[id].name}, ":{\"value\":");
     put_value(p, id, out);
-    out.add(",\"scope\":\"", scope_name(p.from[id]), "\"}");
+    out.add(",\"scope\":\"", mjh_policy_scope_name(p.from[id]), "\"}");
     first = false;
   }
   out.add("},\"damaged\":[");
   for (int i = 0; i < p.damage_count; i++) {
     const mjh_policy_damage &d = p.damage[i];
-    out.add(i ? "," : "", "{\"name\":", mjh_json_quoted{k_policies[d.id].name}, ",\"scope\":\"", scope_name(d.scope),
-            "\",\"problem\":", mjh_json_quoted{d.problem}, "}");
+    out.add(i ? "," : "", "{\"name\":", mjh_json_quoted{k_policies[d.id].name}, ",\"scope\":\"",
+            mjh_policy_scope_name(d.scope), "\",\"problem\":", mjh_json_quoted{d.problem}, "}");
   }
   out.add("]}");
 }
@@ -248,3 +246,5 @@ void mjh_policy_menu_label(const mjh_policy &p, int id, const char *label, mjh_t
   if (id == MJH_POLICY_ALLOWED) set = !p.allowed;
   if (set) out.add(" (set by your organization)");
 }
+
+const char *mjh_policy_scope_name(mjh_policy_scope scope) { return scope == MJH_SCOPE_MACHINE ? "machine" : "user"; }

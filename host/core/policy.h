@@ -46,6 +46,9 @@ const mjh_policy_def &mjh_policy_table(int id);
 
 enum mjh_policy_scope { MJH_SCOPE_NONE, MJH_SCOPE_MACHINE, MJH_SCOPE_USER };
 
+// "machine" or "user", as the status and the sentences name a scope.
+const char *mjh_policy_scope_name(mjh_policy_scope scope);
+
 enum { MJH_POLICY_DAMAGE_MAX = 2 * MJH_POLICY_COUNT, MJH_POLICY_PROBLEM_MAX = 112 };
 
 struct mjh_policy_damage {

@@ -5,14 +5,7 @@
 #include "json.h"
 #include "policy.h"
 
-namespace {
-
-const char *scope_name(mjh_policy_scope scope) { return scope == MJH_SCOPE_MACHINE ? "machine" : "user"; }
-
-}  // namespace
-
 void mjh_policy_sentence(const mjh_policy &p, mjh_text &out) {
-  size_t start = out.size();
   const char *sep = "set by your organization: ";
   auto part = [&]() -> mjh_text & {
     out.add(sep);
@@ -33,14 +26,13 @@ void mjh_policy_sentence(const mjh_policy &p, mjh_text &out) {
     }
   }
   if (p.start_with_windows >= 0) part().add(p.start_with_windows ? "starts with Windows" : "never starts with Windows");
-  if (out.size() == start) out.rewind(start);
 }
 
 void mjh_policy_damage_sentence(const mjh_policy &p, mjh_text &out) {
   for (int i = 0; i < p.damage_count; i++) {
     const mjh_policy_damage &d = p.damage[i];
-    out.add(i ? "; " : "policy values ignored as damaged: ", mjh_policy_table(d.id).name, " (", scope_name(d.scope),
-            "): ", d.problem);
+    out.add(i ? "; " : "policy values ignored as damaged: ", mjh_policy_table(d.id).name, " (",
+            mjh_policy_scope_name(d.scope), "): ", d.problem);
   }
 }
 
@@ -101,11 +93,10 @@ bool mjh_policy_from_json(const char *text, const mjh_jtok *t, int count, int ob
     const int name = mjh_json_member(text, t, count, i, "name");
     const int scope = mjh_json_member(text, t, count, i, "scope");
     const int problem = mjh_json_member(text, t, count, i, "problem");
-    if (name < 0 || scope < 0 || problem < 0 || policy_named(text, t[name]) < 0 ||
-        read.damage_count >= MJH_POLICY_DAMAGE_MAX)
-      return false;
+    const int id = name < 0 ? -1 : policy_named(text, t[name]);
+    if (id < 0 || scope < 0 || problem < 0 || read.damage_count >= MJH_POLICY_DAMAGE_MAX) return false;
     mjh_policy_damage &d = read.damage[read.damage_count++];
-    d.id = policy_named(text, t[name]);
+    d.id = id;
     d.scope = scope_named(text, t[scope]);
     mjh_json_string_cut(text, &t[problem], d.problem, sizeof d.problem);
   }

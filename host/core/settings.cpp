@@ -71,7 +71,7 @@ bool mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v) {
   long n = signed_number(v->number);
   if (n < k->min || n > k->max) return false;
   // A stop level below the lowest one is not one (0 is off).
-  if (k->field == &mjh_settings::battery_floor && n != 0 && n < MJH_BATTERY_STOP_MIN) return false;
+  if (k->field == &mjh_settings::battery_floor && !mjh_battery_stop_valid(static_cast<int>(n), nullptr)) return false;
   *number_field(s, i) = static_cast<int>(n);
   return true;
 }

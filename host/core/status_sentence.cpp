@@ -119,7 +119,6 @@ void mjh_describe_agent_at(const mjh_reply *reply, const mjh_zone *zone, int64_t
   out.rewind(end);
   out.add('\n');
   if (out.ok() || end == start) return;
-  while (end > start + 1 && (static_cast<unsigned char>(out.c_str()[end - 1]) & 0xC0) == 0x80) end--;
-  out.rewind(end - 1);
+  out.rewind(start + mjh_utf8_prefix(out.c_str() + start, end - start, end - start - 1));
   out.add('\n');
 }
