@@ -195,10 +195,10 @@ void mjh_agent::run_stop() {
   failing_ = false;
 }
 
-void mjh_agent::decide_schedule(const session_state &session, int64_t now, mjh_decision *d) const {
-  mjh_hours hours = hours_;
-  mjh_policy_apply_hours(policy_, &hours);
-  mjh_decide(&hours, &session.session, fx_.zone(), now, d);
+mjh_hours mjh_agent::hours_in_force() const {
+  mjh_hours h = hours_;
+  mjh_policy_apply_hours(policy_, &h);
+  return h;
 }
 
 // After every change: what the run does now (active, waiting or stopped,
@@ -212,7 +212,8 @@ void mjh_agent::decide() {
   const int64_t before = clock_utc_;
   clock_utc_ = now;
   clock_tick_ = fx_.tick_ms();
-  decide_schedule(session_, now, &decision_);
+  const mjh_hours hours = hours_in_force();
+  mjh_decide(&hours, &session_.session, fx_.zone(), now, &decision_);
   mjh_conditions conditions;
   conditions.programs = programs_;
   conditions.foreground = settings_.foreground != 0;
@@ -357,9 +358,7 @@ void mjh_agent::menu(mjh_menu_model *m) const {
   m->hours_fixed = policy_.from[MJH_POLICY_WORKING_HOURS] != MJH_SCOPE_NONE;
   mjh_text hours(m->hours_label);
   mjh_policy_menu_label(policy_, MJH_POLICY_WORKING_HOURS, "&Working hours...", hours);
-  mjh_hours in_force = hours_;
-  mjh_policy_apply_hours(policy_, &in_force);
-  m->until_end_of_hours_possible = in_force.span_count > 0;
+  m->until_end_of_hours_possible = hours_in_force().span_count > 0;
   m->max_interval_s = policy_.max_interval_s;
   m->while_programs = programs_.count > 0;
   m->ac_only = settings_.ac_only != 0;
@@ -467,8 +466,7 @@ void mjh_agent::choose_session(mjh_user_action action, int64_t value) {
     chosen.session.start = now;
     chosen.session.end = MJH_NO_TIME;
   } else if (action == MJH_ACTION_RUN_UNTIL_END_OF_HOURS) {
-    mjh_hours hours = hours_;
-    mjh_policy_apply_hours(policy_, &hours);
+    const mjh_hours hours = hours_in_force();
     if (!mjh_session_until_end_of_hours(&chosen.session, &hours, fx_.zone(), now, &err)) {
       fx_.notify("Run until the end of today's working hours", err.c_str());
       return;
@@ -718,11 +716,10 @@ void mjh_agent::write_status(mjh_text &reply) {
   agent.last_error = fx_.last_error();
   agent.pid = pid_;
   agent.version = version_;
+  const mjh_hours hours = hours_in_force();
   mjh_decision shown;
-  decide_schedule(session_, now, &shown);
+  mjh_decide(&hours, &session_.session, fx_.zone(), now, &shown);
   if (!settings_.run_on) shown.next_start = MJH_NO_TIME;  // nothing starts a run the user stopped
-  mjh_hours hours = hours_;
-  mjh_policy_apply_hours(policy_, &hours);  // the hours in force
   mjh_text_buffer<1024> schedule;
   mjh_schedule_json(&hours, &session_.session, &shown, warning_, schedule);
   agent.schedule_json = schedule.ok() ? schedule.c_str() : nullptr;

@@ -253,7 +253,6 @@ class mjh_agent {
   };
 
   void decide();
-  void decide_schedule(const session_state &session, int64_t now, mjh_decision *d) const;
   bool run_start();
   void run_stop();
   void read_status();
@@ -275,6 +274,7 @@ class mjh_agent {
   void write_status(mjh_text &reply);
   bool options_text(const mjh_options &o, mjh_text &out) const;
   mjh_options options_in_force() const;
+  mjh_hours hours_in_force() const;
   bool policy_refuses(mjh_text *err) const;
 
   mjh_agent_effects &fx_;
