@@ -65,6 +65,26 @@ struct window_list {
   }
 };
 
+// Whether now is inside a stretch of the list; its end in *stretch_end.
+bool inside_of(const window_list &w, int64_t now, int64_t *stretch_end) {
+  const int i = w.at(now);
+  if (i < 0) return false;
+  if (stretch_end) *stretch_end = w.stretch_end(i);
+  return true;
+}
+
+// The start of the list's next stretch after now (after the one now is in).
+int64_t next_start_of(const window_list &w, int64_t now) {
+  int64_t from = now;
+  int i = w.at(now);
+  if (i >= 0) {
+    from = w.stretch_end(i);
+    if (from == MJH_NO_TIME) return MJH_NO_TIME;
+  }
+  i = w.stretch_start_from(from, true);
+  return i < 0 ? MJH_NO_TIME : w.w[i].start;
+}
+
 }  // namespace
 
 // ---- Working hours ----------------------------------------------------------
@@ -78,24 +98,12 @@ bool mjh_hours_inside(const mjh_hours *h, const mjh_zone *zone, int64_t now, int
   if (stretch_end) *stretch_end = MJH_NO_TIME;
   if (h->damaged) return false;
   if (h->span_count == 0) return true;
-  const window_list w(h, zone, now);
-  const int i = w.at(now);
-  if (i < 0) return false;
-  if (stretch_end) *stretch_end = w.stretch_end(i);
-  return true;
+  return inside_of(window_list(h, zone, now), now, stretch_end);
 }
 
 int64_t mjh_hours_next_start(const mjh_hours *h, const mjh_zone *zone, int64_t now) {
   if (h->span_count == 0) return MJH_NO_TIME;
-  const window_list w(h, zone, now);
-  int64_t from = now;
-  int i = w.at(now);
-  if (i >= 0) {
-    from = w.stretch_end(i);
-    if (from == MJH_NO_TIME) return MJH_NO_TIME;
-  }
-  i = w.stretch_start_from(from, true);
-  return i < 0 ? MJH_NO_TIME : w.w[i].start;
+  return next_start_of(window_list(h, zone, now), now);
 }
 
 // ---- Sessions ---------------------------------------------------------------
@@ -156,8 +164,17 @@ void decided(mjh_decision *d, int64_t now, mjh_sched_action action, mjh_sched_re
 }  // namespace
 
 void mjh_decide(const mjh_hours *h, const mjh_session *session, const mjh_zone *zone, int64_t now, mjh_decision *d) {
-  int64_t stretch = MJH_NO_TIME;
-  d->inside = mjh_hours_inside(h, zone, now, &stretch);
+  // The hours' windows around now, laid out once for both questions.
+  int64_t stretch = MJH_NO_TIME, next_start = MJH_NO_TIME;
+  if (h->damaged) {
+    d->inside = false;
+  } else if (h->span_count == 0) {
+    d->inside = true;
+  } else {
+    const window_list w(h, zone, now);
+    d->inside = inside_of(w, now, &stretch);
+    if (!d->inside) next_start = next_start_of(w, now);
+  }
   d->run_until = MJH_NO_TIME;
   d->next_start = MJH_NO_TIME;
   d->next_change = MJH_NO_TIME;
@@ -183,6 +200,6 @@ void mjh_decide(const mjh_hours *h, const mjh_session *session, const mjh_zone *
     d->run_until = d->next_change = stretch;
     return decided(d, now, MJH_SCHED_RUN, MJH_REASON_INSIDE_HOURS);
   }
-  d->next_start = d->next_change = mjh_hours_next_start(h, zone, now);
+  d->next_start = d->next_change = next_start;
   decided(d, now, MJH_SCHED_WAIT, MJH_REASON_OUTSIDE_HOURS);
 }
