@@ -24,6 +24,7 @@
 
 #include "process_watch.h"
 #include "sleepers.h"
+#include "this_program.h"
 
 namespace {
 
@@ -43,12 +44,6 @@ int host(const char *names) {
   watch.stop();
   CloseHandle(quit);
   return 0;
-}
-
-std::string this_program() {
-  char exe[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  return std::string(exe, n);
 }
 
 // Runs a host for one phase, between the marker lines.

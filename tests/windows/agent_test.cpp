@@ -16,9 +16,11 @@
 #include "gtest/gtest.h"
 #include "notification_area.h"
 #include "pipe_dacl_check.h"
+#include "policy_keys.h"
 #include "protocol.h"
 #include "resource.h"
 #include "sleepers.h"
+#include "this_program.h"
 
 namespace {
 
@@ -26,13 +28,6 @@ const wchar_t kSettingsKey[] = L"Software\\Veltrano\\Mouse Jiggler";
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Veltrano Mouse Jiggler";
 const wchar_t kWindowClass[] = L"VeltranoMouseJigglerAgent";
-
-std::wstring beside_this_program(const wchar_t *name) {
-  wchar_t exe[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring path(exe, n);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
-}
 
 // This user's and session's: pipe_dacl_check.h makes it as the hosts do.
 std::wstring pipe_name() { return agent_pipe_name(); }
@@ -139,9 +134,7 @@ bool status(mjh_reply *out, DWORD timeout_ms = 10000) {
 
 // ---- The registry ------------------------------------------------------------------
 
-void clean_registry() {
-  RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-  RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+void autostart_off() {
   HKEY run;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
     RegDeleteValueW(run, kRunValue);
@@ -149,12 +142,10 @@ void clean_registry() {
   }
 }
 
-void autostart_off() {
-  HKEY run;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-    RegDeleteValueW(run, kRunValue);
-    RegCloseKey(run);
-  }
+void clean_registry() {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+  autostart_off();
 }
 
 bool settings_key_exists() {
@@ -164,27 +155,22 @@ bool settings_key_exists() {
   return true;
 }
 
-// The log-on entry's text, or "(none)".
-std::wstring run_value() {
+// A text value under key of HKEY_CURRENT_USER, or "(none)".
+std::wstring user_text(const wchar_t *key, const wchar_t *name) {
   wchar_t text[1024] = {};
   DWORD type = 0, size = sizeof text - sizeof(wchar_t);
-  HKEY run;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_QUERY_VALUE, &run) != ERROR_SUCCESS) return L"(none)";
-  LSTATUS rc = RegQueryValueExW(run, kRunValue, nullptr, &type, reinterpret_cast<BYTE *>(text), &size);
-  RegCloseKey(run);
+  HKEY k;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS) return L"(none)";
+  LSTATUS rc = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE *>(text), &size);
+  RegCloseKey(k);
   return rc == ERROR_SUCCESS && type == REG_SZ ? std::wstring(text) : L"(none)";
 }
 
+// The log-on entry's text, or "(none)".
+std::wstring run_value() { return user_text(kRunKey, kRunValue); }
+
 // A text setting as stored, or "(none)".
-std::wstring stored_text(const wchar_t *name) {
-  wchar_t text[1024] = {};
-  DWORD type = 0, size = sizeof text - sizeof(wchar_t);
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return L"(none)";
-  LSTATUS rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(text), &size);
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS && type == REG_SZ ? std::wstring(text) : L"(none)";
-}
+std::wstring stored_text(const wchar_t *name) { return user_text(kSettingsKey, name); }
 
 // Sends the agent's window a menu command and waits until it is handled (a
 // posted one could come after a pipe request sent later).
@@ -1202,27 +1188,6 @@ TEST_F(AgentTest, LogOffWithARequestWaitingOnASlowNotificationArea) {
 
 namespace {
 
-// Writes or removes (value null) a policy value of this user.
-void set_policy(const wchar_t *name, const BYTE *data, DWORD size, DWORD type) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrano\\Mouse Jiggler", 0, nullptr, 0,
-                            KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, name, 0, type, data, size);
-  RegCloseKey(key);
-}
-void set_policy_dword(const wchar_t *name, DWORD value) {
-  set_policy(name, reinterpret_cast<const BYTE *>(&value), sizeof value, REG_DWORD);
-}
-void set_policy_text(const wchar_t *name, const wchar_t *text) {
-  set_policy(name, reinterpret_cast<const BYTE *>(text), static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)),
-             REG_SZ);
-}
-void clear_policies() {
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrano");
-  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Policies\\Veltrano");
-}
-
 // What a Group Policy refresh does: the setting change "Policy", to the agent.
 void refresh_policies() {
   HWND window = FindWindowW(kWindowClass, nullptr);
@@ -1277,11 +1242,11 @@ TEST_F(AgentTest, PoliciesApplyWhileTheAgentRunsAndADamagedOneIsNamed) {
   ASSERT_EQ(start_with("\"interval_s\":600,\"keep_awake\":false"), "");
   mjh_reply reply;
 
-  set_policy_dword(L"MaxIntervalSeconds", 120);
-  set_policy_dword(L"KeepAwake", 1);
-  set_policy_text(L"WorkingHours", L"00:00-24:00");
-  set_policy_dword(L"StartWithWindows", 1);
-  set_policy_text(L"Allowed", L"yes");  // damaged: not a DWORD
+  ASSERT_EQ(add_policy("HKCU", "MaxIntervalSeconds", "REG_DWORD", "120"), 0u);
+  ASSERT_EQ(add_policy("HKCU", "KeepAwake", "REG_DWORD", "1"), 0u);
+  ASSERT_EQ(add_policy("HKCU", "WorkingHours", "REG_SZ", "00:00-24:00"), 0u);
+  ASSERT_EQ(add_policy("HKCU", "StartWithWindows", "REG_DWORD", "1"), 0u);
+  ASSERT_EQ(add_policy("HKCU", "Allowed", "REG_SZ", "yes"), 0u);  // damaged: not a DWORD
   refresh_policies();
   ASSERT_TRUE(status(&reply));
   EXPECT_EQ(reply.run.active, 1);
@@ -1298,7 +1263,7 @@ TEST_F(AgentTest, PoliciesApplyWhileTheAgentRunsAndADamagedOneIsNamed) {
   EXPECT_NE(start_with("\"hours\":\"09:00-17:00\""), "");
   EXPECT_EQ(start_with("\"interval_s\":60"), "");
 
-  set_policy_dword(L"Allowed", 0);
+  ASSERT_EQ(add_policy("HKCU", "Allowed", "REG_DWORD", "0"), 0u);
   refresh_policies();
   ASSERT_TRUE(status(&reply));
   EXPECT_EQ(reply.run.active, 0);

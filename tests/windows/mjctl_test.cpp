@@ -25,13 +25,6 @@
 
 namespace {
 
-std::string beside_this_program(const char *name) {
-  char exe[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  std::string path(exe, n);
-  return path.substr(0, path.find_last_of("\\/") + 1) + name;
-}
-
 // One run of mjctl.exe with the given arguments (Windows command-line rules).
 class Mjctl {
  public:

@@ -8,19 +8,9 @@
 
 #include "gtest/gtest.h"
 #include "pipe.h"
+#include "this_program.h"
 
 namespace {
-
-std::string this_program() {
-  char exe[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  return std::string(exe, n);
-}
-
-std::string beside_this_program(const char *name) {
-  const std::string self = this_program();
-  return self.substr(0, self.find_last_of("\\/") + 1) + name;
-}
 
 // Serves the agent's pipe, answering {"ok":true} to every request, and never
 // exits by itself.

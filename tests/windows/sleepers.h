@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "this_program.h"
+
 // A folder in %TEMP% for the copies, removed with them at the end.
 class sleeper_folder {
  public:
@@ -27,10 +29,7 @@ class sleeper_folder {
 
   // mj_sleeper.exe copied as name; its path, or "" when it cannot be copied.
   std::string copy(const std::string &name) {
-    char exe[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-    std::string self(exe, n);
-    std::string from = self.substr(0, self.find_last_of("\\/") + 1) + "mj_sleeper.exe";
+    std::string from = beside_this_program("mj_sleeper.exe");
     std::string to = dir_ + "\\" + name;
     if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) return "";
     files_.push_back(to);

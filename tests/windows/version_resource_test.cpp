@@ -9,15 +9,9 @@
 
 #include "gtest/gtest.h"
 #include "mouse_jiggler.h"
+#include "this_program.h"
 
 namespace {
-
-std::string beside_this_program(const char *name) {
-  char exe[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, exe, sizeof exe);
-  std::string path(exe, n);
-  return path.substr(0, path.find_last_of("\\/") + 1) + name;
-}
 
 class VersionResource : public ::testing::Test {
  protected:
