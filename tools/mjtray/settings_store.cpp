@@ -4,45 +4,17 @@
 #include <wchar.h>
 
 #include "handle.h"
+#include "registry.h"
 #include "schedule_text.h"
 #include "wide.h"
 
 namespace {
 
-const wchar_t k_run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char k_programs_value[] = "while_running";
 
 enum {
   TEXT_MAX = MJH_PROGRAMS_TEXT_MAX
 };  // characters of a text setting (the longest: the programs); longer ones are not settings
-
-// Reads one named value as the settings table sees it; a text goes into out.
-void read_value(HKEY key, const char *name, mjh_value *v, mjh_text &out) {
-  wchar_t wide_name[64];
-  union {
-    DWORD number;
-    wchar_t text[TEXT_MAX + 1];
-  } data = {};
-  DWORD type = 0, size = sizeof data - sizeof(wchar_t);
-  *v = mjh_value{};
-  mjw_widen(name, wide_name, 64);
-  LSTATUS rc = RegQueryValueExW(key, wide_name, nullptr, &type, reinterpret_cast<BYTE *>(&data), &size);
-  if (rc == ERROR_FILE_NOT_FOUND) {
-    v->type = MJH_VALUE_MISSING;
-  } else if (rc != ERROR_SUCCESS) {
-    v->type = MJH_VALUE_OTHER;  // ERROR_MORE_DATA: too large to be a setting
-  } else if (type == REG_DWORD && size == sizeof(DWORD)) {
-    v->type = MJH_VALUE_NUMBER;
-    v->number = data.number;
-  } else if (type == REG_SZ && size % sizeof(wchar_t) == 0) {
-    data.text[size / sizeof(wchar_t)] = L'\0';  // a stored text need not end in NUL
-    mjw_narrow(data.text, out);
-    v->type = MJH_VALUE_TEXT;
-    v->text = out.c_str();
-  } else {
-    v->type = MJH_VALUE_OTHER;
-  }
-}
 
 bool write_text(HKEY key, const char *name, const char *text) {
   wchar_t wide_name[64], wide_text[TEXT_MAX + 1];
@@ -78,22 +50,22 @@ void settings_store_load(mjh_agent_start *start) {
   start->programs_damaged = false;
   mjw_key key;
   start->first_launch =
-      RegOpenKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS;
+      RegOpenKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS;
   if (start->first_launch) return;
   for (int i = 0; i < mjh_setting_count(); ++i) {
     mjh_text_buffer<TEXT_MAX * 3 + 1> text;
     mjh_value v;
-    read_value(key.get(), mjh_setting_name(i), &v, text);
+    mjw_registry_value<TEXT_MAX>(key.get(), mjh_setting_name(i), &v, text);
     mjh_settings_apply(&start->settings, i, &v);
   }
   mjh_text_buffer<TEXT_MAX * 3 + 1> hours_text, days_text;
   mjh_value hours, days;
-  read_value(key.get(), MJH_STORED_HOURS, &hours, hours_text);
-  read_value(key.get(), MJH_STORED_DAYS, &days, days_text);
+  mjw_registry_value<TEXT_MAX>(key.get(), MJH_STORED_HOURS, &hours, hours_text);
+  mjw_registry_value<TEXT_MAX>(key.get(), MJH_STORED_DAYS, &days, days_text);
   mjh_hours_from_stored(&hours, &days, &start->hours);
   mjh_text_buffer<TEXT_MAX * 3 + 1> programs_text;
   mjh_value programs;
-  read_value(key.get(), k_programs_value, &programs, programs_text);
+  mjw_registry_value<TEXT_MAX>(key.get(), k_programs_value, &programs, programs_text);
   if (programs.type == MJH_VALUE_TEXT)
     start->programs_damaged = !mjh_programs_parse(programs.text, &start->programs, nullptr);
   else
@@ -102,7 +74,7 @@ void settings_store_load(mjh_agent_start *start) {
 
 bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) {
   mjw_key key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
                       nullptr) != ERROR_SUCCESS)
     return false;
   bool ok = true;
@@ -132,22 +104,21 @@ bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, c
 
 bool settings_store_user_has_own_agent() {
   mjw_key key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJTRAY_SETTINGS_KEY L"\\Installer", 0, KEY_QUERY_VALUE, key.receive()) ==
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY L"\\Installer", 0, KEY_QUERY_VALUE, key.receive()) ==
           ERROR_SUCCESS &&
       RegQueryValueExW(key.get(), L"Folder", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
     return true;
   mjw_key run;
-  return RegOpenKeyExW(HKEY_CURRENT_USER, k_run_key, 0, KEY_QUERY_VALUE, run.receive()) == ERROR_SUCCESS &&
-         RegQueryValueExW(run.get(), MJTRAY_AUTOSTART_VALUE, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, MJW_RUN_KEY, 0, KEY_QUERY_VALUE, run.receive()) == ERROR_SUCCESS &&
+         RegQueryValueExW(run.get(), MJW_RUN_VALUE, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool autostart_enabled(const wchar_t *exe) {
   wchar_t stored[MAX_PATH + 8] = {}, expected[MAX_PATH + 8];
   DWORD type = 0, size = sizeof stored - sizeof(wchar_t);
   mjw_key key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, k_run_key, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return false;
-  LSTATUS rc =
-      RegQueryValueExW(key.get(), MJTRAY_AUTOSTART_VALUE, nullptr, &type, reinterpret_cast<BYTE *>(stored), &size);
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJW_RUN_KEY, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS) return false;
+  LSTATUS rc = RegQueryValueExW(key.get(), MJW_RUN_VALUE, nullptr, &type, reinterpret_cast<BYTE *>(stored), &size);
   if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
   stored[size / sizeof(wchar_t)] = L'\0';
   quoted(exe, expected, sizeof expected / sizeof expected[0]);
@@ -156,17 +127,17 @@ bool autostart_enabled(const wchar_t *exe) {
 
 bool autostart_set(const wchar_t *exe, bool on) {
   mjw_key key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, k_run_key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(), nullptr) !=
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, MJW_RUN_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(), nullptr) !=
       ERROR_SUCCESS)
     return false;
   LSTATUS rc;
   if (on) {
     wchar_t command[MAX_PATH + 8];
     quoted(exe, command, sizeof command / sizeof command[0]);
-    rc = RegSetValueExW(key.get(), MJTRAY_AUTOSTART_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE *>(command),
+    rc = RegSetValueExW(key.get(), MJW_RUN_VALUE, 0, REG_SZ, reinterpret_cast<const BYTE *>(command),
                         static_cast<DWORD>((wcslen(command) + 1) * sizeof(wchar_t)));
   } else {
-    rc = RegDeleteValueW(key.get(), MJTRAY_AUTOSTART_VALUE);
+    rc = RegDeleteValueW(key.get(), MJW_RUN_VALUE);
     if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
   }
   return rc == ERROR_SUCCESS;

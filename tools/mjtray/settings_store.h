@@ -7,11 +7,6 @@
 
 #include "agent.h"
 
-// HKEY_CURRENT_USER\Software\Veltrano\Mouse Jiggler
-#define MJTRAY_SETTINGS_KEY L"Software\\Veltrano\\Mouse Jiggler"
-// The value under HKCU\Software\Microsoft\Windows\CurrentVersion\Run
-#define MJTRAY_AUTOSTART_VALUE L"Veltrano Mouse Jiggler"
-
 // What was saved: the settings (each missing, mistyped or out-of-range value
 // gives its default), the working hours (damaged when they do not read as a
 // whole), the programs of the program condition (damaged when they do not

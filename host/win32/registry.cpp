@@ -1,0 +1,28 @@
+#include "registry.h"
+
+#include <string.h>
+
+#include "wide.h"
+
+void mjw_registry_value(HKEY key, const char *name, wchar_t *buffer, size_t max_units, mjh_value *v, mjh_text &out) {
+  *v = {MJH_VALUE_MISSING, 0, nullptr};
+  wchar_t wide_name[64];
+  mjw_widen(name, wide_name);
+  DWORD type = 0, size = static_cast<DWORD>(max_units * sizeof(wchar_t));
+  LSTATUS rc = RegQueryValueExW(key, wide_name, nullptr, &type, reinterpret_cast<BYTE *>(buffer), &size);
+  if (rc == ERROR_FILE_NOT_FOUND) return;
+  v->type = MJH_VALUE_OTHER;  // ERROR_MORE_DATA among them: too large to be one
+  if (rc != ERROR_SUCCESS) return;
+  if (type == REG_DWORD && size == sizeof(DWORD)) {
+    DWORD number;
+    memcpy(&number, buffer, sizeof number);
+    v->type = MJH_VALUE_NUMBER;
+    v->number = number;
+  } else if (type == REG_SZ && size % sizeof(wchar_t) == 0) {
+    buffer[size / sizeof(wchar_t)] = L'\0';  // a stored text need not end in NUL
+    const size_t start = out.size();
+    mjw_narrow(buffer, out);
+    v->type = MJH_VALUE_TEXT;
+    v->text = out.c_str() + start;
+  }
+}
