@@ -1,6 +1,6 @@
 #include "clock.h"
 
-#include <atomic>
+#include "handle.h"
 
 namespace {
 
@@ -20,29 +20,20 @@ struct zone_functions {
   rule_for_year_fn rule_for_year;
 };
 
-zone_functions look_up_zone_functions() {
-  zone_functions f = {};
-  if (HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll")) {
-    f.to_local_ex = reinterpret_cast<to_local_ex_fn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SystemTimeToTzSpecificLocalTimeEx")));
-    f.rule_for_year = reinterpret_cast<rule_for_year_fn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "GetTimeZoneInformationForYear")));
-  }
-  return f;
+INIT_ONCE g_zone_functions_once = INIT_ONCE_STATIC_INIT;
+zone_functions g_zone_functions;
+
+BOOL CALLBACK look_up_zone_functions(INIT_ONCE *, void *, void **) {
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  g_zone_functions = {mjw_function<to_local_ex_fn>(kernel32, "SystemTimeToTzSpecificLocalTimeEx"),
+                      mjw_function<rule_for_year_fn>(kernel32, "GetTimeZoneInformationForYear")};
+  return TRUE;
 }
 
-// Any thread may come first: each stores the same answer, atomically.
+// Whichever thread comes first looks them up; the others wait for it.
 zone_functions zone_functions_of_this_system() {
-  static std::atomic<to_local_ex_fn> to_local_ex{nullptr};
-  static std::atomic<rule_for_year_fn> rule_for_year{nullptr};
-  static std::atomic<bool> looked_up{false};
-  if (!looked_up.load(std::memory_order_acquire)) {
-    zone_functions f = look_up_zone_functions();
-    to_local_ex.store(f.to_local_ex, std::memory_order_relaxed);
-    rule_for_year.store(f.rule_for_year, std::memory_order_relaxed);
-    looked_up.store(true, std::memory_order_release);
-  }
-  return {to_local_ex.load(std::memory_order_relaxed), rule_for_year.load(std::memory_order_relaxed)};
+  InitOnceExecuteOnce(&g_zone_functions_once, look_up_zone_functions, nullptr, nullptr);
+  return g_zone_functions;
 }
 
 // The instant's local time under the zone's rule for the instant's year.

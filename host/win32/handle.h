@@ -102,4 +102,11 @@ using mjw_local = mjw_owned<mjw_local_traits>;
 using mjw_gdi = mjw_owned<mjw_gdi_traits>;
 using mjw_module = mjw_owned<mjw_module_traits>;
 
+// A function of a loaded module, as type Fn; null when module is null or
+// lacks it (a call that not every Windows version has).
+template <typename Fn>
+Fn mjw_function(HMODULE module, const char *name) {
+  return module ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name))) : nullptr;
+}
+
 #endif
