@@ -91,13 +91,24 @@ bool mjw_pipe_security_make(mjw_pipe_security &s, mjh_text *err) {
   return true;
 }
 
-bool mjw_pipe_server_trusted(HANDLE process, mjh_text *err) {
-  mjh_server_token server = mjw_server_token(process);
+namespace {
+
+// Whether a client trusts the server of this token: one of this user at an
+// integrity level at least this process's, or one of this user the caller
+// has vetted by other means. Otherwise false, with why in err.
+bool server_trusted(const mjh_server_token &server, bool vetted, mjh_text *err) {
+  if (vetted && server.same_user) return true;
   int own_level = mjw_process_level(GetCurrentProcess());
   mjh_trust trust = mjh_server_trust(server, own_level);
   if (trust == MJH_TRUSTED) return true;
   if (err) mjh_trust_text(trust, server.level, own_level, *err);
   return false;
+}
+
+}  // namespace
+
+bool mjw_pipe_server_trusted(HANDLE process, mjh_text *err) {
+  return server_trusted(mjw_server_token(process), false, err);
 }
 
 bool mjw_pipe_exists() {
@@ -213,6 +224,10 @@ mjw_call_result read_reply(HANDLE pipe, char *reply, size_t size, DWORD timeout_
 
 }  // namespace
 
+mjw_call_result mjw_pipe_connect(mjw_file &pipe, DWORD timeout_ms, mjh_text *err) {
+  return connect_pipe(pipe, GetTickCount64() + timeout_ms, err);
+}
+
 mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size, DWORD timeout_ms,
                               mjw_pipe_server *server, mjh_text *err, DWORD vetted_pid) {
   ULONGLONG deadline = GetTickCount64() + timeout_ms;
@@ -232,8 +247,7 @@ mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size
   // the process is alive and its id not yet reused.
   mjw_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   mjh_text_buffer<160> why;
-  bool vetted = vetted_pid != 0 && pid == vetted_pid && mjw_server_token(process.get()).same_user;
-  if (!vetted && !mjw_pipe_server_trusted(process.get(), &why)) {
+  if (!server_trusted(mjw_server_token(process.get()), vetted_pid != 0 && pid == vetted_pid, &why)) {
     fail(err, "the agent's pipe is served by process ", pid, ", ", why.view());
     return MJW_CALL_UNTRUSTED;
   }

@@ -56,6 +56,12 @@ enum mjw_call_result {
   MJW_CALL_FAILED      // the exchange failed or timed out; err says how
 };
 
+// Connects to this session's agent pipe (read and write, overlapped, the
+// server allowed to identify but not impersonate this process), waiting
+// while all its instances are busy, until timeout_ms has passed. Sends
+// nothing: the caller may ask who serves it first.
+mjw_call_result mjw_pipe_connect(mjw_file &pipe, DWORD timeout_ms, mjh_text *err);
+
 // The process that served a call, as far as the call got to know it: also
 // after a failed exchange, so that a caller can wait for an agent that quit
 // before it replied.

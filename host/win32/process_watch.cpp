@@ -151,8 +151,7 @@ void mjw_process_watch::run() {
 
     if (changed) {
       // Held processes were named under the old list: start again.
-      for (int i = 0; i < held_count_; i++) held_[i].process.reset();
-      held_count_ = 0;
+      let_go_all();
       foreground_pid_ = 0;
       foreground_index_ = -1;
       if (!foreground_)
@@ -201,15 +200,13 @@ void mjw_process_watch::run() {
     } else {
       // WAIT_FAILED, which a handle of ours should never cause: start over.
       Sleep(100);
-      for (int i = 0; i < held_count_; i++) held_[i].process.reset();
-      held_count_ = 0;
+      let_go_all();
       look();
       publish();
     }
   }
   hook_.reset();
-  for (int i = 0; i < held_count_; i++) held_[i].process.reset();
-  held_count_ = 0;
+  let_go_all();
   list_buffer_.reset();
 }
 
@@ -260,6 +257,12 @@ void mjw_process_watch::look() {
     at += p->NextEntryOffset;
   }
   unheld_running_ = unheld;
+}
+
+// Lets go of every held process.
+void mjw_process_watch::let_go_all() {
+  for (int i = 0; i < held_count_; i++) held_[i].process.reset();
+  held_count_ = 0;
 }
 
 // The process held in slot has ended.
@@ -316,13 +319,16 @@ void mjw_process_watch::publish() {
   if (changed && window_) PostMessageW(window_, message_, 0, 0);
 }
 
-bool mjw_each_session_program(bool (*each)(const wchar_t *exe, void *context), void *context) {
+bool mjw_each_session_program(bool (*each)(const wchar_t *exe, void *context), void *context,
+                              const mjh_programs *only) {
   DWORD session = 0;
   ProcessIdToSessionId(GetCurrentProcessId(), &session);
   mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
   PROCESSENTRY32W entry = {sizeof entry};
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    // Other names are passed over before their session is asked for.
+    if (only && find_wide(*only, entry.szExeFile, wcslen(entry.szExeFile)) < 0) continue;
     DWORD theirs = 0;
     if (ProcessIdToSessionId(entry.th32ProcessID, &theirs) && theirs == session && !each(entry.szExeFile, context))
       break;

@@ -52,9 +52,11 @@ struct mjw_win_event_traits {
 using mjw_win_event = mjw_owned<mjw_win_event_traits>;
 
 // Calls each(exe, context) with the image name of every process of this
-// session, one look without a thread, until each returns false. Returns
-// false when the processes cannot be listed.
-bool mjw_each_session_program(bool (*each)(const wchar_t *exe, void *context), void *context);
+// session (with only, of those of a name on that list), one look without a
+// thread, until each returns false. Returns false when the processes cannot
+// be listed.
+bool mjw_each_session_program(bool (*each)(const wchar_t *exe, void *context), void *context,
+                              const mjh_programs *only = nullptr);
 
 class mjw_process_watch {
  public:
@@ -100,6 +102,7 @@ class mjw_process_watch {
   bool list_processes();
   void look();
   void lost(int slot);
+  void let_go_all();
   bool holds(DWORD pid) const;
   void follow_foreground(HWND window);
   void publish();

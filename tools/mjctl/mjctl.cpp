@@ -24,6 +24,7 @@
 #include "policy_store.h"
 #include "process_watch.h"
 #include "protocol.h"
+#include "registry.h"
 #include "report.h"
 #include "schedule_text.h"
 #include "text.h"
@@ -862,22 +863,16 @@ bool names_our_agent(std::string_view path) {
 // its own before anything is sent, and opened to wait for it and end it. An
 // empty handle: no agent, or one this process does not trust to be asked to
 // quit and ended (mjh_quit_target_trusted).
-mjw_handle agent_process() {
-  wchar_t name[MJW_PIPE_NAME_MAX];
-  mjw_pipe_name(name);
+mjw_handle agent_process(bool *ours = nullptr) {
   mjw_file pipe;
-  for (ULONGLONG deadline = GetTickCount64() + AGENT_CALL_MS;;) {
-    pipe.reset(CreateFileW(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                           SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
-    if (pipe || GetLastError() != ERROR_PIPE_BUSY || GetTickCount64() >= deadline) break;
-    WaitNamedPipeW(name, AGENT_POLL_MS);
-  }
   ULONG pid = 0;
-  if (!pipe || !GetNamedPipeServerProcessId(pipe.get(), &pid)) return mjw_handle();
+  if (mjw_pipe_connect(pipe, AGENT_CALL_MS, nullptr) != MJW_CALL_OK || !GetNamedPipeServerProcessId(pipe.get(), &pid))
+    return mjw_handle();
   mjw_handle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   path_text image;
-  bool ours = process && process_image(process.get(), image) && names_our_agent(image.view());
-  if (!mjh_quit_target_trusted(mjw_server_token(process.get()), mjw_process_level(GetCurrentProcess()), ours))
+  const bool runs_ours = process && process_image(process.get(), image) && names_our_agent(image.view());
+  if (ours) *ours = runs_ours;
+  if (!mjh_quit_target_trusted(mjw_server_token(process.get()), mjw_process_level(GetCurrentProcess()), runs_ours))
     process.reset();
   return process;
 }
@@ -913,26 +908,22 @@ int command_quit_wait(bool quiet) {
   return quit_and_wait(process, quiet);
 }
 
-const wchar_t k_settings_key[] = L"Software\\Veltrano\\Mouse Jiggler";
 const wchar_t k_vendor_key[] = L"Software\\Veltrano";
 // The installer's record, for the length of an upgrade, that it stopped the
 // agent started from a folder (a value named by the folder): volatile, so it
 // never outlives the log-on, and read only by installer-start.
-const wchar_t k_restart_key[] = L"Software\\Veltrano\\Mouse Jiggler\\Restart after install";
-const wchar_t k_run_key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-const wchar_t k_run_value[] = L"Veltrano Mouse Jiggler";
+const wchar_t k_restart_key[] = MJW_SETTINGS_KEY L"\\Restart after install";
 
-// The parent of process pid, and whether that parent is msiexec.exe.
-DWORD parent_of(HANDLE snapshot, DWORD pid, bool *parent_is_msiexec) {
-  PROCESSENTRY32W e = {sizeof e};
-  DWORD parent = 0;
-  for (BOOL more = Process32FirstW(snapshot, &e); more; more = Process32NextW(snapshot, &e))
-    if (e.th32ProcessID == pid) parent = e.th32ParentProcessID;
-  *parent_is_msiexec = false;
-  for (BOOL more = Process32FirstW(snapshot, &e); more && parent != 0; more = Process32NextW(snapshot, &e))
-    if (e.th32ProcessID == parent)
-      *parent_is_msiexec = CompareStringOrdinal(e.szExeFile, -1, L"msiexec.exe", -1, TRUE) == CSTR_EQUAL;
-  return parent;
+// The snapshot's entry of process pid.
+bool find_process(HANDLE snapshot, DWORD pid, PROCESSENTRY32W *e) {
+  *e = {sizeof *e};
+  for (BOOL more = Process32FirstW(snapshot, e); more; more = Process32NextW(snapshot, e))
+    if (e->th32ProcessID == pid) return true;
+  return false;
+}
+
+bool is_msiexec(const PROCESSENTRY32W &e) {
+  return CompareStringOrdinal(e.szExeFile, -1, L"msiexec.exe", -1, TRUE) == CSTR_EQUAL;
 }
 
 // Whether this step runs for the older half of an upgrade. Windows tells the
@@ -944,26 +935,10 @@ bool part_of_upgrade(const char *upgrading_product) {
   if (upgrading_product && upgrading_product[0]) return true;
   mjw_file snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return false;
-  bool parent_msiexec = false, grandparent_msiexec = false;
-  DWORD parent = parent_of(snapshot.get(), GetCurrentProcessId(), &parent_msiexec);
-  parent_of(snapshot.get(), parent, &grandparent_msiexec);
-  return parent_msiexec && grandparent_msiexec;
-}
-
-// Removes the restart record of this folder, and its key when empty.
-void forget_restart(const wchar_t *folder) {
-  mjw_key key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, k_restart_key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, key.receive()) !=
-      ERROR_SUCCESS)
-    return;
-  RegDeleteValueW(key.get(), folder);
-  DWORD values = 0;
-  if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
-                       nullptr, nullptr) == ERROR_SUCCESS &&
-      values == 0) {
-    key.reset();
-    RegDeleteKeyW(HKEY_CURRENT_USER, k_restart_key);
-  }
+  PROCESSENTRY32W self, parent, grandparent;
+  return find_process(snapshot.get(), GetCurrentProcessId(), &self) &&
+         find_process(snapshot.get(), self.th32ParentProcessID, &parent) && is_msiexec(parent) &&
+         find_process(snapshot.get(), parent.th32ParentProcessID, &grandparent) && is_msiexec(grandparent);
 }
 
 // Deletes key (under HKCU) when it holds no values and no subkeys.
@@ -978,16 +953,22 @@ void delete_if_empty(const wchar_t *name) {
   if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, name);
 }
 
+// Removes the restart record of this folder, and its key when empty.
+void forget_restart(const wchar_t *folder) {
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, k_restart_key, folder);
+  delete_if_empty(k_restart_key);
+}
+
 // installer-stop [UPGRADINGPRODUCTCODE]: before the files go, the agent of
 // this user and session, when it runs the mjtray.exe beside this mjctl,
 // quits (and is waited for); an agent from elsewhere is left alone. For an
 // upgrade, the newer version's installer-start starts it again. Prints
 // nothing.
 int command_installer_stop(const settings &s) {
-  path_text folder, image;
-  mjw_handle process = agent_process();
-  if (!process || !own_folder(folder) || !process_image(process.get(), image) || !names_our_agent(image.view()))
-    return EXIT_OK;
+  path_text folder;
+  bool ours = false;
+  mjw_handle process = agent_process(&ours);
+  if (!process || !ours || !own_folder(folder)) return EXIT_OK;
   wide_text value_name(folder.view());
   mjw_key key;
   DWORD one = 1;
@@ -1036,8 +1017,8 @@ int command_installer_cleanup(const settings &s) {
   path_text folder, command;
   if (!own_folder(folder) || part_of_upgrade(s.operands[1])) return EXIT_OK;
   if (s.operands[0] && strcmp(s.operands[0], "user") == 0) {
-    RegDeleteTreeW(HKEY_CURRENT_USER, k_settings_key);
-    RegDeleteKeyW(HKEY_CURRENT_USER, k_settings_key);
+    RegDeleteTreeW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY);
+    RegDeleteKeyW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY);
     delete_if_empty(k_vendor_key);
   } else {
     wide_text value_name(folder.view());
@@ -1045,14 +1026,14 @@ int command_installer_cleanup(const settings &s) {
   }
   wchar_t value[MAX_PATH + 64];
   DWORD size = sizeof value - sizeof value[0];
-  if (RegGetValueW(HKEY_CURRENT_USER, k_run_key, k_run_value, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value, &size) !=
-      ERROR_SUCCESS)
+  if (RegGetValueW(HKEY_CURRENT_USER, MJW_RUN_KEY, MJW_RUN_VALUE, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value,
+                   &size) != ERROR_SUCCESS)
     return EXIT_OK;
   mjw_narrow(value, command);
   if (!command.ok() || !names_our_agent(command_program(command.view()))) return EXIT_OK;
   mjw_key key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, k_run_key, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
-    RegDeleteValueW(key.get(), k_run_value);
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJW_RUN_KEY, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
+    RegDeleteValueW(key.get(), MJW_RUN_VALUE);
   return EXIT_OK;
 }
 
@@ -1076,21 +1057,12 @@ enum { WHILE_LOOK_MS = 1000 };
 // Whether a process of the program runs in this session now (true when the
 // processes cannot be listed: the run goes on).
 bool program_runs(const mjh_programs &program) {
-  struct look {
-    const mjh_programs &program;
-    bool found;
-  } l = {program, false};
-  if (!mjw_each_session_program(
-          [](const wchar_t *exe, void *context) {
-            look &at = *static_cast<look *>(context);
-            mjh_text_buffer<MAX_PATH * 3> name;
-            mjw_narrow(exe, name);
-            at.found = mjh_programs_find(at.program, name.view()) >= 0;
-            return !at.found;
-          },
-          &l))
-    return true;
-  return l.found;
+  bool found = false;
+  auto seen = [](const wchar_t *, void *context) {
+    *static_cast<bool *>(context) = true;
+    return false;
+  };
+  return !mjw_each_session_program(seen, &found, &program) || found;
 }
 
 // Opens the process run --while names by its id; says so and returns
@@ -1103,9 +1075,10 @@ int while_open_process(DWORD pid, while_target &t) {
     return refused("--while: process ", pid, " cannot be watched (access denied)");
   if (!t.process) return refused("--while: no process ", pid, " is running");
   path_text image;
-  size_t slash = process_image(t.process.get(), image) ? image.view().rfind('\\') : std::string_view::npos;
-  if (slash != std::string_view::npos && slash + 1 < image.size()) {
-    t.what.add(mjh_slice(image.view(), slash + 1));
+  // A full path, as the system gives it: its last part is the program's name.
+  std::string_view name = process_image(t.process.get(), image) ? mjh_image_name(image.view()) : std::string_view();
+  if (!name.empty() && name.size() < image.size()) {
+    t.what.add(name);
     t.pid_note.add(" (process ", pid, ")");
   } else {
     t.what.add("process ", pid);
