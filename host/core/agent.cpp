@@ -74,6 +74,19 @@ bool mjh_hours_edit_between(const mjh_hours_fields &shown, const mjh_hours_field
   return true;
 }
 
+bool mjh_programs_edit_between(const mjh_programs &shown, bool shown_foreground, std::string_view names,
+                               bool foreground, mjh_programs_edit *edit, mjh_text *err) {
+  *edit = mjh_programs_edit{};
+  if (!mjh_programs_parse(names.empty() ? std::string_view("any") : names, &edit->programs, err)) return false;
+  mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> before, after;
+  mjh_programs_text(shown, before);
+  mjh_programs_text(edit->programs, after);
+  edit->set_programs = before.view() != after.view();
+  edit->foreground = foreground;
+  edit->set_foreground = foreground != shown_foreground;
+  return true;
+}
+
 // ---- The object ------------------------------------------------------------------
 
 mjh_agent::mjh_agent(mjh_agent_effects &effects, const char *version, uint32_t pid)
@@ -326,9 +339,7 @@ void mjh_agent::show() {
   facts.warning = warning_short_;
   facts.elevated = elevated_;
   facts.policy_off = !policy_.allowed;
-  mjh_icon_state icon = state_ == MJH_RUN_ACTIVE    ? (failing_ ? MJH_ICON_FAILING : MJH_ICON_ACTIVE)
-                        : state_ == MJH_RUN_WAITING ? MJH_ICON_WAITING
-                                                    : MJH_ICON_STOPPED;
+  mjh_icon_state icon = mjh_icon_for(state_, failing_);
   char tip[MJH_TOOLTIP_MAX];
   mjh_text text(tip);
   mjh_agent_tooltip(facts, text);

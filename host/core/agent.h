@@ -195,6 +195,11 @@ struct mjh_programs_edit {
   bool set_foreground;
   bool foreground;
 };
+// The edit between the list and checkbox the dialog showed and those it
+// closed with (names: the list's names joined by commas, empty for none).
+// False, with why in err, when the names do not read.
+bool mjh_programs_edit_between(const mjh_programs &shown, bool shown_foreground, std::string_view names,
+                               bool foreground, mjh_programs_edit *edit, mjh_text *err);
 
 // What the agent was started with.
 struct mjh_agent_start {

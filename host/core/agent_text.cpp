@@ -33,9 +33,9 @@ bool mjh_failing_update(const mjh_status *prev, const mjh_status *now, bool was_
   return same_run && was_failing;  // nothing new, or a nudge whose effect is unknown (dry run)
 }
 
-mjh_icon_state mjh_icon_for(const mjh_status *run, bool failing, bool waiting) {
-  if (run != nullptr && run->active) return failing ? MJH_ICON_FAILING : MJH_ICON_ACTIVE;
-  return waiting ? MJH_ICON_WAITING : MJH_ICON_STOPPED;
+mjh_icon_state mjh_icon_for(mjh_run_state s, bool failing) {
+  if (s == MJH_RUN_ACTIVE) return failing ? MJH_ICON_FAILING : MJH_ICON_ACTIVE;
+  return s == MJH_RUN_WAITING ? MJH_ICON_WAITING : MJH_ICON_STOPPED;
 }
 
 const char *mjh_run_state_name(mjh_run_state s) {

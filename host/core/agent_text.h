@@ -17,8 +17,6 @@
 // nudge that reset the idle time ends it, and no run ends it.
 bool mjh_failing_update(const mjh_status *prev, const mjh_status *now, bool was_failing);
 
-mjh_icon_state mjh_icon_for(const mjh_status *run, bool failing, bool waiting);
-
 enum { MJH_TOOLTIP_MAX = 128 };  // the notification area's limit, NUL included
 
 // The one vocabulary of what the agent's run does, used by the tooltip, the
@@ -31,6 +29,9 @@ enum { MJH_TOOLTIP_MAX = 128 };  // the notification area's limit, NUL included
 // organization", "session ended after 2 h"), or for an active run what its
 // session does ("until 17:30, overriding working hours").
 enum mjh_run_state { MJH_RUN_ACTIVE, MJH_RUN_WAITING, MJH_RUN_STOPPED };
+
+// The icon of the run's state: an active run whose nudges fail shows so.
+mjh_icon_state mjh_icon_for(mjh_run_state s, bool failing);
 
 const char *mjh_run_state_name(mjh_run_state s);  // "active", "waiting", "stopped"
 

@@ -318,6 +318,39 @@ TEST_F(AgentCore, TheHoursDialogRefusesWhatDoesNotReadAndKeepsTheHours) {
   EXPECT_STREQ(spans.c_str(), "09:00-17:00");
 }
 
+// The programs dialog's edit: only what differs from what it showed; an empty
+// list clears the condition; a name that does not read is refused.
+TEST(ProgramsDialog, TheEditIsWhatTheUserChanged) {
+  struct Case {
+    const char *closed;
+    bool foreground;
+    bool ok, set_programs, set_foreground;
+    int count;
+  } cases[] = {
+      {"obs64.exe,mstsc.exe", false, true, false, false, 2},
+      {"obs64.exe,mstsc.exe", true, true, false, true, 2},
+      {"mstsc.exe,obs64.exe", false, true, true, false, 2},
+      {"obs64", false, true, true, false, 1},
+      {"", false, true, true, false, 0},
+      {"obs64.exe,,mstsc.exe", true, false, false, false, 0},
+  };
+  mjh_programs shown;
+  ASSERT_TRUE(mjh_programs_parse("obs64.exe,mstsc.exe", &shown, nullptr));
+  for (const Case &c : cases) {
+    mjh_programs_edit edit;
+    mjh_text_buffer<256> err;
+    ASSERT_EQ(mjh_programs_edit_between(shown, false, c.closed, c.foreground, &edit, &err), c.ok) << c.closed;
+    if (!c.ok) {
+      EXPECT_GT(err.size(), 0u) << c.closed;
+      continue;
+    }
+    EXPECT_EQ(edit.set_programs, c.set_programs) << c.closed;
+    EXPECT_EQ(edit.programs.count, c.count) << c.closed;
+    EXPECT_EQ(edit.set_foreground, c.set_foreground) << c.closed;
+    EXPECT_EQ(edit.foreground, c.foreground) << c.closed;
+  }
+}
+
 // In the shell of old, a start answered while the stop path of a decision
 // waited on the notification area left the DLL's run going with run_on=0
 // saved. Now a session's end and a start are two events, one after the

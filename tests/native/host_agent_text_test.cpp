@@ -79,12 +79,12 @@ TEST(Failing, FollowsTheEventsBetweenTwoLines) {
 }
 
 TEST(Icon, ShowsTheRunsState) {
-  mjh_status active = status(), stopped = status({{"active", "0"}});
-  EXPECT_EQ(mjh_icon_for(&active, 0, 0), MJH_ICON_ACTIVE);
-  EXPECT_EQ(mjh_icon_for(&active, 1, 1), MJH_ICON_FAILING);
-  EXPECT_EQ(mjh_icon_for(&stopped, 1, 0), MJH_ICON_STOPPED);
-  EXPECT_EQ(mjh_icon_for(&stopped, 0, 1), MJH_ICON_WAITING);
-  EXPECT_EQ(mjh_icon_for(nullptr, 0, 0), MJH_ICON_STOPPED);
+  EXPECT_EQ(mjh_icon_for(MJH_RUN_ACTIVE, false), MJH_ICON_ACTIVE);
+  EXPECT_EQ(mjh_icon_for(MJH_RUN_ACTIVE, true), MJH_ICON_FAILING);
+  EXPECT_EQ(mjh_icon_for(MJH_RUN_STOPPED, true), MJH_ICON_STOPPED);
+  EXPECT_EQ(mjh_icon_for(MJH_RUN_WAITING, true), MJH_ICON_WAITING);
+  EXPECT_EQ(mjh_icon_for(MJH_RUN_WAITING, false), MJH_ICON_WAITING);
+  EXPECT_EQ(mjh_icon_for(MJH_RUN_STOPPED, false), MJH_ICON_STOPPED);
 }
 
 // ---- The tooltip -------------------------------------------------------------------------

@@ -183,13 +183,8 @@ int icon_size(HWND window) {
   using dpi_for_window_fn = UINT(WINAPI *)(HWND);
   using metrics_for_dpi_fn = int(WINAPI *)(int, UINT);
   HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  auto dpi_for_window =
-      user32
-          ? reinterpret_cast<dpi_for_window_fn>(reinterpret_cast<void (*)()>(GetProcAddress(user32, "GetDpiForWindow")))
-          : nullptr;
-  auto metrics_for_dpi = user32 ? reinterpret_cast<metrics_for_dpi_fn>(
-                                      reinterpret_cast<void (*)()>(GetProcAddress(user32, "GetSystemMetricsForDpi")))
-                                : nullptr;
+  auto dpi_for_window = mjw_function<dpi_for_window_fn>(user32, "GetDpiForWindow");
+  auto metrics_for_dpi = mjw_function<metrics_for_dpi_fn>(user32, "GetSystemMetricsForDpi");
   UINT dpi = dpi_for_window && metrics_for_dpi ? dpi_for_window(window) : 0;
   int px = dpi ? metrics_for_dpi(SM_CXSMICON, dpi) : GetSystemMetrics(SM_CXSMICON);
   if (px < MJH_ICON_MIN_PX) px = MJH_ICON_MIN_PX;
@@ -551,6 +546,36 @@ void hours_dialog_read(HWND dialog, mjh_hours_fields *f) {
 // changed since.
 mjh_hours_fields g_hours_shown;
 
+// Shows UTF-8 text in a dialog's item.
+void set_item_text(HWND dialog, int item, const char *utf8) {
+  wchar_t wide[256];
+  mjw_widen(utf8, wide);
+  SetDlgItemTextW(dialog, item, wide);
+}
+
+// What every modeless dialog does alike: Cancel (Esc, the close box) closes
+// it, and its slot empties as it goes.
+INT_PTR dialog_default(HWND dialog, UINT msg, WPARAM wparam, HWND &slot) {
+  if (msg == WM_COMMAND && LOWORD(wparam) == IDCANCEL) {
+    DestroyWindow(dialog);
+    return TRUE;
+  }
+  if (msg == WM_DESTROY) slot = nullptr;
+  return FALSE;
+}
+
+// OK: applies what the user changed, or says why not (and keeps the dialog).
+bool hours_dialog_apply(HWND dialog) {
+  mjh_hours_fields closed;
+  hours_dialog_read(dialog, &closed);
+  mjh_hours_edit edit;
+  mjh_text_buffer<256> err;
+  if (mjh_hours_edit_between(g_hours_shown, closed, &edit, &err) && g_app.core->edit_hours(edit, &err)) return true;
+  set_item_text(dialog, IDC_HOURS_ERROR, err.c_str());
+  SetFocus(GetDlgItem(dialog, IDC_SPANS));
+  return false;
+}
+
 INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
   switch (msg) {
     case WM_INITDIALOG:
@@ -563,31 +588,13 @@ INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
           hours_dialog_enable(dialog);
           SetDlgItemTextW(dialog, IDC_HOURS_ERROR, L"");
           return TRUE;
-        case IDOK: {
-          mjh_hours_fields closed;
-          hours_dialog_read(dialog, &closed);
-          mjh_hours_edit edit;
-          mjh_text_buffer<256> err;
-          if (!mjh_hours_edit_between(g_hours_shown, closed, &edit, &err) || !g_app.core->edit_hours(edit, &err)) {
-            wchar_t message[256];
-            mjw_widen(err.c_str(), message, 256);
-            SetDlgItemTextW(dialog, IDC_HOURS_ERROR, message);
-            SetFocus(GetDlgItem(dialog, IDC_SPANS));
-            return TRUE;
-          }
-          DestroyWindow(dialog);
-          return TRUE;
-        }
-        case IDCANCEL:
-          DestroyWindow(dialog);
+        case IDOK:
+          if (hours_dialog_apply(dialog)) DestroyWindow(dialog);
           return TRUE;
       }
       break;
-    case WM_DESTROY:
-      g_app.hours_dialog = nullptr;
-      return FALSE;
   }
-  return FALSE;
+  return dialog_default(dialog, msg, wparam, g_app.hours_dialog);
 }
 
 void open_hours_dialog() { open_dialog(g_app.hours_dialog, IDD_WORKING_HOURS, hours_dialog_proc); }
@@ -615,12 +622,6 @@ void programs_dialog_list(HWND dialog, mjh_text &out) {
   }
 }
 
-void programs_dialog_error(HWND dialog, const char *message) {
-  wchar_t wide[256];
-  mjw_widen(message, wide);
-  SetDlgItemTextW(dialog, IDC_PROGRAM_ERROR, wide);
-}
-
 // The programs that run in this session now, offered to add.
 void programs_dialog_offer_running(HWND dialog) {
   HWND combo = GetDlgItem(dialog, IDC_PROGRAM_RUNNING);
@@ -645,7 +646,8 @@ void programs_dialog_add(HWND dialog) {
   mjh_programs read;
   mjh_text_buffer<256> err;
   if (names.size() == before + (before > 0) || !mjh_programs_parse(names.view(), &read, &err)) {
-    programs_dialog_error(dialog, err.size() ? err.c_str() : "Type or choose a program's name, such as obs64.exe.");
+    set_item_text(dialog, IDC_PROGRAM_ERROR,
+                  err.size() ? err.c_str() : "Type or choose a program's name, such as obs64.exe.");
     return;
   }
   // The name as the reader wrote it (".exe" added), unless the list has it.
@@ -657,7 +659,22 @@ void programs_dialog_add(HWND dialog) {
     SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(added));
   }
   SetDlgItemTextW(dialog, IDC_PROGRAM_RUNNING, L"");
-  programs_dialog_error(dialog, "");
+  set_item_text(dialog, IDC_PROGRAM_ERROR, "");
+}
+
+// OK: applies what the user changed, or says why not (and keeps the dialog).
+bool programs_dialog_apply(HWND dialog) {
+  mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> names;
+  programs_dialog_list(dialog, names);
+  const bool foreground = IsDlgButtonChecked(dialog, IDC_PROGRAM_FOREGROUND) == BST_CHECKED;
+  mjh_programs_edit edit;
+  mjh_text_buffer<256> err;
+  if (mjh_programs_edit_between(g_programs_shown.programs, g_programs_shown.foreground, names.view(), foreground, &edit,
+                                &err) &&
+      (!(edit.set_programs || edit.set_foreground) || g_app.core->edit_programs(edit, &err)))
+    return true;
+  set_item_text(dialog, IDC_PROGRAM_ERROR, err.c_str());
+  return false;
 }
 
 INT_PTR CALLBACK programs_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
@@ -686,39 +703,13 @@ INT_PTR CALLBACK programs_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPAR
           if (at != LB_ERR) SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(at), 0);
           return TRUE;
         }
-        case IDOK: {
-          mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> names;
-          programs_dialog_list(dialog, names);
-          mjh_programs_edit edit = {};
-          mjh_text_buffer<256> err;
-          if (!mjh_programs_parse(names.size() ? names.view() : std::string_view("any"), &edit.programs, &err)) {
-            programs_dialog_error(dialog, err.c_str());
-            return TRUE;
-          }
-          mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> shown;
-          mjh_programs_text(g_programs_shown.programs, shown);
-          mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> closed;
-          mjh_programs_text(edit.programs, closed);
-          edit.set_programs = shown.view() != closed.view();
-          edit.foreground = IsDlgButtonChecked(dialog, IDC_PROGRAM_FOREGROUND) == BST_CHECKED;
-          edit.set_foreground = edit.foreground != g_programs_shown.foreground;
-          if ((edit.set_programs || edit.set_foreground) && !g_app.core->edit_programs(edit, &err)) {
-            programs_dialog_error(dialog, err.c_str());
-            return TRUE;
-          }
-          DestroyWindow(dialog);
-          return TRUE;
-        }
-        case IDCANCEL:
-          DestroyWindow(dialog);
+        case IDOK:
+          if (programs_dialog_apply(dialog)) DestroyWindow(dialog);
           return TRUE;
       }
       break;
-    case WM_DESTROY:
-      g_app.programs_dialog = nullptr;
-      return FALSE;
   }
-  return FALSE;
+  return dialog_default(dialog, msg, wparam, g_app.programs_dialog);
 }
 
 void open_programs_dialog() { open_dialog(g_app.programs_dialog, IDD_PROGRAMS, programs_dialog_proc); }
@@ -730,19 +721,17 @@ INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
     case WM_INITDIALOG: {
       mjh_text_buffer<256> text;
       text.add("mjtray ", MJTRAY_VERSION, "\nveltrano-mouse-jiggler.dll ", mj_version());
-      wchar_t wide[256];
-      mjw_widen(text.c_str(), wide, 256);
-      SetDlgItemTextW(dialog, IDC_ABOUT_VERSIONS, wide);
+      set_item_text(dialog, IDC_ABOUT_VERSIONS, text.c_str());
       return TRUE;
     }
     case WM_COMMAND:
-      if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) DestroyWindow(dialog);
-      return TRUE;
-    case WM_DESTROY:
-      g_app.about_dialog = nullptr;
-      return FALSE;
+      if (LOWORD(wparam) == IDOK) {
+        DestroyWindow(dialog);
+        return TRUE;
+      }
+      break;
   }
-  return FALSE;
+  return dialog_default(dialog, msg, wparam, g_app.about_dialog);
 }
 
 void open_about_dialog() { open_dialog(g_app.about_dialog, IDD_ABOUT, about_dialog_proc); }

@@ -78,14 +78,19 @@ void set_state(slot *s, slot_state state) {
   s->state = state;
 }
 
+// Takes the entry at `at` out of the queue; under g_lock.
+void unqueue(int at) {
+  memmove(g_queue + at, g_queue + at + 1, (g_queued - at - 1) * sizeof g_queue[0]);
+  g_queued--;
+}
+
 // Removes s from the queue if it is there; true when it was (not yet taken).
 bool withdraw(slot *s) {
   mjw_locked hold(g_lock);
   if (s->state != SLOT_QUEUED) return false;
   for (int i = 0; i < g_queued; i++) {
     if (g_queue[i] != s) continue;
-    memmove(g_queue + i, g_queue + i + 1, (g_queued - i - 1) * sizeof g_queue[0]);
-    g_queued--;
+    unqueue(i);
     break;
   }
   s->state = SLOT_READING;  // the caller writes a reply of its own
@@ -94,18 +99,22 @@ bool withdraw(slot *s) {
 
 void slot_listen(slot *s, bool stopping);
 
+// Cancels the slot's outstanding operation, if any, and waits until it has
+// ended (its buffer is then free).
+void slot_cancel(slot *s) {
+  if (!s->pending) return;
+  DWORD n;
+  CancelIo(pipe_of(s));
+  GetOverlappedResult(pipe_of(s), &s->ov, &n, TRUE);
+  s->pending = false;
+}
+
 // Ends whatever the client was doing: cancels the outstanding operation,
 // disconnects (unread data is discarded) and listens again unless stopping.
 void slot_drop(slot *s, bool stopping) {
-  HANDLE pipe = pipe_of(s);
-  if (s->pending) {
-    DWORD n;
-    CancelIo(pipe);
-    GetOverlappedResult(pipe, &s->ov, &n, TRUE);
-    s->pending = false;
-  }
+  slot_cancel(s);
   withdraw(s);
-  DisconnectNamedPipe(pipe);
+  DisconnectNamedPipe(pipe_of(s));
   s->deadline = 0;
   set_state(s, SLOT_CLOSED);
   if (!stopping) slot_listen(s, stopping);
@@ -360,12 +369,7 @@ DWORD WINAPI server_thread(void *) {
   }
   // Whatever is left is cut off; the pipes close with the process.
   for (slot &s : g_slots) {
-    if (s.pending) {
-      DWORD n;
-      CancelIo(pipe_of(&s));
-      GetOverlappedResult(pipe_of(&s), &s.ov, &n, TRUE);
-      s.pending = false;
-    }
+    slot_cancel(&s);
     DisconnectNamedPipe(pipe_of(&s));
   }
   return 0;
@@ -421,8 +425,7 @@ pipe_call *pipe_server_take() {
   mjw_locked hold(g_lock);
   if (g_stop_requested || g_queued == 0) return nullptr;
   slot *s = g_queue[0];
-  memmove(g_queue, g_queue + 1, (g_queued - 1) * sizeof g_queue[0]);
-  g_queued--;
+  unqueue(0);
   s->state = SLOT_ANSWERING;
   return &s->call;
 }
