@@ -20,7 +20,7 @@ wine=/usr/lib/wine/wine64
 # The first launch's settings: a run with the defaults. A screen saver after
 # 2 min, which a 60 s interval in only-when-idle mode cannot keep ahead of:
 # the picture shows the warning and the longest safe interval. Put back after.
-$wine reg delete 'HKCU\Software\Veltrano\Mouse Jiggler' /f >/dev/null 2>&1 || true
+$wine reg delete "$mj_settings_key" /f >/dev/null 2>&1 || true
 desktop='HKCU\Control Panel\Desktop'
 # A fresh prefix may hold neither value: then the query fails, and the value
 # is removed again afterwards.

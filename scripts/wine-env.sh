@@ -12,7 +12,17 @@ mj_xvfb_pid=$!
 read -r mj_display <"$mj_display_fifo"
 rm -f "$mj_display_fifo"
 export DISPLAY=":$mj_display"
-trap '/usr/lib/wine/wineserver -k 2>/dev/null; kill $mj_xvfb_pid 2>/dev/null || true' EXIT
+# On exit: every Wine process of the prefix ends, the agent's settings are
+# put back if a script kept them (mj_keep_agent_settings), the display stops.
+mj_on_exit() {
+  /usr/lib/wine/wineserver -k 2>/dev/null
+  if [ -n "${mj_settings_saved:-}" ]; then
+    mj_put_back_agent_settings
+    /usr/lib/wine/wineserver -k 2>/dev/null
+  fi
+  kill $mj_xvfb_pid 2>/dev/null || true
+}
+trap mj_on_exit EXIT
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine: creating the prefix $WINEPREFIX"
@@ -31,7 +41,6 @@ mj_keep_agent_settings() {
   mj_had_settings=0
   /usr/lib/wine/wine64 reg export "$mj_settings_key" "Z:$mj_settings_saved/settings.reg" /y >/dev/null 2>&1 &&
     mj_had_settings=1
-  trap '/usr/lib/wine/wineserver -k 2>/dev/null; mj_put_back_agent_settings; /usr/lib/wine/wineserver -k 2>/dev/null; kill $mj_xvfb_pid 2>/dev/null || true' EXIT
 }
 mj_put_back_agent_settings() {
   /usr/lib/wine/wine64 reg delete "$mj_settings_key" /f >/dev/null 2>&1 || true

@@ -39,9 +39,9 @@ if [ ${#msis[@]} -eq 0 ]; then
 fi
 command -v msiinfo >/dev/null || { echo "winget-manifest: needs msiinfo (Debian: apt install msitools)" >&2; exit 2; }
 
-# A property of an MSI, or "" when it has none.
+# A property of the MSI whose Property table is in $props, or "" when it has none.
 property() {
-  msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v name="$2" '$1 == name { print $2; found = 1 } END { if (!found) print "" }'
+  awk -F'\t' -v name="$1" '$1 == name { print $2; found = 1 } END { if (!found) print "" }' <<<"$props"
 }
 
 version=""
@@ -49,18 +49,19 @@ manufacturer=""
 entries=""
 for msi in "${msis[@]}"; do
   [ -f "$msi" ] || { echo "winget-manifest: no such MSI: $msi" >&2; exit 2; }
-  v=$(property "$msi" ProductVersion)
+  props=$(msiinfo export "$msi" Property | tr -d '\r')
+  v=$(property ProductVersion)
   if [ -z "$version" ]; then
     version=$v
-    manufacturer=$(property "$msi" Manufacturer)
+    manufacturer=$(property Manufacturer)
   elif [ "$v" != "$version" ]; then
     echo "winget-manifest: $msi is version $v, the others $version: one release at a time" >&2
     exit 2
   fi
-  code=$(property "$msi" ProductCode)
-  upgrade=$(property "$msi" UpgradeCode)
-  name=$(property "$msi" ProductName)
-  if [ "$(property "$msi" ALLUSERS)" = "1" ]; then
+  code=$(property ProductCode)
+  upgrade=$(property UpgradeCode)
+  name=$(property ProductName)
+  if [ "$(property ALLUSERS)" = "1" ]; then
     scope=machine
     elevation=elevationRequired
   else
