@@ -15,15 +15,10 @@
 #include <string>
 
 #include "pipe.h"
+#include "protocol.h"
+#include "this_program.h"
 
 namespace {
-
-std::wstring beside_this_program(const wchar_t *name) {
-  wchar_t exe[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring path(exe, n);
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
-}
 
 struct Child {
   const char *label;
@@ -99,23 +94,13 @@ SIZE_T committed_private(HANDLE process) {
 
 double kib(SIZE_T bytes) { return static_cast<double>(bytes) / 1024.0; }
 
+// The agent's reply line to a request (the agent may still be starting: it
+// is asked for up to 20 s), or "" when none came.
 std::string pipe_request(const char *request) {
-  wchar_t name[MJW_PIPE_NAME_MAX];
-  mjw_pipe_name(name);
+  char reply[MJH_REPLY_MAX + 1];
   for (int i = 0; i < 200; ++i) {
-    HANDLE pipe = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE) {
-      Sleep(100);
-      continue;
-    }
-    DWORD n;
-    std::string reply;
-    char buf[1024];
-    WriteFile(pipe, request, static_cast<DWORD>(strlen(request)), &n, nullptr);
-    while (reply.find('\n') == std::string::npos && ReadFile(pipe, buf, sizeof buf, &n, nullptr) && n)
-      reply.append(buf, n);
-    CloseHandle(pipe);
-    return reply;
+    if (mjw_pipe_call(request, reply, sizeof reply, 5000, nullptr, nullptr) == MJW_CALL_OK) return reply;
+    Sleep(100);
   }
   return "";
 }
