@@ -11,17 +11,6 @@ namespace {
 const char k_shutting_down[] = "the agent is shutting down";
 const char k_turned_off[] = "turned off by your organization";
 
-// The keys a request named, taken from `from` into `to`.
-void take_keys(mjh_options *to, const mjh_options &from, unsigned keys) {
-  if (keys & MJH_KEY_MODE) to->mode = from.mode;
-  if (keys & MJH_KEY_INTERVAL_S) to->interval_s = from.interval_s;
-  if (keys & MJH_KEY_DX) to->dx = from.dx;
-  if (keys & MJH_KEY_DY) to->dy = from.dy;
-  if (keys & MJH_KEY_ONLY_WHEN_IDLE) to->only_when_idle = from.only_when_idle;
-  if (keys & MJH_KEY_DRY_RUN) to->dry_run = from.dry_run;
-  if (keys & MJH_KEY_KEEP_AWAKE) to->keep_awake = from.keep_awake;
-}
-
 bool same_spans(const mjh_hours &a, const mjh_hours &b) {
   if (a.span_count != b.span_count) return false;
   for (int i = 0; i < a.span_count; i++)
@@ -784,7 +773,7 @@ void mjh_agent::apply_start(const mjh_request &request, mjh_text &reply) {
   const mjh_programs programs_before = programs_;
   const bool programs_damaged_before = programs_damaged_;
 
-  take_keys(&settings_.options, request.options, request.given);
+  mjh_options_take(&settings_.options, request.options, request.given);
   if (r.given & MJH_SCHED_KEY_WHILE_RUNNING) {
     programs_ = r.programs;
     programs_damaged_ = false;

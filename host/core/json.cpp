@@ -422,3 +422,8 @@ void mjh_json_unknown_key_error(const char *text, const mjh_jtok *key, mjh_text 
   shown.add(mjh_shortened{name.view(), 32});
   err->add("unknown key ", mjh_json_quoted{shown.view()});
 }
+
+void mjh_json_put_key(mjh_text &out, const char *key) {
+  if (out.size() > 0 && out.last() != '{') out.add(',');
+  out.add(mjh_json_quoted{key}, ':');
+}

@@ -90,4 +90,8 @@ void mjh_json_unknown_key_error(const char *text, const mjh_jtok *key, mjh_text 
 // a message is always one line.
 void mjh_json_error_with_value(const char *text, const mjh_jtok *t, const char *what, mjh_text *err);
 
+// Writes `"key":` for a member of the object being written in out, after a
+// comma unless out is empty or ends in '{'.
+void mjh_json_put_key(mjh_text &out, const char *key);
+
 #endif

@@ -106,8 +106,7 @@ bool mjh_options_from_tokens(const char *text, const mjh_jtok *t, int count, int
 void mjh_options_members(const mjh_options *o, unsigned keys, mjh_text &out) {
   for (const option_key &k : k_keys) {
     if (!(keys & k.bit)) continue;
-    if (out.size() > 0 && out.last() != '{') out.add(',');
-    out.add('"', k.name, "\":");
+    mjh_json_put_key(out, k.name);
     if (k.kind == KIND_MODE)
       out.add('"', mj_mode_name(o->mode), '"');
     else if (k.kind == KIND_BOOL)
@@ -126,3 +125,13 @@ static void add_object(const mjh_options *o, unsigned keys, mjh_text &out) {
 void mjh_options_dll_text(const mjh_options *o, mjh_text &out) { add_object(o, MJH_KEYS_DLL, out); }
 
 void mjh_options_json(const mjh_options *o, mjh_text &out) { add_object(o, MJH_KEYS_ALL, out); }
+
+void mjh_options_take(mjh_options *to, const mjh_options &from, unsigned keys) {
+  for (const option_key &k : k_keys) {
+    if (!(keys & k.bit)) continue;
+    if (k.kind == KIND_MODE)
+      to->mode = from.mode;
+    else
+      to->*k.field = from.*k.field;
+  }
+}

@@ -61,4 +61,7 @@ void mjh_options_json(const mjh_options *o, mjh_text &out);
 // written in out: each after a comma unless out is empty or ends in '{'.
 void mjh_options_members(const mjh_options *o, unsigned keys, mjh_text &out);
 
+// The options that `keys` names, taken from `from` into *to; the others stay.
+void mjh_options_take(mjh_options *to, const mjh_options &from, unsigned keys);
+
 #endif

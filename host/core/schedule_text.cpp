@@ -481,8 +481,9 @@ bool schedule_bool(const char *text, const mjh_jtok *v, const char *key, bool *o
 
 // The decoded text of string token v into out, or false with `"<key>" must
 // be <what>, not <value>`.
-bool schedule_text(const char *text, const mjh_jtok *v, const char *key, const char *what,
-                   char (&out)[SCHEDULE_VALUE_MAX], mjh_text *err) {
+template <size_t N>
+bool schedule_text(const char *text, const mjh_jtok *v, const char *key, const char *what, char (&out)[N],
+                   mjh_text *err) {
   if (v->type == MJH_JSON_STRING) {
     const int n = mjh_json_string(text, v, out, sizeof out);
     if (n >= 0 && std::string_view(out).size() == static_cast<size_t>(n)) return true;  // no \u0000 inside
@@ -507,15 +508,9 @@ bool read_schedule_value(const char *text, const mjh_jtok *v, unsigned bit, mjh_
   switch (bit) {
     case MJH_SCHED_KEY_WHILE_RUNNING: {
       char list[MJH_PROGRAMS_TEXT_MAX + 1];
-      if (v->type == MJH_JSON_STRING) {
-        const int n = mjh_json_string(text, v, list, sizeof list);
-        if (n >= 0 && std::string_view(list).size() == static_cast<size_t>(n))
-          return read_text_value("while_running", list, err,
-                                 [r](const char *s, mjh_text *e) { return mjh_programs_parse(s, &r->programs, e); });
-      }
-      mjh_json_error_with_value(
-          text, v, "\"while_running\" must be a text such as \"obs64.exe,mstsc.exe\" or \"any\", not ", err);
-      return false;
+      return schedule_text(text, v, "while_running", "a text such as \"obs64.exe,mstsc.exe\" or \"any\"", list, err) &&
+             read_text_value("while_running", list, err,
+                             [r](const char *s, mjh_text *e) { return mjh_programs_parse(s, &r->programs, e); });
     }
     case MJH_SCHED_KEY_FOREGROUND:
       return schedule_bool(text, v, "foreground", &r->foreground, err);
@@ -626,32 +621,27 @@ bool mjh_start_options_from_tokens(const char *text, const mjh_jtok *t, int coun
 namespace {
 
 // A member's key, after a comma unless the object was just opened.
-void put_key(mjh_text &out, const char *key) {
-  if (out.size() > 0 && out.last() != '{') out.add(',');
-  out.add(mjh_json_quoted{key}, ':');
-}
-
 }  // namespace
 
 void mjh_schedule_request_put(const mjh_schedule_request *r, mjh_text &out) {
   if (r->given & MJH_SCHED_KEY_HOURS) {
-    put_key(out, "hours");
+    mjh_json_put_key(out, "hours");
     out.add('"');
     mjh_hours_text(&r->hours, out);
     out.add('"');
   }
   if (r->given & MJH_SCHED_KEY_DAYS) {
-    put_key(out, "days");
+    mjh_json_put_key(out, "days");
     out.add('"');
     mjh_days_text(r->hours.days, out);
     out.add('"');
   }
   if (r->given & MJH_SCHED_KEY_FOR) {
-    put_key(out, "for");
+    mjh_json_put_key(out, "for");
     out.add(r->for_s);
   }
   if (r->given & MJH_SCHED_KEY_UNTIL) {
-    put_key(out, "until");
+    mjh_json_put_key(out, "until");
     out.add('"');
     if (r->until_minute == MJH_UNTIL_END_OF_HOURS)
       out.add("end");
@@ -662,19 +652,19 @@ void mjh_schedule_request_put(const mjh_schedule_request *r, mjh_text &out) {
   if (r->given & MJH_SCHED_KEY_WHILE_RUNNING) {
     mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
     mjh_programs_text(r->programs, list);
-    put_key(out, "while_running");
+    mjh_json_put_key(out, "while_running");
     out.add(mjh_json_quoted{list.view()});
   }
   if (r->given & MJH_SCHED_KEY_FOREGROUND) {
-    put_key(out, "foreground");
+    mjh_json_put_key(out, "foreground");
     out.add(r->foreground);
   }
   if (r->given & MJH_SCHED_KEY_AC_ONLY) {
-    put_key(out, "ac_only");
+    mjh_json_put_key(out, "ac_only");
     out.add(r->ac_only);
   }
   if (r->given & MJH_SCHED_KEY_BATTERY_FLOOR) {
-    put_key(out, "battery_floor");
+    mjh_json_put_key(out, "battery_floor");
     out.add(r->battery_floor);
   }
 }
