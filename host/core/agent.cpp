@@ -268,13 +268,8 @@ void mjh_agent::decide() {
     reason.add("saved program list damaged: set it again");
   } else if (hold_ != 0) {
     state_ = MJH_RUN_WAITING;
-    mjh_text_buffer<256> held;
     // The one thing that holds it back: power before programs.
-    mjh_hold_text(conditions, program_state_, hold_ & (0u - hold_), held);
-    // "waiting for obs64.exe" is said "waiting" and its reason "for obs64.exe".
-    std::string_view words = held.view();
-    if (mjh_starts_with(words, "waiting ")) words = mjh_slice(words, 8);
-    reason.add(words);
+    mjh_hold_text(conditions, program_state_, hold_ & (0u - hold_), reason);
   } else {
     want_run = true;
     state_ = MJH_RUN_ACTIVE;

@@ -177,7 +177,7 @@ void mjh_hold_text(const mjh_conditions &c, const mjh_program_state &s, unsigned
   }
   uint32_t listed = c.programs.count > 0 ? (uint32_t{1} << c.programs.count) - 1 : 0;
   if (hold & MJH_HOLD_NO_PROGRAM) {
-    out.add(sep, "waiting for ");
+    out.add(sep, "for ");
     mjh_program_names_text(c.programs, listed, out);
     sep = ", ";
   }

@@ -149,8 +149,8 @@ unsigned mjh_conditions_hold(const mjh_conditions &c, const mjh_program_state &s
 // "a.exe, b.exe or 3 more".
 void mjh_program_names_text(const mjh_programs &p, uint32_t which, mjh_text &out);
 
-// What holds the run back, in words joined by ", ": "on battery",
-// "battery below 20 %", "waiting for obs64.exe or mstsc.exe",
+// What holds the run back, as the reason of a waiting run (words joined by
+// ", "): "on battery", "battery below 20 %", "for obs64.exe or mstsc.exe",
 // "obs64.exe is not in the foreground" (with several running: "neither a.exe
 // nor b.exe is in the foreground", "none of a.exe, b.exe or c.exe is in the
 // foreground"). Nothing for 0.

@@ -302,17 +302,17 @@ struct hold_case {
 const hold_case k_holds[] = {
     {nullptr, false, 0, 0, -1, MJH_POWER_FREE, 0, ""},
     {nullptr, true, 0, 0, -1, MJH_POWER_FREE, 0, ""},  // foreground without programs: nothing to wait for
-    {"obs64.exe", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "waiting for obs64.exe"},
-    {"obs64.exe,mstsc.exe", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "waiting for obs64.exe or mstsc.exe"},
-    {"a,b,c", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "waiting for a.exe, b.exe or c.exe"},
-    {"a,b,c,d", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "waiting for a.exe, b.exe or 2 more"},
-    {"a,b,c,d,e", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "waiting for a.exe, b.exe or 3 more"},
+    {"obs64.exe", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "for obs64.exe"},
+    {"obs64.exe,mstsc.exe", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "for obs64.exe or mstsc.exe"},
+    {"a,b,c", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "for a.exe, b.exe or c.exe"},
+    {"a,b,c,d", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "for a.exe, b.exe or 2 more"},
+    {"a,b,c,d,e", false, 0, 0, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "for a.exe, b.exe or 3 more"},
     {"a,b", false, 0, 0x2, -1, MJH_POWER_FREE, 0, ""},
-    {"a,b", false, 0, 0x4, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "waiting for a.exe or b.exe"},  // not listed
+    {"a,b", false, 0, 0x4, -1, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "for a.exe or b.exe"},  // not listed
     {"obs64.exe", true, 0, 0x1, -1, MJH_POWER_FREE, MJH_HOLD_NOT_FOREGROUND, "obs64.exe is not in the foreground"},
     {"obs64.exe", true, 0, 0x1, 0, MJH_POWER_FREE, 0, ""},
     {"obs64.exe", true, 0, 0x1, 1, MJH_POWER_FREE, MJH_HOLD_NOT_FOREGROUND, "obs64.exe is not in the foreground"},
-    {"obs64.exe", true, 0, 0, 0, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "waiting for obs64.exe"},
+    {"obs64.exe", true, 0, 0, 0, MJH_POWER_FREE, MJH_HOLD_NO_PROGRAM, "for obs64.exe"},
     {"a,b,c", true, 0, 0x5, -1, MJH_POWER_FREE, MJH_HOLD_NOT_FOREGROUND,
      "neither a.exe nor c.exe is in the foreground"},
     {"a,b,c,d", true, 0, 0xd, -1, MJH_POWER_FREE, MJH_HOLD_NOT_FOREGROUND,
@@ -323,7 +323,7 @@ const hold_case k_holds[] = {
     {nullptr, false, 0, 0, -1, MJH_POWER_ON_BATTERY, MJH_HOLD_ON_BATTERY, "on battery"},
     {nullptr, false, 20, 0, -1, MJH_POWER_LOW_BATTERY, MJH_HOLD_LOW_BATTERY, "battery below 20 %"},
     {"obs64.exe", false, 0, 0, -1, MJH_POWER_ON_BATTERY, MJH_HOLD_ON_BATTERY | MJH_HOLD_NO_PROGRAM,
-     "on battery, waiting for obs64.exe"},
+     "on battery, for obs64.exe"},
     {"obs64.exe,b", true, 35, 0x1, -1, MJH_POWER_LOW_BATTERY, MJH_HOLD_LOW_BATTERY | MJH_HOLD_NOT_FOREGROUND,
      "battery below 35 %, obs64.exe is not in the foreground"},
 };
@@ -358,7 +358,7 @@ TEST(Hold, TheNamesOfEveryListedProgramFitATooltipLine) {
   mjh_hold_text(cond, {0, -1}, MJH_HOLD_NO_PROGRAM, words);
   EXPECT_TRUE(words.ok());
   EXPECT_EQ(std::string(words.c_str()),
-            "waiting for " + std::string(cond.programs.names[0]) + ", " + cond.programs.names[1] + " or 14 more");
+            "for " + std::string(cond.programs.names[0]) + ", " + cond.programs.names[1] + " or 14 more");
 }
 
 }  // namespace
