@@ -46,6 +46,17 @@ void expect_refused(const Cases &cases, const T &before, Parse parse) {
   }
 }
 
+// Each text is read, into the value expected.
+template <typename T, typename Cases, typename Parse>
+void expect_accepted(const Cases &cases, Parse parse) {
+  for (const auto &c : cases) {
+    T value = -1;
+    const Read r = read_with([&](mjh_text *err) { return parse(c.first, &value, err); });
+    EXPECT_TRUE(r.ok) << c.first << ": " << r.err;
+    EXPECT_EQ(c.second, value) << c.first;
+  }
+}
+
 bool parse_hours(const char *text, mjh_hours *h, mjh_text *err) { return mjh_hours_parse(text, h, err); }
 
 std::string hours_text(const mjh_hours &h) {
@@ -205,12 +216,7 @@ TEST(ScheduleParse, DurationsAsPeopleTypeThem) {
       {"1h30", 5400},       {"1h 30m", 5400},  {"1m30", 90},  {"2H", 7200},       {" 90 s ", 90},      {"1h0m1s", 3601},
       {"2000000", 2000000}, {"555h", 1998000}, {"0m1s", 1},   {"3 hours", 10800}, {"10 minutes", 600},
   };
-  for (const auto &c : accepted) {
-    int64_t s = -1;
-    const Read r = read_with([&](mjh_text *err) { return mjh_duration_parse(c.first, &s, err); });
-    EXPECT_TRUE(r.ok) << c.first << ": " << r.err;
-    EXPECT_EQ(c.second, s) << c.first;
-  }
+  expect_accepted<int64_t>(accepted, mjh_duration_parse);
   const char *const k_form = " is not a duration: write e.g. 90 (seconds), 90s, 45m, 2h or 1h30m";
   const std::pair<const char *, std::string> refused[] = {
       {"", "no duration given: write e.g. 90 (seconds), 90s, 45m, 2h or 1h30m"},
@@ -235,12 +241,7 @@ TEST(ScheduleParse, DurationsAsPeopleTypeThem) {
 TEST(ScheduleParse, TimesOfDay) {
   const std::pair<const char *, int> accepted[] = {{"17:30", 1050}, {"7:05", 425},   {"17", 1020},
                                                    {"00:00", 0},    {"24:00", 1440}, {" 09:15 ", 555}};
-  for (const auto &c : accepted) {
-    int m = -1;
-    const Read r = read_with([&](mjh_text *err) { return mjh_time_of_day_parse(c.first, &m, err); });
-    EXPECT_TRUE(r.ok) << c.first << ": " << r.err;
-    EXPECT_EQ(c.second, m) << c.first;
-  }
+  expect_accepted<int>(accepted, mjh_time_of_day_parse);
   const std::pair<const char *, const char *> refused[] = {
       {"", "no time of day given: write HH:MM, e.g. 17:30"},
       {"25:00", "\"25:00\" is not a time of day: write HH:MM from 00:00 to 24:00, e.g. 08:30"},
