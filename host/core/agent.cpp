@@ -569,7 +569,7 @@ void mjh_agent::action(mjh_user_action action, int64_t value) {
       save();
       return;
     case MJH_ACTION_AUTOSTART:
-      if (policy_.start_with_windows >= 0) return;  // the menu item is greyed
+      if (!mjh_policy_check_start_with_windows(policy_, nullptr)) return;  // the menu item is greyed
       if (!fx_.set_autostart(!fx_.autostart())) fx_.notify("Start with Windows", "the registry refused the change");
       return;
     case MJH_ACTION_EXIT:
