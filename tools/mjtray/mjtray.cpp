@@ -313,6 +313,26 @@ void insert_item(HMENU menu, UINT position, UINT id, bool checked, const char *t
   InsertMenuW(menu, position, MF_BYPOSITION | MF_STRING | (checked ? MF_CHECKED : 0), id, wide);
 }
 
+// The index of the item id among ids, or -1.
+template <size_t N>
+int index_of(const UINT (&ids)[N], UINT id) {
+  for (size_t i = 0; i < N; ++i)
+    if (ids[i] == id) return static_cast<int>(i);
+  return -1;
+}
+
+// Checks the item of ids whose choice is value, and only that one; whether
+// one is.
+template <typename T, size_t N>
+bool check_choice(HMENU menu, const UINT (&ids)[N], const T (&choices)[N], T value) {
+  bool listed = false;
+  for (size_t i = 0; i < N; ++i) {
+    check(menu, ids[i], choices[i] == value);
+    listed = listed || choices[i] == value;
+  }
+  return listed;
+}
+
 // The position among the Interval items at which one of `seconds` keeps
 // their order.
 UINT interval_position(HMENU intervals, int seconds, int current) {
@@ -334,11 +354,7 @@ void prepare_menu(HMENU menu, const mjh_menu_model &m) {
   check(menu, IDM_MODE_MOVE, m.mode == MJ_MODE_MOVE);
   int at = -1;
   HMENU intervals = find_submenu(menu, IDM_INTERVAL_60, &at);
-  bool listed = false;
-  for (size_t i = 0; i < sizeof k_interval_ids / sizeof k_interval_ids[0]; ++i) {
-    check(menu, k_interval_ids[i], m.interval_s == mjh_interval_choices[i]);
-    listed = listed || m.interval_s == mjh_interval_choices[i];
-  }
+  const bool listed = check_choice(menu, k_interval_ids, mjh_interval_choices, m.interval_s);
   if (intervals) {
     if (!listed) {
       mjh_text_buffer<64> text;
@@ -371,18 +387,14 @@ void prepare_menu(HMENU menu, const mjh_menu_model &m) {
     if (!m.run_on) grey(menu, IDM_TOGGLE);
     grey(menu, IDM_NUDGE);
   }
-  for (size_t i = 0; i < sizeof k_run_for_ids / sizeof k_run_for_ids[0]; ++i)
-    check(menu, k_run_for_ids[i], m.session == MJH_ACTION_RUN_FOR && m.session_seconds == mjh_run_for_choices[i]);
+  check_choice(menu, k_run_for_ids, mjh_run_for_choices,
+               m.session == MJH_ACTION_RUN_FOR ? m.session_seconds : int64_t{-1});  // no choice is -1
   check(menu, IDM_RUN_UNTIL_END, m.session == MJH_ACTION_RUN_UNTIL_END_OF_HOURS);
   check(menu, IDM_RUN_UNTIL_STOPPED, m.session == MJH_ACTION_RUN_UNTIL_STOPPED);
   if (!m.until_end_of_hours_possible) grey(menu, IDM_RUN_UNTIL_END);
   check(menu, IDM_WHILE_PROGRAMS, m.while_programs);
   check(menu, IDM_AC_ONLY, m.ac_only);
-  bool battery_listed = false;
-  for (size_t i = 0; i < sizeof k_battery_ids / sizeof k_battery_ids[0]; ++i) {
-    check(menu, k_battery_ids[i], m.battery_floor == mjh_battery_floor_choices[i]);
-    battery_listed = battery_listed || m.battery_floor == mjh_battery_floor_choices[i];
-  }
+  const bool battery_listed = check_choice(menu, k_battery_ids, mjh_battery_floor_choices, m.battery_floor);
   int power_at = -1;
   HMENU power = find_submenu(menu, IDM_AC_ONLY, &power_at);
   if (power && !battery_listed) {
@@ -450,14 +462,16 @@ void menu_command(UINT id, int run_on_shown) {
     case IDM_EXIT:
       core.action(MJH_ACTION_EXIT);
       break;
-    default:
-      for (size_t i = 0; i < sizeof k_interval_ids / sizeof k_interval_ids[0]; ++i)
-        if (id == k_interval_ids[i]) core.action(MJH_ACTION_INTERVAL, mjh_interval_choices[i]);
-      for (size_t i = 0; i < sizeof k_run_for_ids / sizeof k_run_for_ids[0]; ++i)
-        if (id == k_run_for_ids[i]) core.action(MJH_ACTION_RUN_FOR, mjh_run_for_choices[i]);
-      for (size_t i = 0; i < sizeof k_battery_ids / sizeof k_battery_ids[0]; ++i)
-        if (id == k_battery_ids[i]) core.action(MJH_ACTION_BATTERY_FLOOR, mjh_battery_floor_choices[i]);
+    default: {
+      int i;
+      if ((i = index_of(k_interval_ids, id)) >= 0)
+        core.action(MJH_ACTION_INTERVAL, mjh_interval_choices[i]);
+      else if ((i = index_of(k_run_for_ids, id)) >= 0)
+        core.action(MJH_ACTION_RUN_FOR, mjh_run_for_choices[i]);
+      else if ((i = index_of(k_battery_ids, id)) >= 0)
+        core.action(MJH_ACTION_BATTERY_FLOOR, mjh_battery_floor_choices[i]);
       break;
+    }
   }
   if (g_app.effects.quit_wanted) exit_agent();
 }
