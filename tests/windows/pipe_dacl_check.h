@@ -37,6 +37,16 @@ inline void only_ace(const pipe_acl &read, ACE_HEADER **ace) {
   ASSERT_TRUE(GetAce(read.acl, 0, reinterpret_cast<void **>(ace)));
 }
 
+// This process's user (TOKEN_USER) into user; false when it cannot be read.
+inline bool this_users_token_user(BYTE (&user)[256]) {
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = sizeof user;
+  BOOL got_user = GetTokenInformation(token, TokenUser, user, size, &size);
+  CloseHandle(token);
+  return got_user != FALSE;
+}
+
 // Expects `pipe` (opened with READ_CONTROL, or the server's handle) to be
 // kept to this process's user. Use inside ASSERT_NO_FATAL_FAILURE.
 inline void expect_pipe_kept_to_this_user(HANDLE pipe) {
@@ -48,13 +58,8 @@ inline void expect_pipe_kept_to_this_user(HANDLE pipe) {
   auto *allowed = reinterpret_cast<ACCESS_ALLOWED_ACE *>(ace);
   EXPECT_NE(allowed->Mask & (GENERIC_ALL | FILE_ALL_ACCESS), 0u);
 
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
   BYTE user[256];
-  DWORD size = sizeof user;
-  BOOL got_user = GetTokenInformation(token, TokenUser, user, size, &size);
-  CloseHandle(token);
-  ASSERT_TRUE(got_user);
+  ASSERT_TRUE(this_users_token_user(user));
   EXPECT_TRUE(EqualSid(&allowed->SidStart, reinterpret_cast<TOKEN_USER *>(user)->User.Sid))
       << "the one entry is for another account";
 }
@@ -76,14 +81,10 @@ inline void expect_pipe_labelled_medium(HANDLE pipe) {
 
 // This process's user's SID as ConvertSidToStringSidW writes it.
 inline std::wstring this_users_sid() {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return L"";
   BYTE user[256];
-  DWORD size = sizeof user;
-  BOOL got_user = GetTokenInformation(token, TokenUser, user, size, &size);
-  CloseHandle(token);
   wchar_t *text = nullptr;
-  if (!got_user || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user)->User.Sid, &text)) return L"";
+  if (!this_users_token_user(user) || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user)->User.Sid, &text))
+    return L"";
   std::wstring sid = text;
   LocalFree(text);
   return sid;
