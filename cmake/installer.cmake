@@ -14,9 +14,10 @@ set(MJ_MACHINE_MSI ${CMAKE_BINARY_DIR}/installer/veltrano-mouse-jiggler-${MJ_PAC
 set(MJ_MSI_ARGS
   -DWXS=${PROJECT_SOURCE_DIR}/installer/mouse-jiggler.wxs
   -DDLL=$<TARGET_FILE:mouse_jiggler> -DMJTRAY=$<TARGET_FILE:mjtray> -DMJCTL=$<TARGET_FILE:mjctl>
-  -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE
+  -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE -DNOTICES=${PROJECT_SOURCE_DIR}/THIRD-PARTY-NOTICES.txt
   -DADMX=${PROJECT_SOURCE_DIR}/admx/veltrano-mouse-jiggler.admx
-  -DADML=${PROJECT_SOURCE_DIR}/admx/en-US/veltrano-mouse-jiggler.adml)
+  -DADML=${PROJECT_SOURCE_DIR}/admx/en-US/veltrano-mouse-jiggler.adml
+  -DEPOCH=${MJ_SOURCE_DATE_EPOCH} -DREPRODUCIBLE=${MJ_REPRODUCIBLE} -DSIGN=${MJ_SIGN_SCRIPT})
 
 if(WIXL)
   # The same arguments for the installer test, which builds two versions.
@@ -28,8 +29,8 @@ if(WIXL)
     COMMAND ${CMAKE_COMMAND} -DWIXL=${WIXL} ${MJ_MSI_ARGS} -DVERSION=${MJ_PACKAGE_VERSION} -DSCOPE=machine
       -DOUTPUT=${MJ_MACHINE_MSI} -DSTAGE=${CMAKE_BINARY_DIR}/installer/stage-machine
       -P ${PROJECT_SOURCE_DIR}/cmake/build_msi.cmake
-    DEPENDS mouse_jiggler mjtray mjctl installer/mouse-jiggler.wxs cmake/build_msi.cmake
-      admx/veltrano-mouse-jiggler.admx admx/en-US/veltrano-mouse-jiggler.adml
+    DEPENDS mouse_jiggler mjtray mjctl installer/mouse-jiggler.wxs cmake/build_msi.cmake THIRD-PARTY-NOTICES.txt
+      admx/veltrano-mouse-jiggler.admx admx/en-US/veltrano-mouse-jiggler.adml ${MJ_REPRODUCIBLE}
     COMMENT "Building the installers veltrano-mouse-jiggler-${MJ_PACKAGE_VERSION}-win64.msi and -win64-machine.msi"
     VERBATIM)
 else()

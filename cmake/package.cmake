@@ -1,7 +1,7 @@
 # What `cmake --install` lays out and CPack zips: the DLL, mjctl and mjtray in
 # bin/, the header in include/, both import libraries and the CMake package in
-# lib/, the policies' administrative templates in admx/, the licence beside
-# README.md.
+# lib/, the policies' administrative templates in admx/, the licence and the
+# notices of the compiler's runtime linked into the binaries beside README.md.
 # A host project then writes
 #   find_package(veltrano_mouse_jiggler 1.0 REQUIRED)
 #   target_link_libraries(app PRIVATE veltrano::mouse_jiggler)
@@ -16,7 +16,7 @@ if(MJ_MSVC_IMPLIB)
   install(FILES ${MJ_MSVC_IMPLIB} DESTINATION lib)
 endif()
 install(FILES include/mouse_jiggler.h DESTINATION include)
-install(FILES README.md LICENSE DESTINATION .)
+install(FILES README.md LICENSE THIRD-PARTY-NOTICES.txt DESTINATION .)
 install(FILES admx/veltrano-mouse-jiggler.admx DESTINATION admx)
 install(FILES admx/en-US/veltrano-mouse-jiggler.adml DESTINATION admx/en-US)
 
@@ -35,11 +35,16 @@ install(FILES
   DESTINATION ${MJ_PACKAGE_DIR})
 
 # The release bundle: `cmake --workflow --preset bundle` (or `cpack` in the
-# build directory) writes veltrano-mouse-jiggler-<version>-win64.zip.
+# build directory) writes veltrano-mouse-jiggler-<version>-win64.zip; then
+# cmake/reproducible_zip.cmake sorts its entries and sets their times to the
+# epoch and their modes (CPack takes both from the disk, with the owner).
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME veltrano-mouse-jiggler)
 set(CPACK_PACKAGE_VENDOR veltrano)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Keeps an interactive desktop from being treated as idle")
 set(CPACK_PACKAGE_FILE_NAME veltrano-mouse-jiggler-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/bundle)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/reproducible_zip.cmake)
+set(CPACK_MJ_REPRODUCIBLE "${MJ_REPRODUCIBLE}")
+set(CPACK_MJ_SOURCE_DATE_EPOCH ${MJ_SOURCE_DATE_EPOCH})
 include(CPack)

@@ -64,7 +64,7 @@ endif()
 run("zipping the bundle" ${tools}/cpack --config ${build}/CPackConfig.cmake -B ${WORK_DIR}/bundle)
 file(GLOB zips ${WORK_DIR}/bundle/*.zip)
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zips} OUTPUT_VARIABLE listing)
-foreach(entry bin/veltrano-mouse-jiggler.dll bin/mjctl.exe bin/mjtray.exe include/mouse_jiggler.h LICENSE
+foreach(entry bin/veltrano-mouse-jiggler.dll bin/mjctl.exe bin/mjtray.exe include/mouse_jiggler.h LICENSE THIRD-PARTY-NOTICES.txt
         lib/veltrano-mouse-jiggler.dll.a lib/cmake/veltrano_mouse_jiggler/veltrano_mouse_jiggler-config.cmake)
   string(FIND "${listing}" "/${entry}\n" at)
   if(at EQUAL -1)

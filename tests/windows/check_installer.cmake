@@ -249,8 +249,8 @@ string(TIMESTAMP t1 "%s")
 math(EXPR seconds "${t1} - ${t0}")
 message(STATUS "silent install of ${old_version}: ${seconds} s")
 
-set(want_files LICENSE.txt admx/en-US/veltrano-mouse-jiggler.adml admx/veltrano-mouse-jiggler.admx
-  mjctl.exe mjtray.exe veltrano-mouse-jiggler.dll)
+set(want_files LICENSE.txt THIRD-PARTY-NOTICES.txt admx/en-US/veltrano-mouse-jiggler.adml
+  admx/veltrano-mouse-jiggler.admx mjctl.exe mjtray.exe veltrano-mouse-jiggler.dll)
 function(expect_installed_files dir what)
   file(GLOB_RECURSE installed RELATIVE "${dir}" "${dir}/*")
   list(SORT installed)

@@ -24,6 +24,7 @@ list(SORT entries)
 set(want
   ${top}/LICENSE
   ${top}/README.md
+  ${top}/THIRD-PARTY-NOTICES.txt
   ${top}/admx/en-US/veltrano-mouse-jiggler.adml
   ${top}/admx/veltrano-mouse-jiggler.admx
   ${top}/bin/mjctl.exe
@@ -56,4 +57,4 @@ foreach(host mjctl mjtray)
     message(FATAL_ERROR "the bundle's ${host}.exe is not the one built")
   endif()
 endforeach()
-message(STATUS "${top}.zip holds the fourteen files of the release")
+message(STATUS "${top}.zip holds the fifteen files of the release")
