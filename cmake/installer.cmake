@@ -33,8 +33,19 @@ if(WIXL)
       admx/veltrano-mouse-jiggler.admx admx/en-US/veltrano-mouse-jiggler.adml ${MJ_REPRODUCIBLE}
     COMMENT "Building the installers veltrano-mouse-jiggler-${MJ_PACKAGE_VERSION}-win64.msi and -win64-machine.msi"
     VERBATIM)
+  if(MJ_SIGN)
+    add_dependencies(installer mj_signed_binaries)
+  endif()
 else()
   add_custom_target(installer
     COMMAND ${CMAKE_COMMAND} -E echo "The installer needs wixl (Debian: apt install wixl msitools)"
     COMMAND ${CMAKE_COMMAND} -E false)
 endif()
+
+# The arguments of cmake/sbom.cmake for scripts/release.sh, less the packages
+# and the output: each shipped binary's link map names what it holds.
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/release/sbom_args.txt CONTENT "-DVERSION=${MJ_PACKAGE_VERSION}
+-DEPOCH=${MJ_SOURCE_DATE_EPOCH}
+-DCXX=${CMAKE_CXX_COMPILER}
+-DMAPS=$<TARGET_FILE_NAME:mouse_jiggler>=${CMAKE_BINARY_DIR}/veltrano-mouse-jiggler.map;$<TARGET_FILE_NAME:mjctl>=${CMAKE_BINARY_DIR}/tools/mjctl/mjctl.map;$<TARGET_FILE_NAME:mjtray>=${CMAKE_BINARY_DIR}/tools/mjtray/mjtray.map
+")

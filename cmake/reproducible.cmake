@@ -10,8 +10,8 @@
 #   listing: the zip's entries (cmake/reproducible_zip.cmake) and the MSI's
 #   summary and cabinet times (cmake/build_msi.cmake). Without a C++ compiler
 #   for the build machine the packages are built as the tools make them.
-# - Signing (MJ_SIGN, scripts/sign.sh) signs the binaries as they are linked
-#   and the MSIs as they are written.
+# - Signing (MJ_SIGN, scripts/sign.sh) signs the binaries once they are
+#   linked and the MSIs as they are written.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(MJ_SOURCE_DATE_EPOCH $ENV{SOURCE_DATE_EPOCH})
   set(epoch_from "SOURCE_DATE_EPOCH")
@@ -67,16 +67,25 @@ if(MJ_SIGN)
 endif()
 
 # The shipped binaries: the linker's time stamp from the epoch, and, with
-# MJ_SIGN, signed as soon as they are linked, before anything packs them.
+# MJ_SIGN, signed in place once linked (mj_signed_binaries, before anything
+# packs them; a new link signs again).
 function(mj_release_binaries)
+  set(stamps "")
   foreach(target IN LISTS ARGN)
     set_target_properties(${target} PROPERTIES
       CXX_LINKER_LAUNCHER "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${MJ_SOURCE_DATE_EPOCH}")
     if(MJ_SIGN)
-      add_custom_command(TARGET ${target} POST_BUILD
+      set(stamp ${CMAKE_BINARY_DIR}/signed/${target}.stamp)
+      add_custom_command(OUTPUT ${stamp}
         COMMAND ${MJ_BASH} ${MJ_SIGN_SCRIPT} $<TARGET_FILE:${target}>
+        COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+        DEPENDS ${target} ${MJ_SIGN_SCRIPT}
         COMMENT "Signing $<TARGET_FILE_NAME:${target}>"
         VERBATIM)
+      list(APPEND stamps ${stamp})
     endif()
   endforeach()
+  if(MJ_SIGN)
+    add_custom_target(mj_signed_binaries ALL DEPENDS ${stamps})
+  endif()
 endfunction()
