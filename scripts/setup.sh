@@ -9,6 +9,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev llvm lld clang-format googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth imagemagick x11-apps x11-utils xdotool wixl msitools osslsigncode openssl
+  softhsm2 libengine-pkcs11-openssl
 )
 
 # The bill of materials' schema and validator, for the release tests: never

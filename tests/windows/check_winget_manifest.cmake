@@ -135,6 +135,13 @@ endforeach()
 file(REMOVE_RECURSE ${WORK_DIR}/out)
 execute_process(COMMAND ${CMAKE_COMMAND} ${msi_args} -DVERSION=1.2.4 -DSCOPE=user
   -DOUTPUT=${WORK_DIR}/other.msi -DSTAGE=${WORK_DIR}/stage-other -P ${BUILD_MSI} OUTPUT_QUIET ERROR_QUIET)
+# A product code per version and scope, the same in every build of them.
+msi_property(${msi_user} ProductCode user_code)
+msi_property(${msi_machine} ProductCode machine_code)
+msi_property(${WORK_DIR}/other.msi ProductCode other_code)
+if(user_code STREQUAL machine_code OR user_code STREQUAL other_code)
+  message(FATAL_ERROR "product codes shared: ${version} user ${user_code}, machine ${machine_code}, 1.2.4 user ${other_code}")
+endif()
 foreach(case
     "no URL|"
     "not https|http://downloads.example.invalid/x|${msi_user}"
