@@ -55,6 +55,7 @@ endif()
 get_filename_component(output ${OUTPUT} ABSOLUTE)
 get_filename_component(output_dir ${output} DIRECTORY)
 file(MAKE_DIRECTORY ${output_dir})
+# A cabinet's file times are local times: in UTC they are the epoch's on any machine.
 execute_process(COMMAND ${CMAKE_COMMAND} -E env TZ=UTC
     ${WIXL} --arch x64 --define Version=${VERSION} --define Scope=${SCOPE} --define ProductCode=${product_code}
     --output ${output} ${WXS}

@@ -141,18 +141,23 @@ bool read_zip(const bytes &z, std::vector<zip_entry> &entries, const char *&prob
   return true;
 }
 
-int fix_zip(long long epoch, const char *path) {
-  bytes z;
-  if (!read_file(path, z)) {
-    fprintf(stderr, "reproducible: cannot read %s\n", path);
-    return 1;
-  }
+// The fields a local header and its central directory entry share, in their
+// order: version needed, flags, method, time, date, CRC, sizes, name length.
+void put_shared_fields(bytes &b, const zip_entry &e, unsigned flags, unsigned time, unsigned date) {
+  put16(b, e.needed);
+  put16(b, flags);
+  put16(b, e.method);
+  put16(b, time);
+  put16(b, date);
+  put32(b, e.crc);
+  put32(b, e.compressed);
+  put32(b, e.size);
+  put16(b, static_cast<unsigned>(e.name.size()));
+}
+
+bool fix_zip(long long epoch, bytes &z, const char *&problem) {
   std::vector<zip_entry> entries;
-  const char *problem = "";
-  if (!read_zip(z, entries, problem)) {
-    fprintf(stderr, "reproducible: %s is not a zip this program rewrites: %s\n", path, problem);
-    return 1;
-  }
+  if (!read_zip(z, entries, problem)) return false;
   std::sort(entries.begin(), entries.end(), [](const zip_entry &a, const zip_entry &b) { return a.name < b.name; });
   unsigned time, date;
   dos_time(epoch, time, date);
@@ -166,30 +171,14 @@ int fix_zip(long long epoch, const char *path) {
     unsigned flags = e.flags & ~0x0008u;
     size_t local = out.size();
     put32(out, 0x04034b50);
-    put16(out, e.needed);
-    put16(out, flags);
-    put16(out, e.method);
-    put16(out, time);
-    put16(out, date);
-    put32(out, e.crc);
-    put32(out, e.compressed);
-    put32(out, e.size);
-    put16(out, static_cast<unsigned>(e.name.size()));
+    put_shared_fields(out, e, flags, time, date);
     put16(out, 0);
     out.insert(out.end(), e.name.begin(), e.name.end());
     out.insert(out.end(), z.begin() + e.data_at, z.begin() + e.data_at + e.compressed);
 
     put32(directory, 0x02014b50);
     put16(directory, 3u << 8 | (e.made_by & 0xff));  // made on Unix: the mode is in the external attributes
-    put16(directory, e.needed);
-    put16(directory, flags);
-    put16(directory, e.method);
-    put16(directory, time);
-    put16(directory, date);
-    put32(directory, e.crc);
-    put32(directory, e.compressed);
-    put32(directory, e.size);
-    put16(directory, static_cast<unsigned>(e.name.size()));
+    put_shared_fields(directory, e, flags, time, date);
     put16(directory, 0);
     put16(directory, 0);
     put16(directory, 0);
@@ -208,11 +197,8 @@ int fix_zip(long long epoch, const char *path) {
   put32(out, static_cast<unsigned long>(directory.size()));
   put32(out, static_cast<unsigned long>(directory_at));
   put16(out, 0);
-  if (!replace_file(path, out)) {
-    fprintf(stderr, "reproducible: cannot write %s\n", path);
-    return 1;
-  }
-  return 0;
+  z.swap(out);
+  return true;
 }
 
 // ---- Installer (compound file) -------------------------------------------------
@@ -318,18 +304,9 @@ bool summary_stream(const bytes &f, std::vector<size_t> &where, const char *&pro
   return true;
 }
 
-int fix_msi(long long epoch, const char *code, const char *path) {
-  bytes f;
-  if (!read_file(path, f)) {
-    fprintf(stderr, "reproducible: cannot read %s\n", path);
-    return 1;
-  }
+bool fix_msi(long long epoch, const char *code, bytes &f, const char *&problem) {
   std::vector<size_t> where;
-  const char *problem = "";
-  if (!summary_stream(f, where, problem)) {
-    fprintf(stderr, "reproducible: %s is not an installer this program fixes: %s\n", path, problem);
-    return 1;
-  }
+  if (!summary_stream(f, where, problem)) return false;
   auto at = [&](size_t i) -> unsigned char & { return f[where[i]]; };
   auto u32 = [&](size_t i) -> unsigned long {
     return at(i) | at(i + 1) << 8 | static_cast<unsigned long>(at(i + 2)) << 16 |
@@ -360,11 +337,25 @@ int fix_msi(long long epoch, const char *code, const char *path) {
       revision++;
     }
   }
-  if (times != 2 || revision != 1) {
-    fprintf(stderr, "reproducible: %s: its summary lacks the times or a package code of that length\n", path);
+  problem = "its summary lacks the times or a package code of that length";
+  return times == 2 && revision == 1;
+}
+
+// Reads a file, has `fix` change its bytes and puts them in its place; a
+// file `fix` refuses stays as it was.
+template <typename Fix>
+int rewrite(const char *path, const char *kind, Fix fix) {
+  bytes data;
+  if (!read_file(path, data)) {
+    fprintf(stderr, "reproducible: cannot read %s\n", path);
     return 1;
   }
-  if (!replace_file(path, f)) {
+  const char *problem = "";
+  if (!fix(data, problem)) {
+    fprintf(stderr, "reproducible: %s is not %s this program fixes: %s\n", path, kind, problem);
+    return 1;
+  }
+  if (!replace_file(path, data)) {
     fprintf(stderr, "reproducible: cannot write %s\n", path);
     return 1;
   }
@@ -391,8 +382,11 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (argc >= 3 && strcmp(argv[1], "touch") == 0) return touch(epoch, argc - 3, argv + 3);
-  if (argc == 4 && strcmp(argv[1], "zip") == 0) return fix_zip(epoch, argv[3]);
-  if (argc == 5 && strcmp(argv[1], "msi") == 0) return fix_msi(epoch, argv[3], argv[4]);
+  if (argc == 4 && strcmp(argv[1], "zip") == 0)
+    return rewrite(argv[3], "a zip", [&](bytes &b, const char *&problem) { return fix_zip(epoch, b, problem); });
+  if (argc == 5 && strcmp(argv[1], "msi") == 0)
+    return rewrite(argv[4], "an installer",
+                   [&](bytes &b, const char *&problem) { return fix_msi(epoch, argv[3], b, problem); });
   fprintf(stderr,
           "usage: reproducible touch EPOCH FILE...\n"
           "       reproducible zip EPOCH FILE.zip\n"
