@@ -5,6 +5,9 @@ fail() {
   exit 1
 }
 
+[ -d "$SOURCE_DIR/tests/release/node_modules/@cyclonedx/cyclonedx-library" ] ||
+  fail "no schema validator in tests/release/node_modules: run scripts/setup.sh"
+
 # The files of a release folder, one a line, sorted.
 release_files() {
   (cd "$1" && find . -type f -printf '%P\n' | LC_ALL=C sort)
