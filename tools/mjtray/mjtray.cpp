@@ -17,6 +17,7 @@
 
 #include "agent.h"
 #include "clock.h"
+#include "desktop_watch.h"
 #include "handle.h"
 #include "icon.h"
 #include "keep_awake.h"
@@ -75,7 +76,8 @@ class shell_effects : public mjh_agent_effects {
   const char *run_status() override { return mj_status(); }
   bool nudge(const char *options_text) override { return mj_nudge_now(options_text) != 0; }
   const char *last_error() override { return mj_last_error(); }
-  bool keep_awake(bool on) override;
+  mjh_awake keep_awake(mjh_awake level) override;
+  mjh_front_window front_window() override { return mjw_front_window_read(); }
   bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) override {
     return settings_store_save(settings, hours, programs);
   }
@@ -137,10 +139,12 @@ mjh_program_state shell_effects::watch_programs(const mjh_programs &programs, bo
   return g_app.watch.state();
 }
 
-bool shell_effects::keep_awake(bool on) {
-  if (on) return mjw_keep_awake_start(&keep_awake_);
-  mjw_keep_awake_stop(&keep_awake_);
-  return false;
+mjh_awake shell_effects::keep_awake(mjh_awake level) {
+  if (level == MJH_AWAKE_NONE || !mjw_keep_awake_start(&keep_awake_, level == MJH_AWAKE_DISPLAY)) {
+    mjw_keep_awake_stop(&keep_awake_);
+    return MJH_AWAKE_NONE;
+  }
+  return level;
 }
 
 mjh_lock_setting shell_effects::lock_setting() {
@@ -925,6 +929,7 @@ int run_agent() {
   mjw_policy_store_read(&start.policy);
   start.power = mjw_power_read();
   start.elevated = mjw_process_elevated();  // above the desktop's shell
+  start.level = mjw_process_level(GetCurrentProcess());
   g_core.launch(start);
 
   MSG msg;
