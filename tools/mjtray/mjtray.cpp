@@ -256,6 +256,7 @@ void shut_down() {
   }
   a.watch.stop();
   a.power.stop();
+  mjw_desktop_unwatch(a.window);
   pipe_server_stop(PIPE_STOP_MS);
   tray_icon_stop(ICON_STOP_MS);
 }
@@ -756,6 +757,13 @@ void open_about_dialog() { open_dialog(g_app.about_dialog, IDD_ABOUT, about_dial
 
 // ---- Window ------------------------------------------------------------------------------
 
+// The desktop was locked or unlocked, switched away or back, connected or
+// disconnected; the other changes of the session mean nothing to the run.
+LRESULT on_desktop_changed(WPARAM change) {
+  g_app.core->desktop_changed(static_cast<long>(change));
+  return 0;
+}
+
 void on_notify(WPARAM wparam, LPARAM lparam) {
   switch (LOWORD(lparam)) {
     case NIN_SELECT:
@@ -834,6 +842,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam
           break;
       }
       return TRUE;
+    case WM_WTSSESSION_CHANGE:
+      return on_desktop_changed(wparam);
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:
       a.effects.redraw_icon();
@@ -930,6 +940,9 @@ int run_agent() {
   start.power = mjw_power_read();
   start.elevated = mjw_process_elevated();  // above the desktop's shell
   start.level = mjw_process_level(GetCurrentProcess());
+  // Watched before it is read, so that no change falls between the two.
+  mjw_desktop_watch(a.window);
+  start.desktop = mjw_desktop_read();
   g_core.launch(start);
 
   MSG msg;
