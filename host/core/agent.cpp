@@ -101,6 +101,8 @@ void mjh_agent::launch(const mjh_agent_start &start) {
   policy_ = start.policy;
   power_ = start.power;
   elevated_ = start.elevated;
+  level_ = start.level;
+  desktop_ = start.desktop;
   forget_session();
   apply_policy_to_settings();
   read_lock_setting();
@@ -162,17 +164,51 @@ void mjh_agent::say_where_it_is() {
 void mjh_agent::read_status() {
   mjh_status now;
   if (!mjh_status_read(fx_.run_status(), &now)) return;
-  const bool was_failing = failing_;
+  const bool nudged = have_status_ && (now.nudges != status_.nudges || now.failed != status_.failed);
   failing_ = have_status_ ? mjh_failing_update(&status_, &now, failing_) : false;
   status_ = now;
   have_status_ = true;
-  // Told once, when nudges begin to fail; again only after they worked.
-  if (failing_ && !was_failing) {
+  if (!failing_) {
+    blocked_[0] = '\0';
+    front_missing_ = false;
+  } else if (nudged) {
+    explain_failure();  // at every nudge: the window in front may have changed
+  }
+  // Told once, when nudges begin to fail without a known cause; again only
+  // after they worked or had one. Never over a desktop going away: Windows
+  // tells of a lock a moment after the lock screen took the input, and a
+  // nudge may fail at it meanwhile.
+  const bool unexplained = failing_ && !blocked_[0] && !front_missing_;
+  if (!unexplained) failure_told_ = false;
+  if (unexplained && !failure_told_) {
+    failure_told_ = true;
     mjh_text_buffer<256> why;
     const char *error = fx_.last_error();
     why.add(error && error[0] ? error : "the nudges do not reset the idle time");
+    if (desktop_.remote) why.add(". This is a remote session: whether nudges reach it depends on its client.");
     note("Nudges are failing", why.c_str());
   }
+}
+
+// Why the nudges fail, where it is known: Windows gives no injected input to
+// a window above the agent's integrity level.
+void mjh_agent::explain_failure() {
+  const mjh_front_window front = fx_.front_window();
+  front_missing_ = !front.exists;
+  mjh_text blocked(blocked_);
+  if (front.exists && mjh_front_blocks(front, level_)) mjh_blocked_text(front, blocked);
+}
+
+// Keep-awake as asked: with an active run, the system and the display; while
+// the desktop alone holds the run back, the system only, so that work goes
+// on while the display behind the lock may turn off.
+void mjh_agent::keep_awake_as_needed(bool desktop_holds) {
+  const bool asked = options_in_force().keep_awake != 0;
+  const mjh_awake want = !asked          ? MJH_AWAKE_NONE
+                         : running_      ? MJH_AWAKE_DISPLAY
+                         : desktop_holds ? MJH_AWAKE_SYSTEM
+                                         : MJH_AWAKE_NONE;
+  if (want != awake_) awake_ = fx_.keep_awake(want);
 }
 
 // Starts (or restarts) the run with the settings in force. Returns false
@@ -185,16 +221,15 @@ bool mjh_agent::run_start() {
   failing_ = false;
   have_status_ = false;
   read_status();
-  keep_awake_held_ = fx_.keep_awake(o.keep_awake);
   return true;
 }
 
 void mjh_agent::run_stop() {
   fx_.run_stop();
-  keep_awake_held_ = fx_.keep_awake(false);
   if (running_) read_status();
   running_ = false;
   failing_ = false;
+  blocked_[0] = '\0';
 }
 
 mjh_hours mjh_agent::hours_in_force() const {
@@ -227,6 +262,7 @@ void mjh_agent::decide() {
   const bool ended = decision_.reason == MJH_REASON_SESSION_ENDED;
   mjh_text reason(reason_);
   bool want_run = false;
+  bool desktop_waits = false;  // the desktop alone holds the run back
   if (!ended) {
     stopped_because_[0] = '\0';
   } else if (settings_.run_on && !stopped_because_[0]) {
@@ -270,6 +306,10 @@ void mjh_agent::decide() {
     state_ = MJH_RUN_WAITING;
     // The one thing that holds it back: power before programs.
     mjh_hold_text(conditions, program_state_, hold_ & (0u - hold_), reason);
+  } else if (mjh_desktop_holds(desktop_)) {
+    state_ = MJH_RUN_WAITING;
+    desktop_waits = true;
+    mjh_desktop_text(desktop_, reason);
   } else {
     want_run = true;
     state_ = MJH_RUN_ACTIVE;
@@ -290,6 +330,7 @@ void mjh_agent::decide() {
   } else if (!want_run && running_) {
     run_stop();
   }
+  keep_awake_as_needed(desktop_waits);
   show();
   arm_timer();
 }
@@ -319,7 +360,9 @@ void mjh_agent::show() {
   facts.run = running_ && have_status_ ? &status_ : &none;
   facts.failing = failing_;
   facts.last_error = fx_.last_error();
-  facts.keep_awake_held = keep_awake_held_;
+  facts.keep_awake_held = awake_ != MJH_AWAKE_NONE;
+  facts.blocked = blocked_;
+  facts.remote = desktop_.remote;
   facts.warning = warning_short_;
   facts.elevated = elevated_;
   facts.policy_off = !policy_.allowed;
@@ -673,12 +716,18 @@ void mjh_agent::resumed() {
   if (exiting_ || !launched_) return;
   read_lock_setting();
   if (running_) read_status();
-  if (keep_awake_held_) {
-    fx_.keep_awake(false);
-    keep_awake_held_ = fx_.keep_awake(true);
+  if (awake_ != MJH_AWAKE_NONE) {
+    const mjh_awake level = awake_;
+    fx_.keep_awake(MJH_AWAKE_NONE);
+    awake_ = fx_.keep_awake(level);
   }
   slept_ = true;
   decide();
+}
+
+void mjh_agent::desktop_changed(long change) {
+  if (exiting_ || !launched_) return;
+  if (mjh_desktop_apply(&desktop_, change)) decide();
 }
 
 void mjh_agent::pointer_on_icon() {
@@ -692,7 +741,7 @@ void mjh_agent::shut_down() {
   exiting_ = true;
   fx_.set_timer(-1);
   fx_.run_stop();
-  keep_awake_held_ = fx_.keep_awake(false);
+  awake_ = fx_.keep_awake(MJH_AWAKE_NONE);
   running_ = false;
   mjh_programs none;
   mjh_programs_none(&none);
@@ -706,7 +755,8 @@ void mjh_agent::write_status(mjh_text &reply) {
   mjh_agent_state agent = mjh_agent_state{};
   agent.settings = settings_.options;
   agent.run_on = settings_.run_on;
-  agent.keep_awake_held = keep_awake_held_;
+  agent.keep_awake_held = awake_ != MJH_AWAKE_NONE;
+  agent.keep_display_held = awake_ == MJH_AWAKE_DISPLAY;
   agent.failing = failing_;
   agent.last_error = fx_.last_error();
   agent.pid = pid_;
@@ -720,7 +770,12 @@ void mjh_agent::write_status(mjh_text &reply) {
   agent.schedule_json = schedule.ok() ? schedule.c_str() : nullptr;
   agent.stopped_because = state_ == MJH_RUN_ACTIVE ? "" : reason_;
   agent.state = mjh_run_state_name(state_);
-  agent.reason = reason_;
+  mjh_text_buffer<sizeof reason_> reason;
+  if (state_ == MJH_RUN_ACTIVE && failing_ && blocked_[0])
+    reason.add("blocked: ", blocked_);
+  else
+    reason.add(reason_);
+  agent.reason = reason.c_str();
   agent.elevated = elevated_;
   mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 128> conditions;
   conditions.add("{\"while_running\":");

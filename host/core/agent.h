@@ -18,6 +18,11 @@
 // set), and the conditions hold (if set); a session overrides working hours
 // but not the conditions; a policy overrides all. Plain C++ without system
 // headers, tested natively.
+//
+// The desktop is an event too (locked, switched away, back): while it is
+// locked or has no screen the run waits, since a nudge reaches nothing there.
+// When nudges fail, the agent asks for the window in front: one above its
+// integrity level takes no injected input, and the failure is named so.
 #ifndef MJH_AGENT_H
 #define MJH_AGENT_H
 
@@ -26,6 +31,7 @@
 
 #include "agent_text.h"
 #include "conditions.h"
+#include "desktop.h"
 #include "icon.h"
 #include "lock_rule.h"
 #include "options.h"
@@ -43,6 +49,10 @@ struct mjh_lock_setting {
   mjh_lock_kind kind;
 };
 
+// What keep-awake holds: nothing, the system alone (a download finishes, the
+// display may turn off), or the system and the display.
+enum mjh_awake { MJH_AWAKE_NONE, MJH_AWAKE_SYSTEM, MJH_AWAKE_DISPLAY };
+
 // What the agent asks of the world. Every call returns promptly: none waits
 // for the user, a client or the notification area.
 class mjh_agent_effects {
@@ -54,9 +64,9 @@ class mjh_agent_effects {
   virtual bool nudge(const char *options_text) = 0;
   virtual const char *last_error() = 0;
 
-  // Holds (true) or lets go (false) the system and the display; returns
-  // whether they are held now.
-  virtual bool keep_awake(bool on) = 0;
+  // Holds as much as level says, letting go of the rest; returns what is
+  // held now.
+  virtual mjh_awake keep_awake(mjh_awake level) = 0;
 
   // Writes the settings, the working hours and the programs whole (damaged
   // working hours or a damaged list leave the stored ones as they are, for
@@ -82,6 +92,10 @@ class mjh_agent_effects {
   // whether it also tells which of them owns the foreground window. Returns
   // which of them run now; later changes come as programs_changed.
   virtual mjh_program_state watch_programs(const mjh_programs &programs, bool foreground) = 0;
+
+  // The window in front of the desktop: its process's integrity level and
+  // program, as far as they can be read. Asked when nudges fail.
+  virtual mjh_front_window front_window() = 0;
 
   // The one timer: the shell calls mjh_agent::timer after ms milliseconds
   // (replacing an earlier request), or never when ms is negative.
@@ -211,6 +225,9 @@ struct mjh_agent_start {
   mjh_policy policy;        // the organization's policies
   mjh_power_reading power;  // the power source and battery now
   bool elevated;            // the agent runs as administrator
+  // The agent's integrity level, and the desktop as it is now.
+  int level = MJH_LEVEL_UNKNOWN;
+  mjh_desktop desktop = mjh_desktop_here;
 };
 
 class mjh_agent {
@@ -237,6 +254,10 @@ class mjh_agent {
   void programs_changed(const mjh_program_state &state);
   void resumed();          // the computer woke from sleep or hibernation
   void pointer_on_icon();  // the tooltip is about to show: its countdown is made fresh
+  // The desktop was locked or unlocked, switched away or back, connected or
+  // disconnected (MJH_DESKTOP_*; other values change nothing). Never told
+  // to the user: each is a normal thing to happen.
+  void desktop_changed(long change);
   // The session ends, the agent is closed or told to exit: the run stops and
   // keep-awake is let go, the user's choice is kept. Idempotent; may come in
   // the middle of another event. Afterwards every event does nothing and
@@ -261,6 +282,8 @@ class mjh_agent {
   bool run_start();
   void run_stop();
   void read_status();
+  void explain_failure();
+  void keep_awake_as_needed(bool desktop_holds);
   void read_lock_setting();
   void save();
   void drop_ended_session(int64_t now);
@@ -292,6 +315,8 @@ class mjh_agent {
   mjh_decision decision_;
   mjh_policy policy_;
   bool elevated_ = false;
+  int level_ = MJH_LEVEL_UNKNOWN;
+  mjh_desktop desktop_ = mjh_desktop_here;
 
   // The conditions and what the world says of them.
   mjh_programs programs_;
@@ -311,7 +336,10 @@ class mjh_agent {
   bool have_status_ = false;
   mjh_status status_;
   bool failing_ = false;
-  bool keep_awake_held_ = false;
+  char blocked_[160] = "";      // why the failing nudges cannot work, "" when that is not known
+  bool front_missing_ = false;  // they failed with no window in front: the desktop is going away
+  bool failure_told_ = false;   // the failures without a cause were told
+  mjh_awake awake_ = MJH_AWAKE_NONE;
   int64_t notified_session_end_ = MJH_NO_TIME;  // the session whose end was told
 
   mjh_lock_setting lock_;

@@ -58,11 +58,15 @@ void mjh_agent_tooltip(const mjh_tooltip_facts &f, mjh_text &out) {
   mjh_text_buffer<512> text;
   if (f.elevated) text.add("As administrator: ");
   if (f.warning != nullptr && f.warning[0]) text.add("Warning: ", f.warning, ". ");
-  if (f.state == MJH_RUN_ACTIVE && f.failing) {
-    text.add("Failing: ",
+  const char *remote = f.remote ? " in a remote session" : "";
+  if (f.state == MJH_RUN_ACTIVE && f.failing && f.blocked != nullptr && f.blocked[0]) {
+    mjh_state_text("blocked", f.blocked, true, text);
+  } else if (f.state == MJH_RUN_ACTIVE && f.failing) {
+    text.add("Failing", remote, ": ",
              f.last_error != nullptr && f.last_error[0] ? f.last_error : "nudges do not reset the idle time");
   } else if (f.state == MJH_RUN_ACTIVE && f.run != nullptr) {
     mjh_state_text("active", f.reason, true, text);
+    text.add(remote);
     const mjh_status *run = f.run;
     text.add(run->dry_run ? " (dry run): " : ": ");
     if (run->mode == MJ_MODE_MOVE)

@@ -26,8 +26,10 @@ enum { MJH_TOOLTIP_MAX = 128 };  // the notification area's limit, NUL included
 // hours but not the conditions; a policy overrides all. The reason names the
 // one thing that holds the run back now ("on battery", "for obs64.exe or
 // mstsc.exe", "outside working hours, next start 08:30", "turned off by your
-// organization", "session ended after 2 h"), or for an active run what its
-// session does ("until 17:30, overriding working hours").
+// organization", "session ended after 2 h", "the computer is locked"), or for
+// an active run what its session does ("until 17:30, overriding working
+// hours") or what blocks its nudges ("blocked: an administrator window is in
+// front (taskmgr.exe)").
 enum mjh_run_state { MJH_RUN_ACTIVE, MJH_RUN_WAITING, MJH_RUN_STOPPED };
 
 // The icon of the run's state: an active run whose nudges fail shows so.
@@ -46,17 +48,21 @@ struct mjh_tooltip_facts {
   const char *reason;     // as above; "" when none
   const mjh_status *run;  // the run's status line, read (active)
   bool failing;
+  const char *blocked;  // why the failing nudges cannot work (mjh_blocked_text); "" or null when not known
   const char *last_error;
   bool keep_awake_held;
   const char *warning;  // the lock warning, short; "" when none
   bool elevated;        // the agent runs as administrator
   bool policy_off;      // a policy turned the agent off: a click does nothing
+  bool remote;          // the desktop is a remote session's
 };
 
 // The tooltip: "Active: zen every 60 s, next nudge in 42 s, 12 nudges",
-// "Active until 17:30: ...", "Waiting: on battery", "Waiting for
-// obs64.exe", "Stopped: click to start", "Stopped: session ended after 2 h;
-// click to start", "Failing: SendInput failed (err 5) - ..."; first
+// "Active until 17:30: ...", "Active in a remote session: ...", "Waiting: on
+// battery", "Waiting for obs64.exe", "Waiting: the computer is locked",
+// "Stopped: click to start", "Stopped: session ended after 2 h; click to
+// start", "Failing: SendInput failed (err 5) - ...", "Blocked: an
+// administrator window is in front (taskmgr.exe)"; first
 // "Warning: <warning>. " and "As administrator: " when they apply. At most
 // MJH_TOOLTIP_MAX - 1 bytes, never cut inside a character.
 void mjh_agent_tooltip(const mjh_tooltip_facts &f, mjh_text &out);

@@ -166,7 +166,8 @@ void mjh_reply_status(const mjh_agent_state *agent, const char *run_line, mjh_te
   const char *schedule = is_object(agent->schedule_json) ? agent->schedule_json : nullptr;
   out.add("{\"ok\":true,\"run\":", run_line, ",\"agent\":{\"pid\":", agent->pid,
           ",\"version\":", mjh_json_quoted{agent->version != nullptr ? agent->version : ""},
-          ",\"run_on\":", agent->run_on, ",\"keep_awake\":", agent->keep_awake_held, ",\"failing\":", agent->failing,
+          ",\"run_on\":", agent->run_on, ",\"keep_awake\":", agent->keep_awake_held,
+          ",\"keep_display\":", agent->keep_display_held, ",\"failing\":", agent->failing,
           ",\"last_error\":", mjh_json_quoted{agent->last_error != nullptr ? agent->last_error : ""}, ",\"settings\":");
   mjh_options_json(&agent->settings, out);
   if (schedule != nullptr) out.add(",\"schedule\":", schedule);

@@ -91,7 +91,8 @@ bool mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned ke
 struct mjh_agent_state {
   mjh_options settings;    // the saved settings
   bool run_on;             // the user wants the run on
-  bool keep_awake_held;    // the system and display are being kept on now
+  bool keep_awake_held;    // the system is being kept awake now
+  bool keep_display_held;  // and the display on
   bool failing;            // the run's recent nudges fail
   const char *last_error;  // the DLL's last error text, "" when none
   unsigned long pid;       // the agent's process id
@@ -112,12 +113,14 @@ void mjh_reply_ok(mjh_text &out);
 // 511 bytes).
 void mjh_reply_error(const char *message, mjh_text &out);
 // {"ok":true,"run":<run_line>,"agent":{"pid":1234,"version":"1.0.0",
-// "run_on":true,"keep_awake":false,"failing":false,"last_error":"",
-// "settings":{<mjh_options_json>}}}\n
+// "run_on":true,"keep_awake":false,"keep_display":false,"failing":false,
+// "last_error":"","settings":{<mjh_options_json>}}}\n
 // run_line is the DLL's status line, inserted as it is ("run":null when it is
-// not one JSON object). agent.keep_awake: held now; settings.keep_awake: what
-// the user wants. Later versions may add members anywhere, in "agent" too:
-// readers pass over members they do not know. "agent" also carries, when
+// not one JSON object). agent.keep_awake: the system held awake now;
+// agent.keep_display: the display too (while the desktop is locked, the
+// system alone is); settings.keep_awake: what the user wants. Later versions
+// may add members anywhere, in "agent" too: readers pass over members they
+// do not know. "agent" also carries, when
 // given: "schedule":{<mjh_schedule_json>}, "stopped_because":"...",
 // "state":"waiting", "reason":"on battery", "elevated":false,
 // "conditions":{...} and "policy":{<mjh_policy_json>}.
@@ -131,6 +134,7 @@ struct mjh_reply {
   mjh_status run;   // the "run" object (all zero when the agent sent "run":null)
   mjh_options settings;
   bool run_on, keep_awake_held, failing;
+  bool keep_display_held;  // as keep_awake_held where the agent does not say (it held both together)
   char last_error[256];
   unsigned long pid;
   char version[32];

@@ -135,6 +135,8 @@ bool read_status_members(const char *text, const mjh_jtok *t, int count, int age
       !member_bool(text, t, count, agent, "failing", &r->failing) ||
       !member_text(text, t, count, agent, "last_error", r->last_error, sizeof r->last_error))
     return false;
+  if (!member_bool(text, t, count, agent, "keep_display", &r->keep_display_held))
+    r->keep_display_held = r->keep_awake_held;  // an older agent held both together
   at = mjh_json_member(text, t, count, agent, "settings");
   if (at < 0 || t[at].type != MJH_JSON_OBJECT) return false;
   mjh_options_default(&r->settings);

@@ -68,8 +68,13 @@ void add_sentence(mjh_text &out, const mjh_reply *reply, const mjh_zone *zone, i
   }
   out.add("agent ", reply->version, " (pid ", reply->pid, reply->elevated ? ", as administrator" : "", "): ");
   if (run->active) {
-    // An older agent says no state: its run's activity is the state.
-    mjh_state_text(reply->failing ? "active but failing" : "active", reply->has_state ? reply->reason : "", false, out);
+    // An older agent says no state: its run's activity is the state. Nudges
+    // blocked by a known cause say that cause.
+    const char *reason = reply->has_state ? reply->reason : "";
+    if (reply->failing && mjh_starts_with(reason, "blocked: "))
+      out.add("active but ", reason);
+    else
+      mjh_state_text(reply->failing ? "active but failing" : "active", reason, false, out);
     out.add(", ");
     mjh_describe_run(run, out);
     mjh_text_buffer<128> countdown;
@@ -89,7 +94,8 @@ void add_sentence(mjh_text &out, const mjh_reply *reply, const mjh_zone *zone, i
       out.add(" (", reply->last_error, ')');
     add_saved(out, reply);
   }
-  if (reply->keep_awake_held) out.add("; keeping the computer awake");
+  if (reply->keep_awake_held)
+    out.add("; keeping the computer awake", reply->keep_display_held ? "" : ", not the display");
   add_conditions(out, reply);
   if (reply->has_schedule) add_schedule(out, reply, zone, now);
   if (mjh_policy_any(reply->policy)) {

@@ -5,6 +5,7 @@
 namespace {
 
 struct holder_start {
+  EXECUTION_STATE state;
   HANDLE stop;
   HANDLE ready;  // set once the state is held
 };
@@ -14,7 +15,7 @@ struct holder_start {
 DWORD WINAPI hold(void *param) {
   auto *start = static_cast<holder_start *>(param);
   HANDLE stop = start->stop;
-  if (!SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED)) return 1;
+  if (!SetThreadExecutionState(start->state)) return 1;
   SetEvent(start->ready);  // start is gone after this
   WaitForSingleObject(stop, INFINITE);
   SetThreadExecutionState(ES_CONTINUOUS);
@@ -23,12 +24,14 @@ DWORD WINAPI hold(void *param) {
 
 }  // namespace
 
-bool mjw_keep_awake_start(mjw_keep_awake *k) {
-  if (k->thread) return true;
+bool mjw_keep_awake_start(mjw_keep_awake *k, bool display) {
+  if (k->thread && k->display == display) return true;
+  mjw_keep_awake_stop(k);
   mjw_handle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   mjw_handle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!ready || !stop) return false;
-  holder_start start = {stop.get(), ready.get()};
+  const EXECUTION_STATE state = ES_CONTINUOUS | ES_SYSTEM_REQUIRED | (display ? ES_DISPLAY_REQUIRED : 0);
+  holder_start start = {state, stop.get(), ready.get()};
   mjw_handle thread(CreateThread(nullptr, 0, hold, &start, 0, nullptr));
   if (!thread) return false;
   // Held once the thread says so; it ends at once if it cannot hold.
@@ -39,6 +42,7 @@ bool mjw_keep_awake_start(mjw_keep_awake *k) {
   }
   k->thread = std::move(thread);
   k->stop = std::move(stop);
+  k->display = display;
   return true;
 }
 
@@ -51,3 +55,5 @@ void mjw_keep_awake_stop(mjw_keep_awake *k) {
 }
 
 bool mjw_keep_awake_held(const mjw_keep_awake *k) { return static_cast<bool>(k->thread); }
+
+bool mjw_keep_awake_display(const mjw_keep_awake *k) { return k->thread && k->display; }

@@ -81,9 +81,15 @@ class FakeWorld : public mjh_agent_effects {
   }
   const char *last_error() override { return error.c_str(); }
 
-  bool keep_awake(bool on) override {
-    held = on;
-    return on;
+  mjh_awake keep_awake(mjh_awake level) override {
+    held = level != MJH_AWAKE_NONE;
+    held_display = level == MJH_AWAKE_DISPLAY;
+    awake_calls++;
+    return level;
+  }
+  mjh_front_window front_window() override {
+    front_reads++;
+    return front;
   }
   bool save(const mjh_settings &s, const mjh_hours &h, const mjh_programs *p) override {
     saves++;
@@ -137,7 +143,10 @@ class FakeWorld : public mjh_agent_effects {
   std::vector<std::string> calls;
   char line[1024];
   // The rest of the world
-  bool held = false;
+  bool held = false, held_display = false;  // the system, and the display with it
+  int awake_calls = 0;
+  mjh_front_window front = {true, MJH_LEVEL_UNKNOWN, ""};  // a window, unread
+  int front_reads = 0;
   int saves = 0;
   mjh_settings saved = {};
   mjh_hours saved_hours = {};
@@ -657,6 +666,17 @@ const CombinationCase kCombinations[] = {
      "stopped", "turned off by your organization"},
 };
 
+// A table case's test name: its own name, with '_' for what is not a letter
+// or digit.
+struct CaseName {
+  template <typename Case>
+  std::string operator()(const ::testing::TestParamInfo<Case> &param) const {
+    std::string name;
+    for (const char *p = param.param.name; *p; p++) name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
+    return name;
+  }
+};
+
 class Combination : public ::testing::TestWithParam<CombinationCase> {};
 
 // One rule, said once: the user wants it on, and inside working hours (if
@@ -703,13 +723,7 @@ TEST_P(Combination, DecidesTheStateAndNamesWhatHoldsTheRunBack) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Combination, ::testing::ValuesIn(kCombinations),
-                         [](const ::testing::TestParamInfo<CombinationCase> &param) {
-                           std::string name;
-                           for (const char *p = param.param.name; *p; p++)
-                             name += (isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Table, Combination, ::testing::ValuesIn(kCombinations), CaseName());
 
 }  // namespace
 
@@ -960,3 +974,591 @@ TEST_F(AgentCore, ASessionOverridesWorkingHoursAndSaysSoThenWaitsForThem) {
   EXPECT_FALSE(world.active);
   EXPECT_EQ(world.tooltip, "Waiting: session ended after 2 h, next start tomorrow 08:30");
 }
+
+// ---- The desktop: locked, switched away, remote; a window above the agent in front ----
+
+namespace {
+
+mjh_reply status_of(mjh_agent &agent) {
+  mjh_text_buffer<MJH_REPLY_MAX> reply;
+  agent.request(parse("{\"cmd\":\"status\"}"), reply);
+  mjh_reply r;
+  EXPECT_TRUE(mjh_reply_read(reply.c_str(), reply.size(), &r)) << reply.c_str();
+  return r;
+}
+
+struct DesktopCase {
+  const char *name;
+  mjh_desktop desktop;
+  bool run_on;
+  const char *hours;      // nullptr: none; it is Tuesday 10:00
+  int64_t session_s;      // a "for" session started after launch, 0: none
+  const char *condition;  // nullptr, "battery" (mains only, on battery), "program" (one listed runs) or "policy off"
+  bool keep_awake;
+  bool resume;  // the computer sleeps an hour and wakes after launch
+  const char *state, *reason;
+  mjh_awake awake;
+  const char *tooltip;  // how it begins
+};
+
+const mjh_desktop kHere = {false, true, false};
+const mjh_desktop kLocked = {true, true, false};
+const mjh_desktop kSwitchedAway = {false, false, false};
+const mjh_desktop kSwitchedAwayLocked = {true, false, false};
+const mjh_desktop kRemote = {false, true, true};
+const mjh_desktop kRemoteLocked = {true, true, true};
+const mjh_desktop kRemoteGone = {false, false, true};
+
+const DesktopCase kDesktopCases[] = {
+    {"here", kHere, true, nullptr, 0, nullptr, true, false, "active", "", MJH_AWAKE_DISPLAY, "Active: zen every 60 s"},
+    {"locked, keep-awake", kLocked, true, nullptr, 0, nullptr, true, false, "waiting", "the computer is locked",
+     MJH_AWAKE_SYSTEM, "Waiting: the computer is locked, keeping awake"},
+    {"locked", kLocked, true, nullptr, 0, nullptr, false, false, "waiting", "the computer is locked", MJH_AWAKE_NONE,
+     "Waiting: the computer is locked"},
+    {"switched away", kSwitchedAway, true, nullptr, 0, nullptr, true, false, "waiting", "the desktop is switched away",
+     MJH_AWAKE_SYSTEM, "Waiting: the desktop is switched away"},
+    {"switched away and locked", kSwitchedAwayLocked, true, nullptr, 0, nullptr, false, false, "waiting",
+     "the desktop is switched away", MJH_AWAKE_NONE, "Waiting: the desktop is switched away"},
+    {"remote", kRemote, true, nullptr, 0, nullptr, true, false, "active", "", MJH_AWAKE_DISPLAY,
+     "Active in a remote session: zen every 60 s"},
+    {"remote, locked", kRemoteLocked, true, nullptr, 0, nullptr, false, false, "waiting", "the computer is locked",
+     MJH_AWAKE_NONE, "Waiting: the computer is locked"},
+    {"remote, disconnected", kRemoteGone, true, nullptr, 0, nullptr, true, false, "waiting",
+     "the remote desktop is disconnected", MJH_AWAKE_SYSTEM, "Waiting: the remote desktop is disconnected"},
+    {"locked, off", kLocked, false, nullptr, 0, nullptr, true, false, "stopped", "", MJH_AWAKE_NONE,
+     "Stopped: click to start"},
+    {"locked, outside hours", kLocked, true, "08:00-09:00", 0, nullptr, true, false, "waiting",
+     "outside working hours, next start tomorrow 08:00", MJH_AWAKE_NONE, "Waiting: outside working hours"},
+    {"locked, inside hours", kLocked, true, "08:00-18:00", 0, nullptr, true, false, "waiting", "the computer is locked",
+     MJH_AWAKE_SYSTEM, "Waiting: the computer is locked"},
+    {"locked, a session over the hours", kLocked, true, "08:00-09:00", 3600, nullptr, true, false, "waiting",
+     "the computer is locked", MJH_AWAKE_SYSTEM, "Waiting: the computer is locked"},
+    {"locked, on battery", kLocked, true, nullptr, 0, "battery", true, false, "waiting", "on battery", MJH_AWAKE_NONE,
+     "Waiting: on battery"},
+    {"locked, the program runs", kLocked, true, nullptr, 0, "program", true, false, "waiting", "the computer is locked",
+     MJH_AWAKE_SYSTEM, "Waiting: the computer is locked"},
+    {"locked, turned off by policy", kLocked, true, nullptr, 0, "policy off", true, false, "stopped",
+     "turned off by your organization", MJH_AWAKE_NONE, "Stopped: turned off by your organization"},
+    {"locked, after a sleep", kLocked, true, nullptr, 0, nullptr, true, true, "waiting", "the computer is locked",
+     MJH_AWAKE_SYSTEM, "Waiting: the computer is locked"},
+    {"locked, a session ended asleep", kLocked, true, nullptr, 1800, nullptr, true, true, "stopped",
+     "session ended while the computer slept", MJH_AWAKE_NONE, "Stopped: session ended while the computer slept"},
+    {"here, after a sleep", kHere, true, nullptr, 0, nullptr, true, true, "active", "", MJH_AWAKE_DISPLAY,
+     "Active: zen every 60 s"},
+};
+
+class DesktopTable : public ::testing::TestWithParam<DesktopCase> {};
+
+// The desktop is part of the one decision: while it is locked or has no
+// screen the run waits (no nudges, the display let go, the system held only
+// for keep-awake) and says why, unless something said before it holds the run
+// back already; nothing is told.
+TEST_P(DesktopTable, TheRunWaitsForTheDesktopAndSaysWhy) {
+  const DesktopCase &c = GetParam();
+  FakeWorld world;
+  mjh_agent agent(world, "1.0.0", 1);
+  mjh_agent_start start = default_start();
+  start.settings.run_on = c.run_on;
+  start.settings.options.keep_awake = c.keep_awake;
+  start.desktop = c.desktop;
+  if (c.hours) {
+    ASSERT_TRUE(mjh_hours_parse(c.hours, &start.hours, nullptr));
+  }
+  const std::string condition = c.condition ? c.condition : "";
+  if (condition == "battery") {
+    start.settings.ac_only = 1;
+    start.power = {MJH_AC_OFFLINE, 50, true};
+  } else if (condition == "program") {
+    ASSERT_TRUE(mjh_programs_parse("obs64.exe", &start.programs, nullptr));
+    world.running_programs.push_back("obs64.exe");
+  } else if (condition == "policy off") {
+    start.policy = policy_of({{"Allowed", dword(0)}});
+  }
+  agent.launch(start);
+  if (c.session_s) agent.action(MJH_ACTION_RUN_FOR, c.session_s);
+  if (c.resume) {
+    world.pass(3600);
+    agent.resumed();
+  }
+
+  const mjh_reply r = status_of(agent);
+  EXPECT_STREQ(r.state, c.state);
+  EXPECT_STREQ(r.reason, c.reason);
+  EXPECT_EQ(world.active, std::string(c.state) == "active");
+  EXPECT_EQ(world.held, c.awake != MJH_AWAKE_NONE);
+  EXPECT_EQ(world.held_display, c.awake == MJH_AWAKE_DISPLAY);
+  EXPECT_EQ(r.keep_awake_held, c.awake != MJH_AWAKE_NONE);
+  EXPECT_EQ(r.keep_display_held, c.awake == MJH_AWAKE_DISPLAY);
+  EXPECT_EQ(world.tooltip.rfind(c.tooltip, 0), 0u) << world.tooltip;
+  int ended = 0;
+  for (const std::string &n : world.notes) ended += n.rfind("Session ended: ", 0) == 0;
+  EXPECT_EQ(world.notes.size(), static_cast<size_t>(ended)) << "only a session's end is told";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DesktopTable, ::testing::ValuesIn(kDesktopCases), CaseName());
+
+// The desktop going away and coming back, against everything else that may
+// happen meanwhile: an agent that sees it beside one that does not, fed the
+// same events in every order. While the desktop is away the first waits
+// where the second runs; once it is back the two agree, the next nudge one
+// interval away; neither tells anything the other does not.
+struct Away {
+  long away, back;
+  const char *reason;
+};
+const Away kAways[] = {
+    {MJH_DESKTOP_LOCK, MJH_DESKTOP_UNLOCK, "the computer is locked"},
+    {MJH_DESKTOP_CONSOLE_DISCONNECT, MJH_DESKTOP_CONSOLE_CONNECT, "the desktop is switched away"},
+    {MJH_DESKTOP_REMOTE_DISCONNECT, MJH_DESKTOP_REMOTE_CONNECT, "the remote desktop is disconnected"},
+};
+
+using WorldStep = void (*)(FakeWorld &, mjh_agent &);
+
+struct Ordering {
+  const char *name;
+  const char *hours;    // at launch, all days; nullptr: none
+  const char *request;  // a start request after launch, or nullptr
+  int64_t session_s;    // a "for" session chosen after launch, 0: none
+  const char *running;  // a program that runs at launch, or nullptr
+  std::vector<WorldStep> steps;
+};
+
+const Ordering kOrderings[] = {
+    {"a session's end",
+     nullptr,
+     nullptr,
+     600,
+     nullptr,
+     {[](FakeWorld &w, mjh_agent &a) { w.pass(300), a.timer(); },
+      [](FakeWorld &w, mjh_agent &a) { w.pass(400), a.timer(); },
+      [](FakeWorld &w, mjh_agent &a) { w.pass(60), a.timer(); }}},
+    {"a session's end inside working hours",
+     "08:00-18:00",
+     nullptr,
+     600,
+     nullptr,
+     {[](FakeWorld &w, mjh_agent &a) { w.pass(700), a.timer(); },
+      [](FakeWorld &w, mjh_agent &a) { w.pass(60), a.timer(); }}},
+    {"the hours' start",
+     "10:30-11:00",
+     nullptr,
+     0,
+     nullptr,
+     {[](FakeWorld &w, mjh_agent &a) { w.pass(1800), a.timer(); },
+      [](FakeWorld &w, mjh_agent &a) { w.pass(60), a.timer(); }}},
+    {"the hours' end",
+     "09:00-10:30",
+     nullptr,
+     0,
+     nullptr,
+     {[](FakeWorld &w, mjh_agent &a) { w.pass(1800), a.timer(); },
+      [](FakeWorld &w, mjh_agent &a) { w.pass(60), a.timer(); }}},
+    {"unplugged and plugged in with mains only",
+     nullptr,
+     "{\"cmd\":\"start\",\"options\":{\"ac_only\":true}}",
+     0,
+     nullptr,
+     {[](FakeWorld &, mjh_agent &a) {
+        a.power_changed({MJH_AC_OFFLINE, 50, true});
+      },
+      [](FakeWorld &, mjh_agent &a) {
+        a.power_changed({MJH_AC_ONLINE, 50, true});
+      }}},
+    {"the program ends and starts again",
+     nullptr,
+     "{\"cmd\":\"start\",\"options\":{\"while_running\":\"obs64.exe\"}}",
+     0,
+     "obs64.exe",
+     {[](FakeWorld &, mjh_agent &a) {
+        a.programs_changed({0u, -1});
+      },
+      [](FakeWorld &, mjh_agent &a) {
+        a.programs_changed({1u, -1});
+      }}},
+    {"a sleep across a session's end",
+     nullptr,
+     nullptr,
+     1800,
+     nullptr,
+     {[](FakeWorld &w, mjh_agent &a) { w.pass(600), a.timer(); },
+      [](FakeWorld &w, mjh_agent &a) { w.pass(3600), a.resumed(); },
+      [](FakeWorld &w, mjh_agent &a) { w.pass(60), a.timer(); }}},
+    {"a sleep within a session",
+     nullptr,
+     nullptr,
+     7200,
+     nullptr,
+     {[](FakeWorld &w, mjh_agent &a) { w.pass(600), a.resumed(); },
+      [](FakeWorld &w, mjh_agent &a) { w.pass(60), a.timer(); }}},
+};
+
+// One agent and its world.
+struct Side {
+  FakeWorld world;
+  mjh_agent agent{world, "1.0.0", 1};
+
+  void begin(const Ordering &o, bool keep_awake) {
+    mjh_agent_start start = default_start();
+    start.settings.options.keep_awake = keep_awake;
+    if (o.hours) {
+      EXPECT_TRUE(mjh_hours_parse(o.hours, &start.hours, nullptr));
+    }
+    if (o.running) world.running_programs.push_back(o.running);
+    agent.launch(start);
+    if (o.request) {
+      mjh_text_buffer<MJH_REPLY_MAX> reply;
+      agent.request(parse(o.request), reply);
+    }
+    if (o.session_s) agent.action(MJH_ACTION_RUN_FOR, o.session_s);
+  }
+};
+
+// Compares the agent that sees the desktop with the one that does not.
+void expect_in_step(Side &seeing, Side &blind, bool away, const Away &how, bool just_back, const std::string &at) {
+  const mjh_reply r = status_of(seeing.agent), want = status_of(blind.agent);
+  const bool blind_active = std::string(want.state) == "active";
+  const FakeWorld &w = seeing.world;
+  EXPECT_EQ(w.saved.run_on, blind.world.saved.run_on) << at;
+  EXPECT_EQ(w.notes, blind.world.notes) << at;
+  EXPECT_EQ(r.session_end, want.session_end) << at << ": a session keeps counting";
+  if (away && blind_active) {
+    EXPECT_STREQ(r.state, "waiting") << at;
+    EXPECT_STREQ(r.reason, how.reason) << at;
+    EXPECT_FALSE(w.active) << at << ": no nudges while away";
+    EXPECT_FALSE(w.held_display) << at << ": the display let go";
+    EXPECT_EQ(w.held, blind.world.held) << at << ": the system held for keep-awake alone";
+    EXPECT_EQ(w.icon, MJH_ICON_WAITING) << at;
+    return;
+  }
+  EXPECT_STREQ(r.state, want.state) << at;
+  EXPECT_STREQ(r.reason, want.reason) << at;
+  EXPECT_EQ(w.active, blind.world.active) << at;
+  EXPECT_EQ(w.held, blind.world.held) << at;
+  EXPECT_EQ(w.held_display, blind.world.held_display) << at;
+  EXPECT_EQ(w.icon, blind.world.icon) << at;
+  if (!blind_active) {
+    EXPECT_EQ(w.tooltip, blind.world.tooltip) << at;
+  } else if (just_back) {
+    EXPECT_EQ(w.started_tick, w.tick) << at << ": the run goes on at once";
+    EXPECT_EQ(r.run.next_nudge_in_s, 60) << at << ": the next nudge one interval later";
+  }
+}
+
+TEST(DesktopOrderings, GoingAwayAndComingBackInEveryOrderAgainstEverythingElse) {
+  int runs = 0;
+  for (const Ordering &o : kOrderings)
+    for (const Away &how : kAways)
+      for (bool keep_awake : {false, true}) {
+        const size_t n = o.steps.size();
+        for (size_t away_at = 0; away_at <= n; away_at++)
+          for (size_t back_at = away_at; back_at <= n; back_at++) {
+            Side seeing, blind;
+            seeing.begin(o, keep_awake);
+            blind.begin(o, keep_awake);
+            bool away = false;
+            for (size_t i = 0; i <= n; i++) {
+              std::string at = std::string(o.name) + ", " + how.reason + (keep_awake ? ", keep-awake" : "") +
+                               ", away before step " + std::to_string(away_at) + ", back before step " +
+                               std::to_string(back_at) + ", at step " + std::to_string(i);
+              if (i == away_at) {
+                seeing.agent.desktop_changed(how.away);
+                away = true;
+                expect_in_step(seeing, blind, away, how, false, at + " (gone)");
+              }
+              if (i == back_at) {
+                seeing.agent.desktop_changed(how.back);
+                away = false;
+                expect_in_step(seeing, blind, away, how, true, at + " (back)");
+              }
+              if (i == n) break;
+              o.steps[i](seeing.world, seeing.agent);
+              o.steps[i](blind.world, blind.agent);
+              expect_in_step(seeing, blind, away, how, false, at);
+            }
+            runs++;
+            if (::testing::Test::HasFailure()) return;  // one ordering's failures are enough to read
+          }
+      }
+  EXPECT_GT(runs, 100);
+}
+
+TEST_F(AgentCore, ALaunchOnALockedDesktopStartsNoRunUntilItIsUnlocked) {
+  mjh_agent_start start = default_start();
+  start.desktop = kLocked;
+  agent.launch(start);
+  for (const std::string &call : world.calls) EXPECT_NE(call, "start");
+  EXPECT_EQ(world.tooltip, "Waiting: the computer is locked");
+  world.pass(30);
+  agent.desktop_changed(MJH_DESKTOP_UNLOCK);
+  EXPECT_TRUE(world.active);
+  EXPECT_EQ(status().run.next_nudge_in_s, 60);
+  EXPECT_TRUE(world.notes.empty());
+}
+
+// Changes that are not the desktop's (a log-on, a log-off, remote control)
+// and a change to the state it has already decide nothing again.
+TEST_F(AgentCore, DesktopMessagesThatChangeNothingDoNothing) {
+  launch();
+  const size_t calls = world.calls.size();
+  const int shows = world.shows;
+  for (long change :
+       {5L, 6L, 9L, 10L, 11L, 0L, -1L, 1000L, long{MJH_DESKTOP_UNLOCK}, long{MJH_DESKTOP_CONSOLE_CONNECT}})
+    agent.desktop_changed(change);
+  EXPECT_EQ(world.calls.size(), calls);
+  EXPECT_EQ(world.shows, shows);
+  EXPECT_TRUE(world.active);
+}
+
+// A nudge fails at the lock screen just before the lock is told: nothing is
+// said of it, and the streak is forgotten once unlocked.
+TEST_F(AgentCore, AFailureStreakBegunWhileLockedIsForgottenAtUnlockAndNeverTold) {
+  launch();
+  world.error = "SendInput failed (err 5)";
+  world.pass(61);
+  world.nudge_fails();
+  agent.desktop_changed(MJH_DESKTOP_LOCK);
+  EXPECT_FALSE(world.active);
+  EXPECT_FALSE(status().failing);
+  world.pass(600);
+  agent.timer();
+  agent.desktop_changed(MJH_DESKTOP_UNLOCK);
+  EXPECT_TRUE(world.active);
+  EXPECT_EQ(world.icon, MJH_ICON_ACTIVE);
+  EXPECT_EQ(world.tooltip.rfind("Active: ", 0), 0u) << world.tooltip;
+  EXPECT_FALSE(status().failing);
+  EXPECT_TRUE(world.notes.empty());
+  // Nudges that fail after the unlock are a streak of their own, and told.
+  world.pass(61);
+  world.nudge_fails();
+  agent.timer();
+  EXPECT_EQ(world.notes, std::vector<std::string>{"Nudges are failing: SendInput failed (err 5)"});
+}
+
+// Windows tells of a lock a moment after the lock screen took the input: a
+// nudge that fails meanwhile, with no window in front, is not told, and the
+// lock then ends the streak. Had no lock come, the next failure with a window
+// in front is told.
+TEST_F(AgentCore, ANudgeFailingWithNoWindowInFrontIsNotToldBeforeTheLockComes) {
+  launch();
+  world.error = "SendInput failed (err 5)";
+  world.front = {false, MJH_LEVEL_UNKNOWN, ""};
+  world.pass(61);
+  world.nudge_fails();
+  agent.timer();
+  EXPECT_TRUE(status().failing);
+  agent.desktop_changed(MJH_DESKTOP_LOCK);
+  agent.desktop_changed(MJH_DESKTOP_UNLOCK);
+  EXPECT_TRUE(world.notes.empty()) << world.notes[0];
+
+  world.pass(61);
+  world.nudge_fails();
+  agent.timer();
+  EXPECT_TRUE(world.notes.empty()) << world.notes[0];
+  world.front = {true, MJH_LEVEL_MEDIUM, "notepad.exe"};
+  world.pass(60);
+  world.nudge_fails();
+  agent.timer();
+  EXPECT_EQ(world.notes, std::vector<std::string>{"Nudges are failing: SendInput failed (err 5)"});
+}
+
+TEST_F(AgentCore, LockingSwitchingAndReconnectingNeverTellAnything) {
+  launch();
+  agent.action(MJH_ACTION_KEEP_AWAKE);
+  for (long change :
+       {MJH_DESKTOP_LOCK, MJH_DESKTOP_UNLOCK, MJH_DESKTOP_CONSOLE_DISCONNECT, MJH_DESKTOP_REMOTE_CONNECT,
+        MJH_DESKTOP_LOCK, MJH_DESKTOP_REMOTE_DISCONNECT, MJH_DESKTOP_CONSOLE_CONNECT, MJH_DESKTOP_UNLOCK}) {
+    world.pass(61);
+    world.nudge_fails();
+    agent.desktop_changed(change);
+    agent.timer();
+  }
+  EXPECT_TRUE(world.notes.empty()) << world.notes[0];
+  EXPECT_TRUE(world.active);
+  EXPECT_TRUE(world.held_display);
+}
+
+// What is in front when the nudges fail, and what the agent says then.
+struct FrontCase {
+  const char *name;
+  int own_level;
+  mjh_front_window front;
+  bool failed;  // the nudge failed; else it did not reset the idle time
+  const char *reason;
+  const char *tooltip;  // how it begins
+  const char *note;     // nullptr: none
+};
+
+const FrontCase kFrontCases[] = {
+    {"task manager in front",
+     MJH_LEVEL_MEDIUM,
+     {true, MJH_LEVEL_HIGH, "taskmgr.exe"},
+     true,
+     "blocked: an administrator window is in front (taskmgr.exe)",
+     "Blocked: an administrator window is in front (taskmgr.exe)",
+     nullptr},
+    {"idle time not reset under an elevated console",
+     MJH_LEVEL_MEDIUM,
+     {true, MJH_LEVEL_HIGH, "cmd.exe"},
+     false,
+     "blocked: an administrator window is in front (cmd.exe)",
+     "Blocked: an administrator window is in front (cmd.exe)",
+     nullptr},
+    {"a system window",
+     MJH_LEVEL_MEDIUM,
+     {true, MJH_LEVEL_SYSTEM, "setup.exe"},
+     true,
+     "blocked: a system window is in front (setup.exe)",
+     "Blocked: a system window is in front (setup.exe)",
+     nullptr},
+    {"a higher window without a name",
+     MJH_LEVEL_MEDIUM,
+     {true, MJH_LEVEL_HIGH, ""},
+     true,
+     "blocked: an administrator window is in front",
+     "Blocked: an administrator window is in front",
+     nullptr},
+    {"the same level",
+     MJH_LEVEL_MEDIUM,
+     {true, MJH_LEVEL_MEDIUM, "notepad.exe"},
+     true,
+     "",
+     "Failing: SendInput failed (err 5)",
+     "Nudges are failing: SendInput failed (err 5)"},
+    {"a lower level",
+     MJH_LEVEL_HIGH,
+     {true, MJH_LEVEL_MEDIUM, "notepad.exe"},
+     true,
+     "",
+     "Failing: SendInput failed (err 5)",
+     "Nudges are failing: SendInput failed (err 5)"},
+    {"an elevated agent, an elevated window",
+     MJH_LEVEL_HIGH,
+     {true, MJH_LEVEL_HIGH, "taskmgr.exe"},
+     true,
+     "",
+     "As administrator: Failing: SendInput failed (err 5)",
+     "Nudges are failing: SendInput failed (err 5)"},
+    {"the window's level unread",
+     MJH_LEVEL_MEDIUM,
+     {true, MJH_LEVEL_UNKNOWN, "taskmgr.exe"},
+     true,
+     "",
+     "Failing: SendInput failed (err 5)",
+     "Nudges are failing: SendInput failed (err 5)"},
+    {"the agent's level unread",
+     MJH_LEVEL_UNKNOWN,
+     {true, MJH_LEVEL_HIGH, "taskmgr.exe"},
+     true,
+     "",
+     "Failing: SendInput failed (err 5)",
+     "Nudges are failing: SendInput failed (err 5)"},
+    {"not reset, nothing above",
+     MJH_LEVEL_MEDIUM,
+     {true, MJH_LEVEL_MEDIUM, "notepad.exe"},
+     false,
+     "",
+     "Failing: SendInput failed (err 5)",
+     "Nudges are failing: SendInput failed (err 5)"},
+};
+
+class FrontTable : public ::testing::TestWithParam<FrontCase> {};
+
+// Failing nudges with a window above the agent's level in front are blocked,
+// and say by what, instead of counting as failures without a cause (which
+// alone are told).
+TEST_P(FrontTable, NamesWhatBlocksTheNudgesAndTellsOnlyFailuresWithoutACause) {
+  const FrontCase &c = GetParam();
+  FakeWorld world;
+  mjh_agent agent(world, "1.0.0", 1);
+  mjh_agent_start start = default_start();
+  start.level = c.own_level;
+  start.elevated = c.own_level == MJH_LEVEL_HIGH && c.front.level == MJH_LEVEL_HIGH;
+  agent.launch(start);
+  world.front = c.front;
+  world.error = "SendInput failed (err 5)";
+  world.pass(61);
+  if (c.failed)
+    world.nudge_fails();
+  else
+    world.nudge_happens(false);
+  agent.timer();
+  const mjh_reply r = status_of(agent);
+  EXPECT_STREQ(r.state, "active");
+  EXPECT_STREQ(r.reason, c.reason);
+  EXPECT_TRUE(r.failing);
+  EXPECT_EQ(world.icon, MJH_ICON_FAILING);
+  EXPECT_EQ(world.tooltip.rfind(c.tooltip, 0), 0u) << world.tooltip;
+  EXPECT_GE(world.front_reads, 1);
+  std::vector<std::string> want;
+  if (c.note) want.push_back(c.note);
+  EXPECT_EQ(world.notes, want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FrontTable, ::testing::ValuesIn(kFrontCases), CaseName());
+
+// The window in front is looked at with every failing nudge: blocked, then a
+// failure without a cause (told now), then nudges that work again.
+TEST_F(AgentCore, TheWindowInFrontIsReadAgainAtEveryFailingNudge) {
+  mjh_agent_start start = default_start();
+  start.level = MJH_LEVEL_MEDIUM;
+  agent.launch(start);
+  EXPECT_EQ(world.front_reads, 0) << "read only when nudges fail";
+  world.error = "SendInput failed (err 5)";
+  world.front = {true, MJH_LEVEL_HIGH, "taskmgr.exe"};
+  world.pass(61);
+  world.nudge_fails();
+  agent.timer();
+  EXPECT_STREQ(status().reason, "blocked: an administrator window is in front (taskmgr.exe)");
+  world.front = {true, MJH_LEVEL_MEDIUM, "notepad.exe"};
+  world.pass(60);
+  world.nudge_fails();
+  agent.timer();
+  EXPECT_STREQ(status().reason, "");
+  EXPECT_EQ(world.tooltip.rfind("Failing: SendInput failed (err 5)", 0), 0u) << world.tooltip;
+  EXPECT_EQ(world.notes, std::vector<std::string>{"Nudges are failing: SendInput failed (err 5)"});
+  world.pass(60);
+  world.nudge_happens(true);
+  agent.timer();
+  EXPECT_FALSE(status().failing);
+  EXPECT_EQ(world.icon, MJH_ICON_ACTIVE);
+}
+
+// In a remote session the tooltip says where the run is, and the first
+// failure there names the remote session.
+TEST_F(AgentCore, ARunInARemoteSessionSaysSoAndItsFirstFailureNamesIt) {
+  mjh_agent_start start = default_start();
+  start.desktop = kRemote;
+  agent.launch(start);
+  EXPECT_EQ(world.tooltip.rfind("Active in a remote session: zen every 60 s", 0), 0u) << world.tooltip;
+  world.pass(61);
+  world.nudge_happens(false);
+  agent.timer();
+  EXPECT_EQ(world.tooltip, "Failing in a remote session: nudges do not reset the idle time");
+  EXPECT_EQ(world.notes, std::vector<std::string>{"Nudges are failing: the nudges do not reset the idle time. This is "
+                                                  "a remote session: whether nudges reach it depends on its client."});
+}
+
+// Keep-awake while the desktop is away: the system alone, and the display
+// again once it is back; a resume asserts the system alone anew.
+TEST_F(AgentCore, KeepAwakeHoldsTheSystemAloneWhileTheDesktopIsAway) {
+  launch();
+  agent.action(MJH_ACTION_KEEP_AWAKE);
+  EXPECT_TRUE(world.held_display);
+  agent.desktop_changed(MJH_DESKTOP_LOCK);
+  EXPECT_TRUE(world.held);
+  EXPECT_FALSE(world.held_display);
+  const int calls = world.awake_calls;
+  world.held = false;  // as if the system had let it go while asleep
+  agent.resumed();
+  EXPECT_TRUE(world.held);
+  EXPECT_FALSE(world.held_display);
+  EXPECT_GT(world.awake_calls, calls);
+  agent.action(MJH_ACTION_KEEP_AWAKE);  // off, from a script while locked
+  EXPECT_FALSE(world.held);
+  agent.action(MJH_ACTION_KEEP_AWAKE);
+  agent.desktop_changed(MJH_DESKTOP_UNLOCK);
+  EXPECT_TRUE(world.held_display);
+  EXPECT_TRUE(world.active);
+}
+
+}  // namespace

@@ -258,6 +258,7 @@ TEST(DescribeAgent, SaysTheRunTheAgentAndKeepAwake) {
             "nudge in 42 s, user idle 18 s; 12 nudges, 0 skipped, 0 failed\n");
 
   r.keep_awake_held = 1;
+  r.keep_display_held = 1;
   r.failing = 1;
   strcpy(r.last_error, k_error);
   EXPECT_EQ(describe(r),
@@ -394,6 +395,12 @@ const vocabulary_case k_vocabulary[] = {
     {"waiting", "outside working hours, next start 08:30", false,
      "waiting: outside working hours, next start 08:30; set to zen nudges",
      "Waiting: outside working hours, next start 08:30"},
+    {"waiting", "the computer is locked", false, "waiting: the computer is locked; set to zen nudges",
+     "Waiting: the computer is locked"},
+    {"waiting", "the desktop is switched away", false, "waiting: the desktop is switched away; set to zen nudges",
+     "Waiting: the desktop is switched away"},
+    {"waiting", "the remote desktop is disconnected", false,
+     "waiting: the remote desktop is disconnected; set to zen nudges", "Waiting: the remote desktop is disconnected"},
     {"stopped", "", false, "stopped; set to zen nudges", "Stopped: click to start"},
     {"stopped", "session ended after 2 h", false, "stopped: session ended after 2 h; set to zen nudges",
      "Stopped: session ended after 2 h; click to start"},
@@ -448,4 +455,55 @@ TEST(Vocabulary, TheTooltipPutsAdministratorAndTheWarningFirstAndNeverPassesItsL
   tip.clear();
   mjh_agent_tooltip(f, tip);
   EXPECT_STREQ(tip.c_str(), "Stopped: turned off by your organization") << "no click hint";
+}
+
+// Nudges that a window in front blocks say so in place of "failing"; a run in
+// a remote session says where it is; the system kept awake without the
+// display says that too.
+TEST(Vocabulary, BlockedRemoteAndTheSystemAloneAreSaid) {
+  const char blocked[] = "an administrator window is in front (taskmgr.exe)";
+  mjh_reply r = reply();
+  r.has_state = true;
+  strcpy(r.state, "active");
+  snprintf(r.reason, sizeof r.reason, "blocked: %s", blocked);
+  r.failing = true;
+  EXPECT_EQ(describe(r).rfind("agent 1.0.0 (pid 1234): active but blocked: an administrator window is in front "
+                              "(taskmgr.exe), zen nudges every 60 s",
+                              0),
+            0u)
+      << describe(r);
+
+  mjh_status run = status({});
+  mjh_tooltip_facts f = {};
+  f.state = MJH_RUN_ACTIVE;
+  f.reason = "";
+  f.run = &run;
+  f.failing = true;
+  f.blocked = blocked;
+  f.last_error = k_error;
+  f.warning = "";
+  f.remote = true;
+  mjh_text_buffer<MJH_TOOLTIP_MAX> tip;
+  mjh_agent_tooltip(f, tip);
+  EXPECT_STREQ(tip.c_str(), "Blocked: an administrator window is in front (taskmgr.exe)");
+  f.blocked = "";
+  tip.clear();
+  mjh_agent_tooltip(f, tip);
+  EXPECT_EQ(std::string(tip.c_str()).rfind("Failing in a remote session: SendInput failed (err 5)", 0), 0u)
+      << tip.c_str();
+  f.failing = false;
+  f.reason = "until 17:30";
+  tip.clear();
+  mjh_agent_tooltip(f, tip);
+  EXPECT_EQ(std::string(tip.c_str()).rfind("Active until 17:30 in a remote session: zen every 60 s", 0), 0u)
+      << tip.c_str();
+
+  r = reply({{"active", "0"}, {"next_nudge_in_s", "-1"}});
+  r.has_state = true;
+  strcpy(r.state, "waiting");
+  strcpy(r.reason, "the computer is locked");
+  r.keep_awake_held = true;
+  EXPECT_EQ(describe(r),
+            "agent 1.0.0 (pid 1234): waiting: the computer is locked; set to zen nudges every 60 s, only after 60 s "
+            "without user input; keeping the computer awake, not the display\n");
 }

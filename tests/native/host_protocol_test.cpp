@@ -398,6 +398,8 @@ TEST(Replies, StatusReadsBackWhole) {
   EXPECT_EQ(r.pid, 4294967295UL);
   EXPECT_STREQ(r.version, "1.0.0");
 
+  EXPECT_EQ(r.keep_display_held, 0) << "the system alone";
+
   // Without its line end, and with CRLF.
   ASSERT_EQ(mjh_reply_read(buf, len - 1, &r), 1);
   std::string crlf = std::string(buf, len - 1) + "\r\n";
@@ -438,6 +440,20 @@ TEST(Replies, MembersOfANewerAgentArePassedOver) {
   EXPECT_STREQ(r.version, "1.1.0");
   EXPECT_EQ(r.run_on, 0);
   EXPECT_EQ(r.run.nudges, 2);
+}
+
+// An older agent held the system and the display together and said
+// "keep_awake" alone: the display goes with it.
+TEST(Replies, WithoutKeepDisplayTheDisplayGoesWithKeepAwake) {
+  for (bool held : {false, true}) {
+    std::string reply = std::string("{\"ok\":true,\"run\":null,\"agent\":{\"pid\":7,\"version\":\"1\",") +
+                        "\"run_on\":true,\"keep_awake\":" + (held ? "true" : "false") +
+                        ",\"failing\":false,\"last_error\":\"\",\"settings\":{}}}";
+    mjh_reply r;
+    ASSERT_EQ(mjh_reply_read(reply.data(), reply.size(), &r), 1);
+    EXPECT_EQ(r.keep_awake_held, held);
+    EXPECT_EQ(r.keep_display_held, held);
+  }
 }
 
 // The state, its reason, the conditions and the policies read back; one of

@@ -13,8 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "agent_text.h"
 #include "gtest/gtest.h"
 #include "notification_area.h"
+#include "notification_area_reader.h"
 #include "pipe_dacl_check.h"
 #include "policy_keys.h"
 #include "protocol.h"
@@ -1329,4 +1331,89 @@ TEST_F(AgentTest, ASecondLaunchAsksTheFirstToShowItself) {
   ASSERT_TRUE(status(&reply));
   EXPECT_EQ(reply.pid, first.pid());
   EXPECT_EQ(exchange("{\"cmd\":\"show\"}\n"), "{\"ok\":true}");
+}
+
+// ---- The desktop locked, switched away, disconnected ----------------------------------
+
+// Whether the agent's icon shows a tooltip that begins with want within
+// timeout_ms.
+bool tooltip_begins(NotificationAreaReader &tray, const std::wstring &want, DWORD timeout_ms = 20000) {
+  for (ULONGLONG deadline = GetTickCount64() + timeout_ms;;) {
+    for (const std::wstring &tip : tray.tooltips())
+      if (tip.compare(0, want.size(), want) == 0) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(100);
+  }
+}
+
+// The session changes Windows announces, sent to the agent's window as
+// Windows sends them: the run waits and says why, keeps the system awake for
+// keep-awake but lets the display go, tells nothing; it comes back at once,
+// its next nudge one interval later.
+TEST_F(AgentTest, ALockedOrSwitchedAwayDesktopHoldsTheRunBackSilentlyUntilItIsBack) {
+  NotificationAreaReader tray;
+  ASSERT_TRUE(tray.ok()) << "the notification area's process cannot be read";
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  ASSERT_EQ(start_with("\"keep_awake\":true,\"interval_s\":2,\"only_when_idle\":false,\"dry_run\":true"), "");
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(tooltip_begins(tray, L"Active (dry run): zen every 2 s"));
+  BalloonWatch balloons;
+
+  struct Away {
+    WPARAM away, back;
+    const char *reason;
+    const wchar_t *back_tooltip;
+  } aways[] = {
+      {WTS_SESSION_LOCK, WTS_SESSION_UNLOCK, "the computer is locked", L"Active (dry run): zen every 2 s"},
+      {WTS_CONSOLE_DISCONNECT, WTS_CONSOLE_CONNECT, "the desktop is switched away", L"Active (dry run): zen every 2 s"},
+      {WTS_REMOTE_DISCONNECT, WTS_REMOTE_CONNECT, "the remote desktop is disconnected",
+       L"Active in a remote session (dry run): zen every 2 s"},
+  };
+  for (const Away &a : aways) {
+    SCOPED_TRACE(a.reason);
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_WTSSESSION_CHANGE, a.away, 0, SMTO_ABORTIFHUNG, 5000, &result));
+    mjh_reply reply;
+    ASSERT_TRUE(status(&reply));
+    EXPECT_STREQ(reply.state, "waiting");
+    EXPECT_STREQ(reply.reason, a.reason);
+    EXPECT_EQ(reply.run.active, 0);
+    EXPECT_TRUE(reply.keep_awake_held) << "the system, for keep-awake";
+    EXPECT_FALSE(reply.keep_display_held) << "not the display";
+    mjh_text_buffer<1024> sentence;
+    mjh_describe_agent_at(&reply, nullptr, 0, sentence);
+    EXPECT_NE(std::string(sentence.c_str()).find(std::string("): waiting: ") + a.reason + "; set to"),
+              std::string::npos)
+        << "mjctl status: " << sentence.c_str();
+    wchar_t tooltip[128];
+    swprintf(tooltip, 128, L"Waiting: %hs, keeping awake", a.reason);
+    EXPECT_TRUE(tooltip_begins(tray, tooltip)) << "the tooltip";
+
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_WTSSESSION_CHANGE, a.back, 0, SMTO_ABORTIFHUNG, 5000, &result));
+    ASSERT_TRUE(status(&reply));
+    EXPECT_STREQ(reply.state, "active");
+    EXPECT_EQ(reply.run.active, 1);
+    EXPECT_EQ(reply.run.nudges, 0) << "a run of its own";
+    EXPECT_LE(reply.run.next_nudge_in_s, 2) << "one interval later";
+    EXPECT_TRUE(reply.keep_display_held);
+    const ULONGLONG back = GetTickCount64();
+    ASSERT_TRUE(status_until(
+        &reply, [](const mjh_reply &r) { return r.run.nudges >= 1; }, 60));
+    std::printf("%s: the first nudge %llu ms after it was back\n", a.reason, GetTickCount64() - back);
+    EXPECT_TRUE(tooltip_begins(tray, a.back_tooltip));
+  }
+
+  // Every balloon up to now has shown once the agent's next one does.
+  const size_t before = balloons.seen().size();
+  ASSERT_EQ(exchange("{\"cmd\":\"show\"}\n"), "{\"ok\":true}");
+  const std::wstring where = L"It is the mouse in the notification area; right-click it for its menu.";
+  std::vector<NotificationAreaReader::Shown> seen;
+  for (ULONGLONG deadline = GetTickCount64() + 20000; GetTickCount64() < deadline; Sleep(100)) {
+    seen = balloons.seen();
+    if (seen.size() > before && seen.back().text == where) break;
+  }
+  ASSERT_GT(seen.size(), before) << "the shown balloon was not seen";
+  for (const NotificationAreaReader::Shown &b : seen) EXPECT_EQ(b.text, where) << "a notification was shown";
 }

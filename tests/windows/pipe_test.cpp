@@ -398,6 +398,29 @@ TEST(KeepAwake, StartStopAndHeld) {
   EXPECT_FALSE(mjw_keep_awake_held(&k));
 }
 
+// The system alone (the desktop locked), then the display too, and back:
+// each level as asked, held by one thread at a time, and nothing left after.
+TEST(KeepAwake, TheSystemAloneOrWithTheDisplay) {
+  const EXECUTION_STATE system = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+  mjw_keep_awake k;
+  ASSERT_TRUE(mjw_keep_awake_start(&k, false));
+  EXPECT_FALSE(mjw_keep_awake_display(&k));
+  EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), system);
+  HANDLE thread = k.thread.get();
+  EXPECT_TRUE(mjw_keep_awake_start(&k, false));
+  EXPECT_EQ(k.thread.get(), thread) << "the same level keeps its thread";
+
+  ASSERT_TRUE(mjw_keep_awake_start(&k, true));
+  EXPECT_TRUE(mjw_keep_awake_display(&k));
+  EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), system | ES_DISPLAY_REQUIRED);
+  ASSERT_TRUE(mjw_keep_awake_start(&k, false));
+  EXPECT_FALSE(mjw_keep_awake_display(&k));
+  EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), system) << "the display let go";
+  mjw_keep_awake_stop(&k);
+  EXPECT_FALSE(mjw_keep_awake_display(&k));
+  EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), (EXECUTION_STATE)ES_CONTINUOUS) << "cleared on stop";
+}
+
 TEST(KeepAwake, ReleasedWhenItGoesOutOfScope) {
   DWORD thread_id = 0;
   {

@@ -17,6 +17,7 @@
 
 #include "agent.h"
 #include "clock.h"
+#include "desktop_watch.h"
 #include "handle.h"
 #include "icon.h"
 #include "keep_awake.h"
@@ -75,7 +76,8 @@ class shell_effects : public mjh_agent_effects {
   const char *run_status() override { return mj_status(); }
   bool nudge(const char *options_text) override { return mj_nudge_now(options_text) != 0; }
   const char *last_error() override { return mj_last_error(); }
-  bool keep_awake(bool on) override;
+  mjh_awake keep_awake(mjh_awake level) override;
+  mjh_front_window front_window() override { return mjw_front_window_read(); }
   bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) override {
     return settings_store_save(settings, hours, programs);
   }
@@ -137,10 +139,12 @@ mjh_program_state shell_effects::watch_programs(const mjh_programs &programs, bo
   return g_app.watch.state();
 }
 
-bool shell_effects::keep_awake(bool on) {
-  if (on) return mjw_keep_awake_start(&keep_awake_);
-  mjw_keep_awake_stop(&keep_awake_);
-  return false;
+mjh_awake shell_effects::keep_awake(mjh_awake level) {
+  if (level == MJH_AWAKE_NONE || !mjw_keep_awake_start(&keep_awake_, level == MJH_AWAKE_DISPLAY)) {
+    mjw_keep_awake_stop(&keep_awake_);
+    return MJH_AWAKE_NONE;
+  }
+  return level;
 }
 
 mjh_lock_setting shell_effects::lock_setting() {
@@ -252,6 +256,7 @@ void shut_down() {
   }
   a.watch.stop();
   a.power.stop();
+  mjw_desktop_unwatch(a.window);
   pipe_server_stop(PIPE_STOP_MS);
   tray_icon_stop(ICON_STOP_MS);
 }
@@ -752,6 +757,13 @@ void open_about_dialog() { open_dialog(g_app.about_dialog, IDD_ABOUT, about_dial
 
 // ---- Window ------------------------------------------------------------------------------
 
+// The desktop was locked or unlocked, switched away or back, connected or
+// disconnected; the other changes of the session mean nothing to the run.
+LRESULT on_desktop_changed(WPARAM change) {
+  g_app.core->desktop_changed(static_cast<long>(change));
+  return 0;
+}
+
 void on_notify(WPARAM wparam, LPARAM lparam) {
   switch (LOWORD(lparam)) {
     case NIN_SELECT:
@@ -830,6 +842,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam
           break;
       }
       return TRUE;
+    case WM_WTSSESSION_CHANGE:
+      return on_desktop_changed(wparam);
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:
       a.effects.redraw_icon();
@@ -925,6 +939,10 @@ int run_agent() {
   mjw_policy_store_read(&start.policy);
   start.power = mjw_power_read();
   start.elevated = mjw_process_elevated();  // above the desktop's shell
+  start.level = mjw_process_level(GetCurrentProcess());
+  // Watched before it is read, so that no change falls between the two.
+  mjw_desktop_watch(a.window);
+  start.desktop = mjw_desktop_read();
   g_core.launch(start);
 
   MSG msg;
