@@ -15,6 +15,8 @@
 // after windows.h, which it needs
 #include <shellapi.h>
 
+#include <utility>
+
 #include "agent.h"
 #include "clock.h"
 #include "handle.h"
@@ -165,7 +167,7 @@ mjh_lock_setting shell_effects::lock_setting() {
 }
 
 // The icon of a state, size x size pixels, as the notification area takes it.
-HICON make_icon(mjh_icon_state state, int px) {
+mjw_icon make_icon(mjh_icon_state state, int px) {
   BITMAPV5HEADER header = {sizeof header};
   header.bV5Width = px;
   header.bV5Height = -px;  // top-down rows, as the renderer writes them
@@ -177,19 +179,22 @@ HICON make_icon(mjh_icon_state state, int px) {
   header.bV5BlueMask = 0x000000FF;
   header.bV5AlphaMask = 0xFF000000;
   void *bits = nullptr;
-  HDC screen = GetDC(nullptr);
-  mjw_gdi colour(CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
-  ReleaseDC(nullptr, screen);
+  mjw_gdi<HBITMAP> colour;
+  {
+    mjw_window_dc screen(nullptr);
+    colour.reset(
+        CreateDIBSection(screen.get(), reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
+  }
   unsigned char *pixels = static_cast<unsigned char *>(bits);
-  if (!colour || !mjh_icon_render(state, px, pixels)) return nullptr;
-  mjh_icon_straight_alpha(pixels, px);                // icons take straight alpha, as icon files hold it
-  mjw_gdi mask(CreateBitmap(px, px, 1, 1, nullptr));  // unused beside an alpha channel, but required
-  if (!mask) return nullptr;
+  if (!colour || !mjh_icon_render(state, px, pixels)) return mjw_icon();
+  mjh_icon_straight_alpha(pixels, px);                         // icons take straight alpha, as icon files hold it
+  mjw_gdi<HBITMAP> mask(CreateBitmap(px, px, 1, 1, nullptr));  // unused beside an alpha channel, but required
+  if (!mask) return mjw_icon();
   ICONINFO info = {};
   info.fIcon = TRUE;
-  info.hbmColor = static_cast<HBITMAP>(colour.get());
-  info.hbmMask = static_cast<HBITMAP>(mask.get());
-  return CreateIconIndirect(&info);
+  info.hbmColor = colour.get();
+  info.hbmMask = mask.get();
+  return mjw_icon(CreateIconIndirect(&info));
 }
 
 // The size the notification area draws at, for the DPI of the window. The
@@ -209,24 +214,24 @@ int icon_size(HWND window) {
 
 void shell_effects::show(mjh_icon_state icon, const char *tooltip) {
   int px = icon_size(g_app.window);
-  HICON picture = !shown_ || icon != icon_ || px != icon_px_ ? make_icon(icon, px) : nullptr;
+  mjw_icon picture = !shown_ || icon != icon_ || px != icon_px_ ? make_icon(icon, px) : mjw_icon();
   if (picture) {
     icon_ = icon;
     icon_px_ = px;
   }
   shown_ = true;
   if (!mjw_widen(tooltip, tooltip_, MJH_TOOLTIP_MAX)) mjw_widen("Veltrano Mouse Jiggler", tooltip_, MJH_TOOLTIP_MAX);
-  tray_icon_set(picture, tooltip_);
+  tray_icon_set(std::move(picture), tooltip_);
 }
 
 void shell_effects::redraw_icon() {
   if (!shown_) return;
   int px = icon_size(g_app.window);
   if (px == icon_px_) return;
-  HICON picture = make_icon(icon_, px);
+  mjw_icon picture = make_icon(icon_, px);
   if (!picture) return;
   icon_px_ = px;
-  tray_icon_set(picture, tooltip_);
+  tray_icon_set(std::move(picture), tooltip_);
 }
 
 void shell_effects::notify(const char *title, const char *text) {

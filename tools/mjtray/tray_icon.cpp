@@ -112,11 +112,12 @@ bool tray_icon_start(HWND window, UINT callback_message) {
   return static_cast<bool>(g_thread);
 }
 
-void tray_icon_set(HICON icon, const wchar_t *tooltip) {
+void tray_icon_set(mjw_icon icon, const wchar_t *tooltip) {
   {
     mjw_locked hold(g_lock);
-    if (icon) g_wanted_icon.reset(icon);  // one not yet taken was never shown
-    if (wcsncmp(g_wanted.tip, tooltip, TIP_CHARS) != 0 || icon) {
+    const bool fresh = static_cast<bool>(icon);
+    if (fresh) g_wanted_icon = std::move(icon);  // one not yet taken was never shown
+    if (wcsncmp(g_wanted.tip, tooltip, TIP_CHARS) != 0 || fresh) {
       copy(g_wanted.tip, TIP_CHARS, tooltip);
       g_wanted.tip_changed = true;
     }

@@ -8,12 +8,14 @@
 
 #include <windows.h>
 
+#include "handle.h"
+
 // Starts the thread. The icon's messages (uCallbackMessage) go to window.
 bool tray_icon_start(HWND window, UINT callback_message);
 
-// The icon (owned by the icon thread from now on) and its tooltip. An icon
-// of null keeps the current one.
-void tray_icon_set(HICON icon, const wchar_t *tooltip);
+// The icon (the icon thread's from now on) and its tooltip. An empty icon
+// keeps the current one.
+void tray_icon_set(mjw_icon icon, const wchar_t *tooltip);
 
 // A balloon notification beside the icon.
 void tray_icon_notify(const wchar_t *title, const wchar_t *text);
