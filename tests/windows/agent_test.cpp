@@ -173,6 +173,18 @@ bool menu_command(HWND window, UINT id) {
   return SendMessageTimeoutW(window, WM_COMMAND, id, 0, SMTO_ABORTIFHUNG, 20000, &result) != 0;
 }
 
+// The agent's dialog (or message box) of this title once it is shown: a
+// dialog shows after its WM_INITDIALOG, so its items are filled in by then
+// (found earlier, it may still be empty). Null after 30 s.
+HWND shown_dialog(const wchar_t *title) {
+  for (int i = 0; i < 300; ++i) {
+    HWND dialog = FindWindowW(L"#32770", title);
+    if (dialog && IsWindowVisible(dialog)) return dialog;
+    Sleep(100);
+  }
+  return nullptr;
+}
+
 // ---- The agent's process ------------------------------------------------------------
 
 class Agent {
@@ -523,11 +535,7 @@ TEST_F(AgentTest, AnAgentWhosePipeNameIsTakenSaysSoAndExitsWithAnError) {
   ASSERT_TRUE(squatter);
   Agent agent;
   ASSERT_TRUE(agent.started());
-  HWND box = nullptr;
-  for (int i = 0; i < 300 && !box; ++i) {
-    box = FindWindowW(L"#32770", L"Veltrano Mouse Jiggler");
-    if (!box) Sleep(100);
-  }
+  HWND box = shown_dialog(L"Veltrano Mouse Jiggler");
   ASSERT_NE(box, nullptr) << "no message box";
   wchar_t text[512] = {};
   GetDlgItemTextW(box, 0xFFFF, text, 512);  // the static text of a message box
@@ -917,13 +925,9 @@ TEST_F(AgentTest, RunForFromTheMenuAndTheWorkingHoursDialog) {
   EXPECT_EQ(reply.session_end, MJH_NO_TIME);
   ASSERT_TRUE(menu_command(window, IDM_TOGGLE));  // Stop
 
-  // The dialog is modal: the command is posted, the dialog found and filled.
+  // The command is posted, the dialog found once shown and filled.
   ASSERT_TRUE(PostMessageW(window, WM_COMMAND, IDM_WORKING_HOURS, 0));
-  HWND dialog = nullptr;
-  for (int i = 0; i < 200 && !dialog; ++i) {
-    dialog = FindWindowW(L"#32770", L"Working hours");
-    if (!dialog) Sleep(100);
-  }
+  HWND dialog = shown_dialog(L"Working hours");
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_NO_HOURS), BST_CHECKED) << "none are set";
   CheckDlgButton(dialog, IDC_NO_HOURS, BST_UNCHECKED);
