@@ -10,11 +10,15 @@ struct holder_start {
 };
 
 // The execution state belongs to the thread that sets it: this one holds it
-// until its stop event, then clears it.
+// until its stop event, then clears it. It ends with 0, or at once with the
+// error of a state it could not set.
 DWORD WINAPI hold(void *param) {
   auto *start = static_cast<holder_start *>(param);
   HANDLE stop = start->stop;
-  if (!SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED)) return 1;
+  if (!SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED)) {
+    DWORD error = GetLastError();
+    return error ? error : ERROR_NOT_SUPPORTED;
+  }
   SetEvent(start->ready);  // start is gone after this
   WaitForSingleObject(stop, INFINITE);
   SetThreadExecutionState(ES_CONTINUOUS);
@@ -26,8 +30,9 @@ DWORD WINAPI hold(void *param) {
 bool mjw_keep_awake_start(mjw_keep_awake *k) {
   if (k->thread) return true;
   mjw_handle ready(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!ready) return false;
   mjw_handle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!ready || !stop) return false;
+  if (!stop) return false;
   holder_start start = {stop.get(), ready.get()};
   mjw_handle thread(CreateThread(nullptr, 0, hold, &start, 0, nullptr));
   if (!thread) return false;
@@ -35,6 +40,9 @@ bool mjw_keep_awake_start(mjw_keep_awake *k) {
   HANDLE either[2] = {ready.get(), thread.get()};
   if (WaitForMultipleObjects(2, either, FALSE, INFINITE) != WAIT_OBJECT_0) {
     WaitForSingleObject(thread.get(), INFINITE);
+    DWORD error = ERROR_NOT_SUPPORTED;
+    GetExitCodeThread(thread.get(), &error);
+    SetLastError(error);  // the holder's, as its call failed
     return false;
   }
   k->thread = std::move(thread);

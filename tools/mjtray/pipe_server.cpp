@@ -393,8 +393,12 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
     return false;
   }
   g_stop_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!g_stop_event) {
+    *error = GetLastError();
+    return false;
+  }
   g_answer_event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!g_stop_event || !g_answer_event) {
+  if (!g_answer_event) {
     *error = GetLastError();
     return false;
   }
