@@ -112,6 +112,18 @@ struct mjw_module_traits {
   static type empty() { return nullptr; }
   static void close(type h) { FreeLibrary(h); }
 };
+// A window's registration for a power setting's changes.
+struct mjw_power_notify_traits {
+  using type = HPOWERNOTIFY;
+  static type empty() { return nullptr; }
+  static void close(type h) { UnregisterPowerSettingNotification(h); }
+};
+// A hook of window events (SetWinEventHook).
+struct mjw_win_event_traits {
+  using type = HWINEVENTHOOK;
+  static type empty() { return nullptr; }
+  static void close(type h) { UnhookWinEvent(h); }
+};
 
 using mjw_handle = mjw_owned<mjw_handle_traits>;
 using mjw_file = mjw_owned<mjw_file_traits>;
@@ -122,6 +134,8 @@ using mjw_local = mjw_owned<mjw_local_traits>;
 template <typename T>
 using mjw_gdi = mjw_owned<mjw_gdi_traits<T>>;
 using mjw_module = mjw_owned<mjw_module_traits>;
+using mjw_power_notify_handle = mjw_owned<mjw_power_notify_traits>;
+using mjw_win_event = mjw_owned<mjw_win_event_traits>;
 
 // A window's device context (GetDC; the screen's for a null window),
 // released to that window: the one owner that needs more than its handle.
