@@ -506,6 +506,36 @@ TEST(Wide, NarrowAppendsUtf8AndReplacesLoneSurrogates) {
   EXPECT_STREQ(out.c_str(), "abc");
 }
 
+// Upper case by the file system's table, whatever the language: the same
+// letters a path compare without regard to case folds, and no more (no ß to
+// SS, no dotless i to I).
+TEST(Wide, APathFoldsToUpperCaseAsWindowsComparesPaths) {
+  struct fold_case {
+    const wchar_t *path;
+    const char *folded;
+  };
+  const fold_case cases[] = {
+      {L"c:\\users\\zo\u00eb\\mjtray.exe", "C:\\USERS\\ZO\xC3\x8B\\MJTRAY.EXE"},
+      {L"C:\\USERS\\ZO\u00cb\\MJTRAY.EXE", "C:\\USERS\\ZO\xC3\x8B\\MJTRAY.EXE"},
+      {L"\u00dfe \u0131i \u0444",
+       "\xC3\x9F"
+       "E \xC4\xB1I \xD0\xA4"},
+      {L"", ""},
+  };
+  for (const fold_case &c : cases) {
+    char buf[64];
+    mjh_text out(buf);
+    mjw_narrow_path_folded(c.path, out);
+    EXPECT_STREQ(out.c_str(), c.folded);
+  }
+  std::wstring too_long(MJW_FOLD_MAX, L'a');
+  std::string as_given(MJW_FOLD_MAX, 'a');
+  std::string big(MJW_FOLD_MAX + 1, '\0');
+  mjh_text out(&big[0], big.size());
+  mjw_narrow_path_folded(too_long.c_str(), out);
+  EXPECT_EQ(std::string(out.c_str()), as_given) << "too long to fold: as given";
+}
+
 TEST(Wide, NarrowIntoASmallTextCutsAtACharacter) {
   std::wstring euros(300, L'\u20AC');  // longer than the converter's chunk, 900 bytes of UTF-8
   std::string all;
