@@ -185,6 +185,22 @@ HWND shown_dialog(const wchar_t *title) {
   return nullptr;
 }
 
+// Whether the agent's icon is in the notification area, waiting up to 20 s
+// for it. Wine takes the icon's GUID and knows the icon by its window and
+// number, so a change of nothing to the icon of that window and number,
+// from here, succeeds only while the icon is there.
+bool icon_shown(HWND agent_window) {
+  NOTIFYICONDATAW nid = {};
+  nid.cbSize = sizeof nid;
+  nid.hWnd = agent_window;
+  nid.uID = 1;
+  for (int i = 0; i < 200; ++i) {
+    if (Shell_NotifyIconW(NIM_MODIFY, &nid)) return true;
+    Sleep(100);
+  }
+  return false;
+}
+
 // ---- The agent's process ------------------------------------------------------------
 
 class Agent {
@@ -269,6 +285,7 @@ TEST_F(AgentTest, FirstLaunchEverStartsARunWithTheDefaultsAndSavesThem) {
   EXPECT_EQ(reply.settings.keep_awake, 0);
   EXPECT_EQ(reply.keep_awake_held, 0);
   EXPECT_TRUE(settings_key_exists());
+  EXPECT_TRUE(icon_shown(FindWindowW(kWindowClass, nullptr))) << "its icon, known by its GUID";
 
   // A nudge now, with the saved settings: a zen event, reported by the run.
   ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"nudge\"}\n"), &reply));

@@ -1009,7 +1009,7 @@ int run_agent() {
     DestroyWindow(a.window);
     return 3;
   }
-  tray_icon_start(a.window, WM_MJ_NOTIFY);
+  tray_icon_start(a.window, WM_MJ_NOTIFY, a.exe_path);
 
   a.core = &g_core;
   a.effects.refresh_clock();
