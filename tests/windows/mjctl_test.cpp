@@ -34,8 +34,10 @@ class Mjctl {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     mjw_handle out_w, err_w;  // closed once the child has its copies, so that its end ends the reading
     if ((!console_out && !CreatePipe(out_r_.receive(), out_w.receive(), &inherit, 0)) ||
-        !CreatePipe(err_r_.receive(), err_w.receive(), &inherit, 0))
+        !CreatePipe(err_r_.receive(), err_w.receive(), &inherit, 0)) {
+      start_error_ = GetLastError();
       return;
+    }
     if (out_r_) SetHandleInformation(out_r_.get(), HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(err_r_.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA si = {};
@@ -47,6 +49,7 @@ class Mjctl {
     std::string exe = beside_this_program("mjctl.exe");
     std::string line = "\"" + exe + "\" " + args;
     started_ = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
+    start_error_ = started_ ? 0 : GetLastError();
     out_w.reset();
     err_w.reset();
     if (started_) {
@@ -62,6 +65,8 @@ class Mjctl {
   }
 
   bool started() const { return started_ != 0; }
+  // Why it did not start (the error of CreatePipe or CreateProcess).
+  DWORD start_error() const { return start_error_; }
 
   // Waits until stdout holds needle or mjctl has ended; false if it has not
   // come within a minute.
@@ -91,6 +96,7 @@ class Mjctl {
  private:
   mjw_process_information pi_;
   BOOL started_ = FALSE;
+  DWORD start_error_ = 0;
   mjw_handle out_r_, err_r_;
   std::thread out_reader_, err_reader_;
   std::mutex mu_;
@@ -323,7 +329,7 @@ class Cli : public ::testing::TestWithParam<cli_case> {};
 TEST_P(Cli, ExitCodeAndOutputs) {
   const cli_case &c = GetParam();
   Mjctl mjctl(c.args);
-  ASSERT_TRUE(mjctl.started()) << "cannot start mjctl.exe: " << GetLastError();
+  ASSERT_TRUE(mjctl.started()) << "cannot start mjctl.exe: error " << mjctl.start_error();
   long code = mjctl.finish();
   std::string out = mjctl.out(), err = mjctl.err();
   EXPECT_EQ(code, c.exit_code) << "mjctl " << c.args << "\nstdout:\n" << out << "stderr:\n" << err;
