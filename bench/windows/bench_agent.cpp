@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "handle.h"
 #include "pipe.h"
 #include "protocol.h"
 #include "this_program.h"
@@ -21,8 +22,9 @@
 namespace {
 
 struct Child {
+  Child(const char *name) : label(name) {}
   const char *label;
-  PROCESS_INFORMATION pi = {};
+  mjw_process_information pi;
   bool started = false;
 };
 
@@ -30,15 +32,14 @@ bool start(Child &c, const std::wstring &exe, const std::wstring &args) {
   std::wstring line = L"\"" + exe + L"\" " + args;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  SetHandleInformation(nul, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  mjw_file nul(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  SetHandleInformation(nul.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = nul;
-  si.hStdOutput = nul;
-  si.hStdError = nul;
+  si.hStdInput = nul.get();
+  si.hStdOutput = nul.get();
+  si.hStdError = nul.get();
   c.started = CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
                              &c.pi) != 0;
-  CloseHandle(nul);
   if (!c.started) std::printf("%s: cannot start (error %lu)\n", c.label, GetLastError());
   return c.started;
 }
@@ -55,15 +56,14 @@ SIZE_T working_set_of_this_process() {
 // What one idle thread adds to a process's working set: the agent's threads
 // (its UI, its pipe, its icon and the DLL's worker) each cost this much.
 double idle_thread_cost() {
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  mjw_handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   SIZE_T before = working_set_of_this_process();
-  HANDLE thread = CreateThread(nullptr, 64 * 1024, wait_for_event, event, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  mjw_handle thread(
+      CreateThread(nullptr, 64 * 1024, wait_for_event, event.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
   Sleep(500);
   SIZE_T after = working_set_of_this_process();
-  SetEvent(event);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  CloseHandle(event);
+  SetEvent(event.get());
+  WaitForSingleObject(thread.get(), INFINITE);
   return static_cast<double>(after) - static_cast<double>(before);
 }
 
@@ -174,9 +174,5 @@ int main(int argc, char **argv) {
   pipe_request("{\"cmd\":\"quit\"}\n");
   WaitForSingleObject(children[0].pi.hProcess, 10000);
   for (int i = MJCTL; i < CHILDREN; ++i) TerminateProcess(children[i].pi.hProcess, 0);
-  for (Child &c : children) {
-    CloseHandle(c.pi.hProcess);
-    CloseHandle(c.pi.hThread);
-  }
   return 0;
 }

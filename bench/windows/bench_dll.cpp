@@ -76,12 +76,11 @@ double thread_cpu_s(HANDLE thread) {
 
 std::vector<DWORD> thread_ids(void) {
   std::vector<DWORD> ids;
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  mjw_file snap(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   THREADENTRY32 te;
   te.dwSize = sizeof te;
-  for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+  for (BOOL ok = Thread32First(snap.get(), &te); ok; ok = Thread32Next(snap.get(), &te))
     if (te.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(te.th32ThreadID);
-  CloseHandle(snap);
   return ids;
 }
 
@@ -109,15 +108,15 @@ void memory_of_the_dll(void) {
   print_memory("after the first calls", take_process_counters(), base);
   // For comparison, the least a run costs: one thread of the host's own that
   // only waits on an event.
-  HANDLE evt = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE own = CreateThread(
-      nullptr, 0, [](LPVOID e) -> DWORD { return WaitForSingleObject((HANDLE)e, INFINITE); }, evt, 0, nullptr);
-  Sleep(100);
-  print_memory("a waiting thread of the host", take_process_counters(), base);
-  SetEvent(evt);
-  WaitForSingleObject(own, INFINITE);
-  CloseHandle(own);
-  CloseHandle(evt);
+  {
+    mjw_handle evt(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    mjw_handle own(CreateThread(
+        nullptr, 0, [](LPVOID e) -> DWORD { return WaitForSingleObject((HANDLE)e, INFINITE); }, evt.get(), 0, nullptr));
+    Sleep(100);
+    print_memory("a waiting thread of the host", take_process_counters(), base);
+    SetEvent(evt.get());
+    WaitForSingleObject(own.get(), INFINITE);
+  }
   print_memory("after that thread", take_process_counters(), base);
   mj.start("{\"interval_s\":1,\"only_when_idle\":false,\"dry_run\":true}");
   Sleep(1300);
@@ -131,7 +130,7 @@ void memory_of_the_dll(void) {
 
   char path[MAX_PATH];
   WIN32_FILE_ATTRIBUTE_DATA data;
-  GetModuleFileNameA(mj.module, path, sizeof path);
+  GetModuleFileNameA(mj.module.get(), path, sizeof path);
   if (GetFileAttributesExA(path, GetFileExInfoStandard, &data))
     printf("DLL file size: %lu bytes (%.1f KiB)\n", data.nFileSizeLow, kib(data.nFileSizeLow));
 }
@@ -214,17 +213,16 @@ void waiting_cpu(double seconds) {
   std::vector<DWORD> before = thread_ids();
   mj.start("{\"interval_s\":3600}");
   std::vector<DWORD> after = thread_ids();
-  HANDLE worker = nullptr;
+  mjw_handle worker;
   for (DWORD id : after)
     if (std::find(before.begin(), before.end(), id) == before.end())
-      worker = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
-  double w0 = worker ? thread_cpu_s(worker) : -1;
+      worker.reset(OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id));
+  double w0 = worker ? thread_cpu_s(worker.get()) : -1;
   c0 = process_cpu_s();
   Sleep((DWORD)(seconds * 1000));
   double with_run = process_cpu_s() - c0;
-  double w1 = worker ? thread_cpu_s(worker) : -1;
+  double w1 = worker ? thread_cpu_s(worker.get()) : -1;
   mj.stop();
-  if (worker) CloseHandle(worker);
 
   double scale = 60.0 / seconds;
   printf("process, no run (baseline)        %8.1f ms per minute\n", baseline * scale * 1e3);
@@ -238,14 +236,13 @@ void waiting_cpu(double seconds) {
 
   // A waiting pass is one tick read, one short hold of the lock and one timed
   // wait on the stop event; the wait is timed here on an event of our own.
-  HANDLE evt = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  mjw_handle evt(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   std::vector<double> us;
   for (int batch = 0; batch < 7; batch++) {
     double t0 = now_s();
-    for (int i = 0; i < 2000; i++) WaitForSingleObject(evt, 0);
+    for (int i = 0; i < 2000; i++) WaitForSingleObject(evt.get(), 0);
     us.push_back((now_s() - t0) * 1e6 / 2000);
   }
-  CloseHandle(evt);
   double wait_us = percentile(us, 50);
   printf("one timed wait on an unsignalled event: %.1f us; 240 passes a minute: about %.1f ms per minute\n", wait_us,
          240 * wait_us / 1e3);
@@ -268,6 +265,6 @@ int main(int argc, char **argv) {
   nudge_lateness(quick ? 2 : 10);
   waiting_cpu(quick ? 2 : 20);
   mj.stop();
-  FreeLibrary(mj.module);
+  mj.module.reset();
   return 0;
 }

@@ -32,7 +32,7 @@ const char k_quit_event[] = "mj-bench-watch-quit";
 const UINT k_changed = WM_APP + 1;
 
 int host(const char *names) {
-  HANDLE quit = OpenEventA(SYNCHRONIZE, FALSE, k_quit_event);
+  mjw_handle quit(OpenEventA(SYNCHRONIZE, FALSE, k_quit_event));
   if (!quit) return 2;
   mjh_programs list;
   mjh_programs_none(&list);
@@ -40,9 +40,8 @@ int host(const char *names) {
   mjw_process_watch watch;
   if (!watch.start(nullptr, 0)) return 4;
   watch.watch(list, false);
-  WaitForSingleObject(quit, 30 * 60 * 1000);
+  WaitForSingleObject(quit.get(), 30 * 60 * 1000);
   watch.stop();
-  CloseHandle(quit);
   return 0;
 }
 
@@ -53,7 +52,7 @@ void phase(const char *label, const char *names, int seconds, HANDLE quit) {
   std::string line = "\"" + exe + "\" host" + (names ? std::string(" ") + names : std::string());
   STARTUPINFOA si = {};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi;
+  mjw_process_information pi;
   if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
     std::printf("%s: cannot start a host (error %lu)\n", label, GetLastError());
     return;
@@ -67,8 +66,6 @@ void phase(const char *label, const char *names, int seconds, HANDLE quit) {
   Sleep(2000);  // the script reads the host's figures before it ends
   SetEvent(quit);
   if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
 }
 
 // Takes this thread's messages until the watch tells of a change; the
@@ -99,12 +96,17 @@ void print_spread(const char *what, std::vector<double> ms) {
 }
 
 int driver(int seconds) {
-  HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, k_quit_event);
+  mjw_handle quit(CreateEventA(nullptr, TRUE, FALSE, k_quit_event));
+  if (!quit) {
+    std::printf("cannot make the quit event (error %lu)\n", GetLastError());
+    return 1;
+  }
   sleeper_folder folder;
+  // The second copy is tried only after the first worked: the error is the failed copy's.
   std::string running = folder.copy("mjbench-running.exe");
-  std::string noticed = folder.copy("mjbench-noticed.exe");
-  if (!quit || running.empty() || noticed.empty()) {
-    std::printf("cannot prepare (error %lu)\n", GetLastError());
+  std::string noticed = running.empty() ? "" : folder.copy("mjbench-noticed.exe");
+  if (noticed.empty()) {
+    std::printf("cannot copy the sleeper (error %lu)\n", GetLastError());
     return 1;
   }
   DWORD pids[4096], bytes = 0;
@@ -112,11 +114,11 @@ int driver(int seconds) {
   std::printf("phases of %d s each; a look every %d ms (%d per minute) over %lu processes\n", seconds,
               MJW_PROCESS_POLL_MS, 60000 / MJW_PROCESS_POLL_MS, static_cast<unsigned long>(bytes / sizeof pids[0]));
   std::fflush(stdout);
-  phase("empty", nullptr, seconds, quit);
-  phase("none", "mjbench-a.exe,mjbench-b.exe,mjbench-c.exe", seconds, quit);
+  phase("empty", nullptr, seconds, quit.get());
+  phase("none", "mjbench-a.exe,mjbench-b.exe,mjbench-c.exe", seconds, quit.get());
   {
     sleeper one(running);
-    phase("one", "mjbench-a.exe,mjbench-b.exe,mjbench-running.exe", seconds, quit);
+    phase("one", "mjbench-a.exe,mjbench-b.exe,mjbench-running.exe", seconds, quit.get());
   }
 
   // Starts and exits seen by a watch in this process, at every point of its
@@ -148,7 +150,6 @@ int driver(int seconds) {
   print_spread("an exit seen (from telling it to exit)", exits);
   watch.stop();
   DestroyWindow(window);
-  CloseHandle(quit);
   return 0;
 }
 

@@ -1,5 +1,6 @@
-// Holds a critical section for as long as it lives: no path leaves one
-// entered.
+// Holds a lock for as long as it lives: no path leaves one held. A critical
+// section (mjw_locked), or an SRW lock taken exclusive (mjw_srw_exclusive)
+// or shared (mjw_srw_shared). None changes the thread's last error.
 #ifndef MJW_LOCKED_H
 #define MJW_LOCKED_H
 
@@ -14,6 +15,34 @@ class mjw_locked {
 
  private:
   CRITICAL_SECTION &section_;
+};
+
+class mjw_srw_exclusive {
+ public:
+  explicit mjw_srw_exclusive(SRWLOCK &lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~mjw_srw_exclusive() { ReleaseSRWLockExclusive(&lock_); }
+  mjw_srw_exclusive(const mjw_srw_exclusive &) = delete;
+  mjw_srw_exclusive &operator=(const mjw_srw_exclusive &) = delete;
+
+  // Waits on condition with the lock let go meanwhile, until woken or
+  // timeout_ms has passed; holds the lock again when it returns.
+  void wait(CONDITION_VARIABLE &condition, DWORD timeout_ms) {
+    SleepConditionVariableSRW(&condition, &lock_, timeout_ms, 0);
+  }
+
+ private:
+  SRWLOCK &lock_;
+};
+
+class mjw_srw_shared {
+ public:
+  explicit mjw_srw_shared(SRWLOCK &lock) : lock_(lock) { AcquireSRWLockShared(&lock_); }
+  ~mjw_srw_shared() { ReleaseSRWLockShared(&lock_); }
+  mjw_srw_shared(const mjw_srw_shared &) = delete;
+  mjw_srw_shared &operator=(const mjw_srw_shared &) = delete;
+
+ private:
+  SRWLOCK &lock_;
 };
 
 #endif

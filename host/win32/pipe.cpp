@@ -15,79 +15,58 @@ void fail(mjh_text *err, const Parts &...parts) {
   if (err) err->add(parts...);
 }
 
-// The SID of medium integrity (S-1-16-8192), the pipe's label.
-bool medium_label_sid(mjw_sid &sid) {
-  SID_IDENTIFIER_AUTHORITY authority = SECURITY_MANDATORY_LABEL_AUTHORITY;
-  if (!InitializeSid(sid.bytes, &authority, 1)) return false;
-  *GetSidSubAuthority(sid.bytes, 0) = SECURITY_MANDATORY_MEDIUM_RID;
+// This process's user's SID as ConvertSidToStringSidW writes it
+// (S-1-5-21-...), appended to out; false when it cannot be read.
+bool this_users_sid_text(mjh_text &out) {
+  mjw_sid sid;
+  mjw_local text;
+  if (!mjw_process_user(GetCurrentProcess(), sid) ||
+      !ConvertSidToStringSidW(sid.bytes, reinterpret_cast<LPWSTR *>(text.receive())))
+    return false;
+  mjw_narrow(static_cast<const wchar_t *>(text.get()), out);
   return true;
-}
-
-// The size of an ACL of one ACE of type Ace naming sid, rounded to DWORDs.
-template <typename Ace>
-DWORD one_ace_acl_size(PSID sid) {
-  DWORD size = sizeof(ACL) + sizeof(Ace) - sizeof(DWORD) + GetLengthSid(sid);
-  return (size + 3) & ~3u;
 }
 
 }  // namespace
 
 bool mjw_pipe_name(wchar_t *buf, size_t count) {
   mjw_widen("", buf, count);  // "" when the user cannot be read
-  mjw_sid sid;
-  mjw_local sid_text;
-  if (!mjw_process_user(GetCurrentProcess(), sid) ||
-      !ConvertSidToStringSidW(sid.bytes, reinterpret_cast<LPWSTR *>(sid_text.receive())))
-    return false;
-  DWORD session = 0;
-  if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) session = 0;
   mjh_text_buffer<MJW_PIPE_NAME_MAX * 3> name;
   name.add("\\\\.\\pipe\\veltrano-mouse-jiggler-");
-  mjw_narrow(static_cast<const wchar_t *>(sid_text.get()), name);
+  if (!this_users_sid_text(name)) return false;
+  DWORD session = 0;
+  if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) session = 0;
   name.add('-', session);
   return name.ok() && mjw_widen(name.view(), buf, count);
 }
 
-// One block holds the descriptor, its DACL and its SACL; each ACE holds a
-// copy of its SID.
+// In SDDL: the DACL protected from inherited entries (P) allows the user
+// alone everything (A;;GA); the SACL's mandatory label (ML) is medium
+// integrity (ME) with no-write-up and no-read-up (NWNR).
 bool mjw_pipe_security_make(mjw_pipe_security &s, mjh_text *err) {
   s.attributes = {sizeof s.attributes, nullptr, FALSE};
   s.memory.reset();
-  mjw_sid user, medium;
-  if (!mjw_process_user(GetCurrentProcess(), user)) {
+  enum { SDDL_MAX = 320 };  // a SID's text is at most about 190 characters
+  mjh_text_buffer<SDDL_MAX> sddl;
+  sddl.add("D:P(A;;GA;;;");
+  if (!this_users_sid_text(sddl)) {
     fail(err, "cannot read this process's user (error ", GetLastError(), ")");
     return false;
   }
-  if (!medium_label_sid(medium)) {
-    fail(err, "cannot make the pipe's integrity label (error ", GetLastError(), ")");
+  sddl.add(")S:(ML;;NWNR;;;ME)");
+  wchar_t wide[SDDL_MAX];
+  if (!sddl.ok() || !mjw_widen(sddl.view(), wide)) {
+    fail(err, "cannot make the pipe's security descriptor: its text is too long");
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return false;
   }
-  DWORD dacl_size = one_ace_acl_size<ACCESS_ALLOWED_ACE>(user.bytes);
-  DWORD sacl_size = one_ace_acl_size<SYSTEM_MANDATORY_LABEL_ACE>(medium.bytes);
-  mjw_local block(LocalAlloc(LPTR, sizeof(SECURITY_DESCRIPTOR) + dacl_size + sacl_size));
-  if (!block) {
-    fail(err, "cannot make the pipe's security descriptor: out of memory");
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
-  }
-  auto *sd = static_cast<SECURITY_DESCRIPTOR *>(block.get());
-  auto *dacl = reinterpret_cast<ACL *>(static_cast<BYTE *>(block.get()) + sizeof(SECURITY_DESCRIPTOR));
-  auto *sacl = reinterpret_cast<ACL *>(reinterpret_cast<BYTE *>(dacl) + dacl_size);
-  // One ACE each, no inherited ones: the DACL is protected from its parent's.
-  // The label keeps lower integrity levels from reading and writing.
-  if (!InitializeAcl(dacl, dacl_size, ACL_REVISION) ||
-      !AddAccessAllowedAce(dacl, ACL_REVISION, GENERIC_ALL, user.bytes) ||
-      !InitializeAcl(sacl, sacl_size, ACL_REVISION) ||
-      !AddMandatoryAce(sacl, ACL_REVISION, 0, SYSTEM_MANDATORY_LABEL_NO_WRITE_UP | SYSTEM_MANDATORY_LABEL_NO_READ_UP,
-                       medium.bytes) ||
-      !InitializeSecurityDescriptor(sd, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(sd, TRUE, dacl, FALSE) || !SetSecurityDescriptorSacl(sd, TRUE, sacl, FALSE) ||
-      !SetSecurityDescriptorControl(sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+  mjw_local descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(wide, SDDL_REVISION_1, descriptor.receive(), nullptr)) {
     fail(err, "cannot make the pipe's security descriptor (error ", GetLastError(), ")");
     return false;
   }
-  s.attributes.lpSecurityDescriptor = sd;
-  s.memory = std::move(block);
+  s.attributes.lpSecurityDescriptor = descriptor.get();
+  s.memory = std::move(descriptor);
   return true;
 }
 

@@ -48,9 +48,7 @@ bool mjw_power_notify::start(HWND window) {
     percent.reset(
         RegisterPowerSettingNotification(window, &GUID_BATTERY_PERCENTAGE_REMAINING, DEVICE_NOTIFY_WINDOW_HANDLE));
   if (registered()) return true;
-  DWORD error = GetLastError();
-  stop();
-  SetLastError(error);
+  stop();  // keeps the failed call's error
   return false;
 }
 

@@ -41,13 +41,6 @@ enum mjw_power_event {
 // suspending. The window procedure returns TRUE for WM_POWERBROADCAST.
 mjw_power_event mjw_power_event_of(UINT message, WPARAM wparam, LPARAM lparam);
 
-struct mjw_power_notify_traits {
-  using type = HPOWERNOTIFY;
-  static type empty() { return nullptr; }
-  static void close(type h) { UnregisterPowerSettingNotification(h); }
-};
-using mjw_power_notify_handle = mjw_owned<mjw_power_notify_traits>;
-
 // The window's registration for the two power settings; unregistered by
 // stop() or when the owner goes.
 struct mjw_power_notify {

@@ -7,6 +7,7 @@
 
 #include <utility>
 
+#include "locked.h"
 #include "wide.h"
 
 namespace {
@@ -53,12 +54,13 @@ bool mjw_process_watch::start(HWND window, UINT message) {
   stop();
   window_ = window;
   message_ = message;
-  AcquireSRWLockExclusive(&lock_);
-  mjh_programs_none(&wanted_);
-  wanted_foreground_ = false;
-  wanted_version_ = looked_version_ = 0;
-  state_ = {0, -1};
-  ReleaseSRWLockExclusive(&lock_);
+  {
+    mjw_srw_exclusive hold(lock_);
+    mjh_programs_none(&wanted_);
+    wanted_foreground_ = false;
+    wanted_version_ = looked_version_ = 0;
+    state_ = {0, -1};
+  }
   wake_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   return static_cast<bool>(wake_);
 }
@@ -77,53 +79,53 @@ bool mjw_process_watch::start_thread() {
 
 void mjw_process_watch::end_thread() {
   if (!thread_) return;
-  AcquireSRWLockExclusive(&lock_);
-  quit_ = true;
-  ReleaseSRWLockExclusive(&lock_);
+  {
+    mjw_srw_exclusive hold(lock_);
+    quit_ = true;
+  }
   SetEvent(wake_.get());
   WaitForSingleObject(thread_.get(), INFINITE);
   thread_.reset();
 }
 
 void mjw_process_watch::watch(const mjh_programs &list, bool foreground) {
-  AcquireSRWLockExclusive(&lock_);
-  wanted_ = list;
-  wanted_foreground_ = foreground;
-  unsigned long version = ++wanted_version_;
-  ReleaseSRWLockExclusive(&lock_);
+  unsigned long version;
+  {
+    mjw_srw_exclusive hold(lock_);
+    wanted_ = list;
+    wanted_foreground_ = foreground;
+    version = ++wanted_version_;
+  }
   if (!wake_) return;
   if (list.count == 0) {
     // Nothing to watch: no thread either (an idle one still costs memory).
     end_thread();
-    AcquireSRWLockExclusive(&lock_);
-    bool changed = state_.running != 0 || state_.foreground != -1;
-    state_ = {0, -1};
-    looked_version_ = version;
-    ReleaseSRWLockExclusive(&lock_);
+    bool changed;
+    {
+      mjw_srw_exclusive hold(lock_);
+      changed = state_.running != 0 || state_.foreground != -1;
+      state_ = {0, -1};
+      looked_version_ = version;
+    }
     if (changed && window_) PostMessageW(window_, message_, 0, 0);
     return;
   }
   if (!start_thread()) return;  // nothing is seen running
   SetEvent(wake_.get());
   ULONGLONG deadline = GetTickCount64() + WATCH_APPLY_MS;
-  AcquireSRWLockExclusive(&lock_);
+  mjw_srw_exclusive hold(lock_);
   for (ULONGLONG now = GetTickCount64(); looked_version_ < version && now < deadline; now = GetTickCount64())
-    SleepConditionVariableSRW(&looked_, &lock_, static_cast<DWORD>(deadline - now), 0);
-  ReleaseSRWLockExclusive(&lock_);
+    hold.wait(looked_, static_cast<DWORD>(deadline - now));
 }
 
 mjh_program_state mjw_process_watch::state() const {
-  AcquireSRWLockShared(&lock_);
-  mjh_program_state s = state_;
-  ReleaseSRWLockShared(&lock_);
-  return s;
+  mjw_srw_shared hold(lock_);
+  return state_;
 }
 
 unsigned long mjw_process_watch::looks() const {
-  AcquireSRWLockShared(&lock_);
-  unsigned long n = looks_;
-  ReleaseSRWLockShared(&lock_);
-  return n;
+  mjw_srw_shared hold(lock_);
+  return looks_;
 }
 
 DWORD WINAPI mjw_process_watch::thread_main(void *self) {
@@ -139,14 +141,17 @@ void mjw_process_watch::run() {
   unsigned long version = 0;
   ULONGLONG next_look = 0;
   for (;;) {
-    AcquireSRWLockExclusive(&lock_);
-    bool quit = quit_, changed = wanted_version_ != version;
-    if (changed) {
-      list_ = wanted_;
-      foreground_ = wanted_foreground_ && list_.count > 0;
-      version = wanted_version_;
+    bool quit, changed;
+    {
+      mjw_srw_exclusive hold(lock_);
+      quit = quit_;
+      changed = wanted_version_ != version;
+      if (changed) {
+        list_ = wanted_;
+        foreground_ = wanted_foreground_ && list_.count > 0;
+        version = wanted_version_;
+      }
     }
-    ReleaseSRWLockExclusive(&lock_);
     if (quit) break;
 
     if (changed) {
@@ -170,9 +175,10 @@ void mjw_process_watch::run() {
       if (foreground_) follow_foreground(GetForegroundWindow());
       next_look = GetTickCount64() + MJW_PROCESS_POLL_MS;
       publish();
-      AcquireSRWLockExclusive(&lock_);
-      looked_version_ = version;
-      ReleaseSRWLockExclusive(&lock_);
+      {
+        mjw_srw_exclusive hold(lock_);
+        looked_version_ = version;
+      }
       WakeAllConditionVariable(&looked_);
     }
 
@@ -231,9 +237,10 @@ bool mjw_process_watch::list_processes() {
 // One look at the processes of this session: each of a listed name not yet
 // held is opened and held, or counted as running unheld.
 void mjw_process_watch::look() {
-  AcquireSRWLockExclusive(&lock_);
-  looks_++;
-  ReleaseSRWLockExclusive(&lock_);
+  {
+    mjw_srw_exclusive hold(lock_);
+    looks_++;
+  }
   if (!list_processes()) return;  // keep what is known
   uint32_t unheld = 0;
   const BYTE *at = static_cast<const BYTE *>(list_buffer_.get());
@@ -312,10 +319,12 @@ void mjw_process_watch::publish() {
   mjh_program_state s = {unheld_running_, foreground_ ? foreground_index_ : -1};
   for (int i = 0; i < held_count_; i++) s.running |= uint32_t{1} << held_[i].index;
   if (s.foreground >= 0) s.running |= uint32_t{1} << s.foreground;  // in the foreground, though not held
-  AcquireSRWLockExclusive(&lock_);
-  bool changed = s.running != state_.running || s.foreground != state_.foreground;
-  state_ = s;
-  ReleaseSRWLockExclusive(&lock_);
+  bool changed;
+  {
+    mjw_srw_exclusive hold(lock_);
+    changed = s.running != state_.running || s.foreground != state_.foreground;
+    state_ = s;
+  }
   if (changed && window_) PostMessageW(window_, message_, 0, 0);
 }
 

@@ -44,13 +44,6 @@ enum {
   MJW_PROCESS_HELD_MAX = MAXIMUM_WAIT_OBJECTS - 2  // processes waited on (one slot is the wake event)
 };
 
-struct mjw_win_event_traits {
-  using type = HWINEVENTHOOK;
-  static type empty() { return nullptr; }
-  static void close(type h) { UnhookWinEvent(h); }
-};
-using mjw_win_event = mjw_owned<mjw_win_event_traits>;
-
 // Calls each(exe, context) with the image name of every process of this
 // session (with only, of those of a name on that list), one look without a
 // thread, until each returns false. Returns false when the processes cannot

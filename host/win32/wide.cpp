@@ -1,6 +1,7 @@
 #include "wide.h"
 
 #include <wchar.h>
+#include <windows.h>
 
 namespace {
 
@@ -88,3 +89,12 @@ void mjw_narrow(const wchar_t *wide, size_t count, mjh_text &out) {
 }
 
 void mjw_narrow(const wchar_t *wide, mjh_text &out) { mjw_narrow(wide, wide ? wcslen(wide) : 0, out); }
+
+void mjw_narrow_path_folded(const wchar_t *path, mjh_text &out) {
+  wchar_t folded[MJW_FOLD_MAX];
+  int units = path ? static_cast<int>(wcsnlen(path, MJW_FOLD_MAX)) : 0;
+  if (units == 0 || units >= MJW_FOLD_MAX ||
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, path, units, folded, units, nullptr, nullptr, 0) != units)
+    return mjw_narrow(path, out);
+  mjw_narrow(folded, static_cast<size_t>(units), out);
+}

@@ -24,4 +24,11 @@ bool mjw_widen(std::string_view utf8, wchar_t (&buf)[N]) {
 void mjw_narrow(const wchar_t *wide, mjh_text &out);
 void mjw_narrow(const wchar_t *wide, size_t count, mjh_text &out);
 
+// Appends a path (up to its NUL) to out as UTF-8, in upper case as Windows
+// compares paths: by the file system's own table (LCMapStringEx, invariant,
+// LCMAP_UPPERCASE without linguistic casing), not a language's. A path longer
+// than MJW_FOLD_MAX units goes as given.
+enum { MJW_FOLD_MAX = 1024 };
+void mjw_narrow_path_folded(const wchar_t *path, mjh_text &out);
+
 #endif

@@ -15,6 +15,7 @@
 
 #include "agent_text.h"
 #include "gtest/gtest.h"
+#include "handle.h"
 #include "notification_area.h"
 #include "notification_area_reader.h"
 #include "pipe_dacl_check.h"
@@ -37,15 +38,15 @@ std::wstring pipe_name() { return agent_pipe_name(); }
 // ---- A raw pipe client ---------------------------------------------------------
 
 // Connects, waiting while the agent starts or all instances are busy.
-HANDLE connect_agent(DWORD timeout_ms, DWORD extra_access = 0) {
+mjw_file connect_agent(DWORD timeout_ms, DWORD extra_access = 0) {
   ULONGLONG deadline = GetTickCount64() + timeout_ms;
   std::wstring name = pipe_name();
   for (;;) {
-    HANDLE pipe = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | extra_access, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr);
-    if (pipe != INVALID_HANDLE_VALUE) return pipe;
+    mjw_file pipe(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | extra_access, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr));
+    if (pipe) return pipe;
     DWORD error = GetLastError();
-    if (GetTickCount64() >= deadline) return INVALID_HANDLE_VALUE;
+    if (GetTickCount64() >= deadline) return mjw_file();
     if (error == ERROR_PIPE_BUSY)
       WaitNamedPipeW(name.c_str(), 100);
     else
@@ -56,8 +57,9 @@ HANDLE connect_agent(DWORD timeout_ms, DWORD extra_access = 0) {
 // One overlapped transfer that gives up after timeout_ms; the bytes moved, or
 // -1 on failure or timeout.
 long timed_io(HANDLE pipe, bool writing, void *data, DWORD size, DWORD timeout_ms) {
+  mjw_handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   OVERLAPPED ov = {};
-  ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ov.hEvent = event.get();
   BOOL ok = writing ? WriteFile(pipe, data, size, nullptr, &ov) : ReadFile(pipe, data, size, nullptr, &ov);
   long result = -1;
   if (ok || GetLastError() == ERROR_IO_PENDING) {
@@ -65,7 +67,6 @@ long timed_io(HANDLE pipe, bool writing, void *data, DWORD size, DWORD timeout_m
     DWORD done = 0;
     if (GetOverlappedResult(pipe, &ov, &done, TRUE)) result = static_cast<long>(done);
   }
-  CloseHandle(ov.hEvent);
   return result;
 }
 
@@ -82,8 +83,9 @@ LineEnd read_line_or_end(HANDLE pipe, std::string *line, DWORD timeout_ms) {
   line->clear();
   ULONGLONG deadline = GetTickCount64() + timeout_ms;
   while (GetTickCount64() < deadline) {
+    mjw_handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ov.hEvent = event.get();
     char c;
     DWORD done = 0;
     bool timed_out = false;
@@ -96,7 +98,6 @@ LineEnd read_line_or_end(HANDLE pipe, std::string *line, DWORD timeout_ms) {
       }
       ok = GetOverlappedResult(pipe, &ov, &done, TRUE);
     }
-    CloseHandle(ov.hEvent);
     if (timed_out) return LineEnd::TimedOut;
     if (!ok || done != 1) return LineEnd::Closed;
     if (c == '\n') return LineEnd::Line;
@@ -121,11 +122,9 @@ std::string read_line(HANDLE pipe, DWORD timeout_ms = 10000) {
 
 // One request, one reply line ("" on any failure).
 std::string exchange(const std::string &request, DWORD timeout_ms = 10000) {
-  HANDLE pipe = connect_agent(timeout_ms);
-  if (pipe == INVALID_HANDLE_VALUE) return "";
-  std::string reply = send_bytes(pipe, request) ? read_line(pipe, timeout_ms) : "";
-  CloseHandle(pipe);
-  return reply;
+  mjw_file pipe = connect_agent(timeout_ms);
+  if (!pipe) return "";
+  return send_bytes(pipe.get(), request) ? read_line(pipe.get(), timeout_ms) : "";
 }
 
 bool read_reply(const std::string &line, mjh_reply *out) { return mjh_reply_read(line.data(), line.size(), out); }
@@ -137,11 +136,9 @@ bool status(mjh_reply *out, DWORD timeout_ms = 10000) {
 // ---- The registry ------------------------------------------------------------------
 
 void autostart_off() {
-  HKEY run;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-    RegDeleteValueW(run, kRunValue);
-    RegCloseKey(run);
-  }
+  mjw_key run;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, run.receive()) == ERROR_SUCCESS)
+    RegDeleteValueW(run.get(), kRunValue);
 }
 
 void clean_registry() {
@@ -151,20 +148,17 @@ void clean_registry() {
 }
 
 bool settings_key_exists() {
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  mjw_key key;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_QUERY_VALUE, key.receive()) == ERROR_SUCCESS;
 }
 
 // A text value under key of HKEY_CURRENT_USER, or "(none)".
 std::wstring user_text(const wchar_t *key, const wchar_t *name) {
   wchar_t text[1024] = {};
   DWORD type = 0, size = sizeof text - sizeof(wchar_t);
-  HKEY k;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS) return L"(none)";
-  LSTATUS rc = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE *>(text), &size);
-  RegCloseKey(k);
+  mjw_key k;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_QUERY_VALUE, k.receive()) != ERROR_SUCCESS) return L"(none)";
+  LSTATUS rc = RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE *>(text), &size);
   return rc == ERROR_SUCCESS && type == REG_SZ ? std::wstring(text) : L"(none)";
 }
 
@@ -179,6 +173,34 @@ std::wstring stored_text(const wchar_t *name) { return user_text(kSettingsKey, n
 bool menu_command(HWND window, UINT id) {
   DWORD_PTR result = 0;
   return SendMessageTimeoutW(window, WM_COMMAND, id, 0, SMTO_ABORTIFHUNG, 20000, &result) != 0;
+}
+
+// The agent's dialog (or message box) of this title once it is shown: a
+// dialog shows after its WM_INITDIALOG, so its items are filled in by then
+// (found earlier, it may still be empty). Null after 30 s.
+HWND shown_dialog(const wchar_t *title) {
+  for (int i = 0; i < 300; ++i) {
+    HWND dialog = FindWindowW(L"#32770", title);
+    if (dialog && IsWindowVisible(dialog)) return dialog;
+    Sleep(100);
+  }
+  return nullptr;
+}
+
+// Whether the agent's icon is in the notification area, waiting up to 20 s
+// for it. Wine takes the icon's GUID and knows the icon by its window and
+// number, so a change of nothing to the icon of that window and number,
+// from here, succeeds only while the icon is there.
+bool icon_shown(HWND agent_window) {
+  NOTIFYICONDATAW nid = {};
+  nid.cbSize = sizeof nid;
+  nid.hWnd = agent_window;
+  nid.uID = 1;
+  for (int i = 0; i < 200; ++i) {
+    if (Shell_NotifyIconW(NIM_MODIFY, &nid)) return true;
+    Sleep(100);
+  }
+  return false;
 }
 
 // ---- The agent's process ------------------------------------------------------------
@@ -201,8 +223,6 @@ class Agent {
       exchange("{\"cmd\":\"quit\"}\n", 5000);
       if (WaitForSingleObject(pi_.hProcess, 15000) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
     }
-    CloseHandle(pi_.hProcess);
-    CloseHandle(pi_.hThread);
   }
 
   bool started() const { return started_ != 0; }
@@ -232,7 +252,7 @@ class Agent {
 
  private:
   BOOL started_ = FALSE;
-  PROCESS_INFORMATION pi_ = {};
+  mjw_process_information pi_;
 };
 
 // Every test starts and ends with no agent and no saved settings.
@@ -267,6 +287,7 @@ TEST_F(AgentTest, FirstLaunchEverStartsARunWithTheDefaultsAndSavesThem) {
   EXPECT_EQ(reply.settings.keep_awake, 0);
   EXPECT_EQ(reply.keep_awake_held, 0);
   EXPECT_TRUE(settings_key_exists());
+  EXPECT_TRUE(icon_shown(FindWindowW(kWindowClass, nullptr))) << "its icon, known by its GUID";
 
   // A nudge now, with the saved settings: a zen event, reported by the run.
   ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"nudge\"}\n"), &reply));
@@ -372,12 +393,14 @@ TEST_F(AgentTest, MistypedOrOutOfRangeStoredValuesGiveTheirDefaultsAndAWorkingRu
       {L"keep_awake", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}},  // 64 bits
       {L"run_on", REG_DWORD, {1, 0}},                        // too short for a DWORD
   };
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  mjw_key key;
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(), nullptr),
+      ERROR_SUCCESS);
   for (const StoredValue &v : values)
-    ASSERT_EQ(RegSetValueExW(key, v.name, 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size())), ERROR_SUCCESS);
-  RegCloseKey(key);
+    ASSERT_EQ(RegSetValueExW(key.get(), v.name, 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size())),
+              ERROR_SUCCESS);
+  key.reset();
 
   Agent agent;
   mjh_reply reply;
@@ -397,14 +420,15 @@ TEST_F(AgentTest, MistypedOrOutOfRangeStoredValuesGiveTheirDefaultsAndAWorkingRu
 }
 
 TEST_F(AgentTest, AValidStoredValueIsKeptBesideBadOnes) {
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  mjw_key key;
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(), nullptr),
+      ERROR_SUCCESS);
   std::vector<BYTE> mode = text(L"move"), interval = dword(3601), run_on = dword(0);
-  RegSetValueExW(key, L"mode", 0, REG_SZ, mode.data(), static_cast<DWORD>(mode.size()));
-  RegSetValueExW(key, L"interval_s", 0, REG_DWORD, interval.data(), 4);
-  RegSetValueExW(key, L"run_on", 0, REG_DWORD, run_on.data(), 4);
-  RegCloseKey(key);
+  RegSetValueExW(key.get(), L"mode", 0, REG_SZ, mode.data(), static_cast<DWORD>(mode.size()));
+  RegSetValueExW(key.get(), L"interval_s", 0, REG_DWORD, interval.data(), 4);
+  RegSetValueExW(key.get(), L"run_on", 0, REG_DWORD, run_on.data(), 4);
+  key.reset();
 
   Agent agent;
   mjh_reply reply;
@@ -449,12 +473,13 @@ TEST_F(AgentTest, MenuCommandsToggleStartWithWindowsAndTheRun) {
 
   // An entry naming another copy of the program is not this agent's: the
   // command writes this one's path over it rather than removing it.
-  HKEY run;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &run, nullptr),
+  mjw_key run;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, run.receive(), nullptr),
             ERROR_SUCCESS);
   std::vector<BYTE> other = text(L"\"C:\\elsewhere\\mjtray.exe\"");
-  ASSERT_EQ(RegSetValueExW(run, kRunValue, 0, REG_SZ, other.data(), static_cast<DWORD>(other.size())), ERROR_SUCCESS);
-  RegCloseKey(run);
+  ASSERT_EQ(RegSetValueExW(run.get(), kRunValue, 0, REG_SZ, other.data(), static_cast<DWORD>(other.size())),
+            ERROR_SUCCESS);
+  run.reset();
   ASSERT_TRUE(menu_command(window, IDM_AUTOSTART));
   EXPECT_EQ(run_value(), expected);
 
@@ -524,16 +549,12 @@ TEST_F(AgentTest, LogOffStopsEverythingAndKeepsTheUsersChoice) {
 
 TEST_F(AgentTest, AnAgentWhosePipeNameIsTakenSaysSoAndExitsWithAnError) {
   // Another process holds the name (here: this one).
-  HANDLE squatter = CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
-  ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+  mjw_file squatter(CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));
+  ASSERT_TRUE(squatter);
   Agent agent;
   ASSERT_TRUE(agent.started());
-  HWND box = nullptr;
-  for (int i = 0; i < 300 && !box; ++i) {
-    box = FindWindowW(L"#32770", L"Veltrano Mouse Jiggler");
-    if (!box) Sleep(100);
-  }
+  HWND box = shown_dialog(L"Veltrano Mouse Jiggler");
   ASSERT_NE(box, nullptr) << "no message box";
   wchar_t text[512] = {};
   GetDlgItemTextW(box, 0xFFFF, text, 512);  // the static text of a message box
@@ -541,22 +562,23 @@ TEST_F(AgentTest, AnAgentWhosePipeNameIsTakenSaysSoAndExitsWithAnError) {
   long code = agent.wait_exit();
   EXPECT_NE(code, 0);
   EXPECT_NE(code, -1);
-  CloseHandle(squatter);
-  EXPECT_NE(std::wstring(text).find(L"pipe"), std::wstring::npos);
+  squatter.reset();
+  // The cause is named: the error of the pipe's creation itself.
+  EXPECT_NE(std::wstring(text).find(L"control pipe could not be created"), std::wstring::npos) << text;
+  EXPECT_NE(std::wstring(text).find(L": another program holds its name."), std::wstring::npos) << text;
 }
 
 TEST_F(AgentTest, ThePipeIsKeptToThisUser) {
   Agent agent;
   ASSERT_TRUE(agent.wait_ready());
-  HANDLE pipe = connect_agent(10000, READ_CONTROL);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
-  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe));
+  mjw_file pipe = connect_agent(10000, READ_CONTROL);
+  ASSERT_TRUE(pipe);
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe.get()));
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe.get()));
 
   ULONG server = 0;
-  ASSERT_TRUE(GetNamedPipeServerProcessId(pipe, &server));
+  ASSERT_TRUE(GetNamedPipeServerProcessId(pipe.get(), &server));
   EXPECT_EQ(server, agent.pid());
-  CloseHandle(pipe);
 }
 
 // Names another process may take first, as one on a shared machine would:
@@ -572,40 +594,36 @@ TEST_F(AgentTest, PipesTakenUnderOtherNamesDoNotStopTheAgent) {
       agent_pipe_name(L"S-1-5-18"),
       L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + this_users_sid() + L"-" + std::to_wstring(session + 1),
   };
-  std::vector<HANDLE> squatters;
+  std::vector<mjw_file> squatters;
   for (const std::wstring &name : taken) {
     ASSERT_NE(name, pipe_name());
-    HANDLE squatter = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE, PIPE_TYPE_BYTE,
-                                       PIPE_UNLIMITED_INSTANCES, 512, 512, 0, nullptr);
-    ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << GetLastError();
-    squatters.push_back(squatter);
+    mjw_file squatter(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE, PIPE_TYPE_BYTE,
+                                       PIPE_UNLIMITED_INSTANCES, 512, 512, 0, nullptr));
+    ASSERT_TRUE(squatter) << GetLastError();
+    squatters.push_back(std::move(squatter));
   }
-  {
-    Agent agent;
-    mjh_reply reply;
-    EXPECT_TRUE(agent.wait_ready(&reply));
-    EXPECT_EQ(reply.pid, agent.pid());
-  }
-  for (HANDLE squatter : squatters) CloseHandle(squatter);
+  Agent agent;
+  mjh_reply reply;
+  EXPECT_TRUE(agent.wait_ready(&reply));
+  EXPECT_EQ(reply.pid, agent.pid());
 }
 
 TEST_F(AgentTest, SeveralRequestsOnOneConnectionGetTheirRepliesInOrder) {
   Agent agent;
   ASSERT_TRUE(agent.wait_ready());
-  HANDLE pipe = connect_agent(10000);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(send_bytes(pipe, "{\"cmd\":\"stop\"}\r\n{\"cmd\":\"status\"}\n{\"cmd\":\"nope\"}\n"));
+  mjw_file pipe = connect_agent(10000);
+  ASSERT_TRUE(pipe);
+  ASSERT_TRUE(send_bytes(pipe.get(), "{\"cmd\":\"stop\"}\r\n{\"cmd\":\"status\"}\n{\"cmd\":\"nope\"}\n"));
   mjh_reply reply;
-  ASSERT_TRUE(read_reply(read_line(pipe), &reply));
+  ASSERT_TRUE(read_reply(read_line(pipe.get()), &reply));
   EXPECT_TRUE(reply.ok);
   EXPECT_FALSE(reply.has_run);
-  ASSERT_TRUE(read_reply(read_line(pipe), &reply));
+  ASSERT_TRUE(read_reply(read_line(pipe.get()), &reply));
   EXPECT_TRUE(reply.has_run);
   EXPECT_EQ(reply.run.active, 0);
-  ASSERT_TRUE(read_reply(read_line(pipe), &reply));
+  ASSERT_TRUE(read_reply(read_line(pipe.get()), &reply));
   EXPECT_FALSE(reply.ok);
   EXPECT_NE(std::string(reply.error).find("nope"), std::string::npos) << reply.error;
-  CloseHandle(pipe);
 }
 
 // Each bad request gets {"ok":false,...} and changes nothing.
@@ -640,43 +658,39 @@ TEST_F(AgentTest, HostileClientsLeaveTheAgentAnsweringPromptly) {
   ASSERT_TRUE(agent.wait_ready());
 
   // Silent clients, holding instances without a word.
-  std::vector<HANDLE> silent;
+  std::vector<mjw_file> silent;
   for (int i = 0; i < 3; ++i) {
-    HANDLE pipe = connect_agent(10000);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    silent.push_back(pipe);
+    silent.push_back(connect_agent(10000));
+    ASSERT_TRUE(silent.back());
   }
   // One that breaks off in the middle of a request.
   {
-    HANDLE pipe = connect_agent(10000);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    send_bytes(pipe, "{\"cmd\":\"sta");
-    CloseHandle(pipe);
+    mjw_file pipe = connect_agent(10000);
+    ASSERT_TRUE(pipe);
+    send_bytes(pipe.get(), "{\"cmd\":\"sta");
   }
   // An oversized line: an error reply, then the agent drops the client.
   {
-    HANDLE pipe = connect_agent(10000);
-    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-    send_bytes(pipe, std::string(MJH_REQUEST_MAX + 1000, 'x'));
+    mjw_file pipe = connect_agent(10000);
+    ASSERT_TRUE(pipe);
+    send_bytes(pipe.get(), std::string(MJH_REQUEST_MAX + 1000, 'x'));
     mjh_reply reply;
-    std::string line = read_line(pipe);
+    std::string line = read_line(pipe.get());
     ASSERT_TRUE(read_reply(line, &reply)) << line;
     EXPECT_FALSE(reply.ok);
     EXPECT_NE(std::string(reply.error).find("4096"), std::string::npos) << reply.error;
     char byte;
-    EXPECT_EQ(timed_io(pipe, false, &byte, 1, 10000), -1) << "the agent should have closed the connection";
-    CloseHandle(pipe);
+    EXPECT_EQ(timed_io(pipe.get(), false, &byte, 1, 10000), -1) << "the agent should have closed the connection";
   }
   // Many at once, each silent for a second.
   std::atomic<int> connected{0};
   std::vector<std::thread> crowd;
   for (int i = 0; i < 24; ++i)
     crowd.emplace_back([&connected] {
-      HANDLE pipe = connect_agent(3000);
-      if (pipe == INVALID_HANDLE_VALUE) return;
+      mjw_file pipe = connect_agent(3000);
+      if (!pipe) return;
       ++connected;
       Sleep(1000);
-      CloseHandle(pipe);
     });
 
   auto begin = std::chrono::steady_clock::now();
@@ -689,10 +703,10 @@ TEST_F(AgentTest, HostileClientsLeaveTheAgentAnsweringPromptly) {
   for (std::thread &t : crowd) t.join();
 
   // The silent ones were dropped at their deadline.
-  for (HANDLE pipe : silent) {
+  for (mjw_file &pipe : silent) {
     char byte;
-    EXPECT_EQ(timed_io(pipe, false, &byte, 1, 10000), -1);
-    CloseHandle(pipe);
+    EXPECT_EQ(timed_io(pipe.get(), false, &byte, 1, 10000), -1);
+    pipe.reset();
   }
   ASSERT_TRUE(status(&reply));
   EXPECT_EQ(reply.pid, agent.pid());
@@ -854,13 +868,14 @@ TEST_F(AgentTest, DamagedStoredWorkingHoursKeepTheRunWaitingAndSaySo) {
       {L"25:99-nonsense", L"mon-fri"}, {L"08:00-09:00", L"someday"}, {L"", L""}, {L"09:00-10:00,09:30-11:00", L"all"}};
   for (const auto &values : bad) {
     std::string shown(values[0], values[0] + wcslen(values[0]));
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
+    mjw_key key;
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(), nullptr),
+        ERROR_SUCCESS);
     std::vector<BYTE> hours = text(values[0]), days = text(values[1]);
-    RegSetValueExW(key, L"hours", 0, REG_SZ, hours.data(), static_cast<DWORD>(hours.size()));
-    RegSetValueExW(key, L"days", 0, REG_SZ, days.data(), static_cast<DWORD>(days.size()));
-    RegCloseKey(key);
+    RegSetValueExW(key.get(), L"hours", 0, REG_SZ, hours.data(), static_cast<DWORD>(hours.size()));
+    RegSetValueExW(key.get(), L"days", 0, REG_SZ, days.data(), static_cast<DWORD>(days.size()));
+    key.reset();
     {
       Agent agent;
       mjh_reply reply;
@@ -929,13 +944,9 @@ TEST_F(AgentTest, RunForFromTheMenuAndTheWorkingHoursDialog) {
   EXPECT_EQ(reply.session_end, MJH_NO_TIME);
   ASSERT_TRUE(menu_command(window, IDM_TOGGLE));  // Stop
 
-  // The dialog is modal: the command is posted, the dialog found and filled.
+  // The command is posted, the dialog found once shown and filled.
   ASSERT_TRUE(PostMessageW(window, WM_COMMAND, IDM_WORKING_HOURS, 0));
-  HWND dialog = nullptr;
-  for (int i = 0; i < 200 && !dialog; ++i) {
-    dialog = FindWindowW(L"#32770", L"Working hours");
-    if (!dialog) Sleep(100);
-  }
+  HWND dialog = shown_dialog(L"Working hours");
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_NO_HOURS), BST_CHECKED) << "none are set";
   CheckDlgButton(dialog, IDC_NO_HOURS, BST_UNCHECKED);
@@ -971,7 +982,7 @@ class IconAdder {
   IconAdder() : state_(std::make_shared<State>()) {
     std::shared_ptr<State> state = state_;
     thread_ = std::thread([state] { state->run(); });
-    ready_ = WaitForSingleObject(state_->ready, 30000) == WAIT_OBJECT_0 && state_->window;
+    ready_ = WaitForSingleObject(state_->ready.get(), 30000) == WAIT_OBJECT_0 && state_->window;
   }
   IconAdder(const IconAdder &) = delete;
   IconAdder &operator=(const IconAdder &) = delete;
@@ -980,32 +991,32 @@ class IconAdder {
   // than waited for without end.
   ~IconAdder() {
     state_->quit = true;
-    SetEvent(state_->go);
-    if (WaitForSingleObject(state_->finished, 30000) == WAIT_OBJECT_0)
+    SetEvent(state_->go.get());
+    if (WaitForSingleObject(state_->finished.get(), 30000) == WAIT_OBJECT_0)
       thread_.join();
     else
       thread_.detach();
   }
 
   bool ready() const { return ready_; }
-  void add() { SetEvent(state_->go); }
+  void add() { SetEvent(state_->go.get()); }
   // Whether the add has returned, waiting up to timeout_ms for it.
-  bool returned(DWORD timeout_ms) { return WaitForSingleObject(state_->added, timeout_ms) == WAIT_OBJECT_0; }
+  bool returned(DWORD timeout_ms) { return WaitForSingleObject(state_->added.get(), timeout_ms) == WAIT_OBJECT_0; }
   bool add_succeeded() const { return state_->succeeded; }
 
  private:
   struct State {
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE added = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    mjw_handle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    mjw_handle go{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    mjw_handle added{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    mjw_handle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     HWND window = nullptr;
     std::atomic<bool> quit{false}, succeeded{false};
 
     void run() {
       window = CreateWindowExW(0, L"STATIC", L"icon adder", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-      SetEvent(ready);
-      WaitForSingleObject(go, INFINITE);
+      SetEvent(ready.get());
+      WaitForSingleObject(go.get(), INFINITE);
       if (window && !quit) {
         NOTIFYICONDATAW nid = {};
         nid.cbSize = sizeof nid;
@@ -1015,14 +1026,11 @@ class IconAdder {
         nid.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
         wcscpy(nid.szTip, L"icon adder");
         succeeded = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
-        SetEvent(added);
+        SetEvent(added.get());
         if (succeeded) Shell_NotifyIconW(NIM_DELETE, &nid);
       }
       if (window) DestroyWindow(window);
-      SetEvent(finished);
-    }
-    ~State() {
-      for (HANDLE h : {ready, go, added, finished}) CloseHandle(h);
+      SetEvent(finished.get());
     }
   };
 
@@ -1038,13 +1046,10 @@ bool answers(HWND window, DWORD timeout_ms) {
 }
 
 std::string image_of_process(DWORD pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!process) return "?";
+  mjw_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   char path[MAX_PATH];
   DWORD n = MAX_PATH;
-  std::string image = QueryFullProcessImageNameA(process, 0, path, &n) ? std::string(path, n) : "?";
-  CloseHandle(process);
-  return image;
+  return process && QueryFullProcessImageNameA(process.get(), 0, path, &n) ? std::string(path, n) : "?";
 }
 
 TEST(NotificationArea, AnIconAddWaitsWhileItIsHeldAndGoesThroughOnceLetGo) {
@@ -1087,9 +1092,9 @@ TEST(NotificationArea, AHoldEndsWithItsLeaseAndAHoldLeftBehindIsUndone) {
   {
     NotificationAreaHold dead(60000);
     ASSERT_TRUE(dead.held()) << dead.error();
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, dead.thread_id());
-    ASSERT_NE(thread, nullptr);
-    SuspendThread(thread);  // the suspension a killed holder leaves
+    mjw_handle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, dead.thread_id()));
+    ASSERT_TRUE(thread);
+    SuspendThread(thread.get());  // the suspension a killed holder leaves
     dead.release();
     EXPECT_FALSE(answers(tray, 500));
     {
@@ -1098,8 +1103,7 @@ TEST(NotificationArea, AHoldEndsWithItsLeaseAndAHoldLeftBehindIsUndone) {
       EXPECT_EQ(next.left_over(), 1u);
     }
     bool answered = answers(tray, 10000);
-    if (!answered) ResumeThread(thread);  // for the tests after this one
-    CloseHandle(thread);
+    if (!answered) ResumeThread(thread.get());  // for the tests after this one
     EXPECT_TRUE(answered) << "the left-over hold was not undone";
   }
 }
@@ -1122,9 +1126,9 @@ TEST_F(AgentTest, LogOffWithARequestWaitingOnASlowNotificationArea) {
 
   NotificationAreaHold hold;
   ASSERT_TRUE(hold.held()) << hold.error();
-  HANDLE pipe = connect_agent(10000);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(send_bytes(pipe, "{\"cmd\":\"stop\"}\n"));
+  mjw_file pipe = connect_agent(10000);
+  ASSERT_TRUE(pipe);
+  ASSERT_TRUE(send_bytes(pipe.get(), "{\"cmd\":\"stop\"}\n"));
   Sleep(500);  // time for the window thread to reach the notification area
 
   // The session ends, from another thread, each message with its timeout;
@@ -1155,8 +1159,8 @@ TEST_F(AgentTest, LogOffWithARequestWaitingOnASlowNotificationArea) {
   // The stop gets its answer: done, refused because the agent is going, or a
   // connection the agent closed; never silence.
   std::string line;
-  LineEnd end = read_line_or_end(pipe, &line, 5000);
-  CloseHandle(pipe);
+  LineEnd end = read_line_or_end(pipe.get(), &line, 5000);
+  pipe.reset();
   EXPECT_TRUE(end != LineEnd::TimedOut) << "the stop request got no answer";
   if (end == LineEnd::Line) {
     EXPECT_TRUE(line == "{\"ok\":true}" || line == "{\"ok\":false,\"error\":\"the agent is shutting down\"}") << line;

@@ -17,21 +17,19 @@ const char *const k_dll_name = k_jiggler_dll_name;
 
 class Dll : public ::testing::Test {
  protected:
-  HMODULE dll = nullptr;
   jiggler_dll mj = {};
 
   void SetUp() override {
     ASSERT_EQ(GetModuleHandleA(k_dll_name), nullptr) << "an earlier copy is still loaded";
     bool bound = jiggler_load(&mj);
-    dll = mj.module;
-    ASSERT_NE(dll, nullptr) << "LoadLibrary failed: " << GetLastError();
+    ASSERT_TRUE(mj.module) << "LoadLibrary failed: " << GetLastError();
     ASSERT_TRUE(bound) << "an export is missing";
   }
 
   void TearDown() override {
-    if (!dll) return;
+    if (!mj.module) return;
     mj.stop();
-    FreeLibrary(dll);
+    mj.module.reset();
     EXPECT_EQ(GetModuleHandleA(k_dll_name), nullptr);
   }
 
@@ -50,12 +48,12 @@ TEST_F(Dll, ExportsSevenNamesWithAlphabeticalOrdinals) {
   const char *names[] = {"mj_idle_ms", "mj_last_error", "mj_nudge_now", "mj_start",
                          "mj_status",  "mj_stop",       "mj_version"};
   for (int i = 0; i < 7; i++) {
-    FARPROC by_name = GetProcAddress(dll, names[i]);
-    FARPROC by_ordinal = GetProcAddress(dll, MAKEINTRESOURCEA(i + 1));
+    FARPROC by_name = GetProcAddress(mj.module.get(), names[i]);
+    FARPROC by_ordinal = GetProcAddress(mj.module.get(), MAKEINTRESOURCEA(i + 1));
     ASSERT_NE(by_name, nullptr) << names[i];
     EXPECT_EQ(by_name, by_ordinal) << names[i];
   }
-  EXPECT_EQ(GetProcAddress(dll, MAKEINTRESOURCEA(8)), nullptr);
+  EXPECT_EQ(GetProcAddress(mj.module.get(), MAKEINTRESOURCEA(8)), nullptr);
 }
 
 TEST_F(Dll, FirstCallsAnswerWithoutARun) {
@@ -187,13 +185,12 @@ TEST_F(Dll, StopDoesNotWaitOutThePause) {
 // the worker keeps the module mapped, and loading it again reaches the run.
 TEST_F(Dll, UnloadDuringARunKeepsTheModuleForTheWorker) {
   ASSERT_EQ(mj.start("{\"interval_s\":1,\"only_when_idle\":false}"), 1);
-  HMODULE first = dll;
-  FreeLibrary(dll);
-  dll = nullptr;
+  HMODULE first = mj.module.get();
+  mj.module.reset();
   ASSERT_EQ(GetModuleHandleA(k_dll_name), first);
   Sleep(1400);  // the worker nudges in the meantime
-  dll = LoadLibraryA(k_dll_name);
-  ASSERT_EQ(dll, first);
+  mj.module.reset(LoadLibraryA(k_dll_name));
+  ASSERT_EQ(mj.module.get(), first);
   std::string line = status();
   EXPECT_EQ(status_member(line, "active"), "1");
   EXPECT_GE(status_num(line, "nudges"), 1);

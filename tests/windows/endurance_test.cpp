@@ -96,7 +96,7 @@ TEST(Endurance, ThousandRunsAndAStreamOfCallsLeaveNothingBehind) {
          after.handles, before.threads, after.threads, before.private_bytes, after.private_bytes, before.pagefile_bytes,
          after.pagefile_bytes);
 
-  FreeLibrary(mj.module);
+  mj.module.reset();
 }
 
 }  // namespace

@@ -7,10 +7,11 @@
 #include <windows.h>
 
 #include "../../include/mouse_jiggler.h"
+#include "handle.h"
 
 // The header's function-pointer types, as a host of GetProcAddress uses them.
 struct jiggler_dll {
-  HMODULE module;
+  mjw_module module;
   mj_start_fn start;
   mj_stop_fn stop;
   mj_status_fn status;
@@ -32,9 +33,9 @@ bool jiggler_bind(HMODULE module, F *fn, const char *name) {
 // Loads the DLL beside the program and binds the seven exports; false when
 // the DLL or an export is missing.
 inline bool jiggler_load(jiggler_dll *dll) {
-  dll->module = LoadLibraryA(k_jiggler_dll_name);
-  if (dll->module == nullptr) return false;
-  HMODULE m = dll->module;
+  dll->module.reset(LoadLibraryA(k_jiggler_dll_name));
+  if (!dll->module) return false;
+  HMODULE m = dll->module.get();
   return jiggler_bind(m, &dll->start, "mj_start") && jiggler_bind(m, &dll->stop, "mj_stop") &&
          jiggler_bind(m, &dll->status, "mj_status") && jiggler_bind(m, &dll->nudge_now, "mj_nudge_now") &&
          jiggler_bind(m, &dll->idle_ms, "mj_idle_ms") && jiggler_bind(m, &dll->last_error, "mj_last_error") &&

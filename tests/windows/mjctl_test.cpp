@@ -16,6 +16,7 @@
 #include "agent_text.h"
 #include "clock.h"
 #include "gtest/gtest.h"
+#include "handle.h"
 #include "json_check.h"
 #include "lock_timeout.h"
 #include "pipe.h"
@@ -31,25 +32,29 @@ class Mjctl {
   // console_out: a console screen for stdout in place of a pipe.
   explicit Mjctl(const std::string &args, HANDLE console_out = nullptr) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE out_w = console_out, err_w;
-    if ((!console_out && !CreatePipe(&out_r_, &out_w, &inherit, 0)) || !CreatePipe(&err_r_, &err_w, &inherit, 0))
+    mjw_handle out_w, err_w;  // closed once the child has its copies, so that its end ends the reading
+    if ((!console_out && !CreatePipe(out_r_.receive(), out_w.receive(), &inherit, 0)) ||
+        !CreatePipe(err_r_.receive(), err_w.receive(), &inherit, 0)) {
+      start_error_ = GetLastError();
       return;
-    if (out_r_) SetHandleInformation(out_r_, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(err_r_, HANDLE_FLAG_INHERIT, 0);
+    }
+    if (out_r_) SetHandleInformation(out_r_.get(), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(err_r_.get(), HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = out_w;
-    si.hStdError = err_w;
+    si.hStdOutput = console_out ? console_out : out_w.get();
+    si.hStdError = err_w.get();
     std::string exe = beside_this_program("mjctl.exe");
     std::string line = "\"" + exe + "\" " + args;
     started_ = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi_);
-    if (!console_out) CloseHandle(out_w);
-    CloseHandle(err_w);
+    start_error_ = started_ ? 0 : GetLastError();
+    out_w.reset();
+    err_w.reset();
     if (started_) {
-      if (out_r_) out_reader_ = std::thread(&Mjctl::drain, this, out_r_, &out_);
-      err_reader_ = std::thread(&Mjctl::drain, this, err_r_, &err_);
+      if (out_r_) out_reader_ = std::thread(&Mjctl::drain, this, out_r_.get(), &out_);
+      err_reader_ = std::thread(&Mjctl::drain, this, err_r_.get(), &err_);
     }
   }
 
@@ -57,15 +62,11 @@ class Mjctl {
     if (started_ && WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
     if (out_reader_.joinable()) out_reader_.join();
     if (err_reader_.joinable()) err_reader_.join();
-    if (started_) {
-      CloseHandle(pi_.hProcess);
-      CloseHandle(pi_.hThread);
-    }
-    if (out_r_) CloseHandle(out_r_);
-    if (err_r_) CloseHandle(err_r_);
   }
 
   bool started() const { return started_ != 0; }
+  // Why it did not start (the error of CreatePipe or CreateProcess).
+  DWORD start_error() const { return start_error_; }
 
   // Waits until stdout holds needle or mjctl has ended; false if it has not
   // come within a minute.
@@ -93,9 +94,10 @@ class Mjctl {
   std::string err() { return plain(err_); }
 
  private:
-  PROCESS_INFORMATION pi_ = {};
+  mjw_process_information pi_;
   BOOL started_ = FALSE;
-  HANDLE out_r_ = nullptr, err_r_ = nullptr;
+  DWORD start_error_ = 0;
+  mjw_handle out_r_, err_r_;
   std::thread out_reader_, err_reader_;
   std::mutex mu_;
   std::string out_, err_;
@@ -327,7 +329,7 @@ class Cli : public ::testing::TestWithParam<cli_case> {};
 TEST_P(Cli, ExitCodeAndOutputs) {
   const cli_case &c = GetParam();
   Mjctl mjctl(c.args);
-  ASSERT_TRUE(mjctl.started()) << "cannot start mjctl.exe: " << GetLastError();
+  ASSERT_TRUE(mjctl.started()) << "cannot start mjctl.exe: error " << mjctl.start_error();
   long code = mjctl.finish();
   std::string out = mjctl.out(), err = mjctl.err();
   EXPECT_EQ(code, c.exit_code) << "mjctl " << c.args << "\nstdout:\n" << out << "stderr:\n" << err;
@@ -715,7 +717,7 @@ alone_result start_alone(DWORD settle_ms) {
   std::string line = "\"" + exe + "\"";
   STARTUPINFOA si = {};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
+  mjw_process_information pi;
   if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &si, &pi))
     return r;
   // Attaching makes two processes on its console: only once it has looked.
@@ -724,12 +726,12 @@ alone_result start_alone(DWORD settle_ms) {
   } else {
     FreeConsole();
     if (AttachConsole(pi.dwProcessId)) {
-      HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-      HANDLE keys = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
+      mjw_file screen(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+      mjw_file keys(CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
       for (int i = 0; i < 600; i++) {
-        r.screen = screen_text(screen);
+        r.screen = screen_text(screen.get());
         if (r.screen.find("press any key to close") != std::string::npos ||
             WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0)
           break;
@@ -744,9 +746,7 @@ alone_result start_alone(DWORD settle_ms) {
         key[i].Event.KeyEvent.uChar.AsciiChar = ' ';
       }
       DWORD written = 0;
-      WriteConsoleInputA(keys, key, 2, &written);
-      CloseHandle(keys);
-      CloseHandle(screen);
+      WriteConsoleInputA(keys.get(), key, 2, &written);
     }
     DWORD code = 0;
     if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code))
@@ -755,8 +755,6 @@ alone_result start_alone(DWORD settle_ms) {
     AllocConsole();  // a console of this program's own again, for the tests after
   }
   if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
   return r;
 }
 
@@ -786,22 +784,21 @@ class FakeAgent {
   using Handler = std::function<std::string(const std::string &request)>;
 
   explicit FakeAgent(Handler handler) : handler_(std::move(handler)) {
-    stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     EXPECT_TRUE(mjw_pipe_security_make(sa_, nullptr));
     wchar_t name[MJW_PIPE_NAME_MAX];
     mjw_pipe_name(name);
-    pipe_ = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
-                             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384,
-                             16384, 0, &sa_.attributes);
-    EXPECT_NE(pipe_, INVALID_HANDLE_VALUE) << "another agent serves this session? error " << GetLastError();
+    pipe_.reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384,
+                                 16384, 0, &sa_.attributes));
+    EXPECT_TRUE(pipe_) << "another agent serves this session? error " << GetLastError();
     thread_ = std::thread(&FakeAgent::serve, this);
   }
 
   ~FakeAgent() {
-    SetEvent(stop_);
+    SetEvent(stop_.get());
     thread_.join();
     close_pipe();
-    CloseHandle(stop_);
   }
 
   std::vector<std::string> requests() {
@@ -812,42 +809,43 @@ class FakeAgent {
  private:
   Handler handler_;
   mjw_pipe_security sa_;
-  HANDLE pipe_ = INVALID_HANDLE_VALUE, stop_ = nullptr;
+  mjw_file pipe_;
+  mjw_handle stop_;
   std::thread thread_;
   std::mutex mu_;
   std::vector<std::string> requests_;
 
   void close_pipe() {
     std::lock_guard<std::mutex> hold(mu_);
-    if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
-    pipe_ = INVALID_HANDLE_VALUE;
+    pipe_.reset();
   }
 
   // Waits for an overlapped operation or the stop event; false on stop.
   bool await(OVERLAPPED *ov, BOOL started, DWORD *n) {
     if (!started && GetLastError() != ERROR_IO_PENDING && GetLastError() != ERROR_PIPE_CONNECTED) return false;
     if (!started && GetLastError() == ERROR_PIPE_CONNECTED) return true;
-    HANDLE either[2] = {ov->hEvent, stop_};
+    HANDLE either[2] = {ov->hEvent, stop_.get()};
     if (WaitForMultipleObjects(2, either, FALSE, INFINITE) != WAIT_OBJECT_0) {
-      CancelIo(pipe_);
-      GetOverlappedResult(pipe_, ov, n, TRUE);
+      CancelIo(pipe_.get());
+      GetOverlappedResult(pipe_.get(), ov, n, TRUE);
       return false;
     }
-    return GetOverlappedResult(pipe_, ov, n, TRUE) != 0;
+    return GetOverlappedResult(pipe_.get(), ov, n, TRUE) != 0;
   }
 
   void serve() {
+    mjw_handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ov.hEvent = event.get();
     for (bool going = true; going;) {
       DWORD n = 0;
       ResetEvent(ov.hEvent);
-      if (!await(&ov, ConnectNamedPipe(pipe_, &ov), &n)) break;
+      if (!await(&ov, ConnectNamedPipe(pipe_.get(), &ov), &n)) break;
       std::string request;
       char c;
       for (;;) {
         ResetEvent(ov.hEvent);
-        if (!await(&ov, ReadFile(pipe_, &c, 1, nullptr, &ov), &n) || n != 1) break;
+        if (!await(&ov, ReadFile(pipe_.get(), &c, 1, nullptr, &ov), &n) || n != 1) break;
         request += c;
         if (c == '\n') break;
       }
@@ -857,7 +855,7 @@ class FakeAgent {
       }
       std::string reply = handler_(request);
       if (reply == kSilent) {
-        WaitForSingleObject(stop_, INFINITE);
+        WaitForSingleObject(stop_.get(), INFINITE);
         break;
       }
       if (reply.rfind(kHangUp, 0) == 0) {
@@ -865,12 +863,11 @@ class FakeAgent {
         going = false;
       }
       ResetEvent(ov.hEvent);
-      if (!await(&ov, WriteFile(pipe_, reply.data(), (DWORD)reply.size(), nullptr, &ov), &n)) break;
-      FlushFileBuffers(pipe_);
-      DisconnectNamedPipe(pipe_);
+      if (!await(&ov, WriteFile(pipe_.get(), reply.data(), (DWORD)reply.size(), nullptr, &ov), &n)) break;
+      FlushFileBuffers(pipe_.get());
+      DisconnectNamedPipe(pipe_.get());
     }
-    if (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) close_pipe();  // hung up: the pipe is gone
-    CloseHandle(ov.hEvent);
+    if (WaitForSingleObject(stop_.get(), 0) != WAIT_OBJECT_0) close_pipe();  // hung up: the pipe is gone
   }
 };
 
@@ -1117,19 +1114,18 @@ TEST(MjctlAgent, QuitWaitsUntilTheAgentsProcessHasEnded) {
   std::string line = "\"" + exe + "\" --gtest_filter=FakeAgentProcess.* --gtest_brief=1";
   STARTUPINFOA si = {};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
   ASSERT_TRUE(SetEnvironmentVariableA(kFakeAgentVariable, "1"));
-  BOOL started = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
-  SetEnvironmentVariableA(kFakeAgentVariable, nullptr);
-  ASSERT_TRUE(started) << GetLastError();
   struct Child {
-    PROCESS_INFORMATION pi;
+    mjw_process_information pi;
     ~Child() {
-      if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
-      CloseHandle(pi.hThread);
-      CloseHandle(pi.hProcess);
+      if (pi.hProcess && WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
     }
-  } child{pi};
+  } child;
+  BOOL started = CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &child.pi);
+  DWORD error = GetLastError();
+  SetEnvironmentVariableA(kFakeAgentVariable, nullptr);
+  ASSERT_TRUE(started) << error;
+  const PROCESS_INFORMATION &pi = child.pi;
   bool serving = false;
   for (int i = 0; i < 600 && !serving && WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; i++) {
     serving = mjw_pipe_exists();
@@ -1217,27 +1213,25 @@ TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
     ASSERT_TRUE(CopyFileA(beside_this_program(file).c_str(), (folder + "\\" + file).c_str(), FALSE)) << file;
 
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE err_r, err_w;
-  ASSERT_TRUE(CreatePipe(&err_r, &err_w, &inherit, 0));
-  SetHandleInformation(err_r, HANDLE_FLAG_INHERIT, 0);
+  mjw_handle err_r, err_w;
+  ASSERT_TRUE(CreatePipe(err_r.receive(), err_w.receive(), &inherit, 0));
+  SetHandleInformation(err_r.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdError = err_w;
-  PROCESS_INFORMATION pi = {};
+  si.hStdError = err_w.get();
+  mjw_process_information pi;
   std::string exe = folder + "\\mjctl.exe", line = "\"" + exe + "\" start";
   ASSERT_TRUE(CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
-  CloseHandle(err_w);
+  err_w.reset();  // the child's copy alone: its end ends the reading
   std::string err;
   char buf[512];
   DWORD n;
-  while (ReadFile(err_r, buf, sizeof buf, &n, nullptr) && n > 0) err.append(buf, n);
-  CloseHandle(err_r);
+  while (ReadFile(err_r.get(), buf, sizeof buf, &n, nullptr) && n > 0) err.append(buf, n);
   DWORD code = 99;
   WaitForSingleObject(pi.hProcess, 60000);
   GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  pi.reset();
   for (const char *file : {"mjctl.exe", "veltrano-mouse-jiggler.dll"}) DeleteFileA((folder + "\\" + file).c_str());
   RemoveDirectoryA(folder.c_str());
 
@@ -1285,16 +1279,15 @@ TEST(MjctlAgent, APipeOfTheOldNameIsNotTheAgent) {
   DWORD session = 0;
   ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
   std::wstring old_name = L"\\\\.\\pipe\\veltrano-mouse-jiggler-" + std::to_wstring(session);
-  HANDLE squatter = CreateNamedPipeW(old_name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
-  ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << GetLastError();
+  mjw_file squatter(CreateNamedPipeW(old_name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));
+  ASSERT_TRUE(squatter) << GetLastError();
   Mjctl status("status");
   EXPECT_EQ(status.finish(), 1);
   EXPECT_EQ(status.err(), "mjctl: no agent is running in this session (mjctl start starts one)\n");
   Mjctl quit("quit --wait");
   EXPECT_EQ(quit.finish(), 0) << quit.err();
   EXPECT_EQ(quit.out() + quit.err(), "");
-  CloseHandle(squatter);
 }
 
 // ---- The organization's policies ------------------------------------------------
@@ -1503,9 +1496,8 @@ class RealAgent : public ::testing::Test {
     DWORD pid = agent_status(&reply) ? (DWORD)reply.pid : 0;
     Mjctl("quit").finish();
     if (pid && mjw_pipe_exists()) {
-      HANDLE agent = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-      if (agent) TerminateProcess(agent, 99);
-      if (agent) CloseHandle(agent);
+      mjw_handle agent(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+      if (agent) TerminateProcess(agent.get(), 99);
     }
   }
 
@@ -1525,9 +1517,10 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   // mjtray.exe from mjctl's folder serves the pipe and runs what start named.
   mjh_reply reply;
   ASSERT_TRUE(agent_status(&reply));
-  HANDLE agent = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, (DWORD)reply.pid);
-  ASSERT_NE(agent, nullptr);
-  EXPECT_EQ(_stricmp(image_of(agent).c_str(), beside_this_program("mjtray.exe").c_str()), 0) << image_of(agent);
+  mjw_handle agent(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, (DWORD)reply.pid));
+  ASSERT_TRUE(agent);
+  EXPECT_EQ(_stricmp(image_of(agent.get()).c_str(), beside_this_program("mjtray.exe").c_str()), 0)
+      << image_of(agent.get());
   EXPECT_TRUE(reply.run.active);
   EXPECT_TRUE(reply.run_on);
   EXPECT_EQ(reply.run.mode, MJ_MODE_MOVE);
@@ -1581,8 +1574,9 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
   EXPECT_EQ(quit.finish(), 0) << quit.err();
   EXPECT_EQ(quit.out(), "the agent has stopped its run and quit\n");
   EXPECT_FALSE(mjw_pipe_exists());
-  EXPECT_EQ(WaitForSingleObject(agent, 0), (DWORD)WAIT_OBJECT_0) << "quit returned before the agent's process ended";
-  CloseHandle(agent);
+  EXPECT_EQ(WaitForSingleObject(agent.get(), 0), (DWORD)WAIT_OBJECT_0)
+      << "quit returned before the agent's process ended";
+  agent.reset();
   Mjctl after("status");
   EXPECT_EQ(after.finish(), 1);
   EXPECT_EQ(after.err(), "mjctl: no agent is running in this session (mjctl start starts one)\n");
@@ -1729,20 +1723,20 @@ std::vector<std::string> screen_rows(HANDLE screen, SHORT top) {
 
 TEST_F(Console, CountdownIsOneLineRefreshedInPlace) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                              OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(screen, INVALID_HANDLE_VALUE) << GetLastError();
+  mjw_file screen(CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(screen) << GetLastError();
   CONSOLE_SCREEN_BUFFER_INFO info;
-  ASSERT_TRUE(GetConsoleScreenBufferInfo(screen, &info));
-  ASSERT_TRUE(SetConsoleScreenBufferSize(screen, COORD{200, info.dwSize.Y})) << "rows wide enough for every line";
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(screen.get(), &info));
+  ASSERT_TRUE(SetConsoleScreenBufferSize(screen.get(), COORD{200, info.dwSize.Y})) << "rows wide enough for every line";
   SHORT top = info.dwCursorPosition.Y;
 
-  Mjctl mjctl("run --interval 1 --always --dry-run --for 3", screen);
+  Mjctl mjctl("run --interval 1 --always --dry-run --for 3", screen.get());
   ASSERT_TRUE(mjctl.started());
   // While the run goes on, the row under the last event counts down.
   bool counting = false;
   for (int i = 0; i < 600 && !counting; i++) {
-    std::vector<std::string> rows = screen_rows(screen, top);
+    std::vector<std::string> rows = screen_rows(screen.get(), top);
     counting = !rows.empty() && rows.back().rfind("next nudge in ", 0) == 0;
     if (!counting) Sleep(10);
   }
@@ -1751,8 +1745,8 @@ TEST_F(Console, CountdownIsOneLineRefreshedInPlace) {
 
   // Once it is over, the countdown is gone: only the start, the events and
   // the summary stay, one per row.
-  std::vector<std::string> rows = screen_rows(screen, top);
-  CloseHandle(screen);
+  std::vector<std::string> rows = screen_rows(screen.get(), top);
+  screen.reset();
   while (!rows.empty() && rows.back().empty()) rows.pop_back();
   ASSERT_GE(rows.size(), 4u);
   EXPECT_EQ(rows[0], "started: zen nudges every 1 s, also while the user is active, dry run (nothing injected)");

@@ -28,6 +28,8 @@
 #include <string>
 #include <thread>
 
+#include "handle.h"
+
 class NotificationAreaHold {
  public:
   // Holds at once, for at most lease_ms.
@@ -42,23 +44,23 @@ class NotificationAreaHold {
       return;
     }
     thread_id_ = GetWindowThreadProcessId(tray, &process_id_);
-    state_->thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread_id_);
+    state_->thread.reset(OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread_id_));
     if (!state_->thread) {
       error_ = "cannot open the notification area's thread, error " + std::to_string(GetLastError());
       return;
     }
-    DWORD before = SuspendThread(state_->thread);
+    DWORD before = SuspendThread(state_->thread.get());
     if (before == static_cast<DWORD>(-1)) {
       error_ = "cannot suspend the notification area's thread, error " + std::to_string(GetLastError());
       return;
     }
     // Suspended already: a holder that never let go. Only this hold stays.
-    for (left_over_ = before; before > 0; before--) ResumeThread(state_->thread);
+    for (left_over_ = before; before > 0; before--) ResumeThread(state_->thread.get());
     state_->held = true;
-    state_->released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    state_->released.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::shared_ptr<State> state = state_;
     lease_ = std::thread([state, lease_ms] {
-      if (WaitForSingleObject(state->released, lease_ms) == WAIT_TIMEOUT) state->let_go();
+      if (WaitForSingleObject(state->released.get(), lease_ms) == WAIT_TIMEOUT) state->let_go();
     });
   }
   NotificationAreaHold(const NotificationAreaHold &) = delete;
@@ -81,22 +83,18 @@ class NotificationAreaHold {
   // Lets the thread go (once; later calls do nothing).
   void release() {
     state_->let_go();
-    if (state_->released) SetEvent(state_->released);
+    if (state_->released) SetEvent(state_->released.get());
   }
 
  private:
   // Shared with the lease's thread.
   struct State {
-    HANDLE thread = nullptr;
-    HANDLE released = nullptr;
+    mjw_handle thread;
+    mjw_handle released;
     bool held = false;
     std::atomic<bool> let_go_done{false};
     void let_go() {
-      if (held && !let_go_done.exchange(true)) ResumeThread(thread);
-    }
-    ~State() {
-      if (thread) CloseHandle(thread);
-      if (released) CloseHandle(released);
+      if (held && !let_go_done.exchange(true)) ResumeThread(thread.get());
     }
   };
 

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "handle.h"
+
 class NotificationAreaReader {
  public:
   struct Shown {
@@ -30,12 +32,12 @@ class NotificationAreaReader {
   NotificationAreaReader() {
     HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
     if (!tray || !GetWindowThreadProcessId(tray, &pid_)) return;
-    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid_);
-    if (process_) page_ = static_cast<BYTE *>(VirtualAllocEx(process_, nullptr, k_page, MEM_COMMIT, PAGE_READWRITE));
+    process_.reset(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid_));
+    if (process_)
+      page_ = static_cast<BYTE *>(VirtualAllocEx(process_.get(), nullptr, k_page, MEM_COMMIT, PAGE_READWRITE));
   }
   ~NotificationAreaReader() {
-    if (page_) VirtualFreeEx(process_, page_, 0, MEM_RELEASE);
-    if (process_) CloseHandle(process_);
+    if (page_) VirtualFreeEx(process_.get(), page_, 0, MEM_RELEASE);
   }
   NotificationAreaReader(const NotificationAreaReader &) = delete;
   NotificationAreaReader &operator=(const NotificationAreaReader &) = delete;
@@ -91,17 +93,17 @@ class NotificationAreaReader {
     info.cbSize = sizeof info;
     DWORD_PTR done = 0;
     SIZE_T moved = 0;
-    if (!ok() || !WriteProcessMemory(process_, page_, &info, sizeof info, &moved) ||
+    if (!ok() || !WriteProcessMemory(process_.get(), page_, &info, sizeof info, &moved) ||
         !ask(window, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(page_), &done) || !done ||
-        !ReadProcessMemory(process_, page_, &info, sizeof info, &moved))
+        !ReadProcessMemory(process_.get(), page_, &info, sizeof info, &moved))
       return false;
     info.lpszText = reinterpret_cast<wchar_t *>(page_ + k_text_at);
     wchar_t empty = L'\0';
     wchar_t buffer[k_text_chars] = {};
-    if (!WriteProcessMemory(process_, page_, &info, sizeof info, &moved) ||
-        !WriteProcessMemory(process_, page_ + k_text_at, &empty, sizeof empty, &moved) ||
+    if (!WriteProcessMemory(process_.get(), page_, &info, sizeof info, &moved) ||
+        !WriteProcessMemory(process_.get(), page_ + k_text_at, &empty, sizeof empty, &moved) ||
         !ask(window, TTM_GETTEXTW, k_text_chars, reinterpret_cast<LPARAM>(page_), &done) ||
-        !ReadProcessMemory(process_, page_ + k_text_at, buffer, sizeof buffer - sizeof buffer[0], &moved))
+        !ReadProcessMemory(process_.get(), page_ + k_text_at, buffer, sizeof buffer - sizeof buffer[0], &moved))
       return false;
     *text = buffer;
     return true;
@@ -113,7 +115,7 @@ class NotificationAreaReader {
   }
 
   DWORD pid_ = 0;
-  HANDLE process_ = nullptr;
+  mjw_handle process_;
   BYTE *page_ = nullptr;
 };
 

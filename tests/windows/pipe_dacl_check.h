@@ -13,20 +13,18 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "handle.h"
 
 // One ACL of a pipe's security descriptor, read with GetSecurityInfo: the
 // DACL, or the SACL that holds the label.
 struct pipe_acl {
   PACL acl = nullptr;
-  PSECURITY_DESCRIPTOR sd = nullptr;
+  mjw_local sd;
   DWORD error;
   pipe_acl(HANDLE pipe, SECURITY_INFORMATION what)
       : error(GetSecurityInfo(pipe, SE_KERNEL_OBJECT, what, nullptr, nullptr,
                               what == DACL_SECURITY_INFORMATION ? &acl : nullptr,
-                              what == DACL_SECURITY_INFORMATION ? nullptr : &acl, &sd)) {}
-  ~pipe_acl() { LocalFree(sd); }
-  pipe_acl(const pipe_acl &) = delete;
-  pipe_acl &operator=(const pipe_acl &) = delete;
+                              what == DACL_SECURITY_INFORMATION ? nullptr : &acl, sd.receive())) {}
 };
 
 // The one ACE of an ACL read whole. Use inside ASSERT_NO_FATAL_FAILURE.
@@ -39,12 +37,10 @@ inline void only_ace(const pipe_acl &read, ACE_HEADER **ace) {
 
 // This process's user (TOKEN_USER) into user; false when it cannot be read.
 inline bool this_users_token_user(BYTE (&user)[256]) {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  mjw_handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive())) return false;
   DWORD size = sizeof user;
-  BOOL got_user = GetTokenInformation(token, TokenUser, user, size, &size);
-  CloseHandle(token);
-  return got_user != FALSE;
+  return GetTokenInformation(token.get(), TokenUser, user, size, &size) != FALSE;
 }
 
 // Expects `pipe` (opened with READ_CONTROL, or the server's handle) to be
@@ -82,12 +78,11 @@ inline void expect_pipe_labelled_medium(HANDLE pipe) {
 // This process's user's SID as ConvertSidToStringSidW writes it.
 inline std::wstring this_users_sid() {
   BYTE user[256];
-  wchar_t *text = nullptr;
-  if (!this_users_token_user(user) || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user)->User.Sid, &text))
+  mjw_local text;
+  if (!this_users_token_user(user) || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(user)->User.Sid,
+                                                              reinterpret_cast<LPWSTR *>(text.receive())))
     return L"";
-  std::wstring sid = text;
-  LocalFree(text);
-  return sid;
+  return static_cast<const wchar_t *>(text.get());
 }
 
 // The agent's pipe name for this user and session, as the hosts make it; with

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "gtest/gtest.h"
+#include "handle.h"
 #include "keep_awake.h"
 #include "pipe_dacl_check.h"
 #include "protocol.h"
@@ -26,10 +27,10 @@ std::wstring pipe_name() {
 }
 
 // The pipe as the agent creates it.
-HANDLE create_agent_pipe(SECURITY_ATTRIBUTES *sa) {
-  return CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                          PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 16384, 16384,
-                          0, sa);
+mjw_file create_agent_pipe(SECURITY_ATTRIBUTES *sa) {
+  return mjw_file(CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                   16384, 16384, 0, sa));
 }
 
 // ---- Name and security ------------------------------------------------------------
@@ -64,33 +65,30 @@ TEST(PipeSecurity, OneAceForThisUserAlone) {
   mjw_pipe_security sa = std::move(made);
   EXPECT_FALSE(made.memory);
   EXPECT_EQ(sa.attributes.lpSecurityDescriptor, sa.memory.get());
-  HANDLE pipe = create_agent_pipe(&sa.attributes);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
+  mjw_file pipe = create_agent_pipe(&sa.attributes);
+  ASSERT_TRUE(pipe) << GetLastError();
 
-  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
-  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe));
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe.get()));
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe.get()));
 
   // The agent's one instance: a second agent cannot create its own.
-  HANDLE second = create_agent_pipe(&sa.attributes);
-  EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+  mjw_file second = create_agent_pipe(&sa.attributes);
+  EXPECT_FALSE(second);
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_PIPE_BUSY);
-  if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
-  CloseHandle(pipe);
+  pipe.reset();
 
   // Made again: a new block, as good as the first.
   ASSERT_TRUE(mjw_pipe_security_make(sa, nullptr));
   EXPECT_EQ(sa.attributes.lpSecurityDescriptor, sa.memory.get());
   pipe = create_agent_pipe(&sa.attributes);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << GetLastError();
-  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe));
-  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe));
+  ASSERT_TRUE(pipe) << GetLastError();
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_kept_to_this_user(pipe.get()));
+  ASSERT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(pipe.get()));
 
   // A client's handle reads the same label back.
-  HANDLE client = CreateFileW(pipe_name().c_str(), GENERIC_READ | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(client, INVALID_HANDLE_VALUE) << GetLastError();
-  EXPECT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(client));
-  CloseHandle(client);
-  CloseHandle(pipe);
+  mjw_file client(CreateFileW(pipe_name().c_str(), GENERIC_READ | READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(client) << GetLastError();
+  EXPECT_NO_FATAL_FAILURE(expect_pipe_labelled_medium(client.get()));
 }
 
 // The trust rule itself is tested natively (host_tests, Trust); under Wine
@@ -101,14 +99,13 @@ TEST(ServerTrust, ThisProcessAChildAndNoProcess) {
   mjh_text why(buf);
   EXPECT_TRUE(mjw_pipe_server_trusted(GetCurrentProcess(), &why));
   EXPECT_STREQ(why.c_str(), "") << "nothing said of a trusted server";
-  HANDLE self = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId());
-  ASSERT_NE(self, nullptr);
-  EXPECT_TRUE(mjw_pipe_server_trusted(self, nullptr));
-  CloseHandle(self);
+  mjw_handle self(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, GetCurrentProcessId()));
+  ASSERT_TRUE(self);
+  EXPECT_TRUE(mjw_pipe_server_trusted(self.get(), nullptr));
 
   STARTUPINFOW si = {};
   si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
+  mjw_process_information pi;
   wchar_t line[] = L"cmd.exe /c exit";
   ASSERT_TRUE(CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
   EXPECT_TRUE(mjw_pipe_server_trusted(pi.hProcess, nullptr));
@@ -118,8 +115,6 @@ TEST(ServerTrust, ThisProcessAChildAndNoProcess) {
   EXPECT_EQ(child.level, mjw_process_level(GetCurrentProcess()));
   TerminateProcess(pi.hProcess, 0);
   WaitForSingleObject(pi.hProcess, 10000);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
 
   EXPECT_FALSE(mjw_pipe_server_trusted(nullptr, &why));
   EXPECT_STREQ(why.c_str(), "whose user and integrity level cannot be read");
@@ -151,10 +146,10 @@ TEST(PipeExists, OnlyWhileAnInstanceDoes) {
   EXPECT_FALSE(mjw_pipe_exists());
   mjw_pipe_security sa;
   ASSERT_TRUE(mjw_pipe_security_make(sa, nullptr));
-  HANDLE pipe = create_agent_pipe(&sa.attributes);
-  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+  mjw_file pipe = create_agent_pipe(&sa.attributes);
+  ASSERT_TRUE(pipe);
   EXPECT_TRUE(mjw_pipe_exists());
-  CloseHandle(pipe);
+  pipe.reset();
   EXPECT_FALSE(mjw_pipe_exists());
 }
 
@@ -166,23 +161,21 @@ enum class Behaviour { Reply, Silent, HangUp, Flood };
 class Server {
  public:
   Server(Behaviour behaviour, std::string reply = "") : behaviour_(behaviour), reply_(std::move(reply)) {
-    release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    release_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     EXPECT_TRUE(mjw_pipe_security_make(sa_, nullptr));
     pipe_ = create_agent_pipe(&sa_.attributes);
-    EXPECT_NE(pipe_, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(pipe_) << GetLastError();
     thread_ = std::thread(&Server::serve, this);
   }
 
   ~Server() {
-    SetEvent(release_);
+    SetEvent(release_.get());
     if (thread_.joinable()) thread_.join();
-    CloseHandle(pipe_);
-    CloseHandle(release_);
   }
 
   // The request as the server read it (after the call has returned).
   std::string request() {
-    SetEvent(release_);
+    SetEvent(release_.get());
     if (thread_.joinable()) thread_.join();
     return request_;
   }
@@ -191,31 +184,32 @@ class Server {
   Behaviour behaviour_;
   std::string reply_, request_;
   mjw_pipe_security sa_;
-  HANDLE pipe_ = INVALID_HANDLE_VALUE, release_ = nullptr;
+  mjw_file pipe_;
+  mjw_handle release_;
   std::thread thread_;
 
   void serve() {
-    if (!ConnectNamedPipe(pipe_, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
+    if (!ConnectNamedPipe(pipe_.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
     if (behaviour_ == Behaviour::HangUp) {
-      DisconnectNamedPipe(pipe_);
+      DisconnectNamedPipe(pipe_.get());
       return;
     }
     char c;
     DWORD n;
-    while (ReadFile(pipe_, &c, 1, &n, nullptr) && n == 1) {
+    while (ReadFile(pipe_.get(), &c, 1, &n, nullptr) && n == 1) {
       request_ += c;
       if (c == '\n') break;
     }
     if (behaviour_ == Behaviour::Silent) {
-      WaitForSingleObject(release_, 120000);
+      WaitForSingleObject(release_.get(), 120000);
     } else if (behaviour_ == Behaviour::Flood) {
       std::string flood(MJH_REPLY_MAX * 4, 'x');
-      WriteFile(pipe_, flood.data(), (DWORD)flood.size(), &n, nullptr);
+      WriteFile(pipe_.get(), flood.data(), (DWORD)flood.size(), &n, nullptr);
     } else {
-      WriteFile(pipe_, reply_.data(), (DWORD)reply_.size(), &n, nullptr);
-      FlushFileBuffers(pipe_);
+      WriteFile(pipe_.get(), reply_.data(), (DWORD)reply_.size(), &n, nullptr);
+      FlushFileBuffers(pipe_.get());
     }
-    DisconnectNamedPipe(pipe_);
+    DisconnectNamedPipe(pipe_.get());
   }
 };
 
@@ -431,10 +425,9 @@ TEST(KeepAwake, ReleasedWhenItGoesOutOfScope) {
   }
   EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), (EXECUTION_STATE)ES_CONTINUOUS) << "cleared";
   // The holding thread has ended, not merely been let go of.
-  HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, thread_id);
+  mjw_handle thread(OpenThread(SYNCHRONIZE, FALSE, thread_id));
   if (thread) {
-    EXPECT_EQ(WaitForSingleObject(thread, 0), (DWORD)WAIT_OBJECT_0);
-    CloseHandle(thread);
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 0), (DWORD)WAIT_OBJECT_0);
   }
 }
 
@@ -534,6 +527,36 @@ TEST(Wide, NarrowAppendsUtf8AndReplacesLoneSurrogates) {
   mjw_narrow(L"abcdef", 3, out);
   mjw_narrow(nullptr, out);
   EXPECT_STREQ(out.c_str(), "abc");
+}
+
+// Upper case by the file system's table, whatever the language: the same
+// letters a path compare without regard to case folds, and no more (no ß to
+// SS, no dotless i to I).
+TEST(Wide, APathFoldsToUpperCaseAsWindowsComparesPaths) {
+  struct fold_case {
+    const wchar_t *path;
+    const char *folded;
+  };
+  const fold_case cases[] = {
+      {L"c:\\users\\zo\u00eb\\mjtray.exe", "C:\\USERS\\ZO\xC3\x8B\\MJTRAY.EXE"},
+      {L"C:\\USERS\\ZO\u00cb\\MJTRAY.EXE", "C:\\USERS\\ZO\xC3\x8B\\MJTRAY.EXE"},
+      {L"\u00dfe \u0131i \u0444",
+       "\xC3\x9F"
+       "E \xC4\xB1I \xD0\xA4"},
+      {L"", ""},
+  };
+  for (const fold_case &c : cases) {
+    char buf[64];
+    mjh_text out(buf);
+    mjw_narrow_path_folded(c.path, out);
+    EXPECT_STREQ(out.c_str(), c.folded);
+  }
+  std::wstring too_long(MJW_FOLD_MAX, L'a');
+  std::string as_given(MJW_FOLD_MAX, 'a');
+  std::string big(MJW_FOLD_MAX + 1, '\0');
+  mjh_text out(&big[0], big.size());
+  mjw_narrow_path_folded(too_long.c_str(), out);
+  EXPECT_EQ(std::string(out.c_str()), as_given) << "too long to fold: as given";
 }
 
 TEST(Wide, NarrowIntoASmallTextCutsAtACharacter) {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "handle.h"
+
 const char k_policy_key[] = "Software\\Policies\\Veltrano\\Mouse Jiggler";
 
 // Runs reg.exe with the arguments; its exit code (999 when it did not run or
@@ -19,7 +21,7 @@ inline DWORD reg(const std::string &args) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;  // its messages go nowhere
-    PROCESS_INFORMATION pi;
+    mjw_process_information pi;
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
       std::fprintf(stderr, "reg.exe did not start (error %lu)\n", GetLastError());
       Sleep(200);
@@ -27,8 +29,6 @@ inline DWORD reg(const std::string &args) {
     }
     DWORD code = 999;
     if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
     return code;
   }
   return 999;

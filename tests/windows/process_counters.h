@@ -18,6 +18,8 @@
 
 #include <vector>
 
+#include "handle.h"
+
 struct process_counters {
   long handles;  // -1 when the system would not tell
   long threads;
@@ -65,14 +67,13 @@ inline long count_handles(void) {
 }
 
 inline long count_threads(void) {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snap == INVALID_HANDLE_VALUE) return -1;
+  mjw_file snap(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snap) return -1;
   THREADENTRY32 te;
   te.dwSize = sizeof te;
   long n = 0;
-  for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+  for (BOOL ok = Thread32First(snap.get(), &te); ok; ok = Thread32Next(snap.get(), &te))
     if (te.th32OwnerProcessID == GetCurrentProcessId()) n++;
-  CloseHandle(snap);
   return n;
 }
 

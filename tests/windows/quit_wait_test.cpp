@@ -7,6 +7,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "handle.h"
 #include "pipe.h"
 #include "this_program.h"
 
@@ -20,27 +21,26 @@ int stubborn_agent() {
   wchar_t name[MJW_PIPE_NAME_MAX];
   mjw_pipe_name(name);
   for (;;) {
-    HANDLE pipe = CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                   PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, &security.attributes);
-    if (pipe == INVALID_HANDLE_VALUE) return 4;
-    if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+    mjw_file pipe(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                                   PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, &security.attributes));
+    if (!pipe) return 4;
+    if (ConnectNamedPipe(pipe.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
       char c;
       DWORD n;
       std::string line;
-      while (ReadFile(pipe, &c, 1, &n, nullptr) && n == 1 && c != '\n') line += c;
+      while (ReadFile(pipe.get(), &c, 1, &n, nullptr) && n == 1 && c != '\n') line += c;
       if (!line.empty()) {
         static const char ok[] = "{\"ok\":true}\n";
-        WriteFile(pipe, ok, sizeof ok - 1, &n, nullptr);
-        FlushFileBuffers(pipe);
+        WriteFile(pipe.get(), ok, sizeof ok - 1, &n, nullptr);
+        FlushFileBuffers(pipe.get());
       }
-      DisconnectNamedPipe(pipe);
+      DisconnectNamedPipe(pipe.get());
     }
-    CloseHandle(pipe);
   }
 }
 
 struct process {
-  PROCESS_INFORMATION pi = {};
+  mjw_process_information pi;
   bool started = false;
   explicit process(const std::string &command_line) {
     STARTUPINFOA si = {};
@@ -51,8 +51,6 @@ struct process {
   ~process() {
     if (!started) return;
     if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
   }
   bool running() const { return WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
 };
@@ -64,12 +62,11 @@ struct result {
 
 std::string read_text(const std::string &path) {
   std::string text;
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return text;
+  mjw_file f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!f) return text;
   char buf[4096];
   DWORD n;
-  while (ReadFile(f, buf, sizeof buf, &n, nullptr) && n > 0) text.append(buf, n);
-  CloseHandle(f);
+  while (ReadFile(f.get(), buf, sizeof buf, &n, nullptr) && n > 0) text.append(buf, n);
   for (size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
   return text;
 }
@@ -79,27 +76,25 @@ result mjctl(const std::string &args) {
   result r;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   std::string out_path = beside_this_program("quit_wait.out"), err_path = beside_this_program("quit_wait.err");
-  HANDLE out = CreateFileA(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  HANDLE err = CreateFileA(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  mjw_file out(CreateFileA(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+  mjw_file err(CreateFileA(err_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = out;
-  si.hStdError = err;
+  si.hStdOutput = out.get();
+  si.hStdError = err.get();
   std::string exe = beside_this_program("mjctl.exe");
   std::string line = "\"" + exe + "\" " + args;
-  PROCESS_INFORMATION pi;
+  mjw_process_information pi;
   if (CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     DWORD code = 0;
     if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &code))
       r.code = (long)code;
     else
       TerminateProcess(pi.hProcess, 99);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
   }
-  CloseHandle(out);
-  CloseHandle(err);
+  out.reset();
+  err.reset();
   r.out = read_text(out_path);
   r.err = read_text(err_path);
   return r;

@@ -12,9 +12,12 @@
 
 #include <cstring>
 
+#include "handle.h"
+
 int main(int argc, char **argv) {
-  HANDLE done = argc > 1 ? OpenEventA(SYNCHRONIZE, FALSE, argv[1]) : nullptr;
+  mjw_handle done(argc > 1 ? OpenEventA(SYNCHRONIZE, FALSE, argv[1]) : nullptr);
   if (!done) return 2;
+  HANDLE waited = done.get();
   if (argc > 2 && std::strcmp(argv[2], "--window") == 0) {
     HWND window = CreateWindowExA(0, "STATIC", "mj_sleeper", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200, 100,
                                   nullptr, nullptr, nullptr, nullptr);
@@ -24,11 +27,10 @@ int main(int argc, char **argv) {
   }
   ULONGLONG deadline = GetTickCount64() + 120000;
   for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
-    DWORD r = MsgWaitForMultipleObjects(1, &done, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+    DWORD r = MsgWaitForMultipleObjects(1, &waited, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) break;
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   }
-  CloseHandle(done);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "handle.h"
 #include "this_program.h"
 
 // A folder in %TEMP% for the copies, removed with them at the end.
@@ -48,7 +49,7 @@ class sleeper {
     static LONG serial = 0;
     event_name_ =
         "mj-sleeper-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(InterlockedIncrement(&serial));
-    done_ = CreateEventA(nullptr, TRUE, FALSE, event_name_.c_str());
+    done_.reset(CreateEventA(nullptr, TRUE, FALSE, event_name_.c_str()));
     std::string line = "\"" + exe + "\" " + event_name_ + (window ? " --window" : "");
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -59,10 +60,7 @@ class sleeper {
     if (started_) {
       end();
       if (WaitForSingleObject(pi_.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 99);
-      CloseHandle(pi_.hProcess);
-      CloseHandle(pi_.hThread);
     }
-    if (done_) CloseHandle(done_);
   }
   sleeper(const sleeper &) = delete;
   sleeper &operator=(const sleeper &) = delete;
@@ -70,15 +68,15 @@ class sleeper {
   bool started() const { return started_; }
   DWORD pid() const { return pi_.dwProcessId; }
   HANDLE process() const { return pi_.hProcess; }
-  void end() { SetEvent(done_); }
+  void end() { SetEvent(done_.get()); }
   void kill() { TerminateProcess(pi_.hProcess, 1); }
   // Whether it has exited within ms.
   bool ended(DWORD ms) { return WaitForSingleObject(pi_.hProcess, ms) == WAIT_OBJECT_0; }
 
  private:
   std::string event_name_;
-  HANDLE done_ = nullptr;
-  PROCESS_INFORMATION pi_ = {};
+  mjw_handle done_;
+  mjw_process_information pi_;
   bool started_ = false;
 };
 

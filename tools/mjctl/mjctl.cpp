@@ -693,13 +693,18 @@ int tell_agent_state(bool json, bool warn) {
 bool own_folder(mjh_text &out) {
   wchar_t path[MAX_PATH];
   DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return false;
+  if (n == 0 || n >= MAX_PATH) return false;  // with the call's error
   path_text utf8;
   mjw_narrow(path, n, utf8);
   size_t slash = utf8.view().rfind('\\');
-  if (slash == std::string_view::npos) return false;
+  if (slash == std::string_view::npos) {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return false;
+  }
   out.add(mjh_slice(utf8.view(), 0, slash + 1));
-  return out.ok();
+  if (out.ok()) return true;
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return false;
 }
 
 // Starts the program at path from folder, on its own (no console, no handles
@@ -713,12 +718,11 @@ bool start_detached(std::string_view path, std::string_view folder, mjw_handle &
     return false;
   }
   STARTUPINFOW si = {sizeof si};
-  PROCESS_INFORMATION pi = {};
+  mjw_process_information pi;
   if (!CreateProcessW(program.w, command_line.w, nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
                       nullptr, directory.w, &si, &pi))
     return false;
-  mjw_handle thread(pi.hThread);
-  process.reset(pi.hProcess);
+  process = pi.take_process();
   return true;
 }
 
@@ -885,8 +889,12 @@ int quit_and_wait(const mjw_handle &process, bool quiet) {
   agent_exchange x;
   agent_call(x, MJH_CMD_QUIT, nullptr, 0, nullptr, pid);
   if (WaitForSingleObject(process.get(), AGENT_GRACE_MS) != WAIT_OBJECT_0) {
-    if (!TerminateProcess(process.get(), 1) || WaitForSingleObject(process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0) {
-      DWORD error = GetLastError();
+    // The error of the call that failed: the end itself, or the wait for it.
+    DWORD error = TerminateProcess(process.get(), 1) ? 0 : GetLastError();
+    DWORD ended = error ? WAIT_FAILED : WaitForSingleObject(process.get(), AGENT_QUIT_MS);
+    if (!error && ended == WAIT_FAILED) error = GetLastError();
+    if (!error && ended != WAIT_OBJECT_0) error = ERROR_TIMEOUT;
+    if (error) {
       if (!quiet) refused("the agent (process ", pid, ") did not quit and cannot be ended (error ", error, ")");
       return EXIT_REFUSED;
     }
@@ -1257,8 +1265,9 @@ int run_loop(run_state &r, mjw_keep_awake &keep_awake) {
 // Ctrl+C, a close, a logoff or a shutdown stops the run before mjctl exits.
 bool watch_console_events() {
   g_stop_requested.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!g_stop_requested) return false;
   g_run_stopped.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  return g_stop_requested && g_run_stopped && SetConsoleCtrlHandler(on_console_event, TRUE);
+  return g_run_stopped && SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
 int command_run(const settings &s) {

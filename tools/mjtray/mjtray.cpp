@@ -15,6 +15,8 @@
 // after windows.h, which it needs
 #include <shellapi.h>
 
+#include <utility>
+
 #include "agent.h"
 #include "clock.h"
 #include "desktop_watch.h"
@@ -111,6 +113,21 @@ class shell_effects : public mjh_agent_effects {
   wchar_t tooltip_[MJH_TOOLTIP_MAX] = L"";
 };
 
+// A modeless dialog's own state: its window while it is open, the agent it
+// edits, and what it showed when it opened (OK applies only what the user
+// changed since). The dialog reaches it through its own data (DWLP_USER).
+struct dialog_state {
+  HWND window = nullptr;  // null while closed
+  mjh_agent *core = nullptr;
+};
+struct hours_dialog_state : dialog_state {
+  mjh_hours_fields shown;
+};
+struct programs_dialog_state : dialog_state {
+  mjh_programs programs;
+  bool foreground = false;
+};
+
 // The one agent of this process.
 struct app {
   HINSTANCE instance;
@@ -119,9 +136,9 @@ struct app {
   wchar_t exe_path[MAX_PATH];
   shell_effects effects;
   mjh_agent *core;
-  HWND hours_dialog;     // modeless, or null
-  HWND about_dialog;     // modeless, or null
-  HWND programs_dialog;  // modeless, or null
+  hours_dialog_state hours_dialog;
+  dialog_state about_dialog;
+  programs_dialog_state programs_dialog;
   mjw_process_watch watch;
   mjw_power_notify power;
   bool menu_open;
@@ -154,7 +171,7 @@ mjh_lock_setting shell_effects::lock_setting() {
 }
 
 // The icon of a state, size x size pixels, as the notification area takes it.
-HICON make_icon(mjh_icon_state state, int px) {
+mjw_icon make_icon(mjh_icon_state state, int px) {
   BITMAPV5HEADER header = {sizeof header};
   header.bV5Width = px;
   header.bV5Height = -px;  // top-down rows, as the renderer writes them
@@ -166,19 +183,22 @@ HICON make_icon(mjh_icon_state state, int px) {
   header.bV5BlueMask = 0x000000FF;
   header.bV5AlphaMask = 0xFF000000;
   void *bits = nullptr;
-  HDC screen = GetDC(nullptr);
-  mjw_gdi colour(CreateDIBSection(screen, reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
-  ReleaseDC(nullptr, screen);
+  mjw_gdi<HBITMAP> colour;
+  {
+    mjw_window_dc screen(nullptr);
+    colour.reset(
+        CreateDIBSection(screen.get(), reinterpret_cast<BITMAPINFO *>(&header), DIB_RGB_COLORS, &bits, nullptr, 0));
+  }
   unsigned char *pixels = static_cast<unsigned char *>(bits);
-  if (!colour || !mjh_icon_render(state, px, pixels)) return nullptr;
-  mjh_icon_straight_alpha(pixels, px);                // icons take straight alpha, as icon files hold it
-  mjw_gdi mask(CreateBitmap(px, px, 1, 1, nullptr));  // unused beside an alpha channel, but required
-  if (!mask) return nullptr;
+  if (!colour || !mjh_icon_render(state, px, pixels)) return mjw_icon();
+  mjh_icon_straight_alpha(pixels, px);                         // icons take straight alpha, as icon files hold it
+  mjw_gdi<HBITMAP> mask(CreateBitmap(px, px, 1, 1, nullptr));  // unused beside an alpha channel, but required
+  if (!mask) return mjw_icon();
   ICONINFO info = {};
   info.fIcon = TRUE;
-  info.hbmColor = static_cast<HBITMAP>(colour.get());
-  info.hbmMask = static_cast<HBITMAP>(mask.get());
-  return CreateIconIndirect(&info);
+  info.hbmColor = colour.get();
+  info.hbmMask = mask.get();
+  return mjw_icon(CreateIconIndirect(&info));
 }
 
 // The size the notification area draws at, for the DPI of the window. The
@@ -198,24 +218,24 @@ int icon_size(HWND window) {
 
 void shell_effects::show(mjh_icon_state icon, const char *tooltip) {
   int px = icon_size(g_app.window);
-  HICON picture = !shown_ || icon != icon_ || px != icon_px_ ? make_icon(icon, px) : nullptr;
+  mjw_icon picture = !shown_ || icon != icon_ || px != icon_px_ ? make_icon(icon, px) : mjw_icon();
   if (picture) {
     icon_ = icon;
     icon_px_ = px;
   }
   shown_ = true;
   if (!mjw_widen(tooltip, tooltip_, MJH_TOOLTIP_MAX)) mjw_widen("Veltrano Mouse Jiggler", tooltip_, MJH_TOOLTIP_MAX);
-  tray_icon_set(picture, tooltip_);
+  tray_icon_set(std::move(picture), tooltip_);
 }
 
 void shell_effects::redraw_icon() {
   if (!shown_) return;
   int px = icon_size(g_app.window);
   if (px == icon_px_) return;
-  HICON picture = make_icon(icon_, px);
+  mjw_icon picture = make_icon(icon_, px);
   if (!picture) return;
   icon_px_ = px;
-  tray_icon_set(picture, tooltip_);
+  tray_icon_set(std::move(picture), tooltip_);
 }
 
 void shell_effects::notify(const char *title, const char *text) {
@@ -250,9 +270,10 @@ void shut_down() {
   a.exiting = true;
   a.core->shut_down();
   KillTimer(a.window, TIMER_ID);
-  for (HWND *dialog : {&a.hours_dialog, &a.about_dialog, &a.programs_dialog}) {
-    if (*dialog) DestroyWindow(*dialog);
-    *dialog = nullptr;
+  dialog_state *dialogs[] = {&a.hours_dialog, &a.about_dialog, &a.programs_dialog};
+  for (dialog_state *dialog : dialogs) {
+    if (dialog->window) DestroyWindow(dialog->window);
+    dialog->window = nullptr;
   }
   a.watch.stop();
   a.power.stop();
@@ -414,40 +435,56 @@ void open_hours_dialog();
 void open_about_dialog();
 void open_programs_dialog();
 
+// The menu's items that are one action of the core each.
+struct menu_action {
+  UINT id;
+  mjh_user_action action;
+};
+const menu_action k_menu_actions[] = {
+    {IDM_NUDGE, MJH_ACTION_NUDGE},
+    {IDM_MODE_ZEN, MJH_ACTION_MODE_ZEN},
+    {IDM_MODE_MOVE, MJH_ACTION_MODE_MOVE},
+    {IDM_INTERVAL_SAFE, MJH_ACTION_INTERVAL_SAFE},
+    {IDM_ONLY_WHEN_IDLE, MJH_ACTION_ONLY_WHEN_IDLE},
+    {IDM_KEEP_AWAKE, MJH_ACTION_KEEP_AWAKE},
+    {IDM_RUN_UNTIL_END, MJH_ACTION_RUN_UNTIL_END_OF_HOURS},
+    {IDM_RUN_UNTIL_STOPPED, MJH_ACTION_RUN_UNTIL_STOPPED},
+    {IDM_AUTOSTART, MJH_ACTION_AUTOSTART},
+    {IDM_AC_ONLY, MJH_ACTION_AC_ONLY},
+    {IDM_NOTIFICATIONS, MJH_ACTION_NOTIFICATIONS},
+    {IDM_EXIT, MJH_ACTION_EXIT},
+};
+
+// Start/Stop. run_on_shown: what the item said when the menu opened, or -1
+// for a toggle.
+void on_start_stop(int run_on_shown) {
+  g_app.core->action(run_on_shown < 0 ? MJH_ACTION_TOGGLE : run_on_shown ? MJH_ACTION_STOP : MJH_ACTION_START);
+}
+
+// An item of k_menu_actions, or one of the choices (interval, session length,
+// battery level); other ids do nothing.
+void on_action_item(UINT id) {
+  mjh_agent &core = *g_app.core;
+  for (const menu_action &item : k_menu_actions) {
+    if (item.id != id) continue;
+    core.action(item.action);
+    return;
+  }
+  int i;
+  if ((i = index_of(k_interval_ids, id)) >= 0)
+    core.action(MJH_ACTION_INTERVAL, mjh_interval_choices[i]);
+  else if ((i = index_of(k_run_for_ids, id)) >= 0)
+    core.action(MJH_ACTION_RUN_FOR, mjh_run_for_choices[i]);
+  else if ((i = index_of(k_battery_ids, id)) >= 0)
+    core.action(MJH_ACTION_BATTERY_FLOOR, mjh_battery_floor_choices[i]);
+}
+
 // A command of the menu (or sent by a test as WM_COMMAND). run_on_shown:
 // what the Start/Stop item said when the menu opened, or -1 for a toggle.
 void menu_command(UINT id, int run_on_shown) {
-  mjh_agent &core = *g_app.core;
   switch (id) {
     case IDM_TOGGLE:
-      core.action(run_on_shown < 0 ? MJH_ACTION_TOGGLE : run_on_shown ? MJH_ACTION_STOP : MJH_ACTION_START);
-      break;
-    case IDM_NUDGE:
-      core.action(MJH_ACTION_NUDGE);
-      break;
-    case IDM_MODE_ZEN:
-      core.action(MJH_ACTION_MODE_ZEN);
-      break;
-    case IDM_MODE_MOVE:
-      core.action(MJH_ACTION_MODE_MOVE);
-      break;
-    case IDM_INTERVAL_SAFE:
-      core.action(MJH_ACTION_INTERVAL_SAFE);
-      break;
-    case IDM_ONLY_WHEN_IDLE:
-      core.action(MJH_ACTION_ONLY_WHEN_IDLE);
-      break;
-    case IDM_KEEP_AWAKE:
-      core.action(MJH_ACTION_KEEP_AWAKE);
-      break;
-    case IDM_RUN_UNTIL_END:
-      core.action(MJH_ACTION_RUN_UNTIL_END_OF_HOURS);
-      break;
-    case IDM_RUN_UNTIL_STOPPED:
-      core.action(MJH_ACTION_RUN_UNTIL_STOPPED);
-      break;
-    case IDM_AUTOSTART:
-      core.action(MJH_ACTION_AUTOSTART);
+      on_start_stop(run_on_shown);
       break;
     case IDM_WORKING_HOURS:
       open_hours_dialog();
@@ -455,28 +492,12 @@ void menu_command(UINT id, int run_on_shown) {
     case IDM_WHILE_PROGRAMS:
       open_programs_dialog();
       break;
-    case IDM_AC_ONLY:
-      core.action(MJH_ACTION_AC_ONLY);
-      break;
-    case IDM_NOTIFICATIONS:
-      core.action(MJH_ACTION_NOTIFICATIONS);
-      break;
     case IDM_ABOUT:
       open_about_dialog();
       break;
-    case IDM_EXIT:
-      core.action(MJH_ACTION_EXIT);
+    default:
+      on_action_item(id);
       break;
-    default: {
-      int i;
-      if ((i = index_of(k_interval_ids, id)) >= 0)
-        core.action(MJH_ACTION_INTERVAL, mjh_interval_choices[i]);
-      else if ((i = index_of(k_run_for_ids, id)) >= 0)
-        core.action(MJH_ACTION_RUN_FOR, mjh_run_for_choices[i]);
-      else if ((i = index_of(k_battery_ids, id)) >= 0)
-        core.action(MJH_ACTION_BATTERY_FLOOR, mjh_battery_floor_choices[i]);
-      break;
-    }
   }
   if (g_app.effects.quit_wanted) exit_agent();
 }
@@ -522,14 +543,26 @@ void show_menu(int x, int y) {
 
 // Opens a modeless dialog, or brings it forward when it is open: the message
 // loop keeps answering requests while it is.
-void open_dialog(HWND &dialog, int resource, DLGPROC proc) {
+void open_dialog(dialog_state &dialog, int resource, DLGPROC proc) {
   app &a = g_app;
   if (a.exiting) return;
-  if (!dialog) dialog = CreateDialogParamW(a.instance, MAKEINTRESOURCEW(resource), a.window, proc, 0);
-  if (dialog) {
-    ShowWindow(dialog, SW_SHOW);
-    SetForegroundWindow(dialog);
+  if (!dialog.window) {
+    dialog.core = a.core;
+    dialog.window =
+        CreateDialogParamW(a.instance, MAKEINTRESOURCEW(resource), a.window, proc, reinterpret_cast<LPARAM>(&dialog));
   }
+  if (dialog.window) {
+    ShowWindow(dialog.window, SW_SHOW);
+    SetForegroundWindow(dialog.window);
+  }
+}
+
+// The state a dialog was opened with (open_dialog's), kept in its DWLP_USER
+// from WM_INITDIALOG on; null for the few messages before it.
+template <typename State>
+State *state_of(HWND dialog, UINT msg, LPARAM lparam) {
+  if (msg == WM_INITDIALOG) SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+  return reinterpret_cast<State *>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
 // ---- The working hours dialog ----------------------------------------------------------
@@ -561,10 +594,6 @@ void hours_dialog_read(HWND dialog, mjh_hours_fields *f) {
   mjw_narrow(wide, spans);
 }
 
-// What the dialog showed when it opened: OK applies only what the user
-// changed since.
-mjh_hours_fields g_hours_shown;
-
 // Shows UTF-8 text in a dialog's item.
 void set_item_text(HWND dialog, int item, const char *utf8) {
   wchar_t wide[256];
@@ -572,61 +601,57 @@ void set_item_text(HWND dialog, int item, const char *utf8) {
   SetDlgItemTextW(dialog, item, wide);
 }
 
+INT_PTR dialog_close(HWND dialog) {
+  DestroyWindow(dialog);
+  return TRUE;
+}
+
 // What every modeless dialog does alike: Cancel (Esc, the close box) closes
-// it, and its slot empties as it goes.
-INT_PTR dialog_default(HWND dialog, UINT msg, WPARAM wparam, HWND &slot) {
-  if (msg == WM_COMMAND && LOWORD(wparam) == IDCANCEL) {
-    DestroyWindow(dialog);
-    return TRUE;
-  }
-  if (msg == WM_DESTROY) slot = nullptr;
+// it, and its state lets go of the window as it goes.
+INT_PTR dialog_default(HWND dialog, UINT msg, WPARAM wparam, dialog_state &state) {
+  if (msg == WM_COMMAND && LOWORD(wparam) == IDCANCEL) return dialog_close(dialog);
+  if (msg == WM_DESTROY) state.window = nullptr;
   return FALSE;
 }
 
+INT_PTR hours_dialog_init(HWND dialog, hours_dialog_state &state) {
+  mjh_hours_fields_of(state.core->hours(), &state.shown);
+  hours_dialog_show(dialog, state.shown);
+  return TRUE;
+}
+
+// "No working hours" checked or not: the days and spans follow.
+INT_PTR hours_dialog_none_clicked(HWND dialog) {
+  hours_dialog_enable(dialog);
+  SetDlgItemTextW(dialog, IDC_HOURS_ERROR, L"");
+  return TRUE;
+}
+
 // OK: applies what the user changed, or says why not (and keeps the dialog).
-bool hours_dialog_apply(HWND dialog) {
+INT_PTR hours_dialog_ok(HWND dialog, hours_dialog_state &state) {
   mjh_hours_fields closed;
   hours_dialog_read(dialog, &closed);
   mjh_hours_edit edit;
   mjh_text_buffer<256> err;
-  if (mjh_hours_edit_between(g_hours_shown, closed, &edit, &err) && g_app.core->edit_hours(edit, &err)) return true;
+  if (mjh_hours_edit_between(state.shown, closed, &edit, &err) && state.core->edit_hours(edit, &err))
+    return dialog_close(dialog);
   set_item_text(dialog, IDC_HOURS_ERROR, err.c_str());
   SetFocus(GetDlgItem(dialog, IDC_SPANS));
-  return false;
+  return TRUE;
 }
 
-INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
-  switch (msg) {
-    case WM_INITDIALOG:
-      mjh_hours_fields_of(g_app.core->hours(), &g_hours_shown);
-      hours_dialog_show(dialog, g_hours_shown);
-      return TRUE;
-    case WM_COMMAND:
-      switch (LOWORD(wparam)) {
-        case IDC_NO_HOURS:
-          hours_dialog_enable(dialog);
-          SetDlgItemTextW(dialog, IDC_HOURS_ERROR, L"");
-          return TRUE;
-        case IDOK:
-          if (hours_dialog_apply(dialog)) DestroyWindow(dialog);
-          return TRUE;
-      }
-      break;
-  }
-  return dialog_default(dialog, msg, wparam, g_app.hours_dialog);
+INT_PTR CALLBACK hours_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam) {
+  hours_dialog_state *state = state_of<hours_dialog_state>(dialog, msg, lparam);
+  if (!state) return FALSE;
+  if (msg == WM_INITDIALOG) return hours_dialog_init(dialog, *state);
+  if (msg == WM_COMMAND && LOWORD(wparam) == IDC_NO_HOURS) return hours_dialog_none_clicked(dialog);
+  if (msg == WM_COMMAND && LOWORD(wparam) == IDOK) return hours_dialog_ok(dialog, *state);
+  return dialog_default(dialog, msg, wparam, *state);
 }
 
 void open_hours_dialog() { open_dialog(g_app.hours_dialog, IDD_WORKING_HOURS, hours_dialog_proc); }
 
 // ---- While programs run -------------------------------------------------------------------
-
-// What the dialog showed when it opened: OK applies only what the user
-// changed since.
-struct programs_shown {
-  mjh_programs programs;
-  bool foreground;
-};
-programs_shown g_programs_shown;
 
 // The comma text of the names in the list box.
 void programs_dialog_list(HWND dialog, mjh_text &out) {
@@ -654,7 +679,7 @@ void programs_dialog_offer_running(HWND dialog) {
       combo);
 }
 
-void programs_dialog_add(HWND dialog) {
+INT_PTR programs_dialog_add(HWND dialog) {
   wchar_t wide[MJH_PROGRAM_NAME_MAX * 2];
   GetDlgItemTextW(dialog, IDC_PROGRAM_RUNNING, wide, sizeof wide / sizeof wide[0]);
   mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> names;
@@ -667,7 +692,7 @@ void programs_dialog_add(HWND dialog) {
   if (names.size() == before + (before > 0) || !mjh_programs_parse(names.view(), &read, &err)) {
     set_item_text(dialog, IDC_PROGRAM_ERROR,
                   err.size() ? err.c_str() : "Type or choose a program's name, such as obs64.exe.");
-    return;
+    return TRUE;
   }
   // The name as the reader wrote it (".exe" added), unless the list has it.
   HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
@@ -679,83 +704,78 @@ void programs_dialog_add(HWND dialog) {
   }
   SetDlgItemTextW(dialog, IDC_PROGRAM_RUNNING, L"");
   set_item_text(dialog, IDC_PROGRAM_ERROR, "");
+  return TRUE;
+}
+
+INT_PTR programs_dialog_remove(HWND dialog) {
+  HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
+  LRESULT at = SendMessageW(list, LB_GETCURSEL, 0, 0);
+  if (at != LB_ERR) SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(at), 0);
+  return TRUE;
 }
 
 // OK: applies what the user changed, or says why not (and keeps the dialog).
-bool programs_dialog_apply(HWND dialog) {
+INT_PTR programs_dialog_ok(HWND dialog, programs_dialog_state &state) {
   mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> names;
   programs_dialog_list(dialog, names);
   const bool foreground = IsDlgButtonChecked(dialog, IDC_PROGRAM_FOREGROUND) == BST_CHECKED;
   mjh_programs_edit edit;
   mjh_text_buffer<256> err;
-  if (mjh_programs_edit_between(g_programs_shown.programs, g_programs_shown.foreground, names.view(), foreground, &edit,
-                                &err) &&
-      (!(edit.set_programs || edit.set_foreground) || g_app.core->edit_programs(edit, &err)))
-    return true;
+  if (mjh_programs_edit_between(state.programs, state.foreground, names.view(), foreground, &edit, &err) &&
+      (!(edit.set_programs || edit.set_foreground) || state.core->edit_programs(edit, &err)))
+    return dialog_close(dialog);
   set_item_text(dialog, IDC_PROGRAM_ERROR, err.c_str());
-  return false;
+  return TRUE;
 }
 
-INT_PTR CALLBACK programs_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
-  switch (msg) {
-    case WM_INITDIALOG: {
-      g_programs_shown.programs = g_app.core->programs();
-      g_programs_shown.foreground = g_app.core->foreground();
-      HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
-      for (int i = 0; i < g_programs_shown.programs.count; ++i) {
-        wchar_t name[MJH_PROGRAM_NAME_MAX + 1];
-        mjw_widen(g_programs_shown.programs.names[i], name);
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-      }
-      CheckDlgButton(dialog, IDC_PROGRAM_FOREGROUND, g_programs_shown.foreground ? BST_CHECKED : BST_UNCHECKED);
-      programs_dialog_offer_running(dialog);
-      return TRUE;
-    }
-    case WM_COMMAND:
-      switch (LOWORD(wparam)) {
-        case IDC_PROGRAM_ADD:
-          programs_dialog_add(dialog);
-          return TRUE;
-        case IDC_PROGRAM_REMOVE: {
-          HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
-          LRESULT at = SendMessageW(list, LB_GETCURSEL, 0, 0);
-          if (at != LB_ERR) SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(at), 0);
-          return TRUE;
-        }
-        case IDOK:
-          if (programs_dialog_apply(dialog)) DestroyWindow(dialog);
-          return TRUE;
-      }
-      break;
+INT_PTR programs_dialog_init(HWND dialog, programs_dialog_state &state) {
+  state.programs = state.core->programs();
+  state.foreground = state.core->foreground();
+  HWND list = GetDlgItem(dialog, IDC_PROGRAM_LIST);
+  for (int i = 0; i < state.programs.count; ++i) {
+    wchar_t name[MJH_PROGRAM_NAME_MAX + 1];
+    mjw_widen(state.programs.names[i], name);
+    SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
   }
-  return dialog_default(dialog, msg, wparam, g_app.programs_dialog);
+  CheckDlgButton(dialog, IDC_PROGRAM_FOREGROUND, state.foreground ? BST_CHECKED : BST_UNCHECKED);
+  programs_dialog_offer_running(dialog);
+  return TRUE;
+}
+
+INT_PTR CALLBACK programs_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam) {
+  programs_dialog_state *state = state_of<programs_dialog_state>(dialog, msg, lparam);
+  if (!state) return FALSE;
+  if (msg == WM_INITDIALOG) return programs_dialog_init(dialog, *state);
+  if (msg == WM_COMMAND && LOWORD(wparam) == IDC_PROGRAM_ADD) return programs_dialog_add(dialog);
+  if (msg == WM_COMMAND && LOWORD(wparam) == IDC_PROGRAM_REMOVE) return programs_dialog_remove(dialog);
+  if (msg == WM_COMMAND && LOWORD(wparam) == IDOK) return programs_dialog_ok(dialog, *state);
+  return dialog_default(dialog, msg, wparam, *state);
 }
 
 void open_programs_dialog() { open_dialog(g_app.programs_dialog, IDD_PROGRAMS, programs_dialog_proc); }
 
 // ---- About -------------------------------------------------------------------------------
 
-INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
-  switch (msg) {
-    case WM_INITDIALOG: {
-      mjh_text_buffer<256> text;
-      text.add("mjtray ", MJTRAY_VERSION, "\nveltrano-mouse-jiggler.dll ", mj_version());
-      set_item_text(dialog, IDC_ABOUT_VERSIONS, text.c_str());
-      return TRUE;
-    }
-    case WM_COMMAND:
-      if (LOWORD(wparam) == IDOK) {
-        DestroyWindow(dialog);
-        return TRUE;
-      }
-      break;
-  }
-  return dialog_default(dialog, msg, wparam, g_app.about_dialog);
+INT_PTR about_dialog_init(HWND dialog) {
+  mjh_text_buffer<256> text;
+  text.add("mjtray ", MJTRAY_VERSION, "\nveltrano-mouse-jiggler.dll ", mj_version());
+  set_item_text(dialog, IDC_ABOUT_VERSIONS, text.c_str());
+  return TRUE;
+}
+
+INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam) {
+  dialog_state *state = state_of<dialog_state>(dialog, msg, lparam);
+  if (!state) return FALSE;
+  if (msg == WM_INITDIALOG) return about_dialog_init(dialog);
+  if (msg == WM_COMMAND && LOWORD(wparam) == IDOK) return dialog_close(dialog);
+  return dialog_default(dialog, msg, wparam, *state);
 }
 
 void open_about_dialog() { open_dialog(g_app.about_dialog, IDD_ABOUT, about_dialog_proc); }
 
 // ---- Window ------------------------------------------------------------------------------
+// One handler per message, each a few lines returning the message's result;
+// window_proc only picks the handler.
 
 // The desktop was locked or unlocked, switched away or back, connected or
 // disconnected; the other changes of the session mean nothing to the run.
@@ -764,110 +784,185 @@ LRESULT on_desktop_changed(WPARAM change) {
   return 0;
 }
 
-void on_notify(WPARAM wparam, LPARAM lparam) {
+// The icon's messages (NOTIFYICON_VERSION_4: the event in LOWORD(lparam), the
+// point in wparam), one user action each.
+void on_icon_selected() { g_app.core->action(MJH_ACTION_TOGGLE); }
+
+void on_icon_context_menu(WPARAM point) {
+  show_menu(static_cast<short>(LOWORD(point)), static_cast<short>(HIWORD(point)));
+}
+
+void on_pointer_over_icon() { g_app.core->pointer_on_icon(); }
+
+LRESULT on_icon_message(WPARAM wparam, LPARAM lparam) {
   switch (LOWORD(lparam)) {
     case NIN_SELECT:
     case NIN_KEYSELECT:
-      g_app.core->action(MJH_ACTION_TOGGLE);
+      on_icon_selected();
       break;
     case WM_CONTEXTMENU:
-      show_menu(static_cast<short>(LOWORD(wparam)), static_cast<short>(HIWORD(wparam)));
+      on_icon_context_menu(wparam);
       break;
     case WM_MOUSEMOVE:
-      g_app.core->pointer_on_icon();
+      on_pointer_over_icon();
       break;
   }
+  return 0;
+}
+
+// Requests are answered by the message loop; inside the menu's loop only a
+// quit matters, and it closes the menu.
+LRESULT on_request_queued() {
+  if (g_app.menu_open && pipe_server_quit_queued()) EndMenu();
+  return 0;
+}
+
+LRESULT on_command(WPARAM wparam) {
+  menu_command(LOWORD(wparam), -1);
+  return 0;
+}
+
+LRESULT on_timer(WPARAM id) {
+  if (id != TIMER_ID) return 0;
+  KillTimer(g_app.window, TIMER_ID);
+  g_app.core->timer();
+  return 0;
+}
+
+LRESULT on_time_change() {
+  g_app.effects.refresh_clock();
+  g_app.core->clock_changed();
+  return 0;
+}
+
+LRESULT on_programs_changed() {
+  g_app.core->programs_changed(g_app.watch.state());
+  return 0;
+}
+
+// A Group Policy refresh: the organization's policies are read again.
+void on_policy_refresh() {
+  mjh_policy policy;
+  mjw_policy_store_read(&policy);
+  g_app.core->policy_changed(policy);
+}
+
+// The screen saver's timeout, or the time zone (a setting change too).
+void on_system_settings_changed() {
+  g_app.effects.refresh_clock();
+  g_app.core->settings_changed();
+}
+
+LRESULT on_setting_change(LPARAM lparam) {
+  const wchar_t *area = reinterpret_cast<const wchar_t *>(lparam);
+  if (area && wcscmp(area, L"Policy") == 0)
+    on_policy_refresh();
+  else
+    on_system_settings_changed();
+  return 0;
+}
+
+void on_power_changed() { g_app.core->power_changed(mjw_power_read()); }
+
+// Back from sleep: the clock may have moved, the power source changed.
+void on_resumed() {
+  g_app.effects.refresh_clock();
+  on_power_changed();
+  g_app.core->resumed();
+}
+
+LRESULT on_power_broadcast(WPARAM wparam, LPARAM lparam) {
+  switch (mjw_power_event_of(WM_POWERBROADCAST, wparam, lparam)) {
+    case MJW_POWER_CHANGED:
+      on_power_changed();
+      break;
+    case MJW_POWER_RESUMED:
+      on_resumed();
+      break;
+    case MJW_POWER_NONE:
+    case MJW_POWER_SUSPENDING:
+      break;
+  }
+  return TRUE;
+}
+
+LRESULT on_display_change() {
+  g_app.effects.redraw_icon();
+  return 0;
+}
+
+LRESULT on_query_end_session() { return TRUE; }
+
+// The process may end as soon as this returns.
+LRESULT on_end_session(WPARAM ending) {
+  if (!ending) return 0;
+  shut_down();
+  PostQuitMessage(0);
+  return 0;
+}
+
+LRESULT on_close() {
+  if (!g_app.menu_open) {
+    exit_agent();
+    return 0;
+  }
+  g_app.close_after_menu = true;
+  EndMenu();
+  return 0;
+}
+
+LRESULT on_destroy() {
+  PostQuitMessage(0);
+  return 0;
+}
+
+// The notification area was created anew (Explorer restarted).
+LRESULT on_taskbar_created() {
+  tray_icon_readd();
+  return 0;
+}
+
+// Before the agent runs and once it is ending, the window only goes.
+LRESULT while_not_running(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg == WM_DESTROY) PostQuitMessage(0);
+  if (msg == WM_QUERYENDSESSION) return on_query_end_session();
+  return DefWindowProcW(window, msg, wparam, lparam);
 }
 
 LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
-  app &a = g_app;
-  if (!a.core || a.exiting) {
-    if (msg == WM_DESTROY) PostQuitMessage(0);
-    if (msg == WM_QUERYENDSESSION) return TRUE;
-    return DefWindowProcW(window, msg, wparam, lparam);
-  }
-  if (msg == a.taskbar_created && msg) {
-    tray_icon_readd();
-    return 0;
-  }
+  if (!g_app.core || g_app.exiting) return while_not_running(window, msg, wparam, lparam);
+  if (msg == g_app.taskbar_created && msg) return on_taskbar_created();
   switch (msg) {
     case WM_MJ_NOTIFY:
-      on_notify(wparam, lparam);
-      return 0;
+      return on_icon_message(wparam, lparam);
     case WM_MJ_REQUEST:
-      // Requests are answered by the message loop; inside the menu's loop
-      // only a quit matters, and it closes the menu.
-      if (a.menu_open && pipe_server_quit_queued()) EndMenu();
-      return 0;
-    case WM_COMMAND:
-      menu_command(LOWORD(wparam), -1);
-      return 0;
-    case WM_TIMER:
-      if (wparam == TIMER_ID) {
-        KillTimer(window, TIMER_ID);
-        a.core->timer();
-      }
-      return 0;
-    case WM_TIMECHANGE:
-      a.effects.refresh_clock();
-      a.core->clock_changed();
-      return 0;
+      return on_request_queued();
     case WM_MJ_PROGRAMS:
-      a.core->programs_changed(a.watch.state());
-      return 0;
+      return on_programs_changed();
+    case WM_COMMAND:
+      return on_command(wparam);
+    case WM_TIMER:
+      return on_timer(wparam);
+    case WM_TIMECHANGE:
+      return on_time_change();
     case WM_SETTINGCHANGE:
-      if (lparam && wcscmp(reinterpret_cast<const wchar_t *>(lparam), L"Policy") == 0) {
-        // A Group Policy refresh: the organization's policies are read again.
-        mjh_policy policy;
-        mjw_policy_store_read(&policy);
-        a.core->policy_changed(policy);
-        return 0;
-      }
-      // The screen saver's timeout, or the time zone (a setting change too).
-      a.effects.refresh_clock();
-      a.core->settings_changed();
-      return 0;
+      return on_setting_change(lparam);
     case WM_POWERBROADCAST:
-      switch (mjw_power_event_of(msg, wparam, lparam)) {
-        case MJW_POWER_CHANGED:
-          a.core->power_changed(mjw_power_read());
-          break;
-        case MJW_POWER_RESUMED:
-          a.effects.refresh_clock();
-          a.core->power_changed(mjw_power_read());
-          a.core->resumed();
-          break;
-        case MJW_POWER_NONE:
-        case MJW_POWER_SUSPENDING:
-          break;
-      }
-      return TRUE;
+      return on_power_broadcast(wparam, lparam);
     case WM_WTSSESSION_CHANGE:
       return on_desktop_changed(wparam);
     case WM_DPICHANGED:
+      return on_display_change();
     case WM_DISPLAYCHANGE:
-      a.effects.redraw_icon();
-      return 0;
+      return on_display_change();
     case WM_QUERYENDSESSION:
-      return TRUE;
+      return on_query_end_session();
     case WM_ENDSESSION:
-      // The process may end as soon as this returns.
-      if (wparam) {
-        shut_down();
-        PostQuitMessage(0);
-      }
-      return 0;
+      return on_end_session(wparam);
     case WM_CLOSE:
-      if (a.menu_open) {
-        a.close_after_menu = true;
-        EndMenu();
-      } else {
-        exit_agent();
-      }
-      return 0;
+      return on_close();
     case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
+      return on_destroy();
   }
   return DefWindowProcW(window, msg, wparam, lparam);
 }
@@ -928,7 +1023,7 @@ int run_agent() {
     DestroyWindow(a.window);
     return 3;
   }
-  tray_icon_start(a.window, WM_MJ_NOTIFY);
+  tray_icon_start(a.window, WM_MJ_NOTIFY, a.exe_path);
 
   a.core = &g_core;
   a.effects.refresh_clock();
@@ -947,9 +1042,9 @@ int run_agent() {
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if ((a.hours_dialog && IsDialogMessageW(a.hours_dialog, &msg)) ||
-        (a.about_dialog && IsDialogMessageW(a.about_dialog, &msg)) ||
-        (a.programs_dialog && IsDialogMessageW(a.programs_dialog, &msg))) {
+    if ((a.hours_dialog.window && IsDialogMessageW(a.hours_dialog.window, &msg)) ||
+        (a.about_dialog.window && IsDialogMessageW(a.about_dialog.window, &msg)) ||
+        (a.programs_dialog.window && IsDialogMessageW(a.programs_dialog.window, &msg))) {
     } else {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);

@@ -393,8 +393,12 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
     return false;
   }
   g_stop_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!g_stop_event) {
+    *error = GetLastError();
+    return false;
+  }
   g_answer_event.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!g_stop_event || !g_answer_event) {
+  if (!g_answer_event) {
     *error = GetLastError();
     return false;
   }
@@ -404,8 +408,12 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
     g_pipes[i].reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
                                       PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &security.attributes));
+    if (!g_pipes[i]) {
+      *error = GetLastError();
+      return false;
+    }
     g_io_events[i].reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!g_pipes[i] || !g_io_events[i]) {
+    if (!g_io_events[i]) {
       *error = GetLastError();
       return false;
     }

@@ -8,14 +8,23 @@
 
 #include <windows.h>
 
+#include "handle.h"
+
 // Starts the thread. The icon's messages (uCallbackMessage) go to window.
-bool tray_icon_start(HWND window, UINT callback_message);
+// The shell knows the icon by a GUID of the program's path (mjh_icon_guid of
+// program_path), so that its place and the user's choice to show or hide it
+// stay with this copy of the program; by the window alone where the shell
+// takes no GUID, or program_path is empty.
+bool tray_icon_start(HWND window, UINT callback_message, const wchar_t *program_path);
 
-// The icon (owned by the icon thread from now on) and its tooltip. An icon
-// of null keeps the current one.
-void tray_icon_set(HICON icon, const wchar_t *tooltip);
+// The icon (the icon thread's from now on) and its tooltip. An empty icon
+// keeps the current one.
+void tray_icon_set(mjw_icon icon, const wchar_t *tooltip);
 
-// A balloon notification beside the icon.
+// A balloon notification beside the icon; not shown (nor kept for later)
+// while the user does not welcome them: away, busy with a full-screen program
+// or a presentation, in quiet time (mjh_notification_shown), and the shell
+// keeps quiet time too (NIIF_RESPECT_QUIET_TIME).
 void tray_icon_notify(const wchar_t *title, const wchar_t *text);
 
 // The notification area was created anew (Explorer restarted): the icon is
