@@ -51,13 +51,15 @@ struct mjh_tooltip_facts {
   const char *warning;  // the lock warning, short; "" when none
   bool elevated;        // the agent runs as administrator
   bool policy_off;      // a policy turned the agent off: a click does nothing
+  bool unsaved;         // the settings could not be saved: they last until the agent ends
 };
 
 // The tooltip: "Active: zen every 60 s, next nudge in 42 s, 12 nudges",
 // "Active until 17:30: ...", "Waiting: on battery", "Waiting for
 // obs64.exe", "Stopped: click to start", "Stopped: session ended after 2 h;
 // click to start", "Failing: SendInput failed (err 5) - ..."; first
-// "Warning: <warning>. " and "As administrator: " when they apply. At most
+// "Warning: <warning>. ", "As administrator: " and "Settings not saved! "
+// when they apply. At most
 // MJH_TOOLTIP_MAX - 1 bytes, never cut inside a character.
 void mjh_agent_tooltip(const mjh_tooltip_facts &f, mjh_text &out);
 

@@ -76,8 +76,9 @@ class shell_effects : public mjh_agent_effects {
   bool nudge(const char *options_text) override { return mj_nudge_now(options_text) != 0; }
   const char *last_error() override { return mj_last_error(); }
   bool keep_awake(bool on) override;
-  bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) override {
-    return settings_store_save(settings, hours, programs);
+  bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs,
+            mjh_text &why) override {
+    return settings_store_save(settings, hours, programs, why);
   }
   mjh_program_state watch_programs(const mjh_programs &programs, bool foreground) override;
   int64_t now_utc() override { return mjw_now_utc(); }
