@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "handover.h"
 #include "notification_area.h"
 #include "pipe_dacl_check.h"
 #include "policy_keys.h"
@@ -539,8 +540,82 @@ TEST_F(AgentTest, AnAgentWhosePipeNameIsTakenSaysSoAndExitsWithAnError) {
   long code = agent.wait_exit();
   EXPECT_NE(code, 0);
   EXPECT_NE(code, -1);
+  EXPECT_EQ(code, MJH_AGENT_EXIT_PLACE_HELD);
   CloseHandle(squatter);
   EXPECT_NE(std::wstring(text).find(L"pipe"), std::wstring::npos);
+  EXPECT_NE(std::wstring(text).find(L"holds its place"), std::wstring::npos) << text;
+}
+
+// Started by mjctl start, which says why itself: no box, the exit code tells.
+TEST_F(AgentTest, StartedByMjctlAnAgentWhosePlaceIsHeldExitsWithoutABox) {
+  HANDLE squatter = CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr);
+  ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+  Agent agent(L"--started-by mjctl");
+  ASSERT_TRUE(agent.started());
+  long code = agent.wait_exit();
+  EXPECT_EQ(FindWindowW(L"#32770", L"Veltrano Mouse Jiggler"), nullptr) << "a message box";
+  CloseHandle(squatter);
+  EXPECT_EQ(code, MJH_AGENT_EXIT_PLACE_HELD);
+}
+
+// One agent per user and session is decided by the pipe, which carries the
+// user: a process that holds the session's mutex of old (as anyone in the
+// session could, another user's agent too) keeps no agent from starting.
+TEST_F(AgentTest, TheSessionsMutexOfOldHeldByAnotherProcessDoesNotStopTheAgent) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Local\\veltrano-mouse-jiggler-agent");
+  ASSERT_NE(mutex, nullptr);
+  {
+    Agent agent;
+    mjh_reply reply;
+    EXPECT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(reply.pid, agent.pid());
+  }
+  CloseHandle(mutex);
+}
+
+// A new agent started while the old one is ending waits for it and takes
+// its place; one started beside a live agent leaves it be (above).
+TEST_F(AgentTest, ANewAgentStartedAsTheOldOneQuitsTakesItsPlace) {
+  Agent old_agent;
+  ASSERT_TRUE(old_agent.wait_ready());
+  mjh_reply reply;
+  ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+  ASSERT_TRUE(reply.ok);
+  Agent new_agent;
+  ASSERT_TRUE(new_agent.wait_ready(&reply)) << "the new agent left (code " << new_agent.wait_exit(0) << ")";
+  EXPECT_EQ(reply.pid, new_agent.pid());
+  EXPECT_EQ(old_agent.wait_exit(), 0);
+}
+
+// A client connected when the agent begins to end, its request not sent
+// yet, still gets a reply: that the agent is shutting down.
+TEST_F(AgentTest, AClientConnectedAsTheAgentEndsIsToldItIsShuttingDown) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HANDLE early = connect_agent(10000);
+  ASSERT_NE(early, INVALID_HANDLE_VALUE);
+  mjh_reply reply;
+  ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+  ASSERT_TRUE(reply.ok);
+  // The agent has begun to end once no instance takes a new client.
+  bool stopping = false;
+  DWORD error = 0;
+  for (ULONGLONG deadline = GetTickCount64() + 30000; !stopping && GetTickCount64() < deadline;) {
+    HANDLE probe =
+        CreateFileW(pipe_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    error = GetLastError();
+    if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+    stopping = probe == INVALID_HANDLE_VALUE && error == ERROR_PIPE_BUSY;
+    if (probe == INVALID_HANDLE_VALUE && error != ERROR_PIPE_BUSY) break;
+  }
+  ASSERT_TRUE(stopping) << "the agent kept taking clients after quit, or ended at once (error " << error << ")";
+  ASSERT_TRUE(send_bytes(early, "{\"cmd\":\"status\"}\n"));
+  std::string line;
+  EXPECT_EQ(read_line_or_end(early, &line, 10000), LineEnd::Line) << "no reply, only a closed pipe";
+  EXPECT_EQ(line, "{\"ok\":false,\"error\":\"the agent is shutting down\"}");
+  CloseHandle(early);
+  EXPECT_EQ(agent.wait_exit(), 0);
 }
 
 TEST_F(AgentTest, ThePipeIsKeptToThisUser) {

@@ -1643,6 +1643,29 @@ TEST_F(RealAgent, QuitThenStartAtOnceFiveTimesOver) {
   }
 }
 
+// A start right behind a quit meets the agent as it ends (its reply that it
+// is shutting down, a closed connection, or no pipe): it waits for the old
+// process and starts a new agent, which runs afterwards.
+TEST_F(RealAgent, AStartRightBehindAQuitStartsANewAgent) {
+  Mjctl first("start --dry-run --always --interval 1");
+  ASSERT_EQ(first.finish(), 0) << first.err();
+  mjh_reply reply;
+  ASSERT_TRUE(agent_status(&reply));
+  for (int round = 1; round <= 3; round++) {
+    unsigned long old_pid = reply.pid;
+    char line[MJH_REPLY_MAX + 1];
+    ASSERT_EQ(mjw_pipe_call("{\"cmd\":\"quit\"}\n", line, sizeof line, 10000, nullptr, nullptr), MJW_CALL_OK);
+    Mjctl start("start");
+    ASSERT_EQ(start.finish(), 0) << "round " << round << ": " << start.err();
+    EXPECT_EQ(start.err(), "") << "round " << round;
+    ASSERT_TRUE(agent_status(&reply)) << "round " << round << ": no agent after the start";
+    EXPECT_NE(reply.pid, old_pid) << "round " << round;
+    EXPECT_NE(start.out().find("(pid " + std::to_string(reply.pid) + ")"), std::string::npos)
+        << "round " << round << ": " << start.out();
+    EXPECT_TRUE(reply.run.active) << "round " << round;
+  }
+}
+
 TEST_F(RealAgent, QuitEndsTheRunsNudges) {
   // Real nudges every second, whatever the user does: the idle time keeps
   // going back to zero while the agent runs.

@@ -16,6 +16,7 @@
 #include "clock.h"
 #include "conditions.h"
 #include "handle.h"
+#include "handover.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
@@ -702,19 +703,33 @@ bool own_folder(mjh_text &out) {
   return out.ok();
 }
 
-// Starts the program at path from folder, on its own (no console, no handles
-// of ours); process gets it. GetLastError tells why it did not start.
-bool start_detached(std::string_view path, std::string_view folder, mjw_handle &process) {
+// Starts the program at path, with args after it, from folder, on its own:
+// no console, and standard handles of its own on NUL, never ours, so that it
+// does not hold its caller's output open (x=$(mjctl start) returns).
+// process gets it. GetLastError tells why it did not start.
+bool start_detached(std::string_view path, std::string_view args, std::string_view folder, mjw_handle &process) {
   path_text quoted;
   quoted.add('"', path, '"');
+  if (!args.empty()) quoted.add(' ', args);
   wide_text program(path), command_line(quoted.view()), directory(folder);
   if (!program.whole || !command_line.whole || !directory.whole) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  mjw_file nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                           OPEN_EXISTING, 0, nullptr));
+  if (!nul) return false;
+  // The NUL handle is the only one it inherits: ours (from our caller) are
+  // kept from it; mjctl makes no other inheritable handle.
+  static_assert(STD_ERROR_HANDLE + 2 == STD_INPUT_HANDLE, "the three, in a row");
+  for (DWORD which = STD_ERROR_HANDLE; which <= STD_INPUT_HANDLE; which++)
+    SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW si = {sizeof si};
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = si.hStdOutput = si.hStdError = nul.get();
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(program.w, command_line.w, nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+  if (!CreateProcessW(program.w, command_line.w, nullptr, nullptr, TRUE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
                       nullptr, directory.w, &si, &pi))
     return false;
   mjw_handle thread(pi.hThread);
@@ -734,7 +749,9 @@ int wait_for_agent(const mjw_handle &process, std::string_view path) {
     // An agent that exits with 0 found another one starting: wait for that.
     DWORD code = 0;
     if (WaitForSingleObject(process.get(), AGENT_POLL_MS) == WAIT_OBJECT_0) {
-      if (GetExitCodeProcess(process.get(), &code) && code != 0)
+      if (GetExitCodeProcess(process.get(), &code) && code == MJH_AGENT_EXIT_PLACE_HELD)
+        return refused("the agent ", path, " cannot start: another process holds its place (its pipe)");
+      if (code != MJH_AGENT_EXIT_DONE)
         return refused("the agent ", path, " exited (code ", code, ") before it answered");
       Sleep(AGENT_POLL_MS);
     }
@@ -750,7 +767,7 @@ int start_agent() {
   if (!own_folder(folder)) return refused("cannot find mjctl's own folder (error ", GetLastError(), ")");
   path.add(folder.view(), "mjtray.exe");
   mjw_handle process;
-  if (!start_detached(path.view(), folder.view(), process)) {
+  if (!start_detached(path.view(), "--started-by mjctl", folder.view(), process)) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
       return refused("no agent is running, and there is no mjtray.exe beside mjctl to start: ", path.view());
@@ -769,15 +786,34 @@ int refuse_elevated_start() {
       "not elevated, or start Veltrano Mouse Jiggler from the Start menu");
 }
 
+bool process_image(HANDLE process, mjh_text &out);
+
+const char k_holds_the_pipe[] = ") holds the agent's pipe: no agent was started";
+const char k_still_ending[] = ") is still shutting down after 10 s: no agent was started";
+static_assert(AGENT_QUIT_MS == 10000, "the message says 10 s");
+
+// A start that meets no agent starts one; one that meets an agent that is
+// ending (quit, Exit, an installer) waits for its process to end and starts
+// another. The exit code and the message say whether the start happened.
 int command_start(const settings &s) {
   agent_exchange x;
-  agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
-  if (x.result == MJW_CALL_NO_AGENT) {
+  for (int launches = 0;; launches++) {
+    agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
+    path_text image;
+    const std::string_view program =
+        x.server.process && process_image(x.server.process.get(), image) ? mjh_image_name(image.view()) : "";
+    const mjh_server_seen server = {static_cast<bool>(x.server.process),
+                                    mjh_equal_ignoring_case(program, "mjtray.exe")};
+    const mjh_start_step step = mjh_start_next(mjw_answer_of(x.result, x.line), server, launches);
+    if (step == MJH_START_REPLIED) break;
+    if (step == MJH_START_FAILED) return agent_call_failed(x);
+    if (step == MJH_START_HELD) return refused("process ", x.server.pid, " (", program, k_holds_the_pipe);
+    // An agent that is ending gives its place up when its process ends.
+    if (step == MJH_START_AFTER_END && WaitForSingleObject(x.server.process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0)
+      return refused("the agent (pid ", x.server.pid, k_still_ending);
     if (mjw_process_elevated()) return refuse_elevated_start();
     if (start_agent() != EXIT_OK) return EXIT_REFUSED;
-    agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
   }
-  if (x.result != MJW_CALL_OK) return agent_call_failed(x);
   mjh_reply reply;
   if (agent_reply(x.line, &reply) != EXIT_OK) return EXIT_REFUSED;
   // The agent reads an --until time as mjctl does: say which day it is.
@@ -996,7 +1032,7 @@ int command_installer_start() {
   if (mjw_process_elevated()) return EXIT_OK;
   path.add(folder.view(), "mjtray.exe");
   mjw_handle process;
-  return start_detached(path.view(), folder.view(), process) ? EXIT_OK : EXIT_REFUSED;
+  return start_detached(path.view(), "", folder.view(), process) ? EXIT_OK : EXIT_REFUSED;
 }
 
 // The program a Run value's command names: "path" --flags, or a bare path.
