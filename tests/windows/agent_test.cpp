@@ -499,6 +499,54 @@ TEST_F(AgentTest, WmCloseEndsTheAgentCleanly) {
   EXPECT_EQ(agent.wait_exit(), 0);
 }
 
+// Log-off while the menu is open ends the menu and the agent, as WM_CLOSE
+// does: a menu left open would keep the agent running.
+TEST_F(AgentTest, LogOffWithTheMenuOpenEndsTheMenuAndTheAgent) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  const UINT from_notification_area = WM_APP + 1;  // mjtray's message for its icon
+  ASSERT_TRUE(PostMessageW(window, from_notification_area, MAKEWPARAM(200, 200), WM_CONTEXTMENU));
+  HWND menu = nullptr;
+  for (ULONGLONG deadline = GetTickCount64() + 30000; !menu && GetTickCount64() < deadline;) {
+    menu = FindWindowW(L"#32768", nullptr);
+    if (menu && !IsWindowVisible(menu)) menu = nullptr;
+    if (!menu) Sleep(50);
+  }
+  ASSERT_NE(menu, nullptr) << "the menu did not open";
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, &result));
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, &result));
+  EXPECT_EQ(agent.wait_exit(30000), 0) << "the agent runs on behind its menu";
+}
+
+// A store that refuses (here: a vendor key that holds only volatile keys):
+// each change still takes effect, and its reply says it was not saved.
+TEST_F(AgentTest, AFailedSaveIsAnsweredWithTheReason) {
+  const wchar_t vendor[] = L"Software\\Veltrano";
+  RegDeleteTreeW(HKEY_CURRENT_USER, vendor);
+  RegDeleteKeyW(HKEY_CURRENT_USER, vendor);
+  HKEY key = nullptr;
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_CURRENT_USER, vendor, 0, nullptr, REG_OPTION_VOLATILE, KEY_READ, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
+  RegCloseKey(key);
+  {
+    Agent agent;
+    mjh_reply reply;
+    ASSERT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(exchange("{\"cmd\":\"start\",\"options\":{\"interval_s\":120,\"dry_run\":true}}\n"),
+              "{\"ok\":false,\"error\":\"the change took effect but the settings could not be saved: the registry "
+              "refused it (error 1021); it lasts until the agent ends\"}");
+    ASSERT_TRUE(status(&reply));
+    EXPECT_EQ(reply.run.interval_s, 120);
+    EXPECT_FALSE(settings_key_exists());
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, vendor);
+  RegDeleteKeyW(HKEY_CURRENT_USER, vendor);
+}
+
 TEST_F(AgentTest, LogOffStopsEverythingAndKeepsTheUsersChoice) {
   Agent agent;
   ASSERT_TRUE(agent.wait_ready());

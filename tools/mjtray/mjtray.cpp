@@ -265,6 +265,14 @@ void exit_agent() {
   DestroyWindow(g_app.window);
 }
 
+// The session ends: the process may end as soon as this returns. An open
+// menu is closed, as for WM_CLOSE; once it is, the agent exits.
+void end_session() {
+  shut_down();
+  if (g_app.menu_open) EndMenu();
+  PostQuitMessage(0);
+}
+
 // ---- Requests --------------------------------------------------------------------------
 
 // Answers the queued requests, one at a time; called from the message loop
@@ -841,11 +849,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:
-      // The process may end as soon as this returns.
-      if (wparam) {
-        shut_down();
-        PostQuitMessage(0);
-      }
+      if (wparam) end_session();
       return 0;
     case WM_CLOSE:
       if (a.menu_open) {
