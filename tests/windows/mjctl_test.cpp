@@ -67,6 +67,15 @@ class Mjctl {
 
   bool started() const { return started_ != 0; }
 
+  // Whether stderr holds needle while mjctl still runs (within a minute).
+  bool error_while_running(const std::string &needle) {
+    for (int i = 0; i < 600; i++) {
+      if (WaitForSingleObject(pi_.hProcess, 100) == WAIT_OBJECT_0) return false;
+      if (err().find(needle) != std::string::npos) return true;
+    }
+    return false;
+  }
+
   // Waits until stdout holds needle or mjctl has ended; false if it has not
   // come within a minute.
   bool wait_for_output(const std::string &needle) {
@@ -1207,6 +1216,29 @@ TEST(MjctlAgent, RunNotesAnActiveAgentRunAndGoesOn) {
   }
 }
 
+// The note comes before the run's lines, also into a pipe, and says that a
+// run that nudges only when idle counts the agent's nudges as input.
+TEST(MjctlAgent, RunNotesAnActiveAgentBeforeItsRun) {
+  const std::string status = status_reply(true);
+  FakeAgent agent([&status](const std::string &) { return status; });
+  Mjctl mjctl("run --dry-run --interval 1 --for 60");
+  EXPECT_TRUE(mjctl.error_while_running(
+      "mjctl: note: this session's agent is running nudges too; this run goes on beside it, and counts the agent's "
+      "nudges as input\n"))
+      << "stderr: " << mjctl.err();
+}
+
+// Another program that serves the agent's pipe and hangs up is not an agent
+// that is ending: start says so at once, and starts nothing.
+TEST(MjctlAgent, StartSaysWhenAnotherProgramHoldsTheAgentsPipe) {
+  FakeAgent agent([](const std::string &) { return std::string(FakeAgent::kHangUp); });
+  Mjctl start("start");
+  EXPECT_EQ(start.finish(), 1);
+  EXPECT_EQ(start.out(), "");
+  EXPECT_EQ(start.err(), "mjctl: process " + std::to_string(GetCurrentProcessId()) +
+                             " (mjctl_tests.exe) holds the agent's pipe: no agent was started\n");
+}
+
 TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
   // mjctl and the DLL alone in a folder of their own.
   char temp[MAX_PATH];
@@ -1550,7 +1582,9 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
 
   Mjctl beside("run --dry-run --for 1");
   EXPECT_EQ(beside.finish(), 0) << beside.err();
-  EXPECT_EQ(beside.err(), "mjctl: note: this session's agent is running nudges too; this run goes on beside it\n");
+  EXPECT_EQ(beside.err(),
+            "mjctl: note: this session's agent is running nudges too; this run goes on beside it, and counts the "
+            "agent's nudges as input\n");
 
   Mjctl stop("stop");
   EXPECT_EQ(stop.finish(), 0) << stop.err();

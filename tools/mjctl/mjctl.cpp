@@ -1304,9 +1304,13 @@ int command_run(const settings &s) {
   run_state r;
   r.s = &s;
   if (s.given[F_WHILE] && while_open(s, r.watched) != EXIT_OK) return EXIT_REFUSED;
+  // The agent's nudges are input to this run's DLL as the user's are: a run
+  // that nudges only when idle may skip for them.
   if (agent_run_active())
-    say(stderr, "mjctl: note: this session's agent is running nudges too; this run goes on beside it");
+    say(stderr, "mjctl: note: this session's agent is running nudges too; this run goes on beside it",
+        s.run.only_when_idle ? ", and counts the agent's nudges as input" : "");
   warn_if_interval_unsafe(s.run.interval_s, s.run.only_when_idle != 0);
+  fflush(stderr);  // before the run's lines, also into a pipe
   if (s.given[F_UNTIL]) r.until_utc = until_end(s.schedule.until_minute, r.until);
   if (!watch_console_events()) return refused("cannot watch for Ctrl+C (error ", GetLastError(), ")");
   if (!mj_start(options.c_str())) return refused("the DLL did not start the run: ", mj_last_error());
