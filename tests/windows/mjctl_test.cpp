@@ -1653,8 +1653,8 @@ TEST_F(RealAgent, StartSetsTheConditionsAndStatusNamesWhatHoldsTheRunBack) {
 }
 
 // quit returns once the agent's process has ended: a start right after it
-// starts a new agent (one that finds the old one still ending leaves at
-// once), and that one answers with its run active.
+// starts a new agent (one that finds the old one still ending waits for it),
+// and that one answers with its run active.
 TEST_F(RealAgent, QuitThenStartAtOnceFiveTimesOver) {
   Mjctl first("start --dry-run --always --interval 1");
   ASSERT_EQ(first.finish(), 0) << first.err();
