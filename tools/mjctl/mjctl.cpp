@@ -672,11 +672,13 @@ void describe_agent(mjh_reply &reply, bool warn) {
   warn_if_interval_unsafe(reply.settings.interval_s, reply.settings.only_when_idle != 0);
 }
 
-// Asks for the agent's status and says what it does, in one sentence, or
-// prints its reply line as it is (json); warn: the interval warning on stderr.
-int tell_agent_state(bool json, bool warn) {
-  agent_exchange x;
-  agent_call(x, MJH_CMD_STATUS);
+// Asks for the agent's status (unless asked holds its exchange) and says
+// what it does, in one sentence, or prints its reply line as it is (json);
+// warn: the interval warning on stderr.
+int tell_agent_state(bool json, bool warn, const agent_exchange *asked = nullptr) {
+  agent_exchange own;
+  if (!asked) agent_call(own, MJH_CMD_STATUS);
+  const agent_exchange &x = asked ? *asked : own;
   if (x.result == MJW_CALL_NO_AGENT) return refused("no agent is running in this session (mjctl start starts one)");
   if (x.result != MJW_CALL_OK) return agent_call_failed(x);
   mjh_reply reply;
@@ -793,36 +795,45 @@ const char k_still_ending[] = ") is still shutting down after 10 s: no agent was
 static_assert(AGENT_QUIT_MS == 10000, "the message says 10 s");
 
 // A start that meets no agent starts one; one that meets an agent that is
-// ending (quit, Exit, an installer) waits for its process to end and starts
-// another. The exit code and the message say whether the start happened.
+// ending (quit, Exit, an installer), before or just after it took the start,
+// waits for its process to end and starts another. The exit code and the
+// message say whether an agent runs the start.
 int command_start(const settings &s) {
   agent_exchange x;
-  for (int launches = 0;; launches++) {
-    agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
+  bool taken = false;  // the agent took the start: its status is asked next
+  for (int launches = 0;;) {
+    agent_call(x, taken ? MJH_CMD_STATUS : MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
     path_text image;
-    const std::string_view program =
-        x.server.process && process_image(x.server.process.get(), image) ? mjh_image_name(image.view()) : "";
-    const mjh_server_seen server = {static_cast<bool>(x.server.process),
-                                    mjh_equal_ignoring_case(program, "mjtray.exe")};
-    const mjh_start_step step = mjh_start_next(mjw_answer_of(x.result, x.line), server, launches);
-    if (step == MJH_START_REPLIED) break;
+    const bool known = static_cast<bool>(x.server.process);
+    const bool agent = known && process_image(x.server.process.get(), image) &&
+                       mjh_equal_ignoring_case(mjh_image_name(image.view()), "mjtray.exe");
+    const mjh_answer answer = mjw_answer_of(x.result, x.line);
+    const mjh_start_step step = mjh_start_next(answer, mjh_server_seen{known, agent}, launches);
+    // A start the agent took is told by its status, which also shows that
+    // the agent was not asked to quit meanwhile.
+    if (!taken && answer == MJH_ANSWER_OK) {
+      taken = true;
+      continue;
+    }
+    if (step == MJH_START_REPLIED) break;  // a refusal is told below, as the status is
     if (step == MJH_START_FAILED) return agent_call_failed(x);
-    if (step == MJH_START_HELD) return refused("process ", x.server.pid, " (", program, k_holds_the_pipe);
+    if (step == MJH_START_HELD)
+      return refused("process ", x.server.pid, " (", mjh_image_name(image.view()), k_holds_the_pipe);
     // An agent that is ending gives its place up when its process ends.
     if (step == MJH_START_AFTER_END && WaitForSingleObject(x.server.process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0)
       return refused("the agent (pid ", x.server.pid, k_still_ending);
     if (mjw_process_elevated()) return refuse_elevated_start();
     if (start_agent() != EXIT_OK) return EXIT_REFUSED;
+    taken = false;
+    launches++;
   }
-  mjh_reply reply;
-  if (agent_reply(x.line, &reply) != EXIT_OK) return EXIT_REFUSED;
   // The agent reads an --until time as mjctl does: say which day it is.
-  if ((s.schedule.given & MJH_SCHED_KEY_UNTIL) && s.schedule.until_minute != MJH_UNTIL_END_OF_HOURS) {
+  if (taken && (s.schedule.given & MJH_SCHED_KEY_UNTIL) && s.schedule.until_minute != MJH_UNTIL_END_OF_HOURS) {
     mjh_text_buffer<32> until;
     until_end(s.schedule.until_minute, until);
     say(stdout, "session until ", until.view());
   }
-  return tell_agent_state(false, true);
+  return tell_agent_state(false, true, &x);
 }
 
 // Sends a stop or a quit. True when the agent took it; otherwise false with
