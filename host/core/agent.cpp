@@ -8,7 +8,7 @@ const int mjh_battery_floor_choices[5] = {0, 10, 20, 30, 50};
 
 namespace {
 
-const char k_shutting_down[] = "the agent is shutting down";
+const char *const k_shutting_down = mjh_shutting_down;
 const char k_turned_off[] = "turned off by your organization";
 
 bool same_spans(const mjh_hours &a, const mjh_hours &b) {
@@ -112,7 +112,23 @@ void mjh_agent::launch(const mjh_agent_start &start) {
   if (start.first_launch) say_where_it_is();
 }
 
-void mjh_agent::save() { fx_.save(settings_, hours_, programs_damaged_ ? nullptr : &programs_); }
+bool mjh_agent::save() {
+  mjh_text_buffer<sizeof unsaved_because_> why;
+  const bool was_unsaved = unsaved_because_[0] != '\0';
+  const bool saved = fx_.save(settings_, hours_, programs_damaged_ ? nullptr : &programs_, why);
+  mjh_text because(unsaved_because_);
+  if (!saved) {
+    because.add(why.size() ? why.view() : std::string_view("the store refused it"));
+    save_failures_++;
+    if (!answering_) {
+      mjh_text_buffer<256> text;
+      text.add(unsaved_because_, "; the change lasts until the agent ends");
+      fx_.notify("Settings not saved", text.c_str());
+    }
+  }
+  if (was_unsaved != !saved && shown_) show();
+  return saved;
+}
 
 void mjh_agent::forget_session() {
   session_.session = mjh_session{};
@@ -366,6 +382,7 @@ void mjh_agent::show() {
   facts.warning = warning_short_;
   facts.elevated = elevated_;
   facts.policy_off = !policy_.allowed;
+  facts.unsaved = unsaved_because_[0] != '\0';
   mjh_icon_state icon = mjh_icon_for(state_, failing_);
   char tip[MJH_TOOLTIP_MAX];
   mjh_text text(tip);
@@ -860,6 +877,20 @@ void mjh_agent::apply_start(const mjh_request &request, mjh_text &reply) {
 }
 
 void mjh_agent::request(const mjh_request &request, mjh_text &reply) {
+  const size_t start = reply.size();
+  const int failures = save_failures_;
+  answering_ = true;
+  answer(request, reply);
+  answering_ = false;
+  if (save_failures_ == failures || mjh_slice(reply.view(), start) != "{\"ok\":true}\n") return;
+  mjh_text_buffer<256> error;
+  error.add("the change took effect but the settings could not be saved: ", unsaved_because_,
+            "; it lasts until the agent ends");
+  reply.rewind(start);
+  mjh_reply_error(error.c_str(), reply);
+}
+
+void mjh_agent::answer(const mjh_request &request, mjh_text &reply) {
   if (exiting_ || !launched_) {
     mjh_reply_error(k_shutting_down, reply);
     return;

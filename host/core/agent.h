@@ -70,8 +70,10 @@ class mjh_agent_effects {
 
   // Writes the settings, the working hours and the programs whole (damaged
   // working hours or a damaged list leave the stored ones as they are, for
-  // the user to see and set again); false when the store refused.
-  virtual bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) = 0;
+  // the user to see and set again); false when the store refused, with why
+  // appended to why, e.g. "the registry refused it (error 5)".
+  virtual bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs,
+                    mjh_text &why) = 0;
 
   // The clock: UTC seconds since 1970, a monotonic tick in milliseconds, and
   // the zone of local time (valid until the next event).
@@ -239,6 +241,8 @@ class mjh_agent {
   // ---- Events ----
   void launch(const mjh_agent_start &start);
   // A parsed pipe request; the reply line (with its '\n') is appended to reply.
+  // A change that took effect but could not be saved is answered with an
+  // error that says so.
   void request(const mjh_request &request, mjh_text &reply);
   void action(mjh_user_action action, int64_t value = 0);
   // The working hours dialog was closed with OK. Returns false, with the
@@ -285,7 +289,8 @@ class mjh_agent {
   void explain_failure();
   void keep_awake_as_needed(bool desktop_holds);
   void read_lock_setting();
-  void save();
+  bool save();
+  void answer(const mjh_request &request, mjh_text &reply);
   void drop_ended_session(int64_t now);
   void forget_session();
   void show();
@@ -357,6 +362,13 @@ class mjh_agent {
 
   bool launched_ = false;
   bool exiting_ = false;
+
+  // The last save failed (why): the tooltip says so until one works, and
+  // each failure is told, in the reply of the request that made it or as
+  // a notification.
+  char unsaved_because_[160] = "";
+  int save_failures_ = 0;
+  bool answering_ = false;
 };
 
 #endif

@@ -56,6 +56,7 @@ void mjh_state_text(const char *state, const char *reason, bool capital, mjh_tex
 
 void mjh_agent_tooltip(const mjh_tooltip_facts &f, mjh_text &out) {
   mjh_text_buffer<512> text;
+  if (f.unsaved) text.add("Settings not saved! ");
   if (f.elevated) text.add("As administrator: ");
   if (f.warning != nullptr && f.warning[0]) text.add("Warning: ", f.warning, ". ");
   const char *remote = f.remote ? " in a remote session" : "";

@@ -55,6 +55,7 @@ struct mjh_tooltip_facts {
   bool elevated;        // the agent runs as administrator
   bool policy_off;      // a policy turned the agent off: a click does nothing
   bool remote;          // the desktop is a remote session's
+  bool unsaved;         // the settings could not be saved: they last until the agent ends
 };
 
 // The tooltip: "Active: zen every 60 s, next nudge in 42 s, 12 nudges",
@@ -63,7 +64,8 @@ struct mjh_tooltip_facts {
 // "Stopped: click to start", "Stopped: session ended after 2 h; click to
 // start", "Failing: SendInput failed (err 5) - ...", "Blocked: an
 // administrator window is in front (taskmgr.exe)"; first
-// "Warning: <warning>. " and "As administrator: " when they apply. At most
+// "Warning: <warning>. ", "As administrator: " and "Settings not saved! "
+// when they apply. At most
 // MJH_TOOLTIP_MAX - 1 bytes, never cut inside a character.
 void mjh_agent_tooltip(const mjh_tooltip_facts &f, mjh_text &out);
 

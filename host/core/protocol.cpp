@@ -151,6 +151,8 @@ bool mjh_request_parse(const char *line, size_t len, const mjh_options *saved, m
 
 void mjh_reply_ok(mjh_text &out) { out.add("{\"ok\":true}\n"); }
 
+const char mjh_shutting_down[] = "the agent is shutting down";
+
 void mjh_reply_error(const char *message, mjh_text &out) {
   // Error texts are short; a longer one is cut rather than lost.
   mjh_text_buffer<512> shown;

@@ -109,6 +109,9 @@ struct mjh_agent_state {
 
 // {"ok":true}\n
 void mjh_reply_ok(mjh_text &out);
+// The error of every request an agent gets once it has begun to end: its
+// process ends soon, and a client may then start another agent.
+extern const char mjh_shutting_down[];
 // {"ok":false,"error":"..."}\n with the message escaped (and shortened past
 // 511 bytes).
 void mjh_reply_error(const char *message, mjh_text &out);

@@ -191,10 +191,11 @@ mjw_call_result read_reply(HANDLE pipe, char *reply, size_t size, DWORD timeout_
       return MJW_CALL_FAILED;
     }
     if (io == IO_FAILED || done == 0) {
-      if (io == IO_DONE || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)
+      if (io == IO_DONE || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
         fail(err, "the agent closed the connection without a whole reply");
-      else
-        fail(err, "cannot read the agent's reply (error ", error, ")");
+        return MJW_CALL_CLOSED;
+      }
+      fail(err, "cannot read the agent's reply (error ", error, ")");
       return MJW_CALL_FAILED;
     }
     len += done;
@@ -241,10 +242,11 @@ mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size
     return MJW_CALL_FAILED;
   }
   if (io != IO_DONE) {
-    if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)
+    if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED) {
       fail(err, "the agent closed the connection without a whole reply");
-    else
-      fail(err, "cannot send the request to the agent (error ", error, ")");
+      return MJW_CALL_CLOSED;
+    }
+    fail(err, "cannot send the request to the agent (error ", error, ")");
     return MJW_CALL_FAILED;
   }
   result = read_reply(pipe.get(), reply, size, timeout_ms, deadline, err);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "handle.h"
+#include "handover.h"
 #include "text.h"
 #include "token.h"
 
@@ -53,6 +54,8 @@ enum mjw_call_result {
   MJW_CALL_OK,         // reply holds one reply line, NUL-terminated
   MJW_CALL_NO_AGENT,   // no agent serves the pipe in this session
   MJW_CALL_UNTRUSTED,  // the pipe's server is not trusted (mjw_pipe_server_trusted): nothing was sent
+  MJW_CALL_CLOSED,     // the server closed the connection without a whole reply, as an agent that
+                       // is ending may: the caller can wait for its process (mjw_pipe_server)
   MJW_CALL_FAILED      // the exchange failed or timed out; err says how
 };
 
@@ -81,5 +84,14 @@ struct mjw_pipe_server {
 // MJW_CALL_OK.
 mjw_call_result mjw_pipe_call(std::string_view request, char *reply, size_t size, DWORD timeout_ms,
                               mjw_pipe_server *server, mjh_text *err, DWORD vetted_pid = 0);
+
+// What a call's result and reply line tell of whoever serves the pipe.
+inline mjh_answer mjw_answer_of(mjw_call_result result, const char *reply) {
+  return result == MJW_CALL_OK          ? mjh_answer_of_reply(reply)
+         : result == MJW_CALL_NO_AGENT  ? MJH_ANSWER_NO_PIPE
+         : result == MJW_CALL_UNTRUSTED ? MJH_ANSWER_UNTRUSTED
+         : result == MJW_CALL_CLOSED    ? MJH_ANSWER_CLOSED
+                                        : MJH_ANSWER_FAILED;
+}
 
 #endif

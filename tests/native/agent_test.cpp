@@ -91,8 +91,12 @@ class FakeWorld : public mjh_agent_effects {
     front_reads++;
     return front;
   }
-  bool save(const mjh_settings &s, const mjh_hours &h, const mjh_programs *p) override {
+  bool save(const mjh_settings &s, const mjh_hours &h, const mjh_programs *p, mjh_text &why) override {
     saves++;
+    if (refuse_save) {
+      why.add("the registry refused it (error 5)");
+      return false;
+    }
     saved = s;
     if (!h.damaged) saved_hours = h;
     if (p) saved_programs = *p;
@@ -147,6 +151,7 @@ class FakeWorld : public mjh_agent_effects {
   int awake_calls = 0;
   mjh_front_window front = {true, MJH_LEVEL_UNKNOWN, ""};  // a window, unread
   int front_reads = 0;
+  bool refuse_save = false;
   int saves = 0;
   mjh_settings saved = {};
   mjh_hours saved_hours = {};
@@ -463,6 +468,61 @@ TEST_F(AgentCore, AStartFromTheMenuThatFailsSaysWhyAndLeavesTheRunOff) {
   ASSERT_EQ(world.notes.size(), 1u);
   EXPECT_EQ(world.notes[0], "The run did not start: CreateThread failed (err 8)");
   EXPECT_EQ(world.icon, MJH_ICON_STOPPED);
+}
+
+// A store that refuses: each change still takes effect, and each failed save
+// is told where it came from (the reply of its request, or a notification
+// for the menu, a dialog or the first launch); the tooltip says so until a
+// save works again.
+TEST_F(AgentCore, AFailedSaveIsToldWhereTheChangeCameFromAndInTheTooltip) {
+  const std::string unsaved =
+      "{\"ok\":false,\"error\":\"the change took effect but the settings could not be saved: the registry "
+      "refused it (error 5); it lasts until the agent ends\"}\n";
+  const std::string note =
+      "Settings not saved: the registry refused it (error 5); the change lasts until the agent ends";
+  world.refuse_save = true;
+  launch(true);
+  ASSERT_EQ(world.notes.size(), 2u);
+  EXPECT_EQ(world.notes[0], note) << "the first launch saves the defaults";
+  EXPECT_EQ(world.tooltip.rfind("Settings not saved! Active: zen every 60 s", 0), 0u) << world.tooltip;
+  world.notes.clear();
+
+  const struct {
+    const char *request;
+    const char *reply;  // with a store that takes it
+    bool saves;
+  } requests[] = {
+      {"{\"cmd\":\"start\",\"options\":{\"interval_s\":120}}", "{\"ok\":true}\n", true},
+      {"{\"cmd\":\"stop\"}", "{\"ok\":true}\n", true},
+      {"{\"cmd\":\"start\"}", "{\"ok\":true}\n", true},
+      {"{\"cmd\":\"nudge\"}", "{\"ok\":true}\n", false},
+      {"{\"cmd\":\"show\"}", "{\"ok\":true}\n", false},
+  };
+  for (const auto &r : requests) EXPECT_EQ(ask(r.request), r.saves ? unsaved : r.reply) << r.request;
+  EXPECT_EQ(status().ok, true) << "a status saves nothing";
+  EXPECT_EQ(world.notes.size(), 1u) << "only the nudge's own note: replies tell the rest";
+  mjh_reply now = status();
+  EXPECT_EQ(now.run.interval_s, 120) << "the start took effect";
+  EXPECT_TRUE(now.run.active);
+
+  world.notes.clear();
+  agent.action(MJH_ACTION_MODE_MOVE);
+  EXPECT_EQ(world.notes, std::vector<std::string>{note}) << "a change from the menu";
+  EXPECT_EQ(status().run.mode, MJ_MODE_MOVE);
+  world.notes.clear();
+  mjh_hours_edit none = {};
+  none.clear = true;
+  EXPECT_TRUE(agent.edit_hours(none, nullptr));
+  EXPECT_EQ(world.notes, std::vector<std::string>{note}) << "a change from a dialog";
+
+  // The store takes it again: the reply is ok, the tooltip plain once more.
+  world.refuse_save = false;
+  world.notes.clear();
+  EXPECT_EQ(ask("{\"cmd\":\"start\",\"options\":{\"interval_s\":30}}"), "{\"ok\":true}\n");
+  EXPECT_EQ(world.saved.options.interval_s, 30);
+  EXPECT_EQ(world.saved.options.mode, MJ_MODE_MOVE) << "what was not saved before is saved now";
+  EXPECT_EQ(world.tooltip.find("not saved"), std::string::npos) << world.tooltip;
+  EXPECT_TRUE(world.notes.empty());
 }
 
 TEST_F(AgentCore, QuitRepliesStopsTheRunLetsKeepAwakeGoAndKeepsTheUsersChoice) {

@@ -16,6 +16,7 @@
 #include "agent_text.h"
 #include "gtest/gtest.h"
 #include "handle.h"
+#include "handover.h"
 #include "notification_area.h"
 #include "notification_area_reader.h"
 #include "pipe_dacl_check.h"
@@ -525,6 +526,54 @@ TEST_F(AgentTest, WmCloseEndsTheAgentCleanly) {
   EXPECT_EQ(agent.wait_exit(), 0);
 }
 
+// Log-off while the menu is open ends the menu and the agent, as WM_CLOSE
+// does: a menu left open would keep the agent running.
+TEST_F(AgentTest, LogOffWithTheMenuOpenEndsTheMenuAndTheAgent) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  HWND window = FindWindowW(kWindowClass, nullptr);
+  ASSERT_NE(window, nullptr);
+  const UINT from_notification_area = WM_APP + 1;  // mjtray's message for its icon
+  ASSERT_TRUE(PostMessageW(window, from_notification_area, MAKEWPARAM(200, 200), WM_CONTEXTMENU));
+  HWND menu = nullptr;
+  for (ULONGLONG deadline = GetTickCount64() + 30000; !menu && GetTickCount64() < deadline;) {
+    menu = FindWindowW(L"#32768", nullptr);
+    if (menu && !IsWindowVisible(menu)) menu = nullptr;
+    if (!menu) Sleep(50);
+  }
+  ASSERT_NE(menu, nullptr) << "the menu did not open";
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, &result));
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 20000, &result));
+  EXPECT_EQ(agent.wait_exit(30000), 0) << "the agent runs on behind its menu";
+}
+
+// A store that refuses (here: a vendor key that holds only volatile keys):
+// each change still takes effect, and its reply says it was not saved.
+TEST_F(AgentTest, AFailedSaveIsAnsweredWithTheReason) {
+  const wchar_t vendor[] = L"Software\\Veltrano";
+  RegDeleteTreeW(HKEY_CURRENT_USER, vendor);
+  RegDeleteKeyW(HKEY_CURRENT_USER, vendor);
+  mjw_key key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, vendor, 0, nullptr, REG_OPTION_VOLATILE, KEY_READ, nullptr,
+                            key.receive(), nullptr),
+            ERROR_SUCCESS);
+  key.reset();
+  {
+    Agent agent;
+    mjh_reply reply;
+    ASSERT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(exchange("{\"cmd\":\"start\",\"options\":{\"interval_s\":120,\"dry_run\":true}}\n"),
+              "{\"ok\":false,\"error\":\"the change took effect but the settings could not be saved: the registry "
+              "refused it (error 1021); it lasts until the agent ends\"}");
+    ASSERT_TRUE(status(&reply));
+    EXPECT_EQ(reply.run.interval_s, 120);
+    EXPECT_FALSE(settings_key_exists());
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, vendor);
+  RegDeleteKeyW(HKEY_CURRENT_USER, vendor);
+}
+
 TEST_F(AgentTest, LogOffStopsEverythingAndKeepsTheUsersChoice) {
   Agent agent;
   ASSERT_TRUE(agent.wait_ready());
@@ -562,10 +611,80 @@ TEST_F(AgentTest, AnAgentWhosePipeNameIsTakenSaysSoAndExitsWithAnError) {
   long code = agent.wait_exit();
   EXPECT_NE(code, 0);
   EXPECT_NE(code, -1);
+  EXPECT_EQ(code, MJH_AGENT_EXIT_PLACE_HELD);
   squatter.reset();
-  // The cause is named: the error of the pipe's creation itself.
-  EXPECT_NE(std::wstring(text).find(L"control pipe could not be created"), std::wstring::npos) << text;
-  EXPECT_NE(std::wstring(text).find(L": another program holds its name."), std::wstring::npos) << text;
+  // The cause is named: another process holds the control pipe.
+  EXPECT_NE(std::wstring(text).find(L"pipe"), std::wstring::npos) << text;
+  EXPECT_NE(std::wstring(text).find(L"holds its place"), std::wstring::npos) << text;
+}
+
+// Started by mjctl start, which says why itself: no box, the exit code tells.
+TEST_F(AgentTest, StartedByMjctlAnAgentWhosePlaceIsHeldExitsWithoutABox) {
+  mjw_file squatter(CreateNamedPipeW(pipe_name().c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                     PIPE_TYPE_BYTE, 1, 512, 512, 0, nullptr));
+  ASSERT_TRUE(squatter);
+  Agent agent(L"--started-by mjctl");
+  ASSERT_TRUE(agent.started());
+  long code = agent.wait_exit();
+  EXPECT_EQ(FindWindowW(L"#32770", L"Veltrano Mouse Jiggler"), nullptr) << "a message box";
+  squatter.reset();
+  EXPECT_EQ(code, MJH_AGENT_EXIT_PLACE_HELD);
+}
+
+// One agent per user and session is decided by the pipe, which carries the
+// user: a process that holds the session's mutex of old (as anyone in the
+// session could, another user's agent too) keeps no agent from starting.
+TEST_F(AgentTest, TheSessionsMutexOfOldHeldByAnotherProcessDoesNotStopTheAgent) {
+  mjw_handle mutex(CreateMutexW(nullptr, TRUE, L"Local\\veltrano-mouse-jiggler-agent"));
+  ASSERT_TRUE(mutex);
+  {
+    Agent agent;
+    mjh_reply reply;
+    EXPECT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(reply.pid, agent.pid());
+  }
+}
+
+// A new agent started while the old one is ending waits for it and takes
+// its place; one started beside a live agent leaves it be (above).
+TEST_F(AgentTest, ANewAgentStartedAsTheOldOneQuitsTakesItsPlace) {
+  Agent old_agent;
+  ASSERT_TRUE(old_agent.wait_ready());
+  mjh_reply reply;
+  ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+  ASSERT_TRUE(reply.ok);
+  Agent new_agent;
+  ASSERT_TRUE(new_agent.wait_ready(&reply)) << "the new agent left (code " << new_agent.wait_exit(0) << ")";
+  EXPECT_EQ(reply.pid, new_agent.pid());
+  EXPECT_EQ(old_agent.wait_exit(), 0);
+}
+
+// A client connected when the agent begins to end, its request not sent
+// yet, still gets a reply: that the agent is shutting down.
+TEST_F(AgentTest, AClientConnectedAsTheAgentEndsIsToldItIsShuttingDown) {
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  mjw_file early = connect_agent(10000);
+  ASSERT_TRUE(early);
+  mjh_reply reply;
+  ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+  ASSERT_TRUE(reply.ok);
+  // The agent has begun to end once no instance takes a new client.
+  bool stopping = false;
+  DWORD error = 0;
+  for (ULONGLONG deadline = GetTickCount64() + 30000; !stopping && GetTickCount64() < deadline;) {
+    mjw_file probe(
+        CreateFileW(pipe_name().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    error = GetLastError();
+    stopping = !probe && error == ERROR_PIPE_BUSY;
+    if (!probe && error != ERROR_PIPE_BUSY) break;
+  }
+  ASSERT_TRUE(stopping) << "the agent kept taking clients after quit, or ended at once (error " << error << ")";
+  ASSERT_TRUE(send_bytes(early.get(), "{\"cmd\":\"status\"}\n"));
+  std::string line;
+  EXPECT_EQ(read_line_or_end(early.get(), &line, 10000), LineEnd::Line) << "no reply, only a closed pipe";
+  EXPECT_EQ(line, "{\"ok\":false,\"error\":\"the agent is shutting down\"}");
+  EXPECT_EQ(agent.wait_exit(), 0);
 }
 
 TEST_F(AgentTest, ThePipeIsKeptToThisUser) {

@@ -68,6 +68,15 @@ class Mjctl {
   // Why it did not start (the error of CreatePipe or CreateProcess).
   DWORD start_error() const { return start_error_; }
 
+  // Whether stderr holds needle while mjctl still runs (within a minute).
+  bool error_while_running(const std::string &needle) {
+    for (int i = 0; i < 600; i++) {
+      if (WaitForSingleObject(pi_.hProcess, 100) == WAIT_OBJECT_0) return false;
+      if (err().find(needle) != std::string::npos) return true;
+    }
+    return false;
+  }
+
   // Waits until stdout holds needle or mjctl has ended; false if it has not
   // come within a minute.
   bool wait_for_output(const std::string &needle) {
@@ -1203,6 +1212,29 @@ TEST(MjctlAgent, RunNotesAnActiveAgentRunAndGoesOn) {
   }
 }
 
+// The note comes before the run's lines, also into a pipe, and says that a
+// run that nudges only when idle counts the agent's nudges as input.
+TEST(MjctlAgent, RunNotesAnActiveAgentBeforeItsRun) {
+  const std::string status = status_reply(true);
+  FakeAgent agent([&status](const std::string &) { return status; });
+  Mjctl mjctl("run --dry-run --interval 1 --for 60");
+  EXPECT_TRUE(mjctl.error_while_running(
+      "mjctl: note: this session's agent is running nudges too; this run goes on beside it, and counts the agent's "
+      "nudges as input\n"))
+      << "stderr: " << mjctl.err();
+}
+
+// Another program that serves the agent's pipe and hangs up is not an agent
+// that is ending: start says so at once, and starts nothing.
+TEST(MjctlAgent, StartSaysWhenAnotherProgramHoldsTheAgentsPipe) {
+  FakeAgent agent([](const std::string &) { return std::string(FakeAgent::kHangUp); });
+  Mjctl start("start");
+  EXPECT_EQ(start.finish(), 1);
+  EXPECT_EQ(start.out(), "");
+  EXPECT_EQ(start.err(), "mjctl: process " + std::to_string(GetCurrentProcessId()) +
+                             " (mjctl_tests.exe) holds the agent's pipe: no agent was started\n");
+}
+
 TEST(MjctlAgent, StartWithoutAnAgentBesideIt) {
   // mjctl and the DLL alone in a folder of their own.
   char temp[MAX_PATH];
@@ -1543,7 +1575,9 @@ TEST_F(RealAgent, StartStatusStopAndQuit) {
 
   Mjctl beside("run --dry-run --for 1");
   EXPECT_EQ(beside.finish(), 0) << beside.err();
-  EXPECT_EQ(beside.err(), "mjctl: note: this session's agent is running nudges too; this run goes on beside it\n");
+  EXPECT_EQ(beside.err(),
+            "mjctl: note: this session's agent is running nudges too; this run goes on beside it, and counts the "
+            "agent's nudges as input\n");
 
   Mjctl stop("stop");
   EXPECT_EQ(stop.finish(), 0) << stop.err();
@@ -1613,8 +1647,8 @@ TEST_F(RealAgent, StartSetsTheConditionsAndStatusNamesWhatHoldsTheRunBack) {
 }
 
 // quit returns once the agent's process has ended: a start right after it
-// starts a new agent (one that finds the old one still ending leaves at
-// once), and that one answers with its run active.
+// starts a new agent (one that finds the old one still ending waits for it),
+// and that one answers with its run active.
 TEST_F(RealAgent, QuitThenStartAtOnceFiveTimesOver) {
   Mjctl first("start --dry-run --always --interval 1");
   ASSERT_EQ(first.finish(), 0) << first.err();
@@ -1634,6 +1668,29 @@ TEST_F(RealAgent, QuitThenStartAtOnceFiveTimesOver) {
     EXPECT_EQ(reply.run.dry_run, 1) << "the saved settings";
     EXPECT_NE(reply.pid, previous) << "round " << round << ": not a new agent";
     previous = reply.pid;
+  }
+}
+
+// A start right behind a quit meets the agent as it ends (its reply that it
+// is shutting down, a closed connection, or no pipe): it waits for the old
+// process and starts a new agent, which runs afterwards.
+TEST_F(RealAgent, AStartRightBehindAQuitStartsANewAgent) {
+  Mjctl first("start --dry-run --always --interval 1");
+  ASSERT_EQ(first.finish(), 0) << first.err();
+  mjh_reply reply;
+  ASSERT_TRUE(agent_status(&reply));
+  for (int round = 1; round <= 3; round++) {
+    unsigned long old_pid = reply.pid;
+    char line[MJH_REPLY_MAX + 1];
+    ASSERT_EQ(mjw_pipe_call("{\"cmd\":\"quit\"}\n", line, sizeof line, 10000, nullptr, nullptr), MJW_CALL_OK);
+    Mjctl start("start");
+    ASSERT_EQ(start.finish(), 0) << "round " << round << ": " << start.err();
+    EXPECT_EQ(start.err(), "") << "round " << round;
+    ASSERT_TRUE(agent_status(&reply)) << "round " << round << ": no agent after the start";
+    EXPECT_NE(reply.pid, old_pid) << "round " << round;
+    EXPECT_NE(start.out().find("(pid " + std::to_string(reply.pid) + ")"), std::string::npos)
+        << "round " << round << ": " << start.out();
+    EXPECT_TRUE(reply.run.active) << "round " << round;
   }
 }
 

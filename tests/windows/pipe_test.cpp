@@ -281,7 +281,7 @@ TEST(PipeCall, AppendsItsMessageAndTakesNullsForWhatItTells) {
   Server server(Behaviour::HangUp);
   char tiny[16];
   mjh_text short_err(tiny);
-  EXPECT_EQ(mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 5000, nullptr, &short_err), MJW_CALL_FAILED);
+  EXPECT_EQ(mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 5000, nullptr, &short_err), MJW_CALL_CLOSED);
   EXPECT_STREQ(short_err.c_str(), "the agent close");
   EXPECT_FALSE(short_err.ok());
 }
@@ -331,7 +331,7 @@ TEST(PipeCall, ServerThatNeverRepliesTimesOut) {
 TEST(PipeCall, ServerThatHangsUpAtOnce) {
   Server server(Behaviour::HangUp);
   Call c = call("{\"cmd\":\"status\"}\n");
-  EXPECT_EQ(c.result, MJW_CALL_FAILED);
+  EXPECT_EQ(c.result, MJW_CALL_CLOSED);
   EXPECT_EQ(c.err, "the agent closed the connection without a whole reply");
   EXPECT_EQ(c.reply, "");
   // Who served it is known all the same: an agent that quit before its
@@ -342,7 +342,7 @@ TEST(PipeCall, ServerThatHangsUpAtOnce) {
 TEST(PipeCall, ServerThatClosesWithoutALineEnd) {
   Server server(Behaviour::Reply, "{\"ok\":tr");
   Call c = call("{\"cmd\":\"status\"}\n");
-  EXPECT_EQ(c.result, MJW_CALL_FAILED);
+  EXPECT_EQ(c.result, MJW_CALL_CLOSED);
   EXPECT_EQ(c.err, "the agent closed the connection without a whole reply");
   EXPECT_EQ(c.reply, "");
 }

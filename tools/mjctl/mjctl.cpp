@@ -16,6 +16,7 @@
 #include "clock.h"
 #include "conditions.h"
 #include "handle.h"
+#include "handover.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
 #include "mouse_jiggler.h"
@@ -671,11 +672,13 @@ void describe_agent(mjh_reply &reply, bool warn) {
   warn_if_interval_unsafe(reply.settings.interval_s, reply.settings.only_when_idle != 0);
 }
 
-// Asks for the agent's status and says what it does, in one sentence, or
-// prints its reply line as it is (json); warn: the interval warning on stderr.
-int tell_agent_state(bool json, bool warn) {
-  agent_exchange x;
-  agent_call(x, MJH_CMD_STATUS);
+// Asks for the agent's status (unless asked holds its exchange) and says
+// what it does, in one sentence, or prints its reply line as it is (json);
+// warn: the interval warning on stderr.
+int tell_agent_state(bool json, bool warn, const agent_exchange *asked = nullptr) {
+  agent_exchange own;
+  if (!asked) agent_call(own, MJH_CMD_STATUS);
+  const agent_exchange &x = asked ? *asked : own;
   if (x.result == MJW_CALL_NO_AGENT) return refused("no agent is running in this session (mjctl start starts one)");
   if (x.result != MJW_CALL_OK) return agent_call_failed(x);
   mjh_reply reply;
@@ -707,19 +710,33 @@ bool own_folder(mjh_text &out) {
   return false;
 }
 
-// Starts the program at path from folder, on its own (no console, no handles
-// of ours); process gets it. GetLastError tells why it did not start.
-bool start_detached(std::string_view path, std::string_view folder, mjw_handle &process) {
+// Starts the program at path, with args after it, from folder, on its own:
+// no console, and standard handles of its own on NUL, never ours, so that it
+// does not hold its caller's output open (x=$(mjctl start) returns).
+// process gets it. GetLastError tells why it did not start.
+bool start_detached(std::string_view path, std::string_view args, std::string_view folder, mjw_handle &process) {
   path_text quoted;
   quoted.add('"', path, '"');
+  if (!args.empty()) quoted.add(' ', args);
   wide_text program(path), command_line(quoted.view()), directory(folder);
   if (!program.whole || !command_line.whole || !directory.whole) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  mjw_file nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                           OPEN_EXISTING, 0, nullptr));
+  if (!nul) return false;
+  // The NUL handle is the only one it inherits: ours (from our caller) are
+  // kept from it; mjctl makes no other inheritable handle.
+  static_assert(STD_ERROR_HANDLE + 2 == STD_INPUT_HANDLE, "the three, in a row");
+  for (DWORD which = STD_ERROR_HANDLE; which <= STD_INPUT_HANDLE; which++)
+    SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOW si = {sizeof si};
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = si.hStdOutput = si.hStdError = nul.get();
   mjw_process_information pi;
-  if (!CreateProcessW(program.w, command_line.w, nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+  if (!CreateProcessW(program.w, command_line.w, nullptr, nullptr, TRUE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
                       nullptr, directory.w, &si, &pi))
     return false;
   process = pi.take_process();
@@ -738,7 +755,9 @@ int wait_for_agent(const mjw_handle &process, std::string_view path) {
     // An agent that exits with 0 found another one starting: wait for that.
     DWORD code = 0;
     if (WaitForSingleObject(process.get(), AGENT_POLL_MS) == WAIT_OBJECT_0) {
-      if (GetExitCodeProcess(process.get(), &code) && code != 0)
+      if (GetExitCodeProcess(process.get(), &code) && code == MJH_AGENT_EXIT_PLACE_HELD)
+        return refused("the agent ", path, " cannot start: another process holds its place (its pipe)");
+      if (code != MJH_AGENT_EXIT_DONE)
         return refused("the agent ", path, " exited (code ", code, ") before it answered");
       Sleep(AGENT_POLL_MS);
     }
@@ -754,7 +773,7 @@ int start_agent() {
   if (!own_folder(folder)) return refused("cannot find mjctl's own folder (error ", GetLastError(), ")");
   path.add(folder.view(), "mjtray.exe");
   mjw_handle process;
-  if (!start_detached(path.view(), folder.view(), process)) {
+  if (!start_detached(path.view(), "--started-by mjctl", folder.view(), process)) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
       return refused("no agent is running, and there is no mjtray.exe beside mjctl to start: ", path.view());
@@ -773,24 +792,52 @@ int refuse_elevated_start() {
       "not elevated, or start Veltrano Mouse Jiggler from the Start menu");
 }
 
+bool process_image(HANDLE process, mjh_text &out);
+
+const char k_holds_the_pipe[] = ") holds the agent's pipe: no agent was started";
+const char k_still_ending[] = ") is still shutting down after 10 s: no agent was started";
+static_assert(AGENT_QUIT_MS == 10000, "the message says 10 s");
+
+// A start that meets no agent starts one; one that meets an agent that is
+// ending (quit, Exit, an installer), before or just after it took the start,
+// waits for its process to end and starts another. The exit code and the
+// message say whether an agent runs the start.
 int command_start(const settings &s) {
   agent_exchange x;
-  agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
-  if (x.result == MJW_CALL_NO_AGENT) {
+  bool taken = false;  // the agent took the start: its status is asked next
+  for (int launches = 0;;) {
+    agent_call(x, taken ? MJH_CMD_STATUS : MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
+    path_text image;
+    const bool known = static_cast<bool>(x.server.process);
+    const bool agent = known && process_image(x.server.process.get(), image) &&
+                       mjh_equal_ignoring_case(mjh_image_name(image.view()), "mjtray.exe");
+    const mjh_answer answer = mjw_answer_of(x.result, x.line);
+    const mjh_start_step step = mjh_start_next(answer, mjh_server_seen{known, agent}, launches);
+    // A start the agent took is told by its status, which also shows that
+    // the agent was not asked to quit meanwhile.
+    if (!taken && answer == MJH_ANSWER_OK) {
+      taken = true;
+      continue;
+    }
+    if (step == MJH_START_REPLIED) break;  // a refusal is told below, as the status is
+    if (step == MJH_START_FAILED) return agent_call_failed(x);
+    if (step == MJH_START_HELD)
+      return refused("process ", x.server.pid, " (", mjh_image_name(image.view()), k_holds_the_pipe);
+    // An agent that is ending gives its place up when its process ends.
+    if (step == MJH_START_AFTER_END && WaitForSingleObject(x.server.process.get(), AGENT_QUIT_MS) != WAIT_OBJECT_0)
+      return refused("the agent (pid ", x.server.pid, k_still_ending);
     if (mjw_process_elevated()) return refuse_elevated_start();
     if (start_agent() != EXIT_OK) return EXIT_REFUSED;
-    agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
+    taken = false;
+    launches++;
   }
-  if (x.result != MJW_CALL_OK) return agent_call_failed(x);
-  mjh_reply reply;
-  if (agent_reply(x.line, &reply) != EXIT_OK) return EXIT_REFUSED;
   // The agent reads an --until time as mjctl does: say which day it is.
-  if ((s.schedule.given & MJH_SCHED_KEY_UNTIL) && s.schedule.until_minute != MJH_UNTIL_END_OF_HOURS) {
+  if (taken && (s.schedule.given & MJH_SCHED_KEY_UNTIL) && s.schedule.until_minute != MJH_UNTIL_END_OF_HOURS) {
     mjh_text_buffer<32> until;
     until_end(s.schedule.until_minute, until);
     say(stdout, "session until ", until.view());
   }
-  return tell_agent_state(false, true);
+  return tell_agent_state(false, true, &x);
 }
 
 // Sends a stop or a quit. True when the agent took it; otherwise false with
@@ -1004,7 +1051,7 @@ int command_installer_start() {
   if (mjw_process_elevated()) return EXIT_OK;
   path.add(folder.view(), "mjtray.exe");
   mjw_handle process;
-  return start_detached(path.view(), folder.view(), process) ? EXIT_OK : EXIT_REFUSED;
+  return start_detached(path.view(), "", folder.view(), process) ? EXIT_OK : EXIT_REFUSED;
 }
 
 // The program a Run value's command names: "path" --flags, or a bare path.
@@ -1277,9 +1324,13 @@ int command_run(const settings &s) {
   run_state r;
   r.s = &s;
   if (s.given[F_WHILE] && while_open(s, r.watched) != EXIT_OK) return EXIT_REFUSED;
+  // The agent's nudges are input to this run's DLL as the user's are: a run
+  // that nudges only when idle may skip for them.
   if (agent_run_active())
-    say(stderr, "mjctl: note: this session's agent is running nudges too; this run goes on beside it");
+    say(stderr, "mjctl: note: this session's agent is running nudges too; this run goes on beside it",
+        s.run.only_when_idle ? ", and counts the agent's nudges as input" : "");
   warn_if_interval_unsafe(s.run.interval_s, s.run.only_when_idle != 0);
+  fflush(stderr);  // before the run's lines, also into a pipe
   if (s.given[F_UNTIL]) r.until_utc = until_end(s.schedule.until_minute, r.until);
   if (!watch_console_events()) return refused("cannot watch for Ctrl+C (error ", GetLastError(), ")");
   if (!mj_start(options.c_str())) return refused("the DLL did not start the run: ", mj_last_error());

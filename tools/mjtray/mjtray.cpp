@@ -6,9 +6,12 @@
 // notification area is driven from a thread of its own, so that a slow
 // Explorer never holds up this thread.
 //
-//   mjtray                     the agent (a second one for the same session
-//                              leaves the first alone and exits with 0)
+//   mjtray                     the agent (a second one for the same user and
+//                              session leaves the first alone and exits with 0)
 //   mjtray --autostart on|off  adds or removes the log-on entry, then exits
+//   mjtray --started-by mjctl  the agent, started by mjctl start, which tells
+//                              why it could not start (no message box)
+// Exit codes: mjh_agent_exit (handover.h).
 #include <string.h>
 #include <wchar.h>
 #include <windows.h>
@@ -21,6 +24,7 @@
 #include "clock.h"
 #include "desktop_watch.h"
 #include "handle.h"
+#include "handover.h"
 #include "icon.h"
 #include "keep_awake.h"
 #include "lock_timeout.h"
@@ -42,7 +46,6 @@
 
 namespace {
 
-const wchar_t k_mutex[] = L"Local\\veltrano-mouse-jiggler-agent";
 const wchar_t k_window_class[] = L"VeltranoMouseJigglerAgent";
 const wchar_t k_title[] = L"Veltrano Mouse Jiggler";
 
@@ -80,8 +83,9 @@ class shell_effects : public mjh_agent_effects {
   const char *last_error() override { return mj_last_error(); }
   mjh_awake keep_awake(mjh_awake level) override;
   mjh_front_window front_window() override { return mjw_front_window_read(); }
-  bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) override {
-    return settings_store_save(settings, hours, programs);
+  bool save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs,
+            mjh_text &why) override {
+    return settings_store_save(settings, hours, programs, why);
   }
   mjh_program_state watch_programs(const mjh_programs &programs, bool foreground) override;
   int64_t now_utc() override { return mjw_now_utc(); }
@@ -893,10 +897,12 @@ LRESULT on_display_change() {
 
 LRESULT on_query_end_session() { return TRUE; }
 
-// The process may end as soon as this returns.
+// The session ends: the process may end as soon as this returns. An open
+// menu is closed, as for WM_CLOSE; once it is, the agent exits.
 LRESULT on_end_session(WPARAM ending) {
   if (!ending) return 0;
   shut_down();
+  if (g_app.menu_open) EndMenu();
   PostQuitMessage(0);
   return 0;
 }
@@ -975,25 +981,57 @@ const wchar_t k_usage[] =
     L"mjtray starts the agent of this session; when one runs already, it shows where it is.\n\n"
     L"mjtray --autostart on starts the agent with Windows from now on; mjtray --autostart off no longer.";
 
-// Whether the agent of this session answers on its pipe (a live one); it
-// is asked to show where it is, as a second launch wants.
-bool agent_answers(bool show) {
-  static char reply[MJH_REPLY_MAX + 1];
-  const char *request = show ? "{\"cmd\":\"show\"}\n" : "{\"cmd\":\"status\"}\n";
-  // An agent that is ending answers {"ok":false,...}: only a live one says ok.
-  return mjw_pipe_call(request, reply, sizeof reply, 1000, nullptr, nullptr) == MJW_CALL_OK &&
-         mjh_starts_with(reply, "{\"ok\":true");
+// Why the agent cannot start, in a message box (a person started it).
+void say_cannot_start(const char *text) {
+  wchar_t wide[256];
+  mjw_widen(text, wide, 256);
+  MessageBoxW(nullptr, wide, k_title, MB_OK | MB_ICONERROR);
 }
 
-// One agent per session: a later one leaves a live agent alone (asking it,
-// when a person started this one, to show where it is), but waits for one
-// that is ending. Returns whether this process may be the agent.
-bool become_the_agent(HANDLE mutex, bool show) {
+// What the holder of the agent's place answers when asked for its status
+// (a live agent: to show where it is, as a second launch wants), and who
+// it is when the call got that far.
+mjh_answer ask_the_holder(bool show, mjw_pipe_server *holder) {
+  static char reply[MJH_REPLY_MAX + 1];
+  const char *request = show ? "{\"cmd\":\"show\"}\n" : "{\"cmd\":\"status\"}\n";
+  return mjw_answer_of(mjw_pipe_call(request, reply, sizeof reply, 1000, holder, nullptr), reply);
+}
+
+// One agent per user and session: the one that holds its pipe's first
+// instance (handover.h). A later one leaves a live agent be, waits (bounded)
+// for one that is ending, and otherwise says that its place is held (say:
+// in a message box). Returns whether this process is the agent; otherwise
+// *exit_code is what it exits with.
+bool become_the_agent(bool show, bool say, int *exit_code) {
   for (ULONGLONG deadline = GetTickCount64() + HANDOVER_MS;;) {
-    DWORD w = WaitForSingleObject(mutex, 100);
-    if (w == WAIT_OBJECT_0 || w == WAIT_ABANDONED) return true;
-    if (agent_answers(show)) return false;
-    if (GetTickCount64() >= deadline) return false;
+    DWORD error = 0;
+    if (pipe_server_claim(&error)) return true;
+    mjh_text_buffer<256> text;
+    if (!pipe_server_place_held(error)) {
+      text.add("Veltrano Mouse Jiggler cannot start: its control pipe could not be created (error ", error, ").");
+      if (say) say_cannot_start(text.c_str());
+      *exit_code = MJH_AGENT_EXIT_NO_PIPE;
+      return false;
+    }
+    mjw_pipe_server holder;
+    mjh_answer answer = ask_the_holder(show, &holder);
+    switch (mjh_handover_next(answer, GetTickCount64() < deadline)) {
+      case MJH_HANDOVER_LEAVE:
+        *exit_code = MJH_AGENT_EXIT_DONE;
+        return false;
+      case MJH_HANDOVER_HELD:
+        mjh_place_held_text(holder.pid, text);
+        if (say) say_cannot_start(text.c_str());
+        *exit_code = MJH_AGENT_EXIT_PLACE_HELD;
+        return false;
+      case MJH_HANDOVER_WAIT:
+        // An ending agent frees the place when its process ends.
+        if (holder.process)
+          WaitForSingleObject(holder.process.get(), 100);
+        else
+          Sleep(100);
+        break;
+    }
   }
 }
 
@@ -1015,13 +1053,10 @@ int run_agent() {
   DWORD error = 0;
   if (!pipe_server_start(a.window, WM_MJ_REQUEST, &error)) {
     mjh_text_buffer<256> text;
-    text.add("Veltrano Mouse Jiggler cannot start: its control pipe could not be created (error ", error, ")");
-    text.add(error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY ? ": another program holds its name." : ".");
-    wchar_t wide[256];
-    mjw_widen(text.c_str(), wide, 256);
-    MessageBoxW(nullptr, wide, k_title, MB_OK | MB_ICONERROR);
+    text.add("Veltrano Mouse Jiggler cannot start: its control pipe cannot be served (error ", error, ").");
+    say_cannot_start(text.c_str());
     DestroyWindow(a.window);
-    return 3;
+    return MJH_AGENT_EXIT_NO_PIPE;
   }
   tray_icon_start(a.window, WM_MJ_NOTIFY, a.exe_path);
 
@@ -1075,7 +1110,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The machine's log-on entry (a per-machine install): it steps aside where
   // the user has an agent of their own, and where a policy says no.
   const bool machine_logon = argv && argc == 3 && wcscmp(argv[1], L"--logon") == 0 && wcscmp(argv[2], L"machine") == 0;
-  if (machine_logon) {
+  const bool by_mjctl = argv && argc == 3 && wcscmp(argv[1], L"--started-by") == 0 && wcscmp(argv[2], L"mjctl") == 0;
+  if (by_mjctl) {
+  } else if (machine_logon) {
     mjh_policy policy;
     mjw_policy_store_read(&policy);
     if (settings_store_user_has_own_agent() || !policy.allowed || policy.start_with_windows == 0) return 0;
@@ -1085,10 +1122,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return help ? 0 : 2;
   }
 
-  mjw_handle mutex(CreateMutexW(nullptr, FALSE, k_mutex));
-  if (!mutex) return 1;
-  if (!become_the_agent(mutex.get(), !machine_logon)) return 0;
-  int result = run_agent();
-  ReleaseMutex(mutex.get());
-  return result;
+  int exit_code = MJH_AGENT_EXIT_DONE;
+  if (!become_the_agent(!machine_logon && !by_mjctl, !by_mjctl, &exit_code)) return exit_code;
+  return run_agent();
 }

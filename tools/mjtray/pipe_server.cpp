@@ -176,7 +176,7 @@ void slot_reply_error(slot *s, const char *message, bool stopping) {
 void slot_request(slot *s, bool stopping) {
   mjh_text_buffer<256> err;
   if (stopping) {
-    slot_reply_error(s, "the agent is shutting down", stopping);
+    slot_reply_error(s, mjh_shutting_down, stopping);
     return;
   }
   if (!mjh_request_parse(s->reader.line, s->reader.len, nullptr, &s->call.request, &err)) {
@@ -281,9 +281,9 @@ void write_answers(bool stopping) {
   }
 }
 
-// Stop requested: no new clients, no new requests; queued requests are
-// answered "shutting down", replies already given still get to their
-// readers.
+// Stop requested: no new clients; queued requests, and those of clients
+// connected now, are answered "shutting down"; replies already given still
+// get to their readers.
 void begin_stop() {
   {
     mjw_locked hold(g_lock);
@@ -291,13 +291,15 @@ void begin_stop() {
   }
   for (slot &s : g_slots) {
     if (withdraw(&s)) {
-      slot_reply_error(&s, "the agent is shutting down", true);
+      slot_reply_error(&s, mjh_shutting_down, true);
     } else if (s.state == SLOT_READING && s.replied && s.reader.len == 0 && s.in_pos == s.in_len) {
       set_state(&s, SLOT_DRAINING);  // its pending read now waits for the close
       s.deadline = now_ms() + PIPE_SERVER_DEADLINE_MS;
-    } else if (s.state == SLOT_LISTENING || s.state == SLOT_READING || s.state == SLOT_CLOSED) {
+    } else if (s.state == SLOT_LISTENING || s.state == SLOT_CLOSED) {
       slot_drop(&s, true);
     }
+    // A client reading its first request goes on: its whole line is
+    // answered "shutting down" (slot_request), within the grace.
   }
 }
 
@@ -377,10 +379,7 @@ DWORD WINAPI server_thread(void *) {
 
 }  // namespace
 
-bool pipe_server_start(HWND window, UINT message, DWORD *error) {
-  InitializeCriticalSection(&g_lock);
-  g_window = window;
-  g_message = message;
+bool pipe_server_claim(DWORD *error) {
   // The name carries this user's SID: without it there is no pipe of ours.
   wchar_t name[MJW_PIPE_NAME_MAX];
   if (!mjw_pipe_name(name)) {
@@ -392,6 +391,28 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
     *error = GetLastError() ? GetLastError() : ERROR_ACCESS_DENIED;
     return false;
   }
+  for (int i = 0; i < PIPE_SERVER_INSTANCES; ++i) {
+    // The first instance proves that no other process owns the name; the
+    // DACL keeps the later ones, and any other, to this user.
+    DWORD first = i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0;
+    g_pipes[i].reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
+                                      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                      PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &security.attributes));
+    if (!g_pipes[i]) {
+      *error = GetLastError();
+      for (mjw_file &pipe : g_pipes) pipe.reset();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool pipe_server_place_held(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY; }
+
+bool pipe_server_start(HWND window, UINT message, DWORD *error) {
+  InitializeCriticalSection(&g_lock);
+  g_window = window;
+  g_message = message;
   g_stop_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!g_stop_event) {
     *error = GetLastError();
@@ -403,15 +424,6 @@ bool pipe_server_start(HWND window, UINT message, DWORD *error) {
     return false;
   }
   for (int i = 0; i < PIPE_SERVER_INSTANCES; ++i) {
-    // The first instance proves that no other process owns the name.
-    DWORD first = i == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0;
-    g_pipes[i].reset(CreateNamedPipeW(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | first,
-                                      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
-                                      PIPE_SERVER_INSTANCES, MJH_REPLY_MAX, MJH_REQUEST_MAX, 0, &security.attributes));
-    if (!g_pipes[i]) {
-      *error = GetLastError();
-      return false;
-    }
     g_io_events[i].reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!g_io_events[i]) {
       *error = GetLastError();

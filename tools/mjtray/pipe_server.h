@@ -24,11 +24,17 @@ struct pipe_call {
   char reply[MJH_REPLY_MAX];
 };
 
-// Creates the pipe's instances (the first with FILE_FLAG_FIRST_PIPE_INSTANCE,
-// so that a name another process holds is refused) and starts the thread,
-// which posts `message` to `window` whenever it queues a request. Returns
-// false with a Windows error code in *error (ERROR_ACCESS_DENIED or
-// ERROR_PIPE_BUSY: another process holds the name).
+// Takes the agent's place: creates the pipe's instances, the first with
+// FILE_FLAG_FIRST_PIPE_INSTANCE, so that a name another process holds is
+// refused. They are held until the process ends. Returns false with a
+// Windows error code in *error; pipe_server_place_held tells whether that
+// means another process holds the place.
+bool pipe_server_claim(DWORD *error);
+bool pipe_server_place_held(DWORD error);
+
+// After a claim: starts the thread, which serves the instances and posts
+// `message` to `window` whenever it queues a request. Returns false with a
+// Windows error code in *error.
 bool pipe_server_start(HWND window, UINT message, DWORD *error);
 
 // UI thread: the oldest queued request, now the caller's until it calls
@@ -41,9 +47,12 @@ void pipe_server_answer(pipe_call *call);
 // Whether a quit request is queued (the UI thread then closes its menu).
 bool pipe_server_quit_queued();
 
-// UI thread: stops serving. Requests still queued are answered "the agent is
-// shutting down"; replies already given reach their clients within a short
-// grace. Waits at most wait_ms for the thread; returns whether it ended.
+// UI thread: stops serving. Requests still queued, and those of clients
+// already connected, are answered "the agent is shutting down"; replies
+// already given reach their clients within a short grace. A client that
+// connects later, or sends nothing within the grace, finds the connection
+// closed while the process ends. Waits at most wait_ms for the thread;
+// returns whether it ended.
 bool pipe_server_stop(DWORD wait_ms);
 
 #endif

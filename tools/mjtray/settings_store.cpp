@@ -16,20 +16,28 @@ enum {
   TEXT_MAX = MJH_PROGRAMS_TEXT_MAX
 };  // characters of a text setting (the longest: the programs); longer ones are not settings
 
-bool write_text(HKEY key, const char *name, const char *text) {
+// The first refusal of a save, kept for the message.
+struct save_result {
+  LSTATUS first_error = ERROR_SUCCESS;
+  bool ok() const { return first_error == ERROR_SUCCESS; }
+  void take(LSTATUS rc) {
+    if (first_error == ERROR_SUCCESS) first_error = rc;
+  }
+};
+
+void write_text(HKEY key, const char *name, const char *text, save_result &result) {
   wchar_t wide_name[64], wide_text[TEXT_MAX + 1];
   mjw_widen(name, wide_name, 64);
   mjw_widen(text, wide_text, TEXT_MAX + 1);
-  return RegSetValueExW(key, wide_name, 0, REG_SZ, reinterpret_cast<const BYTE *>(wide_text),
-                        static_cast<DWORD>((wcslen(wide_text) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  result.take(RegSetValueExW(key, wide_name, 0, REG_SZ, reinterpret_cast<const BYTE *>(wide_text),
+                             static_cast<DWORD>((wcslen(wide_text) + 1) * sizeof(wchar_t))));
 }
 
-bool write_number(HKEY key, const char *name, uint32_t number) {
+void write_number(HKEY key, const char *name, uint32_t number, save_result &result) {
   wchar_t wide_name[64];
   DWORD value = number;
   mjw_widen(name, wide_name, 64);
-  return RegSetValueExW(key, wide_name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value) ==
-         ERROR_SUCCESS;
+  result.take(RegSetValueExW(key, wide_name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value));
 }
 
 // "\"exe\"", as the log-on entry holds it.
@@ -72,34 +80,45 @@ void settings_store_load(mjh_agent_start *start) {
     start->programs_damaged = programs.type != MJH_VALUE_MISSING;
 }
 
-bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) {
+bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs,
+                         mjh_text &why) {
   mjw_key key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
-                      nullptr) != ERROR_SUCCESS)
-    return false;
-  bool ok = true;
-  for (int i = 0; i < mjh_setting_count(); ++i) {
-    mjh_value v;
-    mjh_settings_value(&settings, i, &v);
-    if (v.type == MJH_VALUE_NUMBER)
-      ok = write_number(key.get(), mjh_setting_name(i), v.number) && ok;
-    else if (v.type == MJH_VALUE_TEXT)
-      ok = write_text(key.get(), mjh_setting_name(i), v.text) && ok;
+  save_result result;
+  result.take(RegCreateKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
+                              nullptr));
+  if (result.ok()) {
+    for (int i = 0; i < mjh_setting_count(); ++i) {
+      mjh_value v;
+      mjh_settings_value(&settings, i, &v);
+      if (v.type == MJH_VALUE_NUMBER)
+        write_number(key.get(), mjh_setting_name(i), v.number, result);
+      else if (v.type == MJH_VALUE_TEXT)
+        write_text(key.get(), mjh_setting_name(i), v.text, result);
+    }
   }
   mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours_text;
   mjh_text_buffer<MJH_DAYS_TEXT_MAX> days_text;
-  if (mjh_hours_to_stored(&hours, hours_text, days_text)) {
-    ok = write_text(key.get(), MJH_STORED_HOURS, hours_text.c_str()) && ok;
-    ok = write_text(key.get(), MJH_STORED_DAYS, days_text.c_str()) && ok;
-  } else if (!hours.damaged) {
-    ok = false;
+  const bool hours_written = mjh_hours_to_stored(&hours, hours_text, days_text);
+  if (result.ok() && hours_written) {
+    write_text(key.get(), MJH_STORED_HOURS, hours_text.c_str(), result);
+    write_text(key.get(), MJH_STORED_DAYS, days_text.c_str(), result);
   }
-  if (programs) {
-    mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
-    mjh_programs_text(*programs, list);
-    ok = list.ok() && write_text(key.get(), k_programs_value, list.c_str()) && ok;
+  mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
+  if (programs) mjh_programs_text(*programs, list);
+  if (result.ok() && programs && list.ok()) write_text(key.get(), k_programs_value, list.c_str(), result);
+  if (!result.ok()) {
+    why.add("the registry refused it (error ", result.first_error, ')');
+    return false;
   }
-  return ok;
+  if (!hours_written && !hours.damaged) {
+    why.add("the working hours do not fit the store");
+    return false;
+  }
+  if (!list.ok()) {
+    why.add("the program list does not fit the store");
+    return false;
+  }
+  return true;
 }
 
 bool settings_store_user_has_own_agent() {

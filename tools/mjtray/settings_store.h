@@ -15,8 +15,10 @@ void settings_store_load(mjh_agent_start *start);
 
 // Writes every setting, the working hours (damaged ones leave the stored
 // values as they are) and the programs (null: the stored list is damaged and
-// stays as it is). Returns whether all were written.
-bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs);
+// stays as it is). Returns whether all were written; otherwise why is
+// appended to why, e.g. "the registry refused it (error 5)".
+bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs,
+                         mjh_text &why);
 
 // Whether the user has an agent of their own: a per-user install, or their
 // own start with Windows. The machine's log-on entry then steps aside.
