@@ -1,7 +1,9 @@
 #include "registry.h"
 
 #include <string.h>
+#include <wchar.h>
 
+#include "conditions.h"
 #include "wide.h"
 
 void mjw_registry_value(HKEY key, const char *name, wchar_t *buffer, size_t max_units, mjh_value *v, mjh_text &out) {
@@ -25,4 +27,20 @@ void mjw_registry_value(HKEY key, const char *name, wchar_t *buffer, size_t max_
     v->type = MJH_VALUE_TEXT;
     v->text = out.c_str() + start;
   }
+}
+
+bool mjw_registry_store(HKEY key, const char *name, const mjh_value &v) {
+  wchar_t wide_name[64];
+  if (v.type == MJH_VALUE_MISSING) return true;
+  if (!mjw_widen(name, wide_name)) return false;
+  if (v.type == MJH_VALUE_NUMBER) {
+    const DWORD number = v.number;
+    return RegSetValueExW(key, wide_name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number), sizeof number) ==
+           ERROR_SUCCESS;
+  }
+  // The longest text stored: a list of programs.
+  wchar_t text[MJH_PROGRAMS_TEXT_MAX + 1];
+  if (v.type != MJH_VALUE_TEXT || !mjw_widen(v.text ? v.text : "", text)) return false;
+  return RegSetValueExW(key, wide_name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text),
+                        static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }

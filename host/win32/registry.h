@@ -1,5 +1,6 @@
 // The registry as both hosts use it: the names of the agent's keys, and one
-// reader of a stored value as the core's tables take it (mjh_value).
+// reader and one writer of a stored value as the core's tables take it
+// (mjh_value).
 #ifndef MJW_REGISTRY_H
 #define MJW_REGISTRY_H
 
@@ -25,5 +26,9 @@ void mjw_registry_value(HKEY key, const char *name, mjh_value *v, mjh_text &out)
   wchar_t buffer[MaxUnits + 1];
   mjw_registry_value(key, name, buffer, MaxUnits, v, out);
 }
+
+// Stores v as value name of key: a number as a REG_DWORD, a text as a REG_SZ;
+// MJH_VALUE_MISSING stores nothing. False when the registry refused.
+bool mjw_registry_store(HKEY key, const char *name, const mjh_value &v);
 
 #endif

@@ -27,6 +27,7 @@
 #include "registry.h"
 #include "report.h"
 #include "schedule_text.h"
+#include "setting_table.h"
 #include "text.h"
 #include "token.h"
 #include "wide.h"
@@ -427,23 +428,13 @@ int read_start_options(settings &s) {
   mjh_schedule_request text;
   mjh_schedule_request_none(&text);
   mjh_text_buffer<256> err;
-  if (!mjh_start_options_parse(s.options, strlen(s.options), &s.run, &s.run_keys, &text, &err))
+  if (!mjh_settings_parse(s.options, strlen(s.options), MJH_KEYS_ALL, MJH_SCHED_KEYS_ALL, &s.run, &s.run_keys, &text,
+                          &err))
     return usage_error("--options: ", err.view());
   mjh_schedule_request &r = s.schedule;
   if (text.given & r.given)
     return usage_error("--options names a schedule or condition key that a flag names too: give it once");
-  if (text.given & MJH_SCHED_KEY_HOURS) {
-    r.hours.span_count = text.hours.span_count;
-    for (int i = 0; i < text.hours.span_count; i++) r.hours.spans[i] = text.hours.spans[i];
-  }
-  if (text.given & MJH_SCHED_KEY_DAYS) r.hours.days = text.hours.days;
-  if (text.given & MJH_SCHED_KEY_FOR) r.for_s = text.for_s;
-  if (text.given & MJH_SCHED_KEY_UNTIL) r.until_minute = text.until_minute;
-  if (text.given & MJH_SCHED_KEY_WHILE_RUNNING) r.programs = text.programs;
-  if (text.given & MJH_SCHED_KEY_FOREGROUND) r.foreground = text.foreground;
-  if (text.given & MJH_SCHED_KEY_AC_ONLY) r.ac_only = text.ac_only;
-  if (text.given & MJH_SCHED_KEY_BATTERY_FLOOR) r.battery_floor = text.battery_floor;
-  r.given |= text.given;
+  mjh_schedule_request_take(&r, text);
   if ((r.given & MJH_SCHED_KEY_FOR) && (r.given & MJH_SCHED_KEY_UNTIL))
     return usage_error("--for and --until exclude each other");
   return EXIT_OK;

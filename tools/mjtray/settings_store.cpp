@@ -5,32 +5,15 @@
 
 #include "handle.h"
 #include "registry.h"
-#include "schedule_text.h"
+#include "setting_table.h"
 #include "wide.h"
 
 namespace {
 
-const char k_programs_value[] = "while_running";
-
 enum {
-  TEXT_MAX = MJH_PROGRAMS_TEXT_MAX
-};  // characters of a text setting (the longest: the programs); longer ones are not settings
-
-bool write_text(HKEY key, const char *name, const char *text) {
-  wchar_t wide_name[64], wide_text[TEXT_MAX + 1];
-  mjw_widen(name, wide_name, 64);
-  mjw_widen(text, wide_text, TEXT_MAX + 1);
-  return RegSetValueExW(key, wide_name, 0, REG_SZ, reinterpret_cast<const BYTE *>(wide_text),
-                        static_cast<DWORD>((wcslen(wide_text) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
-bool write_number(HKEY key, const char *name, uint32_t number) {
-  wchar_t wide_name[64];
-  DWORD value = number;
-  mjw_widen(name, wide_name, 64);
-  return RegSetValueExW(key, wide_name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value) ==
-         ERROR_SUCCESS;
-}
+  TEXT_MAX = MJH_PROGRAMS_TEXT_MAX,  // characters of a text setting (the longest: the programs)
+  STORED = mjh_stored_row_count()
+};
 
 // "\"exe\"", as the log-on entry holds it.
 void quoted(const wchar_t *exe, wchar_t *out, size_t count) {
@@ -52,24 +35,11 @@ void settings_store_load(mjh_agent_start *start) {
   start->first_launch =
       RegOpenKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS;
   if (start->first_launch) return;
-  for (int i = 0; i < mjh_setting_count(); ++i) {
-    mjh_text_buffer<TEXT_MAX * 3 + 1> text;
-    mjh_value v;
-    mjw_registry_value<TEXT_MAX>(key.get(), mjh_setting_name(i), &v, text);
-    mjh_settings_apply(&start->settings, i, &v);
-  }
-  mjh_text_buffer<TEXT_MAX * 3 + 1> hours_text, days_text;
-  mjh_value hours, days;
-  mjw_registry_value<TEXT_MAX>(key.get(), MJH_STORED_HOURS, &hours, hours_text);
-  mjw_registry_value<TEXT_MAX>(key.get(), MJH_STORED_DAYS, &days, days_text);
-  mjh_hours_from_stored(&hours, &days, &start->hours);
-  mjh_text_buffer<TEXT_MAX * 3 + 1> programs_text;
-  mjh_value programs;
-  mjw_registry_value<TEXT_MAX>(key.get(), k_programs_value, &programs, programs_text);
-  if (programs.type == MJH_VALUE_TEXT)
-    start->programs_damaged = !mjh_programs_parse(programs.text, &start->programs, nullptr);
-  else
-    start->programs_damaged = programs.type != MJH_VALUE_MISSING;
+  // Each value with a text of its own: a long one cannot crowd out another.
+  mjh_value values[STORED];
+  mjh_text_buffer<TEXT_MAX * 3 + 1> texts[STORED];
+  for (int i = 0; i < STORED; ++i) mjw_registry_value<TEXT_MAX>(key.get(), mjh_setting_name(i), &values[i], texts[i]);
+  mjh_settings_read(values, &start->settings, &start->hours, &start->programs, &start->programs_damaged);
 }
 
 bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs) {
@@ -79,25 +49,10 @@ bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, c
     return false;
   bool ok = true;
   for (int i = 0; i < mjh_setting_count(); ++i) {
+    mjh_text_buffer<TEXT_MAX + 1> text;
     mjh_value v;
-    mjh_settings_value(&settings, i, &v);
-    if (v.type == MJH_VALUE_NUMBER)
-      ok = write_number(key.get(), mjh_setting_name(i), v.number) && ok;
-    else if (v.type == MJH_VALUE_TEXT)
-      ok = write_text(key.get(), mjh_setting_name(i), v.text) && ok;
-  }
-  mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours_text;
-  mjh_text_buffer<MJH_DAYS_TEXT_MAX> days_text;
-  if (mjh_hours_to_stored(&hours, hours_text, days_text)) {
-    ok = write_text(key.get(), MJH_STORED_HOURS, hours_text.c_str()) && ok;
-    ok = write_text(key.get(), MJH_STORED_DAYS, days_text.c_str()) && ok;
-  } else if (!hours.damaged) {
-    ok = false;
-  }
-  if (programs) {
-    mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
-    mjh_programs_text(*programs, list);
-    ok = list.ok() && write_text(key.get(), k_programs_value, list.c_str()) && ok;
+    ok = mjh_settings_value(settings, hours, programs, i, &v, text) && ok;
+    ok = mjw_registry_store(key.get(), mjh_setting_name(i), v) && ok;
   }
   return ok;
 }
