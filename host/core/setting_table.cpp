@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <initializer_list>
 #include <string_view>
 
 #include "json.h"
@@ -44,6 +45,23 @@ int number_of(const mjh_setting &row, const mjh_options *o, const mjh_schedule_r
 
 // The least number a row takes: a level's is 0, its off.
 long long lowest(const mjh_setting &row) { return row.type == MJH_TYPE_LEVEL ? 0 : row.min; }
+
+// Reads a whole decimal number from lo to hi, signed or not; anything else
+// (blanks, a fraction, more than nine digits) is refused.
+bool read_whole(std::string_view text, long long lo, long long hi, int *out) {
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) text = mjh_slice(text, 1);
+  if (text.empty() || text.size() > 9) return false;
+  long long v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (negative) v = -v;
+  if (v < lo || v > hi) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
 
 // Reads the text value of a schedule key or a condition into *r; on failure
 // appends why.
@@ -267,6 +285,43 @@ void mjh_settings_put(const mjh_options *o, unsigned options, const mjh_schedule
   }
 }
 
+bool mjh_setting_read_flag(const mjh_setting &row, bool off, const char *value, mjh_options *o, unsigned *given,
+                           mjh_schedule_request *r, mjh_text *err) {
+  const char *flag = off ? row.flag_off->name : row.flag.name;
+  const start_parts to = {o, r};
+  int number = 0;
+  switch (row.type) {
+    case MJH_TYPE_MODE:
+      if (!mj_mode_read(value, strlen(value), &o->mode))
+        return mjh_fail(err, flag, " needs zen or move, not \"", value, '"');
+      break;
+    case MJH_TYPE_SWITCH:
+      *number_in(row, to) = !off;
+      break;
+    case MJH_TYPE_WHOLE:
+    case MJH_TYPE_LEVEL:
+      if (!read_whole(value, lowest(row), row.max, &number) || !mjh_setting_in_range(row, number)) {
+        if (row.type == MJH_TYPE_LEVEL)
+          return mjh_fail(err, flag, " needs a whole ", row.words, " from ", row.min, " to ", row.max,
+                          ", or 0 to turn it off, not \"", value, '"');
+        return mjh_fail(err, flag, " needs a whole number of ", row.words, " from ", row.min, " to ", row.max,
+                        ", not \"", value, '"');
+      }
+      *number_in(row, to) = number;
+      break;
+    default: {
+      mjh_text_buffer<32> prefix;
+      prefix.add(flag, ": ");
+      if (!read_text_value(row, value, r, prefix.view(), err)) return false;
+    }
+  }
+  if (!is_option(row))
+    r->given |= row.bit;
+  else if (given)
+    *given |= row.bit;
+  return true;
+}
+
 void mjh_schedule_request_take(mjh_schedule_request *to, const mjh_schedule_request &from) {
   take_scheduled(from, to, nullptr, nullptr, nullptr);
   to->given |= from.given;
@@ -275,4 +330,85 @@ void mjh_schedule_request_take(mjh_schedule_request *to, const mjh_schedule_requ
 void mjh_schedule_request_keep(const mjh_schedule_request &from, mjh_settings *saved, mjh_hours *hours,
                                mjh_programs *programs) {
   take_scheduled(from, nullptr, saved, hours, programs);
+}
+
+// ---- mjctl --help -----------------------------------------------------------------
+
+namespace {
+
+enum { HELP_INDENT = 20 };
+
+// The lines of one flag: the flag and its value (the title) in the first
+// column, its help from column HELP_INDENT on, under the title when the
+// title is longer; {min}, {max} and {default} replaced with row's (defaults:
+// those of the flags that share the line).
+void help_lines(std::string_view title, const char *help, const mjh_setting *row, std::string_view defaults,
+                mjh_text &out) {
+  out.add("  ", title);
+  size_t column = 2 + title.size();
+  if (column >= HELP_INDENT) {
+    out.add('\n');
+    column = 0;
+  }
+  for (; column < HELP_INDENT; column++) out.add(' ');
+  for (std::string_view rest = help ? help : ""; !rest.empty();) {
+    const size_t brace = rest.find_first_of("{\n");
+    out.add(mjh_slice(rest, 0, brace));
+    if (brace == std::string_view::npos) break;
+    rest = mjh_slice(rest, brace);
+    if (rest[0] == '\n') {
+      out.add('\n');
+      for (int i = 0; i < HELP_INDENT; i++) out.add(' ');
+      rest = mjh_slice(rest, 1);
+    } else if (row && mjh_starts_with(rest, "{min}")) {
+      out.add(row->min);
+      rest = mjh_slice(rest, 5);
+    } else if (row && mjh_starts_with(rest, "{max}")) {
+      out.add(row->max);
+      rest = mjh_slice(rest, 5);
+    } else if (mjh_starts_with(rest, "{default}")) {
+      out.add(defaults);
+      rest = mjh_slice(rest, 9);
+    } else {
+      out.add('{');
+      rest = mjh_slice(rest, 1);
+    }
+  }
+  out.add('\n');
+}
+
+void add_title(const mjh_flag &flag, mjh_text &title) {
+  title.add(title.size() ? ", " : "", flag.name);
+  if (flag.value) title.add(' ', flag.value);
+}
+
+// Whether row j's flag shares the line of the flag before it.
+bool shares_line(int j, unsigned commands) {
+  const mjh_flag &flag = mjh_setting_rows[j].flag;
+  return flag.name && !flag.help && flag.commands == commands;
+}
+
+}  // namespace
+
+void mjh_flag_help(const mjh_flag &flag, mjh_text &out) {
+  mjh_text_buffer<64> title;
+  add_title(flag, title);
+  help_lines(title.view(), flag.help, nullptr, "", out);
+}
+
+void mjh_setting_flags_help(unsigned commands, mjh_text &out) {
+  for (int i = 0; i < mjh_setting_row_count; i++) {
+    const mjh_setting &row = mjh_setting_rows[i];
+    for (const mjh_flag *flag : {&row.flag, row.flag_off}) {
+      if (!flag || !flag->name || !flag->help || flag->commands != commands) continue;
+      mjh_text_buffer<64> title, defaults;
+      add_title(*flag, title);
+      defaults.add(row.fallback);
+      for (int j = i + 1; j < mjh_setting_row_count && shares_line(j, commands); j++) {
+        add_title(mjh_setting_rows[j].flag, title);
+        defaults.add(", ", mjh_setting_rows[j].fallback);
+      }
+      help_lines(title.view(), flag->help, &row, defaults.view(), out);
+    }
+  }
 }

@@ -253,6 +253,14 @@ bool mjh_settings_parse(const char *text, size_t len, unsigned options, unsigned
 // checks out.ok().
 void mjh_settings_put(const mjh_options *o, unsigned options, const mjh_schedule_request *r, mjh_text &out);
 
+// Reads mjctl's flag of row (off: its flag_off) into *o (an option, added
+// to *given) or *r (the rest): value is the text after the flag (null for a
+// flag that takes none). Returns false with a message that names the flag,
+// e.g. `--interval needs a whole number of seconds from 1 to 3600, not "0"`
+// or `--hours: <why>`.
+bool mjh_setting_read_flag(const mjh_setting &row, bool off, const char *value, mjh_options *o, unsigned *given,
+                           mjh_schedule_request *r, mjh_text *err);
+
 // Takes the schedule and condition keys that `from` names into *to (the
 // keys named are added).
 void mjh_schedule_request_take(mjh_schedule_request *to, const mjh_schedule_request &from);
@@ -263,5 +271,15 @@ void mjh_schedule_request_take(mjh_schedule_request *to, const mjh_schedule_requ
 // programs into *programs. A session ("for", "until") is not kept.
 void mjh_schedule_request_keep(const mjh_schedule_request &from, mjh_settings *saved, mjh_hours *hours,
                                mjh_programs *programs);
+
+// ---- mjctl --help -----------------------------------------------------------------
+
+// Appends the lines of --help for one flag of mjctl's own: "  --json
+// print raw JSON lines ...", the help under the title when the title is long.
+void mjh_flag_help(const mjh_flag &flag, mjh_text &out);
+
+// Appends the lines of --help for the table's flags that apply to exactly
+// the commands given (MJH_FOR_* bits), in the table's order.
+void mjh_setting_flags_help(unsigned commands, mjh_text &out);
 
 #endif

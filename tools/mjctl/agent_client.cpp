@@ -173,7 +173,7 @@ int refuse_elevated_start() {
 
 }  // namespace
 
-int command_start(const settings &s) {
+int command_start(const mjh_command_line &s) {
   agent_exchange x;
   agent_call(x, MJH_CMD_START, &s.run, s.run_keys, &s.schedule);
   if (x.result == MJW_CALL_NO_AGENT) {
@@ -235,7 +235,7 @@ int command_quit() {
   return EXIT_OK;
 }
 
-int command_status(const settings &s) { return tell_agent_state(s.given[F_JSON], false); }
+int command_status(const mjh_command_line &s) { return tell_agent_state(s.json, false); }
 
 bool agent_run_active() {
   agent_exchange x;

@@ -22,13 +22,13 @@ bool own_folder(mjh_text &out);
 // of ours); process gets it. GetLastError tells why it did not start.
 bool start_detached(std::string_view path, std::string_view folder, mjw_handle &process);
 
-int command_start(const settings &s);
+int command_start(const mjh_command_line &s);
 
 int command_stop();
 
 int command_quit();
 
-int command_status(const settings &s);
+int command_status(const mjh_command_line &s);
 
 // Whether this session's agent answers that its run is active.
 bool agent_run_active();

@@ -70,7 +70,7 @@ void forget_restart(const wchar_t *folder) {
 
 }  // namespace
 
-int command_installer_stop(const settings &s) {
+int command_installer_stop(const mjh_command_line &s) {
   path_text folder;
   bool ours = false;
   mjw_handle process = agent_process(&ours);
@@ -113,7 +113,7 @@ std::string_view command_program(std::string_view command) {
 
 }  // namespace
 
-int command_installer_cleanup(const settings &s) {
+int command_installer_cleanup(const mjh_command_line &s) {
   path_text folder, command;
   if (!own_folder(folder) || part_of_upgrade(s.operands[1])) return EXIT_OK;
   if (s.operands[0] && strcmp(s.operands[0], "user") == 0) {

@@ -14,7 +14,7 @@ namespace mjctl {
 // quits (and is waited for); an agent from elsewhere is left alone. For an
 // upgrade, the newer version's installer-start starts it again. Prints
 // nothing.
-int command_installer_stop(const settings &s);
+int command_installer_stop(const mjh_command_line &s);
 
 // installer-start: at the end of an install, starts the mjtray.exe beside
 // this mjctl again when installer-stop stopped it for the upgrade. Prints
@@ -28,7 +28,7 @@ int command_installer_start();
 // user's own and go with it (a per-machine product leaves every user's). The
 // package's tables cannot tell an upgrade under Wine, hence this step.
 // Prints nothing.
-int command_installer_cleanup(const settings &s);
+int command_installer_cleanup(const mjh_command_line &s);
 
 }  // namespace mjctl
 

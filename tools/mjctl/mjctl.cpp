@@ -2,10 +2,9 @@
 // host, and the remote control of the session's agent (mjtray.exe) over its
 // pipe. Linked against the DLL's import library, so Windows loads
 // veltrano-mouse-jiggler.dll (from mjctl's folder or the PATH) at start.
-// This file reads the command and does it: the command line is
-// command_line.cpp, the output output.cpp, the agent's client
-// agent_client.cpp, run run_loop.cpp and the installer's steps
-// installer_steps.cpp.
+// This file reads the command line (host/core/command_line.h) and does what
+// it asks: the output is output.cpp, the agent's client agent_client.cpp,
+// run run_loop.cpp and the installer's steps installer_steps.cpp.
 #include <stdio.h>
 #include <windows.h>
 
@@ -27,10 +26,10 @@ namespace {
 
 // The organization's policies for run, nudge and start: refused (exit code 1)
 // or allowed, a run's options then as the policies make them.
-int check_policies(settings &s) {
-  mjh_policy_command c = s.cmd == CMD_RUN     ? MJH_POLICY_FOR_RUN
-                         : s.cmd == CMD_NUDGE ? MJH_POLICY_FOR_NUDGE
-                                              : MJH_POLICY_FOR_START;
+int check_policies(mjh_command_line &s) {
+  mjh_policy_command c = s.cmd == MJH_CLI_RUN     ? MJH_POLICY_FOR_RUN
+                         : s.cmd == MJH_CLI_NUDGE ? MJH_POLICY_FOR_NUDGE
+                                                  : MJH_POLICY_FOR_START;
   mjh_policy policy;
   mjw_policy_store_read(&policy);
   mjh_text_buffer<256> why;
@@ -38,7 +37,7 @@ int check_policies(settings &s) {
   return EXIT_OK;
 }
 
-int command_nudge(const settings &s) {
+int command_nudge(const mjh_command_line &s) {
   mjh_text_buffer<256> options;
   mjh_options_dll_text(&s.run, options);
   if (!options.ok()) return refused("cannot write the options text");
@@ -46,7 +45,7 @@ int command_nudge(const settings &s) {
   mjh_text_buffer<1024> line;
   mjh_status now;
   if (!read_status(&now, &line)) return EXIT_REFUSED;
-  if (s.given[F_JSON]) {
+  if (s.json) {
     say_now(line.view());
     return EXIT_OK;
   }
@@ -72,9 +71,15 @@ bool console_of_its_own() {
          GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode);
 }
 
+void print_usage() {
+  mjh_text_buffer<8192> usage;
+  mjh_command_line_usage(usage);
+  put(stdout, usage.view());
+}
+
 // Shows the usage text until a key is pressed.
 int help_until_a_key() {
-  fputs(k_usage, stdout);
+  print_usage();
   fputs("\npress any key to close\n", stdout);
   fflush(stdout);
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
@@ -86,38 +91,38 @@ int help_until_a_key() {
   return EXIT_OK;
 }
 
-int run_command(settings &s) {
-  if ((s.cmd == CMD_RUN || s.cmd == CMD_NUDGE || s.cmd == CMD_START) && check_policies(s) != EXIT_OK)
+int run_command(mjh_command_line &s) {
+  if ((s.cmd == MJH_CLI_RUN || s.cmd == MJH_CLI_NUDGE || s.cmd == MJH_CLI_START) && check_policies(s) != EXIT_OK)
     return EXIT_REFUSED;
   switch (s.cmd) {
-    case CMD_RUN:
+    case MJH_CLI_RUN:
       return command_run(s);
-    case CMD_NUDGE:
+    case MJH_CLI_NUDGE:
       return command_nudge(s);
-    case CMD_IDLE:
+    case MJH_CLI_IDLE:
       return command_idle();
-    case CMD_START:
+    case MJH_CLI_START:
       return command_start(s);
-    case CMD_STOP:
+    case MJH_CLI_STOP:
       return command_stop();
-    case CMD_STATUS:
+    case MJH_CLI_STATUS:
       return command_status(s);
-    case CMD_QUIT:
-      return s.given[F_WAIT] ? command_quit_wait(s.given[F_QUIET]) : command_quit();
-    case CMD_INSTALLER_STOP:
+    case MJH_CLI_QUIT:
+      return s.wait ? command_quit_wait(s.quiet) : command_quit();
+    case MJH_CLI_INSTALLER_STOP:
       return command_installer_stop(s);
-    case CMD_INSTALLER_START:
+    case MJH_CLI_INSTALLER_START:
       return command_installer_start();
-    case CMD_INSTALLER_CLEANUP:
+    case MJH_CLI_INSTALLER_CLEANUP:
       return command_installer_cleanup(s);
-    case CMD_VERSION:
+    case MJH_CLI_VERSION:
       say(stdout, "mjctl " MJCTL_VERSION ", veltrano-mouse-jiggler.dll ", mj_version());
       return EXIT_OK;
-    case CMD_HELP:
-    case CMD_NONE:
+    case MJH_CLI_HELP:
+    case MJH_CLI_NONE:
       break;
   }
-  fputs(k_usage, stdout);
+  print_usage();
   return EXIT_OK;
 }
 
@@ -127,8 +132,9 @@ int run_command(settings &s) {
 int main(int argc, char **argv) {
   using namespace mjctl;
   if (argc < 2 && console_of_its_own()) return help_until_a_key();
-  static settings s;
-  if (parse_command_line(argc, argv, s) != EXIT_OK) return EXIT_USAGE;
+  static mjh_command_line s;
+  mjh_text_buffer<LINE_MAX_BYTES> why;
+  if (!mjh_command_line_read(argc, argv, &s, &why)) return usage_error(why.view());
   int rc = run_command(s);
   fflush(stdout);
   return rc;

@@ -65,7 +65,7 @@ int while_open_process(DWORD pid, while_target &t) {
 
 // Finds what --while names; says so and returns EXIT_REFUSED when it does
 // not run.
-int while_open(const settings &s, while_target &t) {
+int while_open(const mjh_command_line &s, while_target &t) {
   if (s.while_pid) return while_open_process(s.while_pid, t);
   t.what.add(s.while_program.names[0]);
   t.program = &s.while_program;
@@ -94,7 +94,7 @@ BOOL WINAPI on_console_event(DWORD) {
 
 // A run as it goes: its ends, and what it has shown.
 struct run_state {
-  const settings *s;
+  const mjh_command_line *s;
   while_target watched;
   mjh_text_buffer<32> until;  // --until's time, as said
   int64_t until_utc = 0;
@@ -108,8 +108,8 @@ struct run_state {
 
 // The first lines of a run: what it does and how it ends.
 void run_announce(run_state &r, bool keeping_awake) {
-  const settings &s = *r.s;
-  if (s.given[F_JSON]) {
+  const mjh_command_line &s = *r.s;
+  if (s.json) {
     say(stdout, r.last_line.view());
     fflush(stdout);
     return;
@@ -119,8 +119,8 @@ void run_announce(run_state &r, bool keeping_awake) {
   mjh_describe_run(&r.prev, text);
   text.add('\n');
   if (keeping_awake) text.add("keeping the system and display on while the run is active\n");
-  if (s.given[F_WHILE]) text.add("running while ", r.watched.what.view(), r.watched.pid_note.view(), " runs\n");
-  if (s.given[F_FOR]) {
+  if (s.has_while) text.add("running while ", r.watched.what.view(), r.watched.pid_note.view(), " runs\n");
+  if (s.schedule.given & MJH_SCHED_KEY_FOR) {
     text.add("stopping after ", s.schedule.for_s, " s");
     if (s.schedule.for_s >= 60) {
       text.add(" (");
@@ -128,7 +128,7 @@ void run_announce(run_state &r, bool keeping_awake) {
       text.add(')');
     }
     text.add("; Ctrl+C stops earlier\n");
-  } else if (s.given[F_UNTIL]) {
+  } else if (s.schedule.given & MJH_SCHED_KEY_UNTIL) {
     text.add("running until ", r.until.view(), "; Ctrl+C stops earlier\n");
   } else {
     text.add("Ctrl+C stops\n");
@@ -139,11 +139,11 @@ void run_announce(run_state &r, bool keeping_awake) {
 
 // Why the run ends now, or STOP_NONE; waits up to 200 ms for Ctrl+C.
 stop_reason run_check_stop(run_state &r) {
-  const settings &s = *r.s;
+  const mjh_command_line &s = *r.s;
   if (WaitForSingleObject(g_stop_requested.get(), 200) == WAIT_OBJECT_0) return STOP_CTRL_C;
-  if (s.given[F_FOR] && GetTickCount64() >= r.deadline) return STOP_TIME_UP;
-  if (s.given[F_UNTIL] && mjw_now_utc() >= r.until_utc) return STOP_TIME_UP;
-  if (s.given[F_WHILE] && while_ended(r.watched)) return STOP_WHILE_ENDED;
+  if ((s.schedule.given & MJH_SCHED_KEY_FOR) && GetTickCount64() >= r.deadline) return STOP_TIME_UP;
+  if ((s.schedule.given & MJH_SCHED_KEY_UNTIL) && mjw_now_utc() >= r.until_utc) return STOP_TIME_UP;
+  if (s.has_while && while_ended(r.watched)) return STOP_WHILE_ENDED;
   return STOP_NONE;
 }
 
@@ -202,7 +202,7 @@ void run_summary(const run_state &r, const mjh_status &now, stop_reason reason) 
 // Watches the run until it ends, showing each step. Returns EXIT_OK, or
 // EXIT_REFUSED when the DLL's status stopped reading.
 int run_loop(run_state &r, mjw_keep_awake &keep_awake) {
-  const bool json = r.s->given[F_JSON];
+  const bool json = r.s->json;
   mjh_text_buffer<1024> line;
   mjh_status now = r.prev;
   stop_reason reason = STOP_NONE;
@@ -240,17 +240,17 @@ bool watch_console_events() {
 
 }  // namespace
 
-int command_run(const settings &s) {
+int command_run(const mjh_command_line &s) {
   mjh_text_buffer<256> options;
   mjh_options_dll_text(&s.run, options);
   if (!options.ok()) return refused("cannot write the options text");
   run_state r;
   r.s = &s;
-  if (s.given[F_WHILE] && while_open(s, r.watched) != EXIT_OK) return EXIT_REFUSED;
+  if (s.has_while && while_open(s, r.watched) != EXIT_OK) return EXIT_REFUSED;
   if (agent_run_active())
     say(stderr, "mjctl: note: this session's agent is running nudges too; this run goes on beside it");
   warn_if_interval_unsafe(s.run.interval_s, s.run.only_when_idle != 0);
-  if (s.given[F_UNTIL]) r.until_utc = until_end(s.schedule.until_minute, r.until);
+  if (s.schedule.given & MJH_SCHED_KEY_UNTIL) r.until_utc = until_end(s.schedule.until_minute, r.until);
   if (!watch_console_events()) return refused("cannot watch for Ctrl+C (error ", GetLastError(), ")");
   if (!mj_start(options.c_str())) return refused("the DLL did not start the run: ", mj_last_error());
   mjw_keep_awake keep_awake;
@@ -261,7 +261,7 @@ int command_run(const settings &s) {
   }
   r.started = GetTickCount64();
   r.deadline = r.started + static_cast<ULONGLONG>(s.schedule.for_s) * 1000;
-  r.live = !s.given[F_JSON] && stdout_is_console();
+  r.live = !s.json && stdout_is_console();
   if (!read_status(&r.prev, &r.last_line)) {
     mj_stop();
     return EXIT_REFUSED;

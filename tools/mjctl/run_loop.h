@@ -8,7 +8,7 @@
 
 namespace mjctl {
 
-int command_run(const settings &s);
+int command_run(const mjh_command_line &s);
 
 }  // namespace mjctl
 
