@@ -50,22 +50,10 @@ bool part_of_upgrade(const char *upgrading_product) {
          find_process(snapshot.get(), parent.th32ParentProcessID, &grandparent) && is_msiexec(grandparent);
 }
 
-// Deletes key (under HKCU) when it holds no values and no subkeys.
-void delete_if_empty(const wchar_t *name) {
-  mjw_key key;
-  DWORD subkeys = 1, values = 1;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, name, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS ||
-      RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                       nullptr, nullptr) != ERROR_SUCCESS)
-    return;
-  key.reset();
-  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, name);
-}
-
 // Removes the restart record of this folder, and its key when empty.
 void forget_restart(const wchar_t *folder) {
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, k_restart_key, folder);
-  delete_if_empty(k_restart_key);
+  mjw_registry_delete_value(HKEY_CURRENT_USER, k_restart_key, folder);
+  mjw_registry_delete_if_empty(HKEY_CURRENT_USER, k_restart_key);
 }
 
 }  // namespace
@@ -76,12 +64,8 @@ int command_installer_stop(const mjh_command_line &s) {
   mjw_handle process = agent_process(&ours);
   if (!process || !ours || !own_folder(folder)) return EXIT_OK;
   wide_text value_name(folder.view());
-  mjw_key key;
-  DWORD one = 1;
-  if (part_of_upgrade(s.operands[0]) && value_name.whole &&
-      RegCreateKeyExW(HKEY_CURRENT_USER, k_restart_key, 0, nullptr, REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr,
-                      key.receive(), nullptr) == ERROR_SUCCESS)
-    RegSetValueExW(key.get(), value_name.w, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&one), sizeof one);
+  if (part_of_upgrade(s.operands[0]) && value_name.whole)
+    mjw_registry_set_number(HKEY_CURRENT_USER, k_restart_key, value_name.w, 1, true);
   return quit_and_wait(process, true);
 }
 
@@ -89,10 +73,8 @@ int command_installer_start() {
   path_text folder, path;
   if (!own_folder(folder)) return EXIT_OK;
   wide_text value_name(folder.view());
-  DWORD value = 0, size = sizeof value;
-  if (!value_name.whole || RegGetValueW(HKEY_CURRENT_USER, k_restart_key, value_name.w, RRF_RT_REG_DWORD, nullptr,
-                                        &value, &size) != ERROR_SUCCESS)
-    return EXIT_OK;
+  DWORD value = 0;
+  if (!value_name.whole || !mjw_registry_number(HKEY_CURRENT_USER, k_restart_key, value_name.w, &value)) return EXIT_OK;
   forget_restart(value_name.w);
   // An installer that runs above the desktop (an administrator's elevated
   // msiexec) would start an elevated agent: it comes back at the next log-on.
@@ -117,23 +99,18 @@ int command_installer_cleanup(const mjh_command_line &s) {
   path_text folder, command;
   if (!own_folder(folder) || part_of_upgrade(s.operands[1])) return EXIT_OK;
   if (s.operands[0] && strcmp(s.operands[0], "user") == 0) {
-    RegDeleteTreeW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY);
-    RegDeleteKeyW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY);
-    delete_if_empty(k_vendor_key);
+    mjw_registry_delete_tree(HKEY_CURRENT_USER, MJW_SETTINGS_KEY);
+    mjw_registry_delete_if_empty(HKEY_CURRENT_USER, k_vendor_key);
   } else {
     wide_text value_name(folder.view());
     if (value_name.whole) forget_restart(value_name.w);
   }
   wchar_t value[MAX_PATH + 64];
-  DWORD size = sizeof value - sizeof value[0];
-  if (RegGetValueW(HKEY_CURRENT_USER, MJW_RUN_KEY, MJW_RUN_VALUE, RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, value,
-                   &size) != ERROR_SUCCESS)
+  if (!mjw_registry_text(HKEY_CURRENT_USER, MJW_RUN_KEY, MJW_RUN_VALUE, value, sizeof value / sizeof *value))
     return EXIT_OK;
   mjw_narrow(value, command);
   if (!command.ok() || !names_our_agent(command_program(command.view()))) return EXIT_OK;
-  mjw_key key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, MJW_RUN_KEY, 0, KEY_SET_VALUE, key.receive()) == ERROR_SUCCESS)
-    RegDeleteValueW(key.get(), MJW_RUN_VALUE);
+  mjw_registry_delete_value(HKEY_CURRENT_USER, MJW_RUN_KEY, MJW_RUN_VALUE);
   return EXIT_OK;
 }
 
