@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -86,6 +88,19 @@ class Mjctl {
     if (out_reader_.joinable()) out_reader_.join();
     err_reader_.join();
     return (long)code;
+  }
+
+  // The local time of day, HH:MM, at which mjctl ended ("" while it runs).
+  std::string ended_at() {
+    FILETIME created, exited, kernel, user, local;
+    SYSTEMTIME t;
+    if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0 ||
+        !GetProcessTimes(pi_.hProcess, &created, &exited, &kernel, &user) ||
+        !FileTimeToLocalFileTime(&exited, &local) || !FileTimeToSystemTime(&local, &t))
+      return "";
+    char text[8];
+    snprintf(text, sizeof text, "%02d:%02d", t.wHour, t.wMinute);
+    return text;
   }
 
   // What mjctl wrote so far, with Windows line ends made plain.
@@ -241,25 +256,27 @@ std::string lock_warning(int interval_s, int only_when_idle) {
   return text.size() ? std::string("mjctl: warning: ") + text.c_str() + "\n" : "";
 }
 
-class RunFlags : public ::testing::TestWithParam<run_case> {};
-
-TEST_P(RunFlags, ReachTheDll) {
-  const run_case &c = GetParam();
-  Mjctl mjctl(std::string("run --json --for 1 ") + c.flags);
-  ASSERT_TRUE(mjctl.started());
-  ASSERT_EQ(mjctl.finish(), 0) << mjctl.err();
-  std::vector<std::string> lines = lines_of(mjctl.out());
-  ASSERT_GE(lines.size(), 2u) << mjctl.out();
-  for (const std::string &line : lines) EXPECT_TRUE(json_is_flat_object(line)) << line;
-  EXPECT_EQ(lines.front().rfind(std::string("{\"active\":1,") + c.options + ",", 0), 0u) << lines.front();
-  EXPECT_EQ(lines.back().rfind(std::string("{\"active\":0,") + c.options + ",", 0), 0u) << lines.back();
-  std::smatch m;
-  const std::string options = c.options;
-  ASSERT_TRUE(std::regex_search(options, m, std::regex("\"interval_s\":([0-9]+).*\"only_when_idle\":([01])")));
-  EXPECT_EQ(mjctl.err(), lock_warning(std::stoi(m[1].str()), std::stoi(m[2].str())));
+// The rows' runs go side by side: each is a second long.
+TEST(MjctlRun, FlagsReachTheDll) {
+  std::vector<std::unique_ptr<Mjctl>> runs;
+  for (const run_case &c : k_run_cases)
+    runs.push_back(std::make_unique<Mjctl>(std::string("run --json --for 1 ") + c.flags));
+  for (size_t i = 0; i < runs.size(); i++) {
+    const run_case &c = k_run_cases[i];
+    Mjctl &mjctl = *runs[i];
+    ASSERT_TRUE(mjctl.started()) << c.flags;
+    ASSERT_EQ(mjctl.finish(), 0) << c.flags << mjctl.err();
+    std::vector<std::string> lines = lines_of(mjctl.out());
+    ASSERT_GE(lines.size(), 2u) << c.flags << mjctl.out();
+    for (const std::string &line : lines) EXPECT_TRUE(json_is_flat_object(line)) << line;
+    EXPECT_EQ(lines.front().rfind(std::string("{\"active\":1,") + c.options + ",", 0), 0u) << lines.front();
+    EXPECT_EQ(lines.back().rfind(std::string("{\"active\":0,") + c.options + ",", 0), 0u) << lines.back();
+    std::smatch m;
+    const std::string options = c.options;
+    ASSERT_TRUE(std::regex_search(options, m, std::regex("\"interval_s\":([0-9]+).*\"only_when_idle\":([01])")));
+    EXPECT_EQ(mjctl.err(), lock_warning(std::stoi(m[1].str()), std::stoi(m[2].str()))) << c.flags;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, RunFlags, ::testing::ValuesIn(k_run_cases));
 
 // ---- Runs told in sentences ------------------------------------------------------
 
@@ -347,17 +364,16 @@ TEST(MjctlRun, SaysWhenItKeepsTheSystemAwake) {
 
 // --for takes the forms people type; a bare number stays seconds.
 TEST(MjctlRun, ForTakesTheFormsPeopleType) {
-  for (const char *form : {"2s", "2"}) {
-    Mjctl mjctl(std::string("run --dry-run --for ") + form);
-    ASSERT_EQ(mjctl.finish(), 0) << mjctl.err();
-    std::vector<std::string> lines = lines_of(mjctl.out());
-    ASSERT_GE(lines.size(), 3u) << mjctl.out();
-    EXPECT_EQ(lines[1], "stopping after 2 s; Ctrl+C stops earlier") << form;
+  // Side by side; longer ones are said in hours and minutes too (stopped early here).
+  Mjctl with_unit("run --dry-run --for 2s"), bare("run --dry-run --for 2"), longer("run --dry-run --for 1h30m");
+  for (Mjctl *mjctl : {&with_unit, &bare}) {
+    ASSERT_EQ(mjctl->finish(), 0) << mjctl->err();
+    std::vector<std::string> lines = lines_of(mjctl->out());
+    ASSERT_GE(lines.size(), 3u) << mjctl->out();
+    EXPECT_EQ(lines[1], "stopping after 2 s; Ctrl+C stops earlier");
     EXPECT_TRUE(std::regex_match(lines.back(), std::regex("stopped after [23] s \\(time is up\\): .*")))
         << lines.back();
   }
-  // Longer ones are said in hours and minutes too (stopped early here).
-  Mjctl longer("run --dry-run --for 1h30m");
   ASSERT_TRUE(longer.wait_for_output("Ctrl+C stops earlier\n")) << longer.out();
   EXPECT_EQ(lines_of(longer.out())[1], "stopping after 5400 s (1 h 30 min); Ctrl+C stops earlier");
 }
@@ -454,33 +470,67 @@ std::string local_clock(int minutes_ahead, int *seconds_into_minute = nullptr) {
   return text;
 }
 
-// --until a time still ahead today stops there; one already past today means
-// tomorrow's, and the start says so.
+// Set in the environment of this program when it runs as a stand-in agent
+// (FakeAgentProcess below).
+const char kFakeAgentVariable[] = "MJCTL_TEST_FAKE_AGENT_PROCESS";
+
+bool too_close_to_midnight(const std::string &clock) { return clock > "23:50" || clock < "00:10"; }
+
+// One already past today means tomorrow's, and the start says so (a time
+// still ahead today: RunUntilTheNextMinute below).
 TEST(MjctlRun, UntilStopsAtTheTimeOfDayTomorrowsWhenPast) {
-  int second;
-  local_clock(0, &second);
-  if (second > 45) {
-    Sleep((61 - second) * 1000);  // not too close to the minute's end
-  }
   const std::string past = local_clock(-2);
-  if (past > "23:50" || past < "00:10") GTEST_SKIP() << "too close to midnight to tell today from tomorrow";
+  if (too_close_to_midnight(past)) GTEST_SKIP() << "too close to midnight to tell today from tomorrow";
   Mjctl tomorrow("run --dry-run --until " + past);
   ASSERT_TRUE(tomorrow.wait_for_output("Ctrl+C stops earlier\n")) << tomorrow.out() << tomorrow.err();
   EXPECT_EQ(lines_of(tomorrow.out())[1], "running until " + past + " tomorrow; Ctrl+C stops earlier");
-
-  // The next minute: the run ends within a minute, at that time.
-  local_clock(0, &second);
-  if (second > 50) Sleep((61 - second) * 1000);
-  const std::string next = local_clock(1);
-  Mjctl today("run --dry-run --until " + next);
-  ASSERT_EQ(today.finish(), 0) << today.err();
-  std::vector<std::string> lines = lines_of(today.out());
-  ASSERT_GE(lines.size(), 3u) << today.out();
-  EXPECT_EQ(lines[1], "running until " + next + "; Ctrl+C stops earlier");
-  EXPECT_TRUE(std::regex_match(lines.back(), std::regex("stopped after [0-9]+ s \\(time is up\\): .*")))
-      << lines.back();
-  EXPECT_EQ(local_clock(0), next) << "stopped at the minute it was told";
 }
+
+// --until a time still ahead today stops there: the next minute, up to a
+// minute away. That run starts before the first test and is looked at after
+// the last, so that its wait goes by beside them (it is a dry run and waits
+// for no agent).
+class RunUntilTheNextMinute : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (std::getenv(kFakeAgentVariable) || !runs("MjctlRun", "UntilStopsAtTheTimeOfDayTomorrowsWhenPast")) return;
+    int second;
+    local_clock(0, &second);
+    next_ = local_clock(second > 50 ? 2 : 1);  // the next minute may come before mjctl has started
+    if (too_close_to_midnight(next_)) return;
+    run_ = std::make_unique<Mjctl>("run --dry-run --until " + next_);
+    // Once it says how it ends it has looked for an agent: the tests' stand-in agents come after.
+    ASSERT_TRUE(run_->wait_for_output("Ctrl+C stops earlier\n")) << run_->out() << run_->err();
+  }
+
+  void TearDown() override {
+    if (!run_) return;
+    ASSERT_EQ(run_->finish(), 0) << run_->err();
+    std::vector<std::string> lines = lines_of(run_->out());
+    ASSERT_GE(lines.size(), 3u) << run_->out();
+    EXPECT_EQ(lines[1], "running until " + next_ + "; Ctrl+C stops earlier");
+    EXPECT_TRUE(std::regex_match(lines.back(), std::regex("stopped after [0-9]+ s \\(time is up\\): .*")))
+        << lines.back();
+    EXPECT_EQ(run_->ended_at(), next_) << "stopped at the minute it was told";
+  }
+
+ private:
+  std::string next_;
+  std::unique_ptr<Mjctl> run_;
+
+  // Whether the filter lets that test run.
+  static bool runs(const char *suite, const char *test) {
+    const ::testing::UnitTest &all = *::testing::UnitTest::GetInstance();
+    for (int i = 0; i < all.total_test_suite_count(); i++) {
+      const ::testing::TestSuite &s = *all.GetTestSuite(i);
+      for (int j = 0; j < s.total_test_count(); j++)
+        if (strcmp(s.name(), suite) == 0 && strcmp(s.GetTestInfo(j)->name(), test) == 0)
+          return s.GetTestInfo(j)->should_run();
+    }
+    return false;
+  }
+};
+const auto *const k_run_until = ::testing::AddGlobalTestEnvironment(new RunUntilTheNextMinute);
 
 // A screen saver that starts sooner than the interval can keep ahead of:
 // run and start say so in one line on stderr, naming the largest safe interval.
@@ -516,10 +566,13 @@ TEST_F(MjctlLockWarning, RunWarnsOnceNamingTheLargestSafeInterval) {
       {"--interval 25", ""},
       {"--interval 50 --always", ""},
   };
-  for (const auto &c : cases) {
-    Mjctl mjctl(std::string("run --dry-run --for 1 ") + c.flags);
-    ASSERT_EQ(mjctl.finish(), 0) << c.flags << mjctl.err();
-    EXPECT_TRUE(std::regex_match(mjctl.err(), std::regex(c.err))) << c.flags << "\nstderr:\n" << mjctl.err();
+  std::vector<std::unique_ptr<Mjctl>> runs;  // side by side
+  for (const auto &c : cases) runs.push_back(std::make_unique<Mjctl>(std::string("run --dry-run --for 1 ") + c.flags));
+  for (size_t i = 0; i < runs.size(); i++) {
+    Mjctl &mjctl = *runs[i];
+    ASSERT_EQ(mjctl.finish(), 0) << cases[i].flags << mjctl.err();
+    EXPECT_TRUE(std::regex_match(mjctl.err(), std::regex(cases[i].err))) << cases[i].flags << "\nstderr:\n"
+                                                                         << mjctl.err();
     EXPECT_EQ(lines_of(mjctl.out())[0].rfind("started: ", 0), 0u) << "the run goes on: " << mjctl.out();
   }
   set(FALSE, 60);  // a screen saver that is off never starts
@@ -958,7 +1011,6 @@ TEST(MjctlAgent, StopSaysWhatTheAgentNowDoes) {
 // again, running only this test, with kFakeAgentVariable set. It answers a
 // quit, closes its pipe, and lives on for kLingerMs before it ends, as an
 // agent may that still has things to let go of after its pipe is gone.
-const char kFakeAgentVariable[] = "MJCTL_TEST_FAKE_AGENT_PROCESS";
 const DWORD kLingerMs = 2000;
 
 TEST(FakeAgentProcess, AnswersAQuitAndLingers) {
@@ -1298,17 +1350,35 @@ const policy_case k_policy_cases[] = {
      true},
 };
 
+// The values as reg.exe stores them, written by this process: one process
+// fewer per value and per key removed.
+LSTATUS store_policy(const policy_value &v) {
+  HKEY root = strcmp(v.root, "HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  if (strcmp(v.type, "REG_DWORD") == 0) {
+    const DWORD number = strtoul(v.data, nullptr, 10);
+    return RegSetKeyValueA(root, k_policy_key, v.name, REG_DWORD, &number, sizeof number);
+  }
+  return RegSetKeyValueA(root, k_policy_key, v.name, REG_SZ, v.data, static_cast<DWORD>(strlen(v.data) + 1));
+}
+
+void forget_policies() {
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    RegDeleteTreeA(root, k_policy_key);
+    RegDeleteKeyA(root, k_policy_key);
+  }
+}
+
 class MjctlPolicy : public ::testing::TestWithParam<policy_case> {
  protected:
-  void SetUp() override { clear_policies(); }
-  void TearDown() override { clear_policies(); }
+  void SetUp() override { forget_policies(); }
+  void TearDown() override { forget_policies(); }
 };
 
 TEST_P(MjctlPolicy, RefusesWhatThePolicyForbids) {
   const policy_case &c = GetParam();
   for (const policy_value &v : c.values) {
     if (!v.root) continue;
-    ASSERT_EQ(add_policy(v.root, v.name, v.type, v.data), 0u) << v.name;
+    ASSERT_EQ(store_policy(v), ERROR_SUCCESS) << v.name;
   }
   const std::string status = status_reply(false);
   std::unique_ptr<FakeAgent> agent;
