@@ -298,6 +298,7 @@ const cli_case k_accepted[] = {
     {{"start", "--for", "90"}, R"(start {"cmd":"start","options":{"for":90}})"},
     {{"start", "--until", "24:00", "--days", "sat,sun"},
      R"(start {"cmd":"start","options":{"days":"sat,sun","until":"24:00"}})"},
+    {{"start", "--until", "END"}, R"(start {"cmd":"start","options":{"until":"end"}})"},
     {{"start", "--until", "end", "--hours", "9-17"},
      R"(start {"cmd":"start","options":{"hours":"09:00-17:00","until":"end"}})"},
     {{"start", "--options", R"({"dx":3,"hours":"22:00-06:00"})", "--days", "fri"},

@@ -9,6 +9,7 @@
 #include "conditions.h"
 #include "gtest/gtest.h"
 #include "schedule_text.h"
+#include "schedule_zones.h"
 #include "settings.h"
 
 namespace {
@@ -207,10 +208,7 @@ TEST(Settings, WhatIsStoredReadsBackTheSame) {
     s.foreground = 1;
     s.ac_only = 1;
     s.battery_floor = 35;
-    mjh_hours h;
-    mjh_hours_none(&h);
-    ASSERT_TRUE(mjh_hours_parse("08:30-12:00,13:00-17:30", &h, nullptr));
-    ASSERT_TRUE(mjh_days_parse("mon-fri", &h.days, nullptr));
+    const mjh_hours h = schedule_zones::hours("08:30-12:00,13:00-17:30", "mon-fri");
     mjh_programs p;
     ASSERT_TRUE(mjh_programs_parse("obs64.exe,MSTSC", &p, nullptr));
     const stored kept(s, h, &p);

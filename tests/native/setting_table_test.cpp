@@ -10,6 +10,7 @@
 
 #include "gtest/gtest.h"
 #include "lock_rule.h"
+#include "schedule_zones.h"
 
 namespace {
 
@@ -120,10 +121,7 @@ TEST_P(KeptSettings, AreWhatTheStartNamesOverWhatWasKept) {
   mjh_settings_default(&saved);
   saved.foreground = 1;
   saved.battery_floor = 40;
-  mjh_hours hours;
-  mjh_hours_none(&hours);
-  ASSERT_TRUE(mjh_hours_parse("08:00-12:00", &hours, nullptr));
-  ASSERT_TRUE(mjh_days_parse("mon-fri", &hours.days, nullptr));
+  mjh_hours hours = schedule_zones::hours("08:00-12:00", "mon-fri");
   mjh_programs programs;
   ASSERT_TRUE(mjh_programs_parse("a.exe", &programs, nullptr));
   const mjh_settings before = saved;
