@@ -16,6 +16,16 @@ enum {
 
 bool is_option(const mjh_setting &row) { return row.kind == MJH_SETTING_OPTION; }
 
+// The bits of the options (options) or of the schedule keys and conditions.
+constexpr unsigned bits_of(bool options) {
+  unsigned bits = 0;
+  for (const mjh_setting &row : mjh_setting_rows)
+    if (row.kind != MJH_SETTING_AGENT && (row.kind == MJH_SETTING_OPTION) == options) bits |= row.bit;
+  return bits;
+}
+static_assert(bits_of(true) == MJH_KEYS_ALL, "MJH_KEYS_ALL names every option of the table");
+static_assert(bits_of(false) == MJH_SCHED_KEYS_ALL, "MJH_SCHED_KEYS_ALL names every schedule key and condition");
+
 // A start names it: its bit among the keys of its kind.
 bool named(const mjh_setting &row, unsigned option_keys, unsigned schedule_keys) {
   return row.bit != 0 && ((is_option(row) ? option_keys : schedule_keys) & row.bit) != 0;
