@@ -20,6 +20,8 @@
  *   "mode": "zen" | "move"       (default "zen")
  *   "interval_s": 1..3600        (default 60; out-of-range values are clamped)
  *   "dx", "dy": -200..200        (default 1, 1; clamped; move with 0,0 moves 1,0)
+ * (the ranges are MJ_INTERVAL_S_MIN..MJ_INTERVAL_S_MAX and
+ * MJ_MOVE_MIN..MJ_MOVE_MAX below)
  *   "only_when_idle": true|false (default true; 1|0 also work)
  *   "dry_run": true|false        (default false: schedule and count, inject nothing)
  * NULL or "" keeps every default; keys the text lacks keep theirs. A text
@@ -52,6 +54,13 @@
 #define MJ_VERSION_MINOR 0
 #define MJ_VERSION_PATCH 0
 #define MJ_VERSION_STRING "1.0.0"
+
+/* The ranges of the options text's numbers, for a host that checks a value
+ * before the library clamps it: interval_s in seconds, dx and dy in pixels. */
+#define MJ_INTERVAL_S_MIN 1
+#define MJ_INTERVAL_S_MAX 3600
+#define MJ_MOVE_MIN (-200)
+#define MJ_MOVE_MAX 200
 
 #if defined(_WIN32) && defined(MJ_BUILDING_DLL)
 #define MJ_API __declspec(dllexport)

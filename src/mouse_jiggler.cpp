@@ -165,9 +165,11 @@ int opts_parse(const char *text, mj_opts *opts, char *msg) {
 
   opts->mode = mode;
   int32_t interval = json_int(text, "interval_s", opts->interval_s);
-  opts->interval_s = interval > 3600 ? 3600 : interval <= 0 ? 1 : interval;
-  opts->dx = clamp(json_int(text, "dx", opts->dx), -200, 200);
-  opts->dy = clamp(json_int(text, "dy", opts->dy), -200, 200);
+  opts->interval_s = interval > MJ_INTERVAL_S_MAX   ? MJ_INTERVAL_S_MAX
+                     : interval < MJ_INTERVAL_S_MIN ? MJ_INTERVAL_S_MIN
+                                                    : interval;
+  opts->dx = clamp(json_int(text, "dx", opts->dx), MJ_MOVE_MIN, MJ_MOVE_MAX);
+  opts->dy = clamp(json_int(text, "dy", opts->dy), MJ_MOVE_MIN, MJ_MOVE_MAX);
   opts->only_when_idle = json_int(text, "only_when_idle", opts->only_when_idle) != 0;
   opts->dry_run = json_int(text, "dry_run", opts->dry_run) != 0;
   if (opts->mode == MJ_MODE_MOVE && opts->dx == 0 && opts->dy == 0) opts->dx = 1;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "setting_table.h"
+
 const int64_t mjh_run_for_choices[4] = {30 * 60, 60 * 60, 2 * 60 * 60, 4 * 60 * 60};
 const int mjh_interval_choices[5] = {30, 60, 120, 300, 600};
 const int mjh_battery_floor_choices[5] = {0, 10, 20, 30, 50};
@@ -586,7 +588,7 @@ void mjh_agent::action(mjh_user_action action, int64_t value) {
       options_changed();
       return;
     case MJH_ACTION_INTERVAL:
-      if (value < 1 || value > 3600) return;
+      if (!mjh_setting_in_range(mjh_option_row(MJH_KEY_INTERVAL_S), value)) return;
       if (!mjh_policy_check_interval(policy_, static_cast<int>(value), &err)) {
         fx_.notify("Interval", err.c_str());
         return;
@@ -841,13 +843,8 @@ void mjh_agent::apply_start(const mjh_request &request, mjh_text &reply) {
   const bool programs_damaged_before = programs_damaged_;
 
   mjh_options_take(&settings_.options, request.options, request.given);
-  if (r.given & MJH_SCHED_KEY_WHILE_RUNNING) {
-    programs_ = r.programs;
-    programs_damaged_ = false;
-  }
-  if (r.given & MJH_SCHED_KEY_FOREGROUND) settings_.foreground = r.foreground;
-  if (r.given & MJH_SCHED_KEY_AC_ONLY) settings_.ac_only = r.ac_only;
-  if (r.given & MJH_SCHED_KEY_BATTERY_FLOOR) settings_.battery_floor = r.battery_floor;
+  mjh_schedule_request_keep(r, &settings_, nullptr, &programs_);
+  if (r.given & MJH_SCHED_KEY_WHILE_RUNNING) programs_damaged_ = false;
   hours_ = hours;
   session_ = session;
   settings_.run_on = 1;

@@ -7,7 +7,6 @@
 
 #include <stddef.h>
 
-#include "options.h"
 #include "text.h"
 
 enum { MJH_JSON_TOKENS_MAX = 512, MJH_JSON_DEPTH_MAX = 16 };
@@ -72,12 +71,6 @@ bool mjh_json_bool(const char *text, const mjh_jtok *t, bool *out);
 int mjh_json_member(const char *text, const mjh_jtok *t, int count, int obj, const char *key);
 
 // ---- Readers shared inside the core ---------------------------------------------
-
-// Applies the members of object token obj to *o like mjh_options_parse (which
-// see); with ignore_unknown, keys that are not options here are passed over
-// (a newer writer's additions) instead of refused.
-bool mjh_options_from_tokens(const char *text, const mjh_jtok *t, int count, int obj, unsigned allowed,
-                             bool ignore_unknown, mjh_options *o, unsigned *given, mjh_text *err);
 
 // Appends `unknown key "..."` to err (may be null), the key decoded,
 // shortened and escaped as a JSON string.

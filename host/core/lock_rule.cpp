@@ -2,6 +2,8 @@
 
 #include <stdint.h>
 
+#include "setting_table.h"
+
 int mjh_lock_timeout(bool saver_active, int saver_timeout_s, int display_off_s) {
   int lock = saver_active && saver_timeout_s > 0 ? saver_timeout_s : 0;
   if (display_off_s > 0 && (lock == 0 || display_off_s < lock)) lock = display_off_s;
@@ -14,9 +16,10 @@ bool mjh_interval_safe(int interval_s, bool only_when_idle, int lock_s) {
 }
 
 int mjh_largest_safe_interval(bool only_when_idle, int lock_s) {
-  if (lock_s <= 0) return 3600;
+  const mjh_setting &interval = mjh_option_row(MJH_KEY_INTERVAL_S);
+  if (lock_s <= 0) return interval.max;
   const int64_t largest = (int64_t{lock_s} - MJH_LOCK_MARGIN_S) / (only_when_idle ? 2 : 1);
-  return largest < 1 ? 1 : largest > 3600 ? 3600 : static_cast<int>(largest);
+  return largest < interval.min ? interval.min : largest > interval.max ? interval.max : static_cast<int>(largest);
 }
 
 void mjh_interval_warning_of(int interval_s, bool only_when_idle, int lock_s, mjh_lock_kind kind, mjh_text &out) {

@@ -21,7 +21,8 @@ int mjh_lock_timeout(bool saver_active, int saver_timeout_s, int display_off_s);
 // 2 * interval <= lock - MJH_LOCK_MARGIN_S. lock_s 0: always safe.
 bool mjh_interval_safe(int interval_s, bool only_when_idle, int lock_s);
 
-// The largest safe interval, clamped to 1..3600 (1 when none is safe).
+// The largest safe interval, clamped to the interval's range (its least
+// when none is safe).
 int mjh_largest_safe_interval(bool only_when_idle, int lock_s);
 
 // What happens after the inactivity, for the warnings' wording.

@@ -16,8 +16,8 @@
 // records are compared whole.
 struct mjh_options {
   mj_mode mode;
-  int interval_s;      // 1 to 3600
-  int dx, dy;          // -200 to 200
+  int interval_s;      // seconds; the ranges are the settings' table's
+  int dx, dy;          // pixels
   int only_when_idle;  // 0 or 1
   int dry_run;         // 0 or 1
   int keep_awake;      // 0 or 1: the host also keeps the system and display on

@@ -2,14 +2,28 @@
 
 #include <string.h>
 
+#include "setting_table.h"
+
 namespace {
 
-const mjh_policy_def k_policies[MJH_POLICY_COUNT] = {
+// A policy that limits a setting takes its type and range from the
+// setting's row.
+constexpr mjh_policy_def of_setting(const char *name, int id) {
+  for (const mjh_setting &row : mjh_setting_rows) {
+    if (row.policy != id) continue;
+    if (row.type == MJH_TYPE_HOURS) return {name, MJH_VALUE_TEXT, 0, 0, MJH_HOURS_TEXT_MAX - 1};
+    if (row.type == MJH_TYPE_DAYS) return {name, MJH_VALUE_TEXT, 0, 0, MJH_DAYS_TEXT_MAX - 1};
+    return {name, MJH_VALUE_NUMBER, static_cast<uint32_t>(row.min), static_cast<uint32_t>(row.max), 0};
+  }
+  return {name, MJH_VALUE_MISSING, 0, 0, 0};
+}
+
+constexpr mjh_policy_def k_policies[MJH_POLICY_COUNT] = {
     {"Allowed", MJH_VALUE_NUMBER, 0, 1, 0},
-    {"MaxIntervalSeconds", MJH_VALUE_NUMBER, 1, 3600, 0},
-    {"KeepAwake", MJH_VALUE_NUMBER, 0, 1, 0},
-    {"WorkingHours", MJH_VALUE_TEXT, 0, 0, MJH_HOURS_TEXT_MAX - 1},
-    {"WorkingDays", MJH_VALUE_TEXT, 0, 0, MJH_DAYS_TEXT_MAX - 1},
+    of_setting("MaxIntervalSeconds", MJH_POLICY_MAX_INTERVAL),
+    of_setting("KeepAwake", MJH_POLICY_KEEP_AWAKE),
+    of_setting("WorkingHours", MJH_POLICY_WORKING_HOURS),
+    of_setting("WorkingDays", MJH_POLICY_WORKING_DAYS),
     {"StartWithWindows", MJH_VALUE_NUMBER, 0, 1, 0},
 };
 
@@ -184,9 +198,14 @@ bool mjh_policy_check_start_with_windows(const mjh_policy &p, mjh_text *err) {
 bool mjh_policy_check_request(const mjh_policy &p, const mjh_options &o, unsigned keys, unsigned sched_keys,
                               mjh_text *err) {
   if (!mjh_policy_check_allowed(p, err)) return false;
-  if ((keys & MJH_KEY_INTERVAL_S) && !mjh_policy_check_interval(p, o.interval_s, err)) return false;
-  if ((keys & MJH_KEY_KEEP_AWAKE) && !mjh_policy_check_keep_awake(p, o.keep_awake != 0, err)) return false;
-  if ((sched_keys & (MJH_SCHED_KEY_HOURS | MJH_SCHED_KEY_DAYS)) && !mjh_policy_check_hours(p, err)) return false;
+  // The settings it names that a policy limits, in the table's order.
+  for (const mjh_setting &row : mjh_setting_rows) {
+    if (row.policy < 0 || !((row.kind == MJH_SETTING_OPTION ? keys : sched_keys) & row.bit)) continue;
+    const bool allowed = row.policy == MJH_POLICY_MAX_INTERVAL ? mjh_policy_check_interval(p, o.*row.option, err)
+                         : row.policy == MJH_POLICY_KEEP_AWAKE ? mjh_policy_check_keep_awake(p, o.*row.option != 0, err)
+                                                               : mjh_policy_check_hours(p, err);
+    if (!allowed) return false;
+  }
   return true;
 }
 

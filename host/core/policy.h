@@ -26,7 +26,7 @@
 
 enum mjh_policy_id {
   MJH_POLICY_ALLOWED,             // DWORD 0 or 1: 0 forbids every run and nudge of the hosts
-  MJH_POLICY_MAX_INTERVAL,        // DWORD 1 to 3600: the longest interval between nudges
+  MJH_POLICY_MAX_INTERVAL,        // DWORD in the interval's range: the longest interval between nudges
   MJH_POLICY_KEEP_AWAKE,          // DWORD 0 or 1: 0 forbids keep-awake, 1 forces it on
   MJH_POLICY_WORKING_HOURS,       // REG_SZ, as mjctl start --hours takes it
   MJH_POLICY_WORKING_DAYS,        // REG_SZ, as mjctl start --days takes it

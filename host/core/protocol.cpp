@@ -3,10 +3,11 @@
 #include <string.h>
 
 #include "json.h"
+#include "setting_table.h"
 
 namespace {
 
-enum { REQUEST_TOKENS_MAX = 64 };  // a start with every option needs 19
+enum { REQUEST_TOKENS_MAX = 64 };  // a start naming every key needs 35
 
 const char *const k_command_names[] = {"status", "start", "stop", "nudge", "quit", "show"};
 enum { COMMAND_COUNT = sizeof k_command_names / sizeof k_command_names[0] };
@@ -139,8 +140,8 @@ bool mjh_request_parse(const char *line, size_t len, const mjh_options *saved, m
       mjh_json_error_with_value(line, &t[options_at], "\"options\" must be an object, not ", err);
       return false;
     }
-    if (!mjh_start_options_from_tokens(line, t, count, options_at, &request.options, &request.given, &request.schedule,
-                                       err))
+    if (!mjh_settings_from_json(line, t, count, options_at, MJH_KEYS_ALL, MJH_SCHED_KEYS_ALL, false, &request.options,
+                                &request.given, &request.schedule, err))
       return false;
   }
   *out = request;

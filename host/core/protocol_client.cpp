@@ -4,6 +4,7 @@
 
 #include "json.h"
 #include "protocol.h"
+#include "setting_table.h"
 
 namespace {
 
@@ -140,7 +141,8 @@ bool read_status_members(const char *text, const mjh_jtok *t, int count, int age
   at = mjh_json_member(text, t, count, agent, "settings");
   if (at < 0 || t[at].type != MJH_JSON_OBJECT) return false;
   mjh_options_default(&r->settings);
-  if (!mjh_options_from_tokens(text, t, count, at, MJH_KEYS_ALL, true, &r->settings, nullptr, nullptr)) return false;
+  if (!mjh_settings_from_json(text, t, count, at, MJH_KEYS_ALL, 0, true, &r->settings, nullptr, nullptr, nullptr))
+    return false;
   at = mjh_json_member(text, t, count, agent, "stopped_because");
   if (at >= 0 && t[at].type == MJH_JSON_STRING)
     mjh_json_string_cut(text, &t[at], r->stopped_because, sizeof r->stopped_because);
@@ -164,8 +166,7 @@ bool mjh_request_format(mjh_command cmd, const mjh_options *options, unsigned ke
   const bool with_schedule = schedule != nullptr && schedule->given != 0;
   if (cmd == MJH_CMD_START && (keys != 0 || with_schedule)) {
     out.add(",\"options\":{");
-    if (keys != 0) mjh_options_members(options, keys, out);
-    if (with_schedule) mjh_schedule_request_put(schedule, out);
+    mjh_settings_put(options, keys, schedule, out);
     out.add('}');
   }
   out.add("}\n");

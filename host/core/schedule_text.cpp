@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "json.h"
+#include "setting_table.h"
 
 namespace {
 
@@ -451,234 +451,19 @@ bool mjh_hours_to_stored(const mjh_hours *h, mjh_text &hours, mjh_text &days) {
 
 // ---- A start request's schedule ----------------------------------------------
 
-namespace {
-
-constexpr size_t SCHEDULE_VALUE_MAX = 128;  // longer than any text the keys accept
-constexpr const char *k_schedule_keys[] = {"hours",         "days",       "for",     "until",
-                                           "while_running", "foreground", "ac_only", "battery_floor"};
-constexpr unsigned SCHEDULE_KEY_COUNT = sizeof k_schedule_keys / sizeof k_schedule_keys[0];
-
-unsigned schedule_key_bit(const char *text, const mjh_jtok *key) {
-  for (unsigned i = 0; i < SCHEDULE_KEY_COUNT; i++)
-    if (mjh_json_string_is(text, key, k_schedule_keys[i])) return 1u << i;
-  return 0;
-}
-
-const char *schedule_key_name(unsigned bit) {
-  for (unsigned i = 0; i < SCHEDULE_KEY_COUNT; i++)
-    if (bit == 1u << i) return k_schedule_keys[i];
-  return "";
-}
-
-// A true or false member, or `"<key>" must be true or false, not <value>`.
-bool schedule_bool(const char *text, const mjh_jtok *v, const char *key, bool *out, mjh_text *err) {
-  if (mjh_json_bool(text, v, out)) return true;
-  mjh_text_buffer<64> message;
-  message.add('"', key, "\" must be true or false, not ");
-  mjh_json_error_with_value(text, v, message.c_str(), err);
-  return false;
-}
-
-// The decoded text of string token v into out, or false with `"<key>" must
-// be <what>, not <value>`.
-template <size_t N>
-bool schedule_text(const char *text, const mjh_jtok *v, const char *key, const char *what, char (&out)[N],
-                   mjh_text *err) {
-  if (v->type == MJH_JSON_STRING) {
-    const int n = mjh_json_string(text, v, out, sizeof out);
-    if (n >= 0 && std::string_view(out).size() == static_cast<size_t>(n)) return true;  // no \u0000 inside
-  }
-  mjh_text_buffer<160> message;
-  message.add('"', key, "\" must be ", what, ", not ");
-  mjh_json_error_with_value(text, v, message.c_str(), err);
-  return false;
-}
-
-// Reads value with parse; a text that does not read gives `"<key>": <message>`.
-template <typename Parse>
-bool read_text_value(const char *key, const char *value, mjh_text *err, Parse parse) {
-  mjh_text_buffer<256> message;
-  if (parse(value, &message)) return true;
-  if (err) err->add('"', key, "\": ", message.view());
-  return false;
-}
-
-bool read_schedule_value(const char *text, const mjh_jtok *v, unsigned bit, mjh_schedule_request *r, mjh_text *err) {
-  char value[SCHEDULE_VALUE_MAX];
-  switch (bit) {
-    case MJH_SCHED_KEY_WHILE_RUNNING: {
-      char list[MJH_PROGRAMS_TEXT_MAX + 1];
-      return schedule_text(text, v, "while_running", "a text such as \"obs64.exe,mstsc.exe\" or \"any\"", list, err) &&
-             read_text_value("while_running", list, err,
-                             [r](const char *s, mjh_text *e) { return mjh_programs_parse(s, &r->programs, e); });
-    }
-    case MJH_SCHED_KEY_FOREGROUND:
-      return schedule_bool(text, v, "foreground", &r->foreground, err);
-    case MJH_SCHED_KEY_AC_ONLY:
-      return schedule_bool(text, v, "ac_only", &r->ac_only, err);
-    case MJH_SCHED_KEY_BATTERY_FLOOR: {
-      long long floor;
-      if (mjh_json_whole(text, v, 0, MJH_BATTERY_STOP_MAX, &floor) &&
-          mjh_battery_stop_valid(static_cast<int>(floor), nullptr)) {
-        r->battery_floor = static_cast<int>(floor);
-        return true;
-      }
-      mjh_json_error_with_value(text, v, "\"battery_floor\" must be 0 (off) or a whole percent from 5 to 95, not ",
-                                err);
-      return false;
-    }
-    case MJH_SCHED_KEY_HOURS:
-      return schedule_text(text, v, "hours", "a text such as \"08:30-12:00,13:00-17:30\" or \"any\"", value, err) &&
-             read_text_value("hours", value, err,
-                             [r](const char *s, mjh_text *e) { return mjh_hours_parse(s, &r->hours, e); });
-    case MJH_SCHED_KEY_DAYS:
-      return schedule_text(text, v, "days", "a text such as \"mon-fri\"", value, err) &&
-             read_text_value("days", value, err,
-                             [r](const char *s, mjh_text *e) { return mjh_days_parse(s, &r->hours.days, e); });
-    case MJH_SCHED_KEY_FOR:
-      if (v->type == MJH_JSON_PRIMITIVE) {
-        long long seconds;
-        if (mjh_json_whole(text, v, 1, MJH_DURATION_MAX_S, &seconds)) {
-          r->for_s = seconds;
-          return true;
-        }
-        mjh_json_error_with_value(
-            text, v, "\"for\" must be whole seconds from 1 to 2000000 or a text such as \"1h30m\", not ", err);
-        return false;
-      }
-      return schedule_text(text, v, "for", "whole seconds or a text such as \"1h30m\"", value, err) &&
-             read_text_value("for", value, err,
-                             [r](const char *s, mjh_text *e) { return mjh_duration_parse(s, &r->for_s, e); });
-    default:
-      if (!schedule_text(text, v, "until", "a time of day such as \"17:30\", or \"end\"", value, err)) return false;
-      if (mjh_equal_ignoring_case(value, "end")) {
-        r->until_minute = MJH_UNTIL_END_OF_HOURS;
-        return true;
-      }
-      return read_text_value("until", value, err,
-                             [r](const char *s, mjh_text *e) { return mjh_time_of_day_parse(s, &r->until_minute, e); });
-  }
-}
-
-// Reads the schedule's keys of object token obj into *r, passing over the
-// others (they belong to the options reader). Nothing changes on failure.
-bool schedule_from_tokens(const char *text, const mjh_jtok *t, int count, int obj, mjh_schedule_request *r,
-                          mjh_text *err) {
-  mjh_schedule_request result = *r;
-  for (int i = obj + 1; i < count && t[i].start < t[obj].end; i = mjh_json_skip(t, count, i + 1)) {
-    const unsigned bit = schedule_key_bit(text, &t[i]);
-    if (!bit) continue;
-    if (result.given & bit) {
-      if (err) err->add("duplicate key \"", schedule_key_name(bit), '"');
-      return false;
-    }
-    if (!read_schedule_value(text, &t[i + 1], bit, &result, err)) return false;
-    result.given |= bit;
-  }
-  if ((result.given & MJH_SCHED_KEY_FOR) && (result.given & MJH_SCHED_KEY_UNTIL))
-    return mjh_fail(err, "\"for\" and \"until\" cannot both be given");
-  *r = result;
-  return true;
-}
-
-}  // namespace
-
 void mjh_schedule_request_none(mjh_schedule_request *r) {
   *r = mjh_schedule_request{};
   mjh_hours_none(&r->hours);
   mjh_programs_none(&r->programs);
 }
 
-bool mjh_start_options_from_tokens(const char *text, const mjh_jtok *t, int count, int obj, mjh_options *o,
-                                   unsigned *given, mjh_schedule_request *r, mjh_text *err) {
-  if (count > MJH_JSON_TOKENS_MAX) return mjh_fail(err, "too many tokens");
-  mjh_schedule_request schedule = *r;
-  if (!schedule_from_tokens(text, t, count, obj, &schedule, err)) return false;
-  // The object without its schedule members, for the options reader to
-  // refuse whatever else it does not know.
-  mjh_jtok rest[MJH_JSON_TOKENS_MAX];
-  int map[MJH_JSON_TOKENS_MAX];
-  int n = 1;
-  rest[0] = t[obj];
-  rest[0].parent = -1;
-  rest[0].size = 0;
-  map[obj] = 0;
-  for (int i = obj + 1, k; i < count && t[i].start < t[obj].end; i = k) {
-    k = mjh_json_skip(t, count, i + 1);
-    if (schedule_key_bit(text, &t[i])) continue;
-    rest[0].size++;
-    for (; i < k; i++) {
-      rest[n] = t[i];
-      rest[n].parent = t[i].parent == obj ? 0 : map[t[i].parent];
-      map[i] = n++;
-    }
-  }
-  if (!mjh_options_from_tokens(text, rest, n, 0, MJH_KEYS_ALL, false, o, given, err)) return false;
-  *r = schedule;
-  return true;
-}
-
-namespace {
-
-// A member's key, after a comma unless the object was just opened.
-}  // namespace
-
-void mjh_schedule_request_put(const mjh_schedule_request *r, mjh_text &out) {
-  if (r->given & MJH_SCHED_KEY_HOURS) {
-    mjh_json_put_key(out, "hours");
-    out.add('"');
-    mjh_hours_text(&r->hours, out);
-    out.add('"');
-  }
-  if (r->given & MJH_SCHED_KEY_DAYS) {
-    mjh_json_put_key(out, "days");
-    out.add('"');
-    mjh_days_text(r->hours.days, out);
-    out.add('"');
-  }
-  if (r->given & MJH_SCHED_KEY_FOR) {
-    mjh_json_put_key(out, "for");
-    out.add(r->for_s);
-  }
-  if (r->given & MJH_SCHED_KEY_UNTIL) {
-    mjh_json_put_key(out, "until");
-    out.add('"');
-    if (r->until_minute == MJH_UNTIL_END_OF_HOURS)
-      out.add("end");
-    else
-      put_clock(out, r->until_minute);
-    out.add('"');
-  }
-  if (r->given & MJH_SCHED_KEY_WHILE_RUNNING) {
-    mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
-    mjh_programs_text(r->programs, list);
-    mjh_json_put_key(out, "while_running");
-    out.add(mjh_json_quoted{list.view()});
-  }
-  if (r->given & MJH_SCHED_KEY_FOREGROUND) {
-    mjh_json_put_key(out, "foreground");
-    out.add(r->foreground);
-  }
-  if (r->given & MJH_SCHED_KEY_AC_ONLY) {
-    mjh_json_put_key(out, "ac_only");
-    out.add(r->ac_only);
-  }
-  if (r->given & MJH_SCHED_KEY_BATTERY_FLOOR) {
-    mjh_json_put_key(out, "battery_floor");
-    out.add(r->battery_floor);
-  }
-}
+void mjh_schedule_request_put(const mjh_schedule_request *r, mjh_text &out) { mjh_settings_put(nullptr, 0, r, out); }
 
 bool mjh_schedule_request_apply(const mjh_schedule_request *r, mjh_hours *h, mjh_session *s, const mjh_zone *zone,
                                 int64_t now, mjh_text *err) {
   mjh_hours hours = *h;
   mjh_session session = *s;
-  if (r->given & MJH_SCHED_KEY_HOURS) {
-    hours.span_count = r->hours.span_count;
-    for (int i = 0; i < r->hours.span_count; i++) hours.spans[i] = r->hours.spans[i];
-    hours.damaged = false;
-  }
-  if (r->given & MJH_SCHED_KEY_DAYS) hours.days = r->hours.days;
+  mjh_schedule_request_keep(*r, nullptr, &hours, nullptr);
   if (r->given & MJH_SCHED_KEY_FOR) mjh_session_for(&session, now, r->for_s);
   if (r->given & MJH_SCHED_KEY_UNTIL) {
     if (r->until_minute != MJH_UNTIL_END_OF_HOURS)

@@ -88,8 +88,6 @@ void mjh_schedule_json(const mjh_hours *h, const mjh_session *session, const mjh
 // Working hours are stored as two texts (REG_SZ): "hours" as mjh_hours_text
 // writes it ("any" for none) and "days" as mjh_days_text writes it. A session
 // is never stored: it ends with the agent.
-#define MJH_STORED_HOURS "hours"
-#define MJH_STORED_DAYS "days"
 
 constexpr size_t MJH_HOURS_TEXT_MAX = MJH_SPANS_MAX * 12;  // "HH:MM-HH:MM" and a comma per span, with the NUL
 constexpr size_t MJH_DAYS_TEXT_MAX = 32;
@@ -114,8 +112,9 @@ bool mjh_hours_to_stored(const mjh_hours *h, mjh_text &hours, mjh_text &days);
 
 // ---- A start request's schedule ----------------------------------------------
 
-// The keys of a start request's "options" beside mjh_options' keys: when the
-// run goes on, and while what:
+// The keys of a start request's "options" beside mjh_options' keys (the
+// settings' table, setting_table.h, reads and writes them): when the run
+// goes on, and while what:
 //   "hours": "08:30-12:00,13:00-17:30" or "any"    the working hours to keep
 //   "days":  "mon-fri"                             the days they start on
 //   "for":   5400 (seconds) or "1h30m"             a session of that length
@@ -134,7 +133,8 @@ enum {
   MJH_SCHED_KEY_FOREGROUND = 1 << 5,
   MJH_SCHED_KEY_AC_ONLY = 1 << 6,
   MJH_SCHED_KEY_BATTERY_FLOOR = 1 << 7,
-  MJH_SCHED_KEYS_CONDITIONS = 0xf0
+  MJH_SCHED_KEYS_CONDITIONS = 0xf0,
+  MJH_SCHED_KEYS_ALL = 0xff
 };
 constexpr int MJH_UNTIL_END_OF_HOURS = -1;
 
@@ -144,28 +144,13 @@ struct mjh_schedule_request {
   int64_t for_s;          // "for"
   int until_minute;       // "until": 0 to 1440, or MJH_UNTIL_END_OF_HOURS
   mjh_programs programs;  // "while_running"
-  bool foreground;        // "foreground"
-  bool ac_only;           // "ac_only"
+  int foreground;         // "foreground": 0 or 1
+  int ac_only;            // "ac_only": 0 or 1
   int battery_floor;      // "battery_floor": 0, or 5 to 95
 };
 
 // Nothing given.
 void mjh_schedule_request_none(mjh_schedule_request *r);
-
-struct mjh_jtok;  // json.h, inside the core
-
-// A start request's whole "options" object token obj: mjh_options' keys
-// applied to *o (*given receives them, as mjh_options_from_tokens does) and
-// the schedule's into *r (which starts with mjh_schedule_request_none); any
-// other key is refused. Returns false with a message, nothing changed, for a
-// value of the wrong type or text that does not read, a duplicate, or "for"
-// with "until".
-bool mjh_start_options_from_tokens(const char *text, const mjh_jtok *t, int count, int obj, mjh_options *o,
-                                   unsigned *given, mjh_schedule_request *r, mjh_text *err);
-
-// The same over a JSON text of len bytes (one object).
-bool mjh_start_options_parse(const char *text, size_t len, mjh_options *o, unsigned *given, mjh_schedule_request *r,
-                             mjh_text *err);
 
 // Appends the members r names to a JSON object being written, each after a
 // comma unless the text is empty or ends in '{': e.g.

@@ -1,43 +1,21 @@
+// The stored values walk the settings' table: the rows the agent keeps.
 #include "settings.h"
 
 #include <string.h>
 
-#include "conditions.h"
+#include "setting_table.h"
 
 namespace {
 
-// One stored value: its name (the options key) and where it lives. Numbers
-// are read as two's complement 32-bit values, then checked against the range.
-struct setting {
-  const char *name;
-  mjh_value_type type;
-  long min, max;
-  int mjh_options::*option;  // an option's field, or null
-  int mjh_settings::*field;  // else the settings' own field, or null for the mode (the text)
-};
-
-const setting k_settings[] = {
-    {"mode", MJH_VALUE_TEXT, 0, 0, nullptr, nullptr},
-    {"interval_s", MJH_VALUE_NUMBER, 1, 3600, &mjh_options::interval_s, nullptr},
-    {"dx", MJH_VALUE_NUMBER, -200, 200, &mjh_options::dx, nullptr},
-    {"dy", MJH_VALUE_NUMBER, -200, 200, &mjh_options::dy, nullptr},
-    {"only_when_idle", MJH_VALUE_NUMBER, 0, 1, &mjh_options::only_when_idle, nullptr},
-    {"dry_run", MJH_VALUE_NUMBER, 0, 1, &mjh_options::dry_run, nullptr},
-    {"keep_awake", MJH_VALUE_NUMBER, 0, 1, &mjh_options::keep_awake, nullptr},
-    {"run_on", MJH_VALUE_NUMBER, 0, 1, nullptr, &mjh_settings::run_on},
-    {"notifications", MJH_VALUE_NUMBER, 0, 1, nullptr, &mjh_settings::notifications},
-    {"foreground", MJH_VALUE_NUMBER, 0, 1, nullptr, &mjh_settings::foreground},
-    {"ac_only", MJH_VALUE_NUMBER, 0, 1, nullptr, &mjh_settings::ac_only},
-    {"battery_floor", MJH_VALUE_NUMBER, 0, MJH_BATTERY_STOP_MAX, nullptr, &mjh_settings::battery_floor},
-};
-enum { SETTING_COUNT = sizeof k_settings / sizeof k_settings[0] };
-
-int *number_field(mjh_settings *s, int i) {
-  return k_settings[i].option ? &(s->options.*k_settings[i].option) : &(s->*k_settings[i].field);
+// The row of stored value i, or null.
+const mjh_setting *stored_row(int i) {
+  for (const mjh_setting &row : mjh_setting_rows)
+    if (row.stored && i-- == 0) return &row;
+  return nullptr;
 }
 
-int number_value(const mjh_settings *s, int i) {
-  return k_settings[i].option ? s->options.*k_settings[i].option : s->*k_settings[i].field;
+int *number_field(mjh_settings *s, const mjh_setting &row) {
+  return row.option ? &(s->options.*row.option) : &(s->*row.saved);
 }
 
 // The stored number as a signed 32-bit value.
@@ -49,41 +27,92 @@ long signed_number(uint32_t n) {
 
 void mjh_settings_default(mjh_settings *s) {
   mjh_options_default(&s->options);
-  s->run_on = 1;
-  s->notifications = 1;
-  s->foreground = 0;
-  s->ac_only = 0;
-  s->battery_floor = 0;
+  for (const mjh_setting &row : mjh_setting_rows)
+    if (row.saved) s->*row.saved = row.fallback;
 }
 
-int mjh_setting_count(void) { return SETTING_COUNT; }
+int mjh_setting_count(void) { return mjh_stored_row_count(); }
 
-const char *mjh_setting_name(int i) { return i >= 0 && i < SETTING_COUNT ? k_settings[i].name : ""; }
+const char *mjh_setting_name(int i) {
+  const mjh_setting *row = stored_row(i);
+  return row ? row->name : "";
+}
 
 bool mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v) {
-  if (i < 0 || i >= SETTING_COUNT || v == nullptr || v->type != k_settings[i].type) return false;
-  const setting *k = &k_settings[i];
-  if (k->type == MJH_VALUE_TEXT) {
-    // Only the mode is stored as text; compared whole, so that an over-long
-    // or non-UTF-8 text is simply not one of the two words.
-    return v->text != nullptr && mj_mode_read(v->text, strlen(v->text), &s->options.mode);
+  const mjh_setting *row = stored_row(i);
+  if (row == nullptr || v == nullptr) return false;
+  if (row->type == MJH_TYPE_MODE) {
+    // Compared whole, so that an over-long or non-UTF-8 text is simply not
+    // one of the two words.
+    return v->type == MJH_VALUE_TEXT && v->text != nullptr && mj_mode_read(v->text, strlen(v->text), &s->options.mode);
   }
-  long n = signed_number(v->number);
-  if (n < k->min || n > k->max) return false;
-  // A stop level below the lowest one is not one (0 is off).
-  if (k->field == &mjh_settings::battery_floor && !mjh_battery_stop_valid(static_cast<int>(n), nullptr)) return false;
-  *number_field(s, i) = static_cast<int>(n);
+  if (v->type != MJH_VALUE_NUMBER ||
+      (row->type != MJH_TYPE_WHOLE && row->type != MJH_TYPE_SWITCH && row->type != MJH_TYPE_LEVEL))
+    return false;
+  const long n = signed_number(v->number);
+  if (!mjh_setting_in_range(*row, n)) return false;
+  *number_field(s, *row) = static_cast<int>(n);
   return true;
 }
 
-void mjh_settings_value(const mjh_settings *s, int i, mjh_value *v) {
-  v->type = MJH_VALUE_MISSING;
-  v->number = 0;
-  v->text = nullptr;
-  if (i < 0 || i >= SETTING_COUNT) return;
-  v->type = k_settings[i].type;
-  if (k_settings[i].type == MJH_VALUE_TEXT)
-    v->text = mj_mode_name(s->options.mode);
-  else
-    v->number = static_cast<uint32_t>(static_cast<int32_t>(number_value(s, i)));
+void mjh_settings_read(const mjh_value *values, mjh_settings *s, mjh_hours *h, mjh_programs *p,
+                       bool *programs_damaged) {
+  mjh_settings_default(s);
+  mjh_programs_none(p);
+  *programs_damaged = false;
+  const mjh_value *hours = nullptr, *days = nullptr;
+  for (int i = 0; i < mjh_setting_count(); i++) {
+    const mjh_value &v = values[i];
+    switch (stored_row(i)->type) {
+      case MJH_TYPE_HOURS:
+        hours = &v;
+        break;
+      case MJH_TYPE_DAYS:
+        days = &v;
+        break;
+      case MJH_TYPE_PROGRAMS:
+        if (v.type == MJH_VALUE_TEXT)
+          *programs_damaged = v.text == nullptr || !mjh_programs_parse(v.text, p, nullptr);
+        else
+          *programs_damaged = v.type != MJH_VALUE_MISSING;
+        break;
+      default:
+        mjh_settings_apply(s, i, &v);
+    }
+  }
+  mjh_hours_from_stored(hours, days, h);
+}
+
+bool mjh_settings_value(const mjh_settings &s, const mjh_hours &h, const mjh_programs *p, int i, mjh_value *v,
+                        mjh_text &text) {
+  *v = {MJH_VALUE_MISSING, 0, nullptr};
+  const mjh_setting *row = stored_row(i);
+  if (row == nullptr) return true;
+  const size_t start = text.size();
+  switch (row->type) {
+    case MJH_TYPE_MODE:
+      text.add(mj_mode_name(s.options.mode));
+      break;
+    case MJH_TYPE_HOURS:
+    case MJH_TYPE_DAYS: {
+      if (h.damaged) return true;  // the stored ones stay until new hours are set
+      mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours;
+      mjh_text_buffer<MJH_DAYS_TEXT_MAX> days;
+      if (!mjh_hours_to_stored(&h, hours, days)) return false;
+      text.add(row->type == MJH_TYPE_HOURS ? hours.view() : days.view());
+      break;
+    }
+    case MJH_TYPE_PROGRAMS:
+      if (p == nullptr) return true;  // damaged: likewise
+      mjh_programs_text(*p, text);
+      break;
+    default:
+      v->type = MJH_VALUE_NUMBER;
+      v->number = static_cast<uint32_t>(static_cast<int32_t>(row->option ? s.options.*row->option : s.*row->saved));
+      return true;
+  }
+  if (!text.ok()) return false;
+  v->type = MJH_VALUE_TEXT;
+  v->text = text.c_str() + start;
+  return true;
 }

@@ -1,6 +1,7 @@
 // The agent's saved settings and how each one is stored as a named value
-// (in the registry on Windows: HKCU\Software\Veltrano\Mouse Jiggler). Reading
-// never fails: a missing, mistyped or out-of-range value gives its default.
+// (in the registry on Windows: HKCU\Software\Veltrano\Mouse Jiggler), as the
+// settings' table names them. Reading never fails: a missing, mistyped or
+// out-of-range value gives its default.
 // Plain C++ without system headers, tested natively.
 #ifndef MJH_SETTINGS_H
 #define MJH_SETTINGS_H
@@ -9,6 +10,7 @@
 #include <stdint.h>
 
 #include "options.h"
+#include "text.h"
 
 struct mjh_settings {
   mjh_options options;
@@ -39,18 +41,34 @@ struct mjh_value {
   const char *text;  // MJH_VALUE_TEXT, NUL-terminated
 };
 
-// The stored settings, in a fixed order, and their value names.
-int mjh_setting_count(void);
-const char *mjh_setting_name(int i);  // e.g. "interval_s"
+struct mjh_hours;     // schedule.h
+struct mjh_programs;  // conditions.h
 
-// Applies stored value i to *s: a value of the right type and range replaces
-// the field; anything else leaves it as it was (the default, when *s started
-// as mjh_settings_default). Returns true when the value was used.
+// The stored values, in the order of the settings' table (setting_table.h):
+// how many, and their names.
+int mjh_setting_count(void);
+const char *mjh_setting_name(int i);  // e.g. "interval_s"; "" past the last
+
+// Applies stored value i of a number, a switch or the mode to *s: a value of
+// the right type and range replaces the field; anything else leaves it as it
+// was (the default, when *s started as mjh_settings_default). Returns true
+// when the value was used; false also for the values of texts below.
 bool mjh_settings_apply(mjh_settings *s, int i, const mjh_value *v);
 
-// The value to store for setting i of *s: the mode as MJH_VALUE_TEXT (a
-// constant, the mode's name), the others as MJH_VALUE_NUMBER;
-// MJH_VALUE_MISSING for no such setting.
-void mjh_settings_value(const mjh_settings *s, int i, mjh_value *v);
+// Everything the agent keeps, from the stored values (values[i] named
+// mjh_setting_name(i); MJH_VALUE_MISSING where none is stored): the settings
+// (mjh_settings_apply over the defaults), the working hours (as
+// mjh_hours_from_stored reads them, damaged as a whole), and the programs of
+// the program condition: none when none is stored, *programs_damaged when
+// one is stored that does not read (the run then waits). Never fails.
+void mjh_settings_read(const mjh_value *values, mjh_settings *s, mjh_hours *h, mjh_programs *p, bool *programs_damaged);
+
+// The value to store as mjh_setting_name(i): the mode and the texts as
+// MJH_VALUE_TEXT (appended to text, which v->text points into until text
+// changes), the others as MJH_VALUE_NUMBER; MJH_VALUE_MISSING for what
+// stays as it is stored (damaged working hours, programs p null: a damaged
+// list) and for no such value. Returns false when text was too small.
+bool mjh_settings_value(const mjh_settings &s, const mjh_hours &h, const mjh_programs *p, int i, mjh_value *v,
+                        mjh_text &text);
 
 #endif

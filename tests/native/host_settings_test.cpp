@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "conditions.h"
 #include "gtest/gtest.h"
+#include "schedule_text.h"
+#include "schedule_zones.h"
 #include "settings.h"
 
 namespace {
@@ -40,17 +43,26 @@ TEST(Settings, DefaultsAreTheFirstLaunch) {
 }
 
 TEST(Settings, TheTableNamesEveryValueOnce) {
-  const char *want[] = {"mode",   "interval_s",    "dx",         "dy",      "only_when_idle", "dry_run", "keep_awake",
-                        "run_on", "notifications", "foreground", "ac_only", "battery_floor"};
+  const char *want[] = {
+      "mode", "interval_s",    "dx",         "dy",      "only_when_idle", "dry_run", "keep_awake",   "hours",
+      "days", "while_running", "foreground", "ac_only", "battery_floor",  "run_on",  "notifications"};
+  const std::string texts = " mode hours days while_running ";
   const int n = sizeof want / sizeof want[0];
   ASSERT_EQ(mjh_setting_count(), n);
   mjh_settings s;
   mjh_settings_default(&s);
+  mjh_hours h;
+  mjh_hours_none(&h);
+  mjh_programs p;
+  mjh_programs_none(&p);
   for (int i = 0; i < n; i++) {
     EXPECT_STREQ(mjh_setting_name(i), want[i]);
+    mjh_text_buffer<64> text;
     mjh_value v;
-    mjh_settings_value(&s, i, &v);
-    EXPECT_EQ(v.type, i == 0 ? MJH_VALUE_TEXT : MJH_VALUE_NUMBER) << want[i];
+    EXPECT_TRUE(mjh_settings_value(s, h, &p, i, &v, text));
+    EXPECT_EQ(v.type,
+              texts.find(std::string(" ") + want[i] + " ") != std::string::npos ? MJH_VALUE_TEXT : MJH_VALUE_NUMBER)
+        << want[i];
   }
   EXPECT_STREQ(mjh_setting_name(n), "");
   EXPECT_STREQ(mjh_setting_name(-1), "");
@@ -130,7 +142,8 @@ int field_of(const mjh_settings &s, const char *name) {
   if (n == "foreground") return s.foreground;
   if (n == "ac_only") return s.ac_only;
   if (n == "battery_floor") return s.battery_floor;
-  return s.run_on;
+  if (n == "run_on") return s.run_on;
+  return 0;  // the texts, read whole by mjh_settings_read
 }
 
 class StoredValues : public ::testing::TestWithParam<stored_case> {};
@@ -161,11 +174,30 @@ TEST(Settings, OutOfRangeIndexesAndNullValuesAreIgnored) {
   EXPECT_FALSE(mjh_settings_apply(&s, mjh_setting_count(), &v));
   EXPECT_FALSE(mjh_settings_apply(&s, 1, nullptr));
   EXPECT_EQ(memcmp(&s, &before, sizeof s), 0);
-  mjh_settings_value(&s, 99, &v);
+  mjh_hours h;
+  mjh_hours_none(&h);
+  mjh_text_buffer<16> text;
+  EXPECT_TRUE(mjh_settings_value(s, h, nullptr, 99, &v, text));
   EXPECT_EQ(v.type, MJH_VALUE_MISSING);
-  mjh_settings_value(&s, -1, &v);
+  EXPECT_TRUE(mjh_settings_value(s, h, nullptr, -1, &v, text));
   EXPECT_EQ(v.type, MJH_VALUE_MISSING);
+  EXPECT_FALSE(mjh_settings_apply(&s, index_of("hours"), &v)) << "a text read whole, by mjh_settings_read";
 }
+
+// What is stored, as the store keeps it: each value, and its text apart.
+struct stored {
+  mjh_value values[32];
+  std::string texts[32];
+
+  stored(const mjh_settings &s, const mjh_hours &h, const mjh_programs *p) {
+    for (int i = 0; i < mjh_setting_count(); i++) {
+      mjh_text_buffer<2048> text;
+      EXPECT_TRUE(mjh_settings_value(s, h, p, i, &values[i], text)) << mjh_setting_name(i);
+      texts[i] = text.c_str();
+      if (values[i].type == MJH_VALUE_TEXT) values[i].text = texts[i].c_str();
+    }
+  }
+};
 
 TEST(Settings, WhatIsStoredReadsBackTheSame) {
   for (mj_mode mode : {MJ_MODE_MOVE, MJ_MODE_ZEN}) {
@@ -176,30 +208,49 @@ TEST(Settings, WhatIsStoredReadsBackTheSame) {
     s.foreground = 1;
     s.ac_only = 1;
     s.battery_floor = 35;
+    const mjh_hours h = schedule_zones::hours("08:30-12:00,13:00-17:30", "mon-fri");
+    mjh_programs p;
+    ASSERT_TRUE(mjh_programs_parse("obs64.exe,MSTSC", &p, nullptr));
+    const stored kept(s, h, &p);
+    EXPECT_EQ(kept.texts[index_of("hours")], "08:30-12:00,13:00-17:30");
+    EXPECT_EQ(kept.texts[index_of("days")], "mon-fri");
+    EXPECT_EQ(kept.texts[index_of("while_running")], "obs64.exe,MSTSC.exe");
+
     mjh_settings back;
-    mjh_settings_default(&back);
-    back.options.mode = mode == MJ_MODE_MOVE ? MJ_MODE_ZEN : MJ_MODE_MOVE;
-    for (int i = 0; i < mjh_setting_count(); i++) {
-      mjh_value v;
-      mjh_settings_value(&s, i, &v);
-      EXPECT_NE(v.type, MJH_VALUE_MISSING) << mjh_setting_name(i);
-      EXPECT_TRUE(mjh_settings_apply(&back, i, &v)) << mjh_setting_name(i);
-    }
+    mjh_hours back_hours;
+    mjh_programs back_programs;
+    bool damaged = true;
+    mjh_settings_read(kept.values, &back, &back_hours, &back_programs, &damaged);
     EXPECT_EQ(memcmp(&s, &back, sizeof s), 0);
+    EXPECT_EQ(memcmp(&h, &back_hours, sizeof h), 0);
+    mjh_text_buffer<64> programs;
+    mjh_programs_text(back_programs, programs);
+    EXPECT_STREQ(programs.c_str(), "obs64.exe,MSTSC.exe");
+    EXPECT_FALSE(damaged);
   }
 
   mjh_settings s;
   mjh_settings_default(&s);
   s.options.dx = -200;
   s.options.mode = MJ_MODE_MOVE;
+  mjh_hours h;
+  mjh_hours_none(&h);
+  const stored kept(s, h, nullptr);
+  EXPECT_EQ(kept.values[index_of("dx")].number, 0xFFFFFF38u);  // two's complement of -200
+  EXPECT_STREQ(kept.values[index_of("mode")].text, "move");
+  EXPECT_STREQ(kept.values[index_of("hours")].text, "any");
+  EXPECT_EQ(kept.values[index_of("while_running")].type, MJH_VALUE_MISSING) << "a damaged list stays as stored";
+  h.damaged = true;
+  const stored damaged(s, h, nullptr);
+  EXPECT_EQ(damaged.values[index_of("hours")].type, MJH_VALUE_MISSING) << "damaged hours stay as stored";
+  EXPECT_EQ(damaged.values[index_of("days")].type, MJH_VALUE_MISSING);
+
+  // A text that does not fit is said so, not stored cut.
+  mjh_programs p;
+  ASSERT_TRUE(mjh_programs_parse("obs64.exe,mstsc.exe", &p, nullptr));
+  mjh_text_buffer<8> small;
   mjh_value v;
-  mjh_settings_value(&s, index_of("dx"), &v);
-  EXPECT_EQ(v.number, 0xFFFFFF38u);  // two's complement of -200
-  mjh_settings_value(&s, index_of("mode"), &v);
-  EXPECT_STREQ(v.text, "move");
-  s.options.mode = MJ_MODE_ZEN;
-  mjh_settings_value(&s, index_of("mode"), &v);
-  EXPECT_STREQ(v.text, "zen");
+  EXPECT_FALSE(mjh_settings_value(s, h, &p, index_of("while_running"), &v, small));
 }
 
 // A store filled with every kind of wrong value reads as the defaults.
@@ -215,6 +266,21 @@ TEST(Settings, ACorruptedStoreGivesTheDefaults) {
     mjh_settings_default(&defaults);
     for (int i = 0; i < mjh_setting_count(); i++) EXPECT_FALSE(mjh_settings_apply(&s, i, &w)) << i;
     EXPECT_EQ(memcmp(&s, &defaults, sizeof s), 0);
+
+    // Read whole: the settings are the defaults; hours and programs stored
+    // wrong are damaged (the run waits), missing ones are none.
+    std::vector<mjh_value> values(mjh_setting_count(), w);
+    mjh_hours h;
+    mjh_programs p;
+    bool programs_damaged = false;
+    memset(&s, 0x5a, sizeof s);
+    mjh_settings_read(values.data(), &s, &h, &p, &programs_damaged);
+    EXPECT_EQ(memcmp(&s, &defaults, sizeof s), 0);
+    const bool missing = w.type == MJH_VALUE_MISSING;
+    EXPECT_EQ(h.damaged, !missing);
+    EXPECT_EQ(h.span_count, 0);
+    EXPECT_EQ(programs_damaged, !missing);
+    EXPECT_EQ(p.count, 0);
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "gtest/gtest.h"
 #include "schedule_zones.h"
+#include "setting_table.h"
 
 namespace {
 
@@ -487,7 +488,10 @@ StartOptions read_start_options(const std::string &text) {
   r.given = 0xdead;
   mjh_schedule_request_none(&r.schedule);
   mjh_text_buffer<256> err;
-  r.ok = mjh_start_options_parse(text.data(), text.size(), &r.options, &r.given, &r.schedule, &err);
+  unsigned given = 0;
+  r.ok = mjh_settings_parse(text.data(), text.size(), MJH_KEYS_ALL, MJH_SCHED_KEYS_ALL, &r.options, &given, &r.schedule,
+                            &err);
+  if (r.ok) r.given = given;
   r.error = err.c_str();
   return r;
 }

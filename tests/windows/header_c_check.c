@@ -7,6 +7,9 @@
 
 typedef char
     mj_version_macros_are_1_0_0[(MJ_VERSION_MAJOR == 1 && MJ_VERSION_MINOR == 0 && MJ_VERSION_PATCH == 0) ? 1 : -1];
+/* The options' ranges are constant expressions in C too. */
+typedef char mj_ranges_are_constants
+    [(MJ_INTERVAL_S_MIN == 1 && MJ_INTERVAL_S_MAX == 3600 && MJ_MOVE_MIN == -200 && MJ_MOVE_MAX == 200) ? 1 : -1];
 
 /* The version through a pointer of the header's type, and the macros as one
  * text; the C++ test compares both with mj_version(). */

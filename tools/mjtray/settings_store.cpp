@@ -5,40 +5,15 @@
 
 #include "handle.h"
 #include "registry.h"
-#include "schedule_text.h"
+#include "setting_table.h"
 #include "wide.h"
 
 namespace {
 
-const char k_programs_value[] = "while_running";
-
 enum {
-  TEXT_MAX = MJH_PROGRAMS_TEXT_MAX
-};  // characters of a text setting (the longest: the programs); longer ones are not settings
-
-// The first refusal of a save, kept for the message.
-struct save_result {
-  LSTATUS first_error = ERROR_SUCCESS;
-  bool ok() const { return first_error == ERROR_SUCCESS; }
-  void take(LSTATUS rc) {
-    if (first_error == ERROR_SUCCESS) first_error = rc;
-  }
+  TEXT_MAX = MJH_PROGRAMS_TEXT_MAX,  // characters of a text setting (the longest: the programs)
+  STORED = mjh_stored_row_count()
 };
-
-void write_text(HKEY key, const char *name, const char *text, save_result &result) {
-  wchar_t wide_name[64], wide_text[TEXT_MAX + 1];
-  mjw_widen(name, wide_name, 64);
-  mjw_widen(text, wide_text, TEXT_MAX + 1);
-  result.take(RegSetValueExW(key, wide_name, 0, REG_SZ, reinterpret_cast<const BYTE *>(wide_text),
-                             static_cast<DWORD>((wcslen(wide_text) + 1) * sizeof(wchar_t))));
-}
-
-void write_number(HKEY key, const char *name, uint32_t number, save_result &result) {
-  wchar_t wide_name[64];
-  DWORD value = number;
-  mjw_widen(name, wide_name, 64);
-  result.take(RegSetValueExW(key, wide_name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof value));
-}
 
 // "\"exe\"", as the log-on entry holds it.
 void quoted(const wchar_t *exe, wchar_t *out, size_t count) {
@@ -60,62 +35,29 @@ void settings_store_load(mjh_agent_start *start) {
   start->first_launch =
       RegOpenKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS;
   if (start->first_launch) return;
-  for (int i = 0; i < mjh_setting_count(); ++i) {
-    mjh_text_buffer<TEXT_MAX * 3 + 1> text;
-    mjh_value v;
-    mjw_registry_value<TEXT_MAX>(key.get(), mjh_setting_name(i), &v, text);
-    mjh_settings_apply(&start->settings, i, &v);
-  }
-  mjh_text_buffer<TEXT_MAX * 3 + 1> hours_text, days_text;
-  mjh_value hours, days;
-  mjw_registry_value<TEXT_MAX>(key.get(), MJH_STORED_HOURS, &hours, hours_text);
-  mjw_registry_value<TEXT_MAX>(key.get(), MJH_STORED_DAYS, &days, days_text);
-  mjh_hours_from_stored(&hours, &days, &start->hours);
-  mjh_text_buffer<TEXT_MAX * 3 + 1> programs_text;
-  mjh_value programs;
-  mjw_registry_value<TEXT_MAX>(key.get(), k_programs_value, &programs, programs_text);
-  if (programs.type == MJH_VALUE_TEXT)
-    start->programs_damaged = !mjh_programs_parse(programs.text, &start->programs, nullptr);
-  else
-    start->programs_damaged = programs.type != MJH_VALUE_MISSING;
+  // Each value with a text of its own: a long one cannot crowd out another.
+  mjh_value values[STORED];
+  mjh_text_buffer<TEXT_MAX * 3 + 1> texts[STORED];
+  for (int i = 0; i < STORED; ++i) mjw_registry_value<TEXT_MAX>(key.get(), mjh_setting_name(i), &values[i], texts[i]);
+  mjh_settings_read(values, &start->settings, &start->hours, &start->programs, &start->programs_damaged);
 }
 
 bool settings_store_save(const mjh_settings &settings, const mjh_hours &hours, const mjh_programs *programs,
                          mjh_text &why) {
   mjw_key key;
-  save_result result;
-  result.take(RegCreateKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
-                              nullptr));
-  if (result.ok()) {
-    for (int i = 0; i < mjh_setting_count(); ++i) {
-      mjh_value v;
-      mjh_settings_value(&settings, i, &v);
-      if (v.type == MJH_VALUE_NUMBER)
-        write_number(key.get(), mjh_setting_name(i), v.number, result);
-      else if (v.type == MJH_VALUE_TEXT)
-        write_text(key.get(), mjh_setting_name(i), v.text, result);
+  LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                               key.receive(), nullptr);
+  for (int i = 0; rc == ERROR_SUCCESS && i < mjh_setting_count(); ++i) {
+    mjh_text_buffer<TEXT_MAX + 1> text;
+    mjh_value v;
+    if (!mjh_settings_value(settings, hours, programs, i, &v, text)) {
+      why.add("\"", mjh_setting_name(i), "\" does not fit the store");
+      return false;
     }
+    rc = mjw_registry_store(key.get(), mjh_setting_name(i), v);
   }
-  mjh_text_buffer<MJH_HOURS_TEXT_MAX> hours_text;
-  mjh_text_buffer<MJH_DAYS_TEXT_MAX> days_text;
-  const bool hours_written = mjh_hours_to_stored(&hours, hours_text, days_text);
-  if (result.ok() && hours_written) {
-    write_text(key.get(), MJH_STORED_HOURS, hours_text.c_str(), result);
-    write_text(key.get(), MJH_STORED_DAYS, days_text.c_str(), result);
-  }
-  mjh_text_buffer<MJH_PROGRAMS_TEXT_MAX + 1> list;
-  if (programs) mjh_programs_text(*programs, list);
-  if (result.ok() && programs && list.ok()) write_text(key.get(), k_programs_value, list.c_str(), result);
-  if (!result.ok()) {
-    why.add("the registry refused it (error ", result.first_error, ')');
-    return false;
-  }
-  if (!hours_written && !hours.damaged) {
-    why.add("the working hours do not fit the store");
-    return false;
-  }
-  if (!list.ok()) {
-    why.add("the program list does not fit the store");
+  if (rc != ERROR_SUCCESS) {
+    why.add("the registry refused it (error ", rc, ')');
     return false;
   }
   return true;
