@@ -3,7 +3,9 @@
 # virtual desktop, cropped to the taskbar's corner: its first launch with the
 # notification that says where it is (docs/images/mjtray-first-launch.png),
 # and its menu open with the Power submenu (docs/images/mjtray-menu.png).
-set -euo pipefail
+set -Eeuo pipefail
+# Whatever fails says so, also where the command itself says nothing.
+trap 'echo "screenshot: failed (exit $?): $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 build="${MJ_BUILD_DIR:-build/windows}" # another build folder of the windows preset, if given
