@@ -412,6 +412,47 @@ TEST_F(AgentTest, AValidStoredValueIsKeptBesideBadOnes) {
   EXPECT_EQ(reply.settings.interval_s, 60);
 }
 
+// The first launch is the agent's first in this profile, whatever keys an
+// installer or a tool made before it: it saves the defaults at once (and says
+// where it is). Settings an older version saved are no first launch, and
+// stay as they were.
+TEST_F(AgentTest, TheFirstLaunchIsTheAgentsFirstWhateverKeysCameBeforeIt) {
+  struct Case {
+    const char *before;
+    const wchar_t *key;  // under the settings key ("" for itself), made first; null: none
+    std::vector<StoredValue> values;
+    bool first;
+  };
+  const Case cases[] = {
+      {"nothing", nullptr, {}, true},
+      {"the settings key alone", L"", {}, true},
+      {"a per-user install's records", L"\\Installer", {{L"Folder", REG_SZ, text(L"C:\\Programs\\Jiggler\\")}}, true},
+      {"an older version's settings", L"", {{L"interval_s", REG_DWORD, dword(120)}}, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.before);
+    clean_registry();
+    if (c.key) {
+      HKEY key;
+      std::wstring name = std::wstring(kSettingsKey) + c.key;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+                ERROR_SUCCESS);
+      for (const StoredValue &v : c.values)
+        ASSERT_EQ(RegSetValueExW(key, v.name, 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size())),
+                  ERROR_SUCCESS);
+      RegCloseKey(key);
+    }
+    Agent agent;
+    mjh_reply reply;
+    ASSERT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(reply.run.active, 1);
+    EXPECT_EQ(reply.run.interval_s, c.first ? 60 : 120);
+    EXPECT_EQ(stored_text(L"mode"), c.first ? L"zen" : L"(none)") << "the defaults are saved on the first launch only";
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+    EXPECT_EQ(agent.wait_exit(), 0);
+  }
+}
+
 // ---- Start with Windows ------------------------------------------------------------------
 
 TEST_F(AgentTest, StartWithWindowsFromTheCommandLineWritesAndRemovesItsEntry) {
