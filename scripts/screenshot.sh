@@ -49,12 +49,17 @@ $wine explorer /desktop=mj,800x600 mjtray.exe >/dev/null 2>&1 &
 # The icon sits at the right end of the taskbar (the bottom 20 px): wait
 # until that corner turns green.
 icon_x=790 icon_y=590
+icon_shown=0
 for _ in $(seq 1 120); do
   import -window root "$shot/screen.png"
   green=$(convert "$shot/screen.png" -crop 40x20+760+580 +repage -format '%[fx:mean.g-mean.r]' info: 2>/dev/null || echo 0)
-  awk -v g="$green" 'BEGIN { exit !(g > 0.02) }' && break
+  if awk -v g="$green" 'BEGIN { exit !(g > 0.02) }'; then
+    icon_shown=1
+    break
+  fi
   sleep 0.5
 done
+[ "$icon_shown" = 1 ] || { echo "screenshot: the agent's icon did not show in the notification area within a minute" >&2; exit 1; }
 
 # The first launch ever says where the agent is, beside its icon.
 sleep 2
