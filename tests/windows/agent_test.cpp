@@ -1322,6 +1322,41 @@ TEST_F(AgentTest, PoliciesApplyWhileTheAgentRunsAndADamagedOneIsNamed) {
   autostart_off();
 }
 
+// A policy written to the registry and nothing else (no refresh broadcast),
+// into keys made after the agent started, is followed within seconds; so is
+// its removal, with the policy key or with its vendor's key.
+TEST_F(AgentTest, PoliciesWrittenWithoutARefreshAreFollowedWithinSeconds) {
+  clear_policies();
+  // A user who never had a policy: not even Software\Policies.
+  reg("delete \"HKCU\\Software\\Policies\" /f");
+  ASSERT_NE(reg("query \"HKCU\\Software\\Policies\""), 0u);
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  mjh_reply reply;
+  const int seconds = 5;
+
+  ASSERT_EQ(add_policy("HKCU", "Allowed", "REG_DWORD", "0"), 0u);
+  EXPECT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.run.active == 0 && std::string(r.state) == "stopped"; }, seconds))
+      << "the user's policy, in keys made now";
+  EXPECT_STREQ(reply.reason, "turned off by your organization");
+
+  ASSERT_EQ(add_policy("HKLM", "MaxIntervalSeconds", "REG_DWORD", "30"), 0u);
+  EXPECT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.policy.max_interval_s == 30; }, seconds))
+      << "the machine's policy";
+
+  ASSERT_EQ(reg("delete \"HKCU\\Software\\Policies\\Veltrano\" /f"), 0u);
+  EXPECT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.run.active == 1 && r.run.interval_s == 30; }, seconds))
+      << "the user's policy removed with its vendor's key";
+
+  clear_policies();
+  EXPECT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.policy.max_interval_s == 0 && r.run.interval_s == 60; }, seconds))
+      << "the machine's policy key removed";
+}
+
 // After a resume from sleep the agent decides again at once and answers.
 TEST_F(AgentTest, AResumeFromSleepIsHandledAtOnce) {
   Agent agent;

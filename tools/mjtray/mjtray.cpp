@@ -25,6 +25,7 @@
 #include "pipe.h"
 #include "pipe_server.h"
 #include "policy_store.h"
+#include "policy_watch.h"
 #include "power.h"
 #include "process_watch.h"
 #include "resource.h"
@@ -47,6 +48,7 @@ enum {
   WM_MJ_NOTIFY = WM_APP + 1,  // from the notification area
   WM_MJ_REQUEST,              // the pipe thread queued a request
   WM_MJ_PROGRAMS,             // the watched programs changed
+  WM_MJ_POLICY,               // a policy key changed
   TIMER_ID = 1,
   HANDOVER_MS = 5000,   // how long a new agent waits for an ending one
   PIPE_STOP_MS = 1200,  // for the pipe's last replies when the agent ends
@@ -122,6 +124,7 @@ struct app {
   HWND programs_dialog;  // modeless, or null
   mjw_process_watch watch;
   mjw_power_notify power;
+  mjw_policy_watch policy_watch;
   bool menu_open;
   bool close_after_menu;  // WM_CLOSE came while the menu was open
   bool exiting;
@@ -252,6 +255,7 @@ void shut_down() {
   }
   a.watch.stop();
   a.power.stop();
+  a.policy_watch.stop();
   pipe_server_stop(PIPE_STOP_MS);
   tray_icon_stop(ICON_STOP_MS);
 }
@@ -750,6 +754,16 @@ INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
 
 void open_about_dialog() { open_dialog(g_app.about_dialog, IDD_ABOUT, about_dialog_proc); }
 
+// ---- Policies ----------------------------------------------------------------------------
+
+// The organization's policies are read again: a policy key changed, or Group
+// Policy was refreshed.
+void policies_changed() {
+  mjh_policy policy;
+  mjw_policy_store_read(&policy);
+  g_app.core->policy_changed(policy);
+}
+
 // ---- Window ------------------------------------------------------------------------------
 
 void on_notify(WPARAM wparam, LPARAM lparam) {
@@ -803,12 +817,12 @@ LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam
     case WM_MJ_PROGRAMS:
       a.core->programs_changed(a.watch.state());
       return 0;
+    case WM_MJ_POLICY:
+      policies_changed();
+      return 0;
     case WM_SETTINGCHANGE:
       if (lparam && wcscmp(reinterpret_cast<const wchar_t *>(lparam), L"Policy") == 0) {
-        // A Group Policy refresh: the organization's policies are read again.
-        mjh_policy policy;
-        mjw_policy_store_read(&policy);
-        a.core->policy_changed(policy);
+        policies_changed();
         return 0;
       }
       // The screen saver's timeout, or the time zone (a setting change too).
@@ -920,6 +934,8 @@ int run_agent() {
   a.effects.refresh_clock();
   a.watch.start(a.window, WM_MJ_PROGRAMS);
   a.power.start(a.window);  // without it, PBT_APMPOWERSTATUSCHANGE still tells
+  // Watched before they are read: no change falls between the two.
+  a.policy_watch.start(a.window, WM_MJ_POLICY);
   mjh_agent_start start;
   settings_store_load(&start);
   mjw_policy_store_read(&start.policy);
