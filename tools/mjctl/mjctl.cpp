@@ -617,7 +617,9 @@ enum {
   AGENT_START_MS = 10000,  // a freshly started agent's first answer
   AGENT_QUIT_MS = 10000,   // the agent's process ended after quit
   AGENT_GRACE_MS = 5000,   // quit --wait: after quit, before the agent's process is ended
-  AGENT_POLL_MS = 100
+  AGENT_POLL_MS = 100,
+  START_TRIES = 4,      // a start that fails for a passing reason: tried again...
+  START_RETRY_MS = 150  // ...after 150, 300 and 450 ms
 };
 
 // One request to the agent and what came of it.
@@ -702,8 +704,17 @@ bool own_folder(mjh_text &out) {
   return out.ok();
 }
 
+// Whether a start that failed may work when tried again: a shortage of
+// memory or resources, or (under Wine, on a busy machine) a new process that
+// ended before it had started, ERROR_INTERNAL_ERROR.
+bool passing_start_error(DWORD error) {
+  return error == ERROR_INTERNAL_ERROR || error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
+         error == ERROR_NO_SYSTEM_RESOURCES || error == ERROR_COMMITMENT_LIMIT;
+}
+
 // Starts the program at path from folder, on its own (no console, no handles
-// of ours); process gets it. GetLastError tells why it did not start.
+// of ours); process gets it. A failure that may pass is tried again, up to
+// START_TRIES times in all; GetLastError tells why it did not start.
 bool start_detached(std::string_view path, std::string_view folder, mjw_handle &process) {
   path_text quoted;
   quoted.add('"', path, '"');
@@ -714,9 +725,12 @@ bool start_detached(std::string_view path, std::string_view folder, mjw_handle &
   }
   STARTUPINFOW si = {sizeof si};
   PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(program.w, command_line.w, nullptr, nullptr, FALSE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
-                      nullptr, directory.w, &si, &pi))
-    return false;
+  for (int tries = 1; !CreateProcessW(program.w, command_line.w, nullptr, nullptr, FALSE,
+                                      DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, directory.w, &si, &pi);
+       ++tries) {
+    if (tries == START_TRIES || !passing_start_error(GetLastError())) return false;
+    Sleep(START_RETRY_MS * tries);
+  }
   mjw_handle thread(pi.hThread);
   process.reset(pi.hProcess);
   return true;
@@ -754,6 +768,9 @@ int start_agent() {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
       return refused("no agent is running, and there is no mjtray.exe beside mjctl to start: ", path.view());
+    if (passing_start_error(error))
+      return refused("cannot start the agent ", path.view(), " (error ", error, ", the same after ",
+                     static_cast<int>(START_TRIES), " tries)");
     return refused("cannot start the agent ", path.view(), " (error ", error, ")");
   }
   return wait_for_agent(process, path.view());
