@@ -13,7 +13,7 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows --target mjctl mjtray
 . scripts/wine-env.sh
 cd build/windows/bin
-wine=/usr/lib/wine/wine64
+wine=mj_wine
 mjctl() { $wine mjctl.exe "$@"; }
 
 # The demo's settings (2 s, always) are not left behind for the app.

@@ -18,7 +18,7 @@ shot=$(mktemp -d)
 
 . scripts/wine-env.sh
 mj_keep_agent_settings
-wine=/usr/lib/wine/wine64
+wine=mj_wine
 # The first launch's settings: a run with the defaults. A screen saver after
 # 2 min, which a 60 s interval in only-when-idle mode cannot keep ahead of:
 # the picture shows the warning and the longest safe interval. Put back after.

@@ -42,6 +42,7 @@ if [ "$got" != "$expected" ]; then
 fi
 
 step "nothing of the demo is left in the prefix"
+journey_machine
 [ -z "$(prefix_pids 'mjtray[.]exe')" ] || fail "the demo left its agent running"
 win reg query 'HKCU\Software\Veltrano\Mouse Jiggler' >/dev/null && fail "the demo left its settings behind"
 echo "journey demo: the first command works on a fresh machine"

@@ -7,7 +7,7 @@ set -uo pipefail
 journey=$1
 build=${2:?usage: tests/journeys/$1.sh BUILD_DIR}
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-wine=/usr/lib/wine/wine64
+wine=mj_wine # scripts/wine-env.sh's, once the machine is there
 
 fail() {
   echo "journey $journey: $*" >&2
@@ -17,7 +17,8 @@ fail() {
 step() { echo "== $*"; }
 
 # The machine: the fresh prefix made ready and a private X display, as the
-# scripts make them (scripts/wine-env.sh; both end with the journey).
+# scripts make them (scripts/wine-env.sh; both end with the journey). Every
+# Windows program runs after it.
 journey_machine() {
   . "$source_dir/scripts/wine-env.sh" || fail "no Wine prefix or X display"
 }
