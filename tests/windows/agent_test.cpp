@@ -179,6 +179,18 @@ bool menu_command(HWND window, UINT id) {
   return SendMessageTimeoutW(window, WM_COMMAND, id, 0, SMTO_ABORTIFHUNG, 20000, &result) != 0;
 }
 
+// The dialog (or message box) of that title once it shows, or null after
+// 30 s. A dialog is shown once filled (WM_INITDIALOG): found before, its
+// fields could still change under the test's hands.
+HWND shown_dialog(const wchar_t *title) {
+  for (int i = 0; i < 300; ++i) {
+    HWND dialog = FindWindowW(L"#32770", title);
+    if (dialog && IsWindowVisible(dialog)) return dialog;
+    Sleep(100);
+  }
+  return nullptr;
+}
+
 // ---- The agent's process ------------------------------------------------------------
 
 class Agent {
@@ -568,11 +580,7 @@ TEST_F(AgentTest, AnAgentWhosePipeNameIsTakenSaysSoAndExitsWithAnError) {
   ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
   Agent agent;
   ASSERT_TRUE(agent.started());
-  HWND box = nullptr;
-  for (int i = 0; i < 300 && !box; ++i) {
-    box = FindWindowW(L"#32770", L"Veltrano Mouse Jiggler");
-    if (!box) Sleep(100);
-  }
+  HWND box = shown_dialog(L"Veltrano Mouse Jiggler");
   ASSERT_NE(box, nullptr) << "no message box";
   wchar_t text[512] = {};
   GetDlgItemTextW(box, 0xFFFF, text, 512);  // the static text of a message box
@@ -970,11 +978,7 @@ TEST_F(AgentTest, RunForFromTheMenuAndTheWorkingHoursDialog) {
 
   // The dialog is modal: the command is posted, the dialog found and filled.
   ASSERT_TRUE(PostMessageW(window, WM_COMMAND, IDM_WORKING_HOURS, 0));
-  HWND dialog = nullptr;
-  for (int i = 0; i < 200 && !dialog; ++i) {
-    dialog = FindWindowW(L"#32770", L"Working hours");
-    if (!dialog) Sleep(100);
-  }
+  HWND dialog = shown_dialog(L"Working hours");
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_NO_HOURS), BST_CHECKED) << "none are set";
   CheckDlgButton(dialog, IDC_NO_HOURS, BST_UNCHECKED);
