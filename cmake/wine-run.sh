@@ -4,4 +4,5 @@
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-mouse-jiggler}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-exec /usr/lib/wine/wine64 "$@"
+# Without address-space randomization, as scripts/wine-env.sh says why.
+exec setarch "$(uname -m)" -R /usr/lib/wine/wine64 "$@"

@@ -27,7 +27,7 @@ echo
 echo "== the real DLL under Wine"
 . scripts/wine-env.sh
 cd build/windows/bin
-/usr/lib/wine/wine64 bench_dll.exe $quick
+mj_wine bench_dll.exe $quick
 
 echo
 echo "== mjtray while a run waits, beside mjctl run and a minimal window program"
@@ -46,7 +46,7 @@ ticks_of() {
   echo 0
 }
 agent_out=$(mktemp)
-/usr/lib/wine/wine64 bench_agent.exe "$agent_s" >"$agent_out" &
+mj_wine bench_agent.exe "$agent_s" >"$agent_out" &
 agent_bench=$!
 programs=(mjtray.exe mjctl.exe bench_min_window.exe bench_dll_worker.exe)
 declare -A ticks_before ticks_after
@@ -85,7 +85,7 @@ cpu_ns() {
 }
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 watch_out=$(mktemp)
-/usr/lib/wine/wine64 bench_watch.exe "$watch_s" >"$watch_out" &
+mj_wine bench_watch.exe "$watch_s" >"$watch_out" &
 watch_bench=$!
 declare -A phase_text=([empty]="empty list (not watching)" [none]="3 names, none running" [one]="3 names, one running")
 for phase in empty none one; do

@@ -4,14 +4,16 @@
 # few seconds (default 5), each told as it happens; then mjctl starts the
 # agent, which keeps the session's run in the notification area, asks it how
 # the run goes a few times, and tells it to quit.
-set -euo pipefail
+set -Eeuo pipefail
+# Whatever fails says so, also where the command itself says nothing.
+trap 'echo "demo: failed (exit $?): $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows --target mjctl mjtray
 . scripts/wine-env.sh
 cd build/windows/bin
-wine=/usr/lib/wine/wine64
+wine=mj_wine
 mjctl() { $wine mjctl.exe "$@"; }
 
 # The demo's settings (2 s, always) are not left behind for the app.

@@ -3,7 +3,9 @@
 # virtual desktop, cropped to the taskbar's corner: its first launch with the
 # notification that says where it is (docs/images/mjtray-first-launch.png),
 # and its menu open with the Power submenu (docs/images/mjtray-menu.png).
-set -euo pipefail
+set -Eeuo pipefail
+# Whatever fails says so, also where the command itself says nothing.
+trap 'echo "screenshot: failed (exit $?): $BASH_COMMAND" >&2' ERR
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 build="${MJ_BUILD_DIR:-build/windows}" # another build folder of the windows preset, if given
@@ -16,7 +18,7 @@ shot=$(mktemp -d)
 
 . scripts/wine-env.sh
 mj_keep_agent_settings
-wine=/usr/lib/wine/wine64
+wine=mj_wine
 # The first launch's settings: a run with the defaults. A screen saver after
 # 2 min, which a 60 s interval in only-when-idle mode cannot keep ahead of:
 # the picture shows the warning and the longest safe interval. Put back after.
@@ -47,12 +49,17 @@ $wine explorer /desktop=mj,800x600 mjtray.exe >/dev/null 2>&1 &
 # The icon sits at the right end of the taskbar (the bottom 20 px): wait
 # until that corner turns green.
 icon_x=790 icon_y=590
+icon_shown=0
 for _ in $(seq 1 120); do
   import -window root "$shot/screen.png"
   green=$(convert "$shot/screen.png" -crop 40x20+760+580 +repage -format '%[fx:mean.g-mean.r]' info: 2>/dev/null || echo 0)
-  awk -v g="$green" 'BEGIN { exit !(g > 0.02) }' && break
+  if awk -v g="$green" 'BEGIN { exit !(g > 0.02) }'; then
+    icon_shown=1
+    break
+  fi
   sleep 0.5
 done
+[ "$icon_shown" = 1 ] || { echo "screenshot: the agent's icon did not show in the notification area within a minute" >&2; exit 1; }
 
 # The first launch ever says where the agent is, beside its icon.
 sleep 2

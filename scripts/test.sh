@@ -3,7 +3,8 @@
 # natively over the simulated platform (plain, with AddressSanitizer and
 # UndefinedBehaviorSanitizer, with ThreadSanitizer), a one-minute fuzzing
 # session of the options reader, then the real DLL cross-built with MinGW-w64
-# under Wine, its installer included.
+# under Wine, its installer included, and last the paths people walk
+# (tests/journeys), each from a fresh Wine prefix of its own.
 # Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -13,15 +14,18 @@ passed=0
 failed=0
 broken=()
 
+# A preset built and tested; the arguments after its name go to ctest
+# (e.g. a label).
 run_preset() {
   local preset=$1 log
-  echo "== $preset"
+  shift
+  echo "== $preset${*:+ $*}"
   if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset"; then
     broken+=("$preset (build)")
     return
   fi
   log=$(mktemp)
-  ctest --preset "$preset" 2>&1 | tee "$log"
+  ctest --preset "$preset" "$@" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
   local line total fails
   line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -1)
@@ -29,12 +33,12 @@ run_preset() {
   total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
   fails=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
   if [ -z "$line" ]; then
-    broken+=("$preset (no result)")
+    broken+=("$preset${*:+ $*} (no result)")
     return
   fi
   passed=$((passed + total - fails))
   failed=$((failed + fails))
-  [ "$rc" -eq 0 ] || broken+=("$preset")
+  [ "$rc" -eq 0 ] || broken+=("$preset${*:+ $*}")
 }
 
 # The release build with MinGW-w64 and CMake alone: the release preset,
@@ -56,7 +60,9 @@ run_preset native-asan
 run_preset native-tsan
 run_preset fuzz
 . scripts/wine-env.sh
-run_preset windows
+run_preset windows -LE journey
+# The journeys make prefixes and displays of their own: side by side.
+run_preset windows -L journey -j 3
 
 echo
 if [ ${#broken[@]} -ne 0 ]; then

@@ -3,15 +3,18 @@
 // beside `mjctl run` in the same conditions and a minimal Win32 window
 // program. All three run at once as separate processes; this program only
 // watches them from outside (GetProcessTimes, GetProcessMemoryInfo,
-// VirtualQueryEx). Prints figures; judges nothing. Run by scripts/bench.sh.
+// VirtualQueryEx); then how soon the agent follows a policy written to the
+// registry. Prints figures; judges nothing. Run by scripts/bench.sh.
 //
 //   bench_agent [seconds]     (default 60: the span processor time is measured over)
 #include <windows.h>
 // after windows.h, which it needs
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "handle.h"
@@ -105,6 +108,62 @@ std::string pipe_request(const char *request) {
   return "";
 }
 
+double ms_since(LARGE_INTEGER start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// How soon the running agent follows a policy written to the registry and
+// nothing else (no refresh broadcast): the user's Allowed 0 in a key made for
+// it, then that key removed, five times each; the agent's state asked over
+// the pipe until it says so. A user who has policies of their own keeps
+// them: nothing is measured then.
+void policy_follow_times() {
+  const wchar_t key_name[] = L"Software\\Policies\\Veltrano\\Mouse Jiggler";
+  mjw_key key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key_name, 0, KEY_READ, key.receive()) == ERROR_SUCCESS) {
+    std::printf("a policy written to the registry: not measured, this user has policies\n");
+    return;
+  }
+  double times[10];
+  int count = 0;
+  for (int i = 0; i < 10; ++i) {
+    const bool off = i % 2 == 0;
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    if (off) {
+      const DWORD zero = 0;
+      if (RegCreateKeyExW(HKEY_CURRENT_USER, key_name, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(), nullptr) !=
+          ERROR_SUCCESS)
+        break;
+      RegSetValueExW(key.get(), L"Allowed", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&zero), sizeof zero);
+      key.reset();
+    } else {
+      RegDeleteTreeW(HKEY_CURRENT_USER, key_name);
+      RegDeleteKeyW(HKEY_CURRENT_USER, key_name);
+    }
+    char reply[MJH_REPLY_MAX + 1];
+    bool followed = false;
+    while (!followed && ms_since(start) < 10000) {
+      followed = mjw_pipe_call("{\"cmd\":\"status\"}\n", reply, sizeof reply, 5000, nullptr, nullptr) == MJW_CALL_OK &&
+                 (std::strstr(reply, "\"state\":\"stopped\"") != nullptr) == off;
+    }
+    if (!followed) {
+      std::printf("a policy written to the registry: not followed within 10 s\n");
+      break;
+    }
+    times[count++] = ms_since(start);
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, key_name);
+  RegDeleteKeyW(HKEY_CURRENT_USER, key_name);
+  if (count == 0) return;
+  std::sort(times, times + count);
+  std::printf("a policy written to the registry, followed after: min %.1f ms, median %.1f ms, max %.1f ms (n = %d)\n",
+              times[0], times[count / 2], times[count - 1], count);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -170,6 +229,8 @@ int main(int argc, char **argv) {
 
   std::printf("one more thread that only waits, in this process: %+.0f KiB of working set\n",
               idle_thread_cost() / 1024.0);
+
+  policy_follow_times();
 
   pipe_request("{\"cmd\":\"quit\"}\n");
   WaitForSingleObject(children[0].pi.hProcess, 10000);

@@ -4,6 +4,8 @@
 
 namespace {
 
+enum { SHELL_START_MS = 5000 };  // for a shell that is starting to make its windows
+
 // One piece of a process's token information, of at most Size bytes.
 template <size_t Size>
 bool token_info(HANDLE process, TOKEN_INFORMATION_CLASS what, BYTE (&info)[Size]) {
@@ -19,14 +21,30 @@ int level_of(PSID label) {
   return static_cast<int>(*GetSidSubAuthority(label, *GetSidSubAuthorityCount(label) - 1u));
 }
 
-// The process of the desktop's shell, opened to read its token; empty when
-// there is none.
-mjw_handle desktop_shell() {
+// The process that owns the desktop's shell window now, opened to read its
+// token; empty when there is none.
+mjw_handle shell_process_now() {
   HWND window = GetShellWindow();
   if (!window) window = FindWindowW(L"Shell_TrayWnd", nullptr);
   DWORD pid = 0;
   if (!window || !GetWindowThreadProcessId(window, &pid) || pid == 0) return mjw_handle();
   return mjw_handle(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+}
+
+// The process of the desktop's shell; empty when there is none.
+mjw_handle desktop_shell() {
+  mjw_handle shell = shell_process_now();
+  if (shell) return shell;
+  // Under Wine the shell ends a moment after the last program left the
+  // desktop, and the next one that asks for the desktop's window starts it
+  // again: asked, and given the time to make its windows, it is there. (On
+  // Windows the desktop's window is the system's, which cannot be opened.)
+  DWORD pid = 0;
+  if (GetWindowThreadProcessId(GetDesktopWindow(), &pid) && pid != 0) {
+    mjw_handle desktop(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid));
+    if (desktop) WaitForInputIdle(desktop.get(), SHELL_START_MS);
+  }
+  return shell_process_now();
 }
 
 }  // namespace

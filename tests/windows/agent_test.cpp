@@ -439,6 +439,47 @@ TEST_F(AgentTest, AValidStoredValueIsKeptBesideBadOnes) {
   EXPECT_EQ(reply.settings.interval_s, 60);
 }
 
+// The first launch is the agent's first in this profile, whatever keys an
+// installer or a tool made before it: it saves the defaults at once (and says
+// where it is). Settings an older version saved are no first launch, and
+// stay as they were.
+TEST_F(AgentTest, TheFirstLaunchIsTheAgentsFirstWhateverKeysCameBeforeIt) {
+  struct Case {
+    const char *before;
+    const wchar_t *key;  // under the settings key ("" for itself), made first; null: none
+    std::vector<StoredValue> values;
+    bool first;
+  };
+  const Case cases[] = {
+      {"nothing", nullptr, {}, true},
+      {"the settings key alone", L"", {}, true},
+      {"a per-user install's records", L"\\Installer", {{L"Folder", REG_SZ, text(L"C:\\Programs\\Jiggler\\")}}, true},
+      {"an older version's settings", L"", {{L"interval_s", REG_DWORD, dword(120)}}, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.before);
+    clean_registry();
+    if (c.key) {
+      mjw_key key;
+      std::wstring name = std::wstring(kSettingsKey) + c.key;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.receive(),
+                                nullptr),
+                ERROR_SUCCESS);
+      for (const StoredValue &v : c.values)
+        ASSERT_EQ(RegSetValueExW(key.get(), v.name, 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size())),
+                  ERROR_SUCCESS);
+    }
+    Agent agent;
+    mjh_reply reply;
+    ASSERT_TRUE(agent.wait_ready(&reply));
+    EXPECT_EQ(reply.run.active, 1);
+    EXPECT_EQ(reply.run.interval_s, c.first ? 60 : 120);
+    EXPECT_EQ(stored_text(L"mode"), c.first ? L"zen" : L"(none)") << "the defaults are saved on the first launch only";
+    ASSERT_TRUE(read_reply(exchange("{\"cmd\":\"quit\"}\n"), &reply));
+    EXPECT_EQ(agent.wait_exit(), 0);
+  }
+}
+
 // ---- Start with Windows ------------------------------------------------------------------
 
 TEST_F(AgentTest, StartWithWindowsFromTheCommandLineWritesAndRemovesItsEntry) {
@@ -1404,6 +1445,41 @@ TEST_F(AgentTest, PoliciesApplyWhileTheAgentRunsAndADamagedOneIsNamed) {
   EXPECT_EQ(reply.run.active, 1) << "the user's choice comes back";
   EXPECT_EQ(reply.run.interval_s, 60);
   autostart_off();
+}
+
+// A policy written to the registry and nothing else (no refresh broadcast),
+// into keys made after the agent started, is followed within seconds; so is
+// its removal, with the policy key or with its vendor's key.
+TEST_F(AgentTest, PoliciesWrittenWithoutARefreshAreFollowedWithinSeconds) {
+  clear_policies();
+  // A user who never had a policy: not even Software\Policies.
+  reg("delete \"HKCU\\Software\\Policies\" /f");
+  ASSERT_NE(reg("query \"HKCU\\Software\\Policies\""), 0u);
+  Agent agent;
+  ASSERT_TRUE(agent.wait_ready());
+  mjh_reply reply;
+  const int seconds = 5;
+
+  ASSERT_EQ(add_policy("HKCU", "Allowed", "REG_DWORD", "0"), 0u);
+  EXPECT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.run.active == 0 && std::string(r.state) == "stopped"; }, seconds))
+      << "the user's policy, in keys made now";
+  EXPECT_STREQ(reply.reason, "turned off by your organization");
+
+  ASSERT_EQ(add_policy("HKLM", "MaxIntervalSeconds", "REG_DWORD", "30"), 0u);
+  EXPECT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.policy.max_interval_s == 30; }, seconds))
+      << "the machine's policy";
+
+  ASSERT_EQ(reg("delete \"HKCU\\Software\\Policies\\Veltrano\" /f"), 0u);
+  EXPECT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.run.active == 1 && r.run.interval_s == 30; }, seconds))
+      << "the user's policy removed with its vendor's key";
+
+  clear_policies();
+  EXPECT_TRUE(status_until(
+      &reply, [](const mjh_reply &r) { return r.policy.max_interval_s == 0 && r.run.interval_s == 60; }, seconds))
+      << "the machine's policy key removed";
 }
 
 // After a resume from sleep the agent decides again at once and answers.

@@ -19,8 +19,18 @@ enum {
   AGENT_START_MS = 10000,  // a freshly started agent's first answer
   AGENT_QUIT_MS = 10000,   // the agent's process ended after quit
   AGENT_GRACE_MS = 5000,   // quit --wait: after quit, before the agent's process is ended
-  AGENT_POLL_MS = 100
+  AGENT_POLL_MS = 100,
+  START_TRIES = 4,      // a start that fails for a passing reason: tried again...
+  START_RETRY_MS = 150  // ...after 150, 300 and 450 ms
 };
+
+// Whether a start that failed may work when tried again: a shortage of
+// memory or resources, or (under Wine, on a busy machine) a new process that
+// ended before it had started, ERROR_INTERNAL_ERROR.
+bool passing_start_error(DWORD error) {
+  return error == ERROR_INTERNAL_ERROR || error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ||
+         error == ERROR_NO_SYSTEM_RESOURCES || error == ERROR_COMMITMENT_LIMIT;
+}
 
 // One request to the agent and what came of it.
 struct agent_exchange {
@@ -134,9 +144,13 @@ bool start_detached(std::string_view path, std::string_view args, std::string_vi
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = si.hStdOutput = si.hStdError = nul.get();
   mjw_process_information pi;
-  if (!CreateProcessW(program.w, command_line.w, nullptr, nullptr, TRUE, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
-                      nullptr, directory.w, &si, &pi))
-    return false;
+  // A failure that may pass is tried again, up to START_TRIES times in all.
+  for (int tries = 1; !CreateProcessW(program.w, command_line.w, nullptr, nullptr, TRUE,
+                                      DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, directory.w, &si, &pi);
+       ++tries) {
+    if (tries == START_TRIES || !passing_start_error(GetLastError())) return false;
+    Sleep(START_RETRY_MS * tries);
+  }
   process = pi.take_process();
   return true;
 }
@@ -177,6 +191,9 @@ int start_agent() {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
       return refused("no agent is running, and there is no mjtray.exe beside mjctl to start: ", path.view());
+    if (passing_start_error(error))
+      return refused("cannot start the agent ", path.view(), " (error ", error, ", the same after ",
+                     static_cast<int>(START_TRIES), " tries)");
     return refused("cannot start the agent ", path.view(), " (error ", error, ")");
   }
   return wait_for_agent(process, path.view());

@@ -22,7 +22,9 @@ bool own_folder(mjh_text &out);
 // Starts the program at path, with args after it, from folder, on its own:
 // no console, and standard handles of its own on NUL, never ours, so that it
 // does not hold its caller's output open (x=$(mjctl start) returns).
-// process gets it. GetLastError tells why it did not start.
+// process gets it. A failure that may pass (a shortage of resources; under
+// Wine, a new process that ended before it started) is tried again, four
+// times in all; GetLastError tells why it did not start.
 bool start_detached(std::string_view path, std::string_view args, std::string_view folder, mjw_handle &process);
 
 // A start that meets no agent starts one; one that meets an agent that is

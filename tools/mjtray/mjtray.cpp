@@ -32,6 +32,7 @@
 #include "pipe.h"
 #include "pipe_server.h"
 #include "policy_store.h"
+#include "policy_watch.h"
 #include "power.h"
 #include "process_watch.h"
 #include "resource.h"
@@ -53,6 +54,7 @@ enum {
   WM_MJ_NOTIFY = WM_APP + 1,  // from the notification area
   WM_MJ_REQUEST,              // the pipe thread queued a request
   WM_MJ_PROGRAMS,             // the watched programs changed
+  WM_MJ_POLICY,               // a policy key changed
   TIMER_ID = 1,
   HANDOVER_MS = 5000,   // how long a new agent waits for an ending one
   PIPE_STOP_MS = 1200,  // for the pipe's last replies when the agent ends
@@ -145,6 +147,7 @@ struct app {
   programs_dialog_state programs_dialog;
   mjw_process_watch watch;
   mjw_power_notify power;
+  mjw_policy_watch policy_watch;
   bool menu_open;
   bool close_after_menu;  // WM_CLOSE came while the menu was open
   bool exiting;
@@ -281,6 +284,7 @@ void shut_down() {
   }
   a.watch.stop();
   a.power.stop();
+  a.policy_watch.stop();
   mjw_desktop_unwatch(a.window);
   pipe_server_stop(PIPE_STOP_MS);
   tray_icon_stop(ICON_STOP_MS);
@@ -844,11 +848,18 @@ LRESULT on_programs_changed() {
   return 0;
 }
 
-// A Group Policy refresh: the organization's policies are read again.
+// The organization's policies are read again: Group Policy was refreshed,
+// or a policy key changed (written by a script or a management tool, which
+// broadcast nothing).
 void on_policy_refresh() {
   mjh_policy policy;
   mjw_policy_store_read(&policy);
   g_app.core->policy_changed(policy);
+}
+
+LRESULT on_policy_changed() {
+  on_policy_refresh();
+  return 0;
 }
 
 // The screen saver's timeout, or the time zone (a setting change too).
@@ -945,6 +956,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam
       return on_request_queued();
     case WM_MJ_PROGRAMS:
       return on_programs_changed();
+    case WM_MJ_POLICY:
+      return on_policy_changed();
     case WM_COMMAND:
       return on_command(wparam);
     case WM_TIMER:
@@ -1064,6 +1077,8 @@ int run_agent() {
   a.effects.refresh_clock();
   a.watch.start(a.window, WM_MJ_PROGRAMS);
   a.power.start(a.window);  // without it, PBT_APMPOWERSTATUSCHANGE still tells
+  // Watched before they are read: no change falls between the two.
+  a.policy_watch.start(a.window, WM_MJ_POLICY);
   mjh_agent_start start;
   settings_store_load(&start);
   mjw_policy_store_read(&start.policy);

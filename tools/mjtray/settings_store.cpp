@@ -35,6 +35,15 @@ void settings_store_load(mjh_agent_start *start) {
   start->first_launch =
       RegOpenKeyExW(HKEY_CURRENT_USER, MJW_SETTINGS_KEY, 0, KEY_QUERY_VALUE, key.receive()) != ERROR_SUCCESS;
   if (start->first_launch) return;
+  // The key alone is no sign of an earlier launch: an installer or a tool may
+  // make it, or keys under it (the per-user install's "Installer"). Values of
+  // its own are: every launch since the first has saved them, and so did
+  // older versions.
+  DWORD value_count = 0;
+  start->first_launch = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &value_count,
+                                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                        value_count == 0;
+  if (start->first_launch) return;
   // Each value with a text of its own: a long one cannot crowd out another.
   mjh_value values[STORED];
   mjh_text_buffer<TEXT_MAX * 3 + 1> texts[STORED];

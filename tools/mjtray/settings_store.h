@@ -10,7 +10,8 @@
 // What was saved: the settings (each missing, mistyped or out-of-range value
 // gives its default), the working hours (damaged when they do not read as a
 // whole), the programs of the program condition (damaged when they do not
-// read), and whether nothing was saved at all (the first launch ever).
+// read), and whether nothing was saved at all (the first launch ever: the
+// settings key holds no values, though it may exist with keys under it).
 void settings_store_load(mjh_agent_start *start);
 
 // Writes every setting, the working hours (damaged ones leave the stored
