@@ -8,11 +8,26 @@
 # Exits non-zero when any build or test fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh || exit 1
+
+# Where the time goes: one row per step, printed at the end.
+timings=()
+timed() {  # what, command...
+  local what=$1 start=$SECONDS rc
+  shift
+  "$@"
+  rc=$?
+  timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "$what")")
+  return $rc
+}
+suite_start=$SECONDS
+
+timed "setup (apt, npm)" scripts/setup.sh || exit 1
 
 passed=0
 failed=0
 broken=()
+
+build_preset() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
 
 # A preset built and tested; the arguments after its name go to ctest
 # (e.g. a label).
@@ -20,13 +35,15 @@ run_preset() {
   local preset=$1 log
   shift
   echo "== $preset${*:+ $*}"
-  if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset"; then
+  if ! timed "build $preset" build_preset "$preset"; then
     broken+=("$preset (build)")
     return
   fi
   log=$(mktemp)
+  local start=$SECONDS
   ctest --preset "$preset" "$@" 2>&1 | tee "$log"
   local rc=${PIPESTATUS[0]}
+  timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "test $preset${*:+ $*}")")
   local line total fails
   line=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$log" | tail -1)
   rm -f "$log"
@@ -46,7 +63,7 @@ run_preset() {
 # counted with the tests.
 run_portable_build_check() {
   echo "== release build without the test tools"
-  if cmake -DSOURCE_DIR="$PWD" -DWORK_DIR="$PWD/build/portable-check" -P tests/portable/check_portable_build.cmake; then
+  if timed "build release, without the test tools" cmake -DSOURCE_DIR="$PWD" -DWORK_DIR="$PWD/build/portable-check" -P tests/portable/check_portable_build.cmake; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
@@ -59,11 +76,15 @@ run_preset native
 run_preset native-asan
 run_preset native-tsan
 run_preset fuzz
-. scripts/wine-env.sh
+timed "Wine prefix" . scripts/wine-env.sh
 run_preset windows -LE journey
 # The journeys make prefixes and displays of their own: side by side.
 run_preset windows -L journey -j 3
 
+echo
+echo "== where the time went"
+printf '%s\n' "${timings[@]}"
+printf '%5d s  %s\n' $((SECONDS - suite_start)) "in all"
 echo
 if [ ${#broken[@]} -ne 0 ]; then
   echo "failing: ${broken[*]}"
