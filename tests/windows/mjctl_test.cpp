@@ -1035,6 +1035,10 @@ TEST(MjctlAgent, QuitWaitsUntilTheAgentsProcessHasEnded) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   ASSERT_TRUE(SetEnvironmentVariableA(kFakeAgentVariable, "1"));
+  // The child runs the one test it is given, whatever share of the tests this
+  // run has (taken from these when it began).
+  SetEnvironmentVariableA("GTEST_TOTAL_SHARDS", nullptr);
+  SetEnvironmentVariableA("GTEST_SHARD_INDEX", nullptr);
   struct Child {
     mjw_process_information pi;
     ~Child() {
