@@ -1,11 +1,11 @@
 # The release build needs a MinGW-w64 toolchain and CMake alone: configures the
 # `release` preset (tests off) with everything the tests use out of reach -
 # GoogleTest's sources, Google Benchmark, clang, lld and the llvm tools, wixl.
-# PATH holds only CMake, Ninja, the MinGW-w64 tools and the build machine's C
-# compiler `cc` with its `as` and `ld` (a program of the build machine draws
-# mjtray's icon; on MSYS2 that compiler is MinGW-w64's own); CMake's system
-# paths are off and MJ_GOOGLETEST_DIR points nowhere. Then builds the DLL and
-# both hosts and zips the bundle.
+# PATH holds only CMake, Ninja, the MinGW-w64 tools and the build machine's
+# C++ compiler `c++` with its `as` and `ld` (a program of the build machine
+# draws mjtray's icon; on MSYS2 that compiler is MinGW-w64's own); CMake's
+# system paths are off and MJ_GOOGLETEST_DIR points nowhere. Then builds the
+# DLL and both hosts, mjtray with its icon, and zips the bundle.
 #   cmake -DSOURCE_DIR= -DWORK_DIR= -P check_portable_build.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
 set(tools ${WORK_DIR}/path)
@@ -13,7 +13,7 @@ file(MAKE_DIRECTORY ${tools})
 
 # The tools a MinGW-w64 installation brings, and CMake and Ninja.
 file(GLOB mingw_tools /usr/bin/x86_64-w64-mingw32-*)
-foreach(tool IN LISTS mingw_tools ITEMS cmake cpack ctest ninja sh cc as ld)
+foreach(tool IN LISTS mingw_tools ITEMS cmake cpack ctest ninja sh c++ as ld)
   if(NOT IS_ABSOLUTE ${tool})
     find_program(found_${tool} ${tool} REQUIRED)
     set(tool ${found_${tool}})
@@ -38,7 +38,8 @@ run("configuring the release preset" ${tools}/cmake --preset release -B ${build}
 set(configure_out "${run_out}")
 run("building" ${tools}/cmake --build ${build})
 
-foreach(file bin/veltrano-mouse-jiggler.dll bin/mjctl.exe bin/mjtray.exe lib/veltrano-mouse-jiggler.dll.a)
+foreach(file bin/veltrano-mouse-jiggler.dll bin/mjctl.exe bin/mjtray.exe lib/veltrano-mouse-jiggler.dll.a
+    tools/mjtray/mjtray.ico)
   if(NOT EXISTS ${build}/${file})
     message(FATAL_ERROR "the release build made no ${file}")
   endif()
@@ -71,4 +72,4 @@ foreach(entry bin/veltrano-mouse-jiggler.dll bin/mjctl.exe bin/mjtray.exe includ
     message(FATAL_ERROR "the bundle lacks ${entry}:\n${listing}")
   endif()
 endforeach()
-message(STATUS "the release preset builds and zips with MinGW-w64, CMake and the build machine's cc alone")
+message(STATUS "the release preset builds and zips with MinGW-w64, CMake and the build machine's c++ alone")
