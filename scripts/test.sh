@@ -17,12 +17,13 @@ cd "$(dirname "$0")/.."
 
 # Where the time goes: one row per step, printed at the end.
 timings=()
+note_time() { timings+=("$(printf '%5d s  %s' "$1" "$2")"); }  # seconds, what
 timed() {  # what, command...
   local what=$1 start=$SECONDS rc
   shift
   "$@"
   rc=$?
-  timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "$what")")
+  note_time $((SECONDS - start)) "$what"
   return $rc
 }
 suite_start=$SECONDS
@@ -67,7 +68,7 @@ run_preset() {
   start=$SECONDS
   nice -n 10 ctest --preset "$preset" 2>&1 | tee "$log"
   rc=${PIPESTATUS[0]}
-  timings+=("$(printf '%5d s  %s' $((SECONDS - start)) "test $preset")")
+  note_time $((SECONDS - start)) "test $preset"
   count_results "$preset" "$log" "$rc"
   rm -f "$log"
 }
@@ -120,17 +121,17 @@ if [ -n "$windows_pid" ]; then
   echo "== windows: the tests (waiting for them)"
   wait_start=$SECONDS
   wait "$windows_pid"
-  timings+=("$(printf '%5d s  %s' $((SECONDS - wait_start)) "waiting for the windows tests after the rest")")
+  note_time $((SECONDS - wait_start)) "waiting for the windows tests after the rest"
   cat "$windows_log"
   read -r rc took <"$windows_log.status" || { rc=1 took=0; }
-  timings+=("$(printf '%5d s  %s' "$took" "test windows (3 Wine lanes, beside the steps after the build)")")
+  note_time "$took" "test windows (3 Wine lanes, beside the steps after the build)"
   count_results windows "$windows_log" "$rc"
 fi
 
 echo
 echo "== where the time went"
+note_time $((SECONDS - suite_start)) "in all"
 printf '%s\n' "${timings[@]}"
-printf '%5d s  %s\n' $((SECONDS - suite_start)) "in all"
 echo
 if [ ${#broken[@]} -ne 0 ]; then
   echo "failing: ${broken[*]}"
